@@ -1,0 +1,36 @@
+# Common build settings for every Miravell target.
+
+add_library(miravell_options INTERFACE)
+target_compile_definitions(miravell_options INTERFACE
+  UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+  _WIN32_WINNT=0x0A00 WINVER=0x0A00 NTDDI_VERSION=0x0A000000
+  MIRAVELL_PROFILE_$<UPPER_CASE:${MIRAVELL_PROFILE}>=1)
+target_include_directories(miravell_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(MSVC)
+  # The sources carry Arabic texts in UTF-8.
+  target_compile_options(miravell_options INTERFACE /W4 /permissive- /utf-8 /Zc:__cplusplus /EHsc
+    $<$<BOOL:${MIRAVELL_WARNINGS_AS_ERRORS}>:/WX>)
+  set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>" CACHE STRING "" FORCE)
+else()
+  target_compile_options(miravell_options INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+    $<$<BOOL:${MIRAVELL_WARNINGS_AS_ERRORS}>:-Werror>)
+  # The exe must run on a bare Windows with no runtime DLLs beside it.
+  target_link_options(miravell_options INTERFACE -static -static-libgcc -static-libstdc++)
+endif()
+
+# miravell_library(NAME SOURCES ... DEPENDS ... SYSTEM_LIBS ...)
+# A folder whose work has not landed yet still gets its target (an interface
+# library) so the dependency graph between the layers is fixed from the start.
+function(miravell_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;SYSTEM_LIBS" ${ARGN})
+  if(ARG_SOURCES)
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_link_libraries(${name} PUBLIC miravell_options ${ARG_DEPENDS} ${ARG_SYSTEM_LIBS})
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE miravell_options ${ARG_DEPENDS} ${ARG_SYSTEM_LIBS})
+  endif()
+  add_library(miravell::${name} ALIAS ${name})
+endfunction()

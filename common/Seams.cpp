@@ -1,0 +1,50 @@
+#include "common/Seams.h"
+
+#include <thread>
+
+namespace seams {
+namespace {
+
+Hooks& Installed() {
+  static Hooks hooks;
+  return hooks;
+}
+
+const wchar_t* OrNull(const std::wstring& text) { return text.empty() ? nullptr : text.c_str(); }
+
+}  // namespace
+
+int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+  if (const auto& hook = Installed().messageBox) return hook(owner, text, caption, flags);
+  return ::MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+}
+
+void EndProcess(UINT code) {
+  if (const auto& hook = Installed().exitProcess) {
+    hook(code);
+    throw ProcessExitRequested{code};
+  }
+  ::ExitProcess(code);
+}
+
+HINSTANCE ShellExecuteSeam(HWND owner, const std::wstring& verb, const std::wstring& file,
+                           const std::wstring& parameters, const std::wstring& directory, int show) {
+  if (const auto& hook = Installed().shellExecute) return hook(owner, verb, file, parameters, directory, show);
+  return ::ShellExecuteW(owner, OrNull(verb), file.c_str(), OrNull(parameters), OrNull(directory), show);
+}
+
+BOOL ShellExecuteExSeam(SHELLEXECUTEINFOW* info) {
+  if (const auto& hook = Installed().shellExecuteEx) return hook(info);
+  return ::ShellExecuteExW(info);
+}
+
+void SleepFor(std::chrono::milliseconds duration) {
+  if (const auto& hook = Installed().sleep) return hook(duration);
+  std::this_thread::sleep_for(duration);
+}
+
+ScopedHooks::ScopedHooks(Hooks hooks) : previous_(std::move(Installed())) { Installed() = std::move(hooks); }
+
+ScopedHooks::~ScopedHooks() { Installed() = std::move(previous_); }
+
+}  // namespace seams

@@ -1,0 +1,61 @@
+#pragma once
+// The narrow set of side effects a test must observe or stop: message boxes,
+// the end of the process, the shell, and waiting. Production code calls these;
+// each calls the real API unless a test has installed a stand-in.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace seams {
+
+struct Hooks {
+  // Returns the button the "user" pressed (IDOK, IDYES...).
+  std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)> messageBox;
+  // Records the exit code; the seam then throws ProcessExitRequested so the
+  // code after the call never runs, as with the real exit.
+  std::function<void(UINT code)> exitProcess;
+  std::function<HINSTANCE(HWND owner, const std::wstring& verb, const std::wstring& file,
+                          const std::wstring& parameters, const std::wstring& directory, int show)>
+      shellExecute;
+  std::function<BOOL(SHELLEXECUTEINFOW* info)> shellExecuteEx;
+  std::function<void(std::chrono::milliseconds duration)> sleep;
+};
+
+// Thrown by EndProcess when a test stand-in is installed.
+struct ProcessExitRequested {
+  UINT code;
+};
+
+// MessageBoxW.
+int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags);
+
+// ExitProcess. Never returns.
+[[noreturn]] void EndProcess(UINT code);
+
+// ShellExecuteW; empty texts are passed as null pointers.
+HINSTANCE ShellExecuteSeam(HWND owner, const std::wstring& verb, const std::wstring& file,
+                           const std::wstring& parameters, const std::wstring& directory, int show);
+
+// ShellExecuteExW.
+BOOL ShellExecuteExSeam(SHELLEXECUTEINFOW* info);
+
+// Blocks the calling thread without pumping messages.
+void SleepFor(std::chrono::milliseconds duration);
+
+// Installs stand-ins for the lifetime of the object (tests only). Hooks left
+// empty keep the real behaviour.
+class ScopedHooks {
+ public:
+  explicit ScopedHooks(Hooks hooks);
+  ~ScopedHooks();
+  ScopedHooks(const ScopedHooks&) = delete;
+  ScopedHooks& operator=(const ScopedHooks&) = delete;
+
+ private:
+  Hooks previous_;
+};
+
+}  // namespace seams

@@ -1,0 +1,48 @@
+#include "common/Text.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <stdexcept>
+
+namespace {
+
+int CheckedLength(std::size_t size) {
+  if (size > static_cast<std::size_t>(INT_MAX)) {
+    throw std::length_error("text too long to convert");
+  }
+  return static_cast<int>(size);
+}
+
+}  // namespace
+
+std::wstring Utf8ToWide(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int inLength = CheckedLength(utf8.size());
+  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), inLength, nullptr, 0);
+  if (needed <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+  const int written = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), inLength, wide.data(), needed);
+  wide.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  return wide;
+}
+
+std::string WideToUtf8(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int inLength = CheckedLength(wide.size());
+  const int needed =
+      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return {};
+  std::string utf8(static_cast<std::size_t>(needed), '\0');
+  const int written = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, utf8.data(), needed,
+                                            nullptr, nullptr);
+  utf8.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  return utf8;
+}
+
+std::wstring WidenBytes(std::string_view bytes) {
+  std::wstring wide;
+  wide.reserve(bytes.size());
+  for (const char c : bytes) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  return wide;
+}

@@ -1,0 +1,17 @@
+#pragma once
+// Text conversions between the two encodings the program speaks: UTF-16 for
+// everything Windows-facing, UTF-8 for JSON, HTTP bodies and log lines.
+#include <string>
+#include <string_view>
+
+// UTF-8 to UTF-16 over code page 65001 with explicit lengths; empty in, empty
+// out. Invalid sequences become U+FFFD rather than failing the conversion.
+std::wstring Utf8ToWide(std::string_view utf8);
+
+// UTF-16 to UTF-8 over code page 65001 with explicit lengths; empty in, empty
+// out. Unpaired surrogates become U+FFFD.
+std::string WideToUtf8(std::wstring_view wide);
+
+// Widens byte by byte (each byte becomes one UTF-16 unit); for ASCII texts
+// such as diagnostic codes.
+std::wstring WidenBytes(std::string_view bytes);

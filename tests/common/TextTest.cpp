@@ -1,0 +1,52 @@
+#include "common/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(Text, EmptyInEmptyOut) {
+  EXPECT_EQ(Utf8ToWide(""), L"");
+  EXPECT_EQ(WideToUtf8(L""), "");
+  EXPECT_EQ(WidenBytes(""), L"");
+}
+
+TEST(Text, ArabicRoundTripsThroughBothEncodings) {
+  const std::string utf8 = "جاري التحميل... Loading...";
+  const std::wstring wide = Utf8ToWide(utf8);
+  EXPECT_EQ(wide.size(), 26u);
+  EXPECT_EQ(wide[0], L'\u062C');
+  EXPECT_EQ(WideToUtf8(wide), utf8);
+}
+
+TEST(Text, SurrogatePairsBecomeFourByteSequences) {
+  const std::wstring house = L"\U0001F3E0";  // outside the basic plane
+  ASSERT_EQ(house.size(), 2u);
+  EXPECT_EQ(WideToUtf8(house), "\xF0\x9F\x8F\xA0");
+  EXPECT_EQ(Utf8ToWide("\xF0\x9F\x8F\xA0"), house);
+}
+
+TEST(Text, ExplicitLengthsKeepEmbeddedZeros) {
+  const std::string withZero("a\0b", 3);
+  EXPECT_EQ(Utf8ToWide(withZero), std::wstring(L"a\0b", 3));
+  EXPECT_EQ(WideToUtf8(std::wstring(L"a\0b", 3)), withZero);
+}
+
+TEST(Text, InvalidInputIsReplacedNotFatal) {
+  const std::wstring fromBadUtf8 = Utf8ToWide("ok\xC3(\xFF\xFE end");
+  EXPECT_EQ(fromBadUtf8.substr(0, 2), L"ok");
+  EXPECT_NE(fromBadUtf8.find(L'\uFFFD'), std::wstring::npos);
+  EXPECT_EQ(fromBadUtf8.substr(fromBadUtf8.size() - 4), L" end");
+
+  const std::string fromLoneSurrogate = WideToUtf8(std::wstring(L"x") + wchar_t(0xD800) + L"y");
+  EXPECT_EQ(fromLoneSurrogate.front(), 'x');
+  EXPECT_EQ(fromLoneSurrogate.back(), 'y');
+}
+
+TEST(Text, WidenBytesMapsEachByteToOneUnit) {
+  EXPECT_EQ(WidenBytes("SSL_host"), L"SSL_host");
+  EXPECT_EQ(WidenBytes("\xE9"), std::wstring(1, wchar_t(0xE9)));
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+"""Runs Windows programs of the build inside the Wine test bed.
+
+run_program() starts one program the way a user would (through run.sh, in the
+bed's prefix and display) and returns its exit code, its standard streams and
+what it wrote to the debugger output channel, read from Wine's debugstr
+trace. The program is stopped (with its whole process group) on timeout.
+"""
+import dataclasses
+import os
+import re
+import signal
+import subprocess
+
+_TRACE = re.compile(rb'^[0-9a-f]+:(?:trace|warn|fixme|err):debugstr:OutputDebugString([AW]) (?:L?)"(.*)"$')
+
+
+@dataclasses.dataclass
+class Result:
+    exit_code: int
+    stdout: str
+    stderr: str
+    debug_outputs: list      # every OutputDebugString call, in order
+    timed_out: bool = False
+
+    @property
+    def debug_lines(self):
+        """The outputs joined and split into lines (each LogLine is one line)."""
+        return [line for line in "".join(self.debug_outputs).split("\n") if line != ""]
+
+
+def bin_dir():
+    return os.environ["MIRAVELL_BIN_DIR"]
+
+
+def run_script():
+    script = os.environ.get("MIRAVELL_RUN_WINDOWS", "")
+    if not script:
+        raise RuntimeError("MIRAVELL_RUN_WINDOWS is not set (run the tests through CTest)")
+    return script
+
+
+def _unescape(body):
+    """Reverses Wine's debugstr escaping (C-style, bytes as \\xNN)."""
+    out = bytearray()
+    i = 0
+    simple = {ord("n"): 10, ord("r"): 13, ord("t"): 9, ord('"'): 34, ord("\\"): 92, ord("'"): 39,
+              ord("0"): 0, ord("a"): 7, ord("b"): 8, ord("f"): 12, ord("v"): 11}
+    while i < len(body):
+        c = body[i]
+        if c == 0x5C and i + 1 < len(body):
+            n = body[i + 1]
+            if n == ord("x"):
+                j = i + 2
+                while j < len(body) and j < i + 4 and chr(body[j]) in "0123456789abcdefABCDEF":
+                    j += 1
+                out.append(int(body[i + 2:j], 16))
+                i = j
+                continue
+            if n == ord("u"):
+                out.extend(chr(int(body[i + 2:i + 6], 16)).encode("utf-8"))
+                i += 6
+                continue
+            out.append(simple.get(n, n))
+            i += 2
+            continue
+        out.append(c)
+        i += 1
+    return bytes(out)
+
+
+def parse_debug_outputs(stderr_bytes):
+    outputs = []
+    for line in stderr_bytes.splitlines():
+        match = _TRACE.match(line)
+        if match:
+            outputs.append(_unescape(match.group(2)).decode("utf-8", errors="replace"))
+    return outputs
+
+
+def run_program(program, args=(), timeout=60, env=None, cwd=None):
+    """Runs a program of the build (a file name in the bin folder, or a path)."""
+    path = program if os.path.isabs(program) else os.path.join(bin_dir(), program)
+    full_env = dict(os.environ)
+    full_env["WINEDEBUG"] = "-all,+debugstr"
+    if env:
+        full_env.update(env)
+    process = subprocess.Popen([run_script(), path, *args], stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=full_env,
+                               cwd=cwd, start_new_session=True)
+    timed_out = False
+    try:
+        stdout, stderr = process.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        timed_out = True
+        os.killpg(process.pid, signal.SIGKILL)
+        stdout, stderr = process.communicate()
+    return Result(exit_code=process.returncode,
+                  stdout=stdout.decode("utf-8", errors="replace"),
+                  stderr=stderr.decode("utf-8", errors="replace"),
+                  debug_outputs=parse_debug_outputs(stderr),
+                  timed_out=timed_out)

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The Wine test bed: one prepared prefix (Windows 10), one persistent
+# wineserver and, when there is no display, one Xvfb, shared by every test of
+# a run. CTest calls "setup" before the first test and "cleanup" after the
+# last; run.sh starts each Windows program inside the bed.
+#
+#   bed.sh setup STATE_DIR     prepare the prefix, start wineserver (and Xvfb)
+#   bed.sh cleanup STATE_DIR   stop what setup started
+set -euo pipefail
+
+action=${1:?usage: bed.sh setup|cleanup STATE_DIR}
+state=${2:?usage: bed.sh setup|cleanup STATE_DIR}
+mkdir -p "$state"
+state=$(cd "$state" && pwd)
+prefix=${MIRAVELL_WINEPREFIX:-$state/prefix}
+
+export WINEPREFIX=$prefix
+export WINEARCH=win64
+export WINEDEBUG=-all
+# No Mono or Gecko installer prompt may block a headless run.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+start_xvfb() {
+  if [ -n "${DISPLAY:-}" ] && [ -z "${MIRAVELL_FORCE_XVFB:-}" ]; then
+    echo "$DISPLAY" > "$state/display"
+    return
+  fi
+  # A server left by an interrupted run is reused.
+  if [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null && [ -s "$state/display" ]; then
+    return
+  fi
+  command -v Xvfb >/dev/null || { echo "Xvfb is missing (apt-get install xvfb)" >&2; exit 1; }
+  exec 3> "$state/display.fd"
+  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp +extension RANDR \
+    < /dev/null > "$state/xvfb.log" 2>&1 &
+  echo $! > "$state/xvfb.pid"
+  exec 3>&-
+  local i
+  for i in $(seq 1 100); do
+    [ -s "$state/display.fd" ] && break
+    sleep 0.1
+  done
+  [ -s "$state/display.fd" ] || { echo "Xvfb did not start" >&2; cat "$state/xvfb.log" >&2; exit 1; }
+  echo ":$(head -n1 "$state/display.fd" | tr -d '[:space:]')" > "$state/display"
+}
+
+stop_xvfb() {
+  if [ -f "$state/xvfb.pid" ]; then
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+    rm -f "$state/xvfb.pid" "$state/display.fd"
+  fi
+  rm -f "$state/display"
+}
+
+case "$action" in
+  setup)
+    start_xvfb
+    export DISPLAY=$(cat "$state/display")
+    if [ ! -f "$prefix/.miravell-ready" ]; then
+      rm -rf "$prefix"
+      wineboot --init < /dev/null > "$state/wineboot.log" 2>&1 || { cat "$state/wineboot.log" >&2; exit 1; }
+      wineserver -w
+      # A fresh prefix reports Windows 7; the program's users run 10 or 11.
+      wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f < /dev/null > /dev/null 2>&1
+      wineserver -w
+      touch "$prefix/.miravell-ready"
+    fi
+    # One persistent server for the whole run, so no test pays its start.
+    # Nothing started here may keep CTest's output pipes open, or CTest would
+    # wait for it until the timeout.
+    # (One already running for this prefix, from an interrupted run, serves.)
+    wineserver -p < /dev/null > /dev/null 2>&1 || true
+    wine cmd /c exit 0 < /dev/null > /dev/null 2>&1 || true
+    ;;
+  cleanup)
+    wineserver -k 2>/dev/null || true
+    stop_xvfb
+    ;;
+  *)
+    echo "usage: bed.sh setup|cleanup STATE_DIR" >&2
+    exit 2
+    ;;
+esac
