@@ -1,15 +1,18 @@
 #include "app/Startup.h"
 
-#include <objbase.h>
-// GDI+ headers expect min/max, which NOMINMAX hides.
-#include <algorithm>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
-
+#include "app/BrowserStage.h"
+#include "app/Elevation.h"
+#include "app/Gdiplus.h"
+#include "app/IntegrityHooks.h"
+#include "app/LinkErrors.h"
+#include "app/MainWindows.h"
+#include "app/Paths.h"
+#include "app/ProtocolRegistration.h"
+#include "app/ServiceStages.h"
+#include "app/Splash.h"
 #include "app/WindowsVersion.h"
+#include "common/AppState.h"
+#include "common/Log.h"
 #include "common/Seams.h"
 
 namespace {
@@ -18,40 +21,116 @@ constexpr wchar_t kUnsupportedOsText[] =
     L"This application requires Windows 10 or later.\n"
     L"هذا التطبيق يتطلب ويندوز 10 أو أحدث.";
 constexpr wchar_t kUnsupportedOsTitle[] = L"Unsupported OS";
-
+constexpr wchar_t kStartupErrorText[] =
+    L"Failed to display the application window.\n"
+    L"Please make sure Microsoft Edge WebView2 is installed.";
+constexpr wchar_t kStartupErrorTitle[] = L"Miravell - Startup Error";
 constexpr UINT kErrorBoxFlags = MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST;
 
-// GDI+ for the whole sequence; shut down when the sequence returns.
+// GDI+ for the life of the sequence; shut down after the browser hosts.
 class GdiplusSession {
  public:
   GdiplusSession() noexcept {
-    Gdiplus::GdiplusStartupInput input;  // version 1, no callback, background thread
+    Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, own thread, external codecs
     if (Gdiplus::GdiplusStartup(&token_, &input, nullptr) != Gdiplus::Ok) token_ = 0;
   }
-  ~GdiplusSession() {
-    if (token_ != 0) Gdiplus::GdiplusShutdown(token_);
-  }
+  ~GdiplusSession() { Shutdown(); }
   GdiplusSession(const GdiplusSession&) = delete;
   GdiplusSession& operator=(const GdiplusSession&) = delete;
+  void Shutdown() noexcept {
+    if (token_ != 0) Gdiplus::GdiplusShutdown(token_);
+    token_ = 0;
+  }
 
  private:
   ULONG_PTR token_ = 0;
 };
 
+int RunMessageLoop() {
+  MSG message{};
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+// Stages 3 to 18: everything between GDI+ and the shutdown. Returns the exit code.
+int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
+  integrity::RunStartupChecks(integrity::StartupGroup::First);
+
+  AppState& app = GetAppState();
+  app.isElevated = IsProcessElevated();
+  if (!app.isElevated) RestartElevated(GetExecutablePath(), commandLine);
+
+  if (GetWindowState().splashWindow == nullptr) CreateSplashWindow(instance);
+  if (GetWindowState().splashWindow == nullptr) LogLine("Failed to create splash screen from embedded resources.");
+  DrainMessageQueue();
+
+  if (GetWindowsVersion() < 10) {
+    seams::ShowMessageBox(nullptr, kUnsupportedOsText, kUnsupportedOsTitle, kErrorBoxFlags);
+    return 1;
+  }
+
+  integrity::RunStartupChecks(integrity::StartupGroup::Second);
+
+  if (!EnsureBrowserRuntimeStage()) return 1;
+
+  LogLine("Step 7: Initializing SSL pinning defaults");
+  InstallBuiltInPins();
+  LogLine("Step 7: Loading dynamic pins synchronously");
+  try {
+    LoadDynamicPinsStage();
+    LogLine("Step 7: Dynamic pins loaded OK");
+  } catch (...) {
+    LogLine("Step 7: Dynamic pins FAILED (exception)");
+  }
+
+  integrity::RunStartupChecks(integrity::StartupGroup::Third);
+  integrity::StartBackgroundGuard();
+
+  LogLine("Step 7B: Checking app version...");
+  const bool hasUpdate = RunUpdateCheck(L"");
+  LogLine(std::string("Step 7B: Version check done. hasUpdate=") + (hasUpdate ? "1" : "0"));
+
+  integrity::RunStartupChecks(integrity::StartupGroup::Fourth);
+
+  LogLine("Step 8: Registering URL protocol...");
+  RegisterUrlProtocol();
+
+  LogLine("Step 9: Parsing command line...");
+  const LinkArgument argument = ReadLinkArgument(commandLine);
+  LogLine(std::string("Step 9: hasSchemeArgs=") + (argument.hasSchemeArgs ? "1" : "0"));
+
+  RegisterMainWindowClass(instance, argument.hasSchemeArgs);
+  if (argument.hasSchemeArgs) {
+    HWND window = CreatePlayerWindowFrame(instance);
+    std::string reason;
+    if (!ParseLinkStage(argument.link, reason)) return ReportLinkFailure(reason);
+    integrity::OnLinkParsed();
+    RunUpdateCheck(app.domain);
+    if (window == nullptr) return 1;
+    if (!CreatePlayerWindow(instance, window)) return 1;
+  } else if (!CreateInitScreen(instance)) {
+    seams::ShowMessageBox(nullptr, kStartupErrorText, kStartupErrorTitle, kErrorBoxFlags);
+    return 1;
+  }
+
+  return RunMessageLoop();
+}
+
 }  // namespace
 
-int RunStartupSequence(HINSTANCE /*instance*/, const std::wstring& /*commandLine*/) {
+int RunStartupSequence(HINSTANCE instance, const std::wstring& commandLine) {
   // COM for this thread, single-threaded apartment; its result does not matter.
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  int exitCode = 0;
-  {
-    GdiplusSession gdiplus;
+  GdiplusSession gdiplus;
 
-    if (GetWindowsVersion() < 10) {
-      seams::ShowMessageBox(nullptr, kUnsupportedOsText, kUnsupportedOsTitle, kErrorBoxFlags);
-      exitCode = 1;
-    }
-  }
+  const int exitCode = RunStages(instance, commandLine);
+
+  integrity::StopBackgroundGuard();
+  DeleteBrowserHosts();
+  gdiplus.Shutdown();
   if (SUCCEEDED(com)) ::CoUninitialize();
   return exitCode;
 }

@@ -77,25 +77,68 @@ def parse_debug_outputs(stderr_bytes):
     return outputs
 
 
-def run_program(program, args=(), timeout=60, env=None, cwd=None):
-    """Runs a program of the build (a file name in the bin folder, or a path)."""
-    path = program if os.path.isabs(program) else os.path.join(bin_dir(), program)
+class Running:
+    """A program started in the background; finish() waits and collects it."""
+
+    def __init__(self, process):
+        self.process = process
+
+    def running(self):
+        return self.process.poll() is None
+
+    def finish(self, timeout=30):
+        timed_out = False
+        try:
+            stdout, stderr = self.process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            timed_out = True
+            self.kill()
+            stdout, stderr = self.process.communicate()
+        return Result(exit_code=self.process.returncode,
+                      stdout=stdout.decode("utf-8", errors="replace"),
+                      stderr=stderr.decode("utf-8", errors="replace"),
+                      debug_outputs=parse_debug_outputs(stderr),
+                      timed_out=timed_out)
+
+    def kill(self):
+        try:
+            os.killpg(self.process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+
+
+def program_path(program):
+    return program if os.path.isabs(program) else os.path.join(bin_dir(), program)
+
+
+def start_program(program, args=(), env=None, cwd=None):
+    """Starts a program of the build (a file name in the bin folder, or a path)."""
     full_env = dict(os.environ)
     full_env["WINEDEBUG"] = "-all,+debugstr"
     if env:
         full_env.update(env)
-    process = subprocess.Popen([run_script(), path, *args], stdin=subprocess.DEVNULL,
+    process = subprocess.Popen([run_script(), program_path(program), *args], stdin=subprocess.DEVNULL,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=full_env,
                                cwd=cwd, start_new_session=True)
-    timed_out = False
-    try:
-        stdout, stderr = process.communicate(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        timed_out = True
-        os.killpg(process.pid, signal.SIGKILL)
-        stdout, stderr = process.communicate()
-    return Result(exit_code=process.returncode,
-                  stdout=stdout.decode("utf-8", errors="replace"),
-                  stderr=stderr.decode("utf-8", errors="replace"),
-                  debug_outputs=parse_debug_outputs(stderr),
-                  timed_out=timed_out)
+    return Running(process)
+
+
+def run_program(program, args=(), timeout=60, env=None, cwd=None):
+    """Runs a program to its end and returns its Result."""
+    return start_program(program, args, env=env, cwd=cwd).finish(timeout)
+
+
+def wine_command(args, timeout=60):
+    """Runs a Windows command of the prefix (reg, cmd...) and returns (code, stdout)."""
+    env = dict(os.environ)
+    env["WINEDEBUG"] = "-all"
+    done = subprocess.run([run_script(), *args], stdin=subprocess.DEVNULL, capture_output=True,
+                          env=env, timeout=timeout)
+    return done.returncode, done.stdout.decode("utf-8", errors="replace")
+
+
+def display():
+    """The X display the bed's programs draw on."""
+    path = os.path.join(os.environ["MIRAVELL_TESTBED"], "display")
+    with open(path, encoding="ascii") as handle:
+        return handle.read().strip()

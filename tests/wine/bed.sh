@@ -62,6 +62,15 @@ case "$action" in
       wineserver -w
       # A fresh prefix reports Windows 7; the program's users run 10 or 11.
       wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f < /dev/null > /dev/null 2>&1
+      # One virtual desktop: Wine then stacks and composes every window itself
+      # (topmost and layered windows included), as Windows does, instead of
+      # leaving it to an X server that has no window manager.
+      wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f < /dev/null > /dev/null 2>&1
+      wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1920x1080 /f < /dev/null > /dev/null 2>&1
+      # Windows' UI fonts carry Arabic glyphs; their Wine stand-ins do not.
+      for font in "Segoe UI" "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2"; do
+        wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ /d "DejaVu Sans" /f < /dev/null > /dev/null 2>&1
+      done
       wineserver -w
       touch "$prefix/.miravell-ready"
     fi

@@ -6,6 +6,8 @@ set -euo pipefail
 state=${MIRAVELL_TESTBED:?MIRAVELL_TESTBED is not set}
 export WINEPREFIX=${MIRAVELL_WINEPREFIX:-$state/prefix}
 export WINEARCH=win64
+# Arguments and output cross between Unix and Windows as UTF-8.
+export LANG=${LANG:-C.UTF-8}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 if [ -f "$state/display" ]; then

@@ -1,0 +1,26 @@
+#pragma once
+// Where the start-up sequence hands over to the embedded browser. The browser
+// layer fills these in; until it lands, no browser is created and the windows
+// keep showing their loading text.
+#include <windows.h>
+
+#include <string>
+
+// Stage 9: the browser runtime is present (installing it with the user's
+// consent when it is not). False ends the start with exit code 1.
+bool EnsureBrowserRuntimeStage();
+
+// Creates and initialises the player's browser host in the window, with its
+// profile in the data folder. A failed start ends the process inside.
+bool InitializePlayerBrowser(HWND window, const std::wstring& dataFolder);
+
+// The same for the initialisation screen.
+bool InitializeInitBrowser(HWND window, const std::wstring& dataFolder);
+
+// Resizes the browser of the player (or of the init screen) to the client
+// area; nothing happens while the window has no browser.
+void ResizePlayerBrowser(int width, int height);
+void ResizeInitBrowser(int width, int height);
+
+// Shutdown: deletes the browser hosts that exist.
+void DeleteBrowserHosts();

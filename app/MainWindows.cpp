@@ -1,0 +1,151 @@
+#include "app/MainWindows.h"
+
+#include "app/BrowserStage.h"
+#include "app/IntegrityHooks.h"
+#include "app/Paths.h"
+#include "app/resources/resource.h"
+#include "common/AppState.h"
+#include "common/Handles.h"
+
+namespace {
+
+constexpr wchar_t kLoadingText[] = L"جاري التحميل... Loading...";
+constexpr wchar_t kLoadingFont[] = L"Segoe UI";
+constexpr UINT_PTR kPlayerCheckTimer = 1;
+constexpr UINT kPlayerCheckMilliseconds = 3000;
+constexpr int kPlayerWidth = 1280;
+constexpr int kPlayerHeight = 720;
+constexpr int kInitWidth = 1024;
+constexpr int kInitHeight = 768;
+#ifndef WDA_EXCLUDEFROMCAPTURE
+constexpr DWORD WDA_EXCLUDEFROMCAPTURE = 0x11;
+#endif
+
+// Until the browser covers the client area, the window shows a centred
+// bilingual loading text, light grey on the black class brush.
+void PaintLoadingText(HWND window) {
+  PaintScope paint(window);
+  RECT client{};
+  ::GetClientRect(window, &client);
+  ::SetBkMode(paint.dc(), TRANSPARENT);
+  ::SetTextColor(paint.dc(), RGB(200, 200, 200));
+  UniqueGdiObject<HFONT> font(::CreateFontW(24, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                            DEFAULT_PITCH | FF_DONTCARE, kLoadingFont));
+  SelectionScope selected(paint.dc(), font.get());
+  ::DrawTextW(paint.dc(), kLoadingText, -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
+std::wstring BrowserDataFolder() {
+  const AppState& app = GetAppState();
+  return GetAppDataFolder(app.isElevated, app.productName) + L"\\WebView2Data";
+}
+
+}  // namespace
+
+std::wstring MainWindowTitle() {
+  const AppState& app = GetAppState();
+  return app.productName + L" V " + app.version;
+}
+
+void RegisterMainWindowClass(HINSTANCE instance, bool player) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = player ? PlayerWindowProc : InitWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
+  windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_MIRAVELL));
+  windowClass.lpszClassName = player ? kPlayerWindowClass : kInitWindowClass;
+  ::RegisterClassExW(&windowClass);
+}
+
+void DrainMessageQueue() {
+  MSG message{};
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+HWND CreatePlayerWindowFrame(HINSTANCE instance) {
+  HWND window = ::CreateWindowExW(WS_EX_APPWINDOW, kPlayerWindowClass, MainWindowTitle().c_str(),
+                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, kPlayerWidth,
+                                  kPlayerHeight, nullptr, nullptr, instance, nullptr);
+  if (window != nullptr) {
+    ::UpdateWindow(window);
+    DrainMessageQueue();
+  }
+  return window;
+}
+
+bool CreatePlayerWindow(HINSTANCE, HWND window) {
+  WindowState& windows = GetWindowState();
+  windows.playerWindow = window;
+  windows.playerShown = false;
+  ::SetWindowDisplayAffinity(window, WDA_EXCLUDEFROMCAPTURE);
+  const std::wstring dataFolder = BrowserDataFolder();
+  if (!InitializePlayerBrowser(window, dataFolder)) return false;
+  ::SetTimer(window, kPlayerCheckTimer, kPlayerCheckMilliseconds, nullptr);
+  integrity::StartPlayerWork();
+  return true;
+}
+
+bool CreateInitScreen(HINSTANCE instance) {
+  HWND window = ::CreateWindowExW(WS_EX_APPWINDOW, kInitWindowClass, MainWindowTitle().c_str(),
+                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, kInitWidth,
+                                  kInitHeight, nullptr, nullptr, instance, nullptr);
+  if (window == nullptr) return false;
+  ::SetWindowDisplayAffinity(window, WDA_EXCLUDEFROMCAPTURE);
+  const std::wstring dataFolder = BrowserDataFolder();
+  RECT client{};
+  ::GetClientRect(window, &client);
+  if (!InitializeInitBrowser(window, dataFolder)) return false;
+  ResizeInitBrowser(client.right - client.left, client.bottom - client.top);
+  return true;
+}
+
+LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    switch (message) {
+      case WM_DESTROY:
+        integrity::OnPlayerDestroy();
+        ::PostQuitMessage(0);
+        return 0;
+      case WM_SIZE:
+        ResizePlayerBrowser(LOWORD(lParam), HIWORD(lParam));
+        return 0;
+      case WM_PAINT:
+        PaintLoadingText(window);
+        return 0;
+      case WM_TIMER:
+        if (wParam == kPlayerCheckTimer) integrity::OnPlayerTimer();
+        return 0;
+      default:
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+  } catch (...) {
+    return 0;  // nothing may cross into the system's dispatcher
+  }
+}
+
+LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    switch (message) {
+      case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+      case WM_SIZE:
+        ResizeInitBrowser(LOWORD(lParam), HIWORD(lParam));
+        return 0;
+      case WM_PAINT:
+        PaintLoadingText(window);
+        return 0;
+      default:
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+  } catch (...) {
+    return 0;
+  }
+}

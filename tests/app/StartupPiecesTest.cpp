@@ -1,0 +1,268 @@
+// The pieces of the start-up sequence that can be checked inside one process:
+// the command line, the scheme registration, the splash pixels, the data
+// folder, the elevation restart, link failures and the player window's end.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/Elevation.h"
+#include "app/IntegrityHooks.h"
+#include "app/LinkErrors.h"
+#include "app/MainWindows.h"
+#include "app/Paths.h"
+#include "app/ProtocolRegistration.h"
+#include "app/Splash.h"
+#include "common/Handles.h"
+#include "common/Seams.h"
+
+namespace {
+
+// --- command line ------------------------------------------------------------
+
+struct LinkCase {
+  const wchar_t* process;
+  const wchar_t* winMain;
+  const wchar_t* link;
+  bool hasSchemeArgs;
+};
+
+TEST(ReadLinkArgument, PicksTheFirstArgumentOrTheWholeTextAsTheRulesSay) {
+  const LinkCase cases[] = {
+      // The shell's form: quoted path, quoted link; quotes removed.
+      {LR"("C:\Program Files\Miravell\Miravell.exe" "miravell:a:b:c")", LR"("miravell:a:b:c")", L"miravell:a:b:c", true},
+      // Capitals with slashes count, and keep their case.
+      {LR"(C:\M.exe MIRAVELL://a:b:c/)", L"MIRAVELL://a:b:c/", L"MIRAVELL://a:b:c/", true},
+      // Text before the scheme in the one argument.
+      {LR"(C:\M.exe "open miravell:x")", LR"("open miravell:x")", L"open miravell:x", true},
+      // An argument without the scheme: no link start, though an argument is there.
+      {LR"(C:\M.exe hello)", L"hello", L"hello", false},
+      // Only the first argument is examined: a link as the second is ignored.
+      {LR"(C:\M.exe first miravell:a:b:c)", L"first miravell:a:b:c", L"first", false},
+      // An empty first argument: the whole received text becomes the link.
+      {LR"(C:\M.exe "" miravell:a:b:c)", LR"("" miravell:a:b:c)", LR"("" miravell:a:b:c)", true},
+      // ...but that search is case-sensitive, so capitals there give no link.
+      {LR"(C:\M.exe "" MIRAVELL:a:b:c)", LR"("" MIRAVELL:a:b:c)", L"", false},
+      // No argument at all.
+      {LR"(C:\M.exe)", L"", L"", false},
+  };
+  for (const auto& c : cases) {
+    const LinkArgument result = ReadLinkArgumentFrom(c.process, c.winMain);
+    EXPECT_EQ(result.link, c.link) << c.process;
+    EXPECT_EQ(result.hasSchemeArgs, c.hasSchemeArgs) << c.process;
+  }
+}
+
+// --- scheme registration -------------------------------------------------------
+
+struct RegValue {
+  DWORD type = 0;
+  std::vector<BYTE> data;
+  bool found = false;
+};
+
+RegValue ReadValue(const std::wstring& path, const wchar_t* name) {
+  RegValue value;
+  UniqueRegKey key;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return value;
+  DWORD size = 0;
+  if (::RegQueryValueExW(key.get(), name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return value;
+  value.data.resize(size);
+  value.found = ::RegQueryValueExW(key.get(), name, nullptr, &value.type, value.data.data(), &size) == ERROR_SUCCESS;
+  return value;
+}
+
+// A REG_SZ whose stored length is (characters + 1) * 2, terminating zero included.
+void ExpectString(const RegValue& value, const std::wstring& text) {
+  ASSERT_TRUE(value.found);
+  EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
+  ASSERT_EQ(value.data.size(), (text.size() + 1) * sizeof(wchar_t));
+  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(value.data.data()), text.size()), text);
+  EXPECT_EQ(reinterpret_cast<const wchar_t*>(value.data.data())[text.size()], L'\0');
+}
+
+TEST(RegisterUrlProtocol, WritesFourValuesExactlyAndAgainOnTheNextRun) {
+  const std::wstring path = LR"(C:\Program Files\Miravell Player\Miravell.exe)";
+  const std::wstring root = LR"(Software\Classes\miravell)";
+  RegisterUrlProtocolFor(path);
+  ExpectString(ReadValue(root, nullptr), L"Quella Desktop Player");
+  ExpectString(ReadValue(root, L"URL Protocol"), L"");
+  ExpectString(ReadValue(root + LR"(\DefaultIcon)", nullptr), path + L",1");
+  ExpectString(ReadValue(root + LR"(\shell\open\command)", nullptr), L"\"" + path + L"\" \"%1\"");
+
+  // Damage a value: the next start writes it again, without reading it first.
+  {
+    UniqueRegKey key;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, (root + LR"(\shell\open\command)").c_str(), 0, KEY_WRITE, key.put()),
+              ERROR_SUCCESS);
+    const DWORD number = 5;
+    ::RegSetValueExW(key.get(), nullptr, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
+  }
+  RegisterUrlProtocolFor(path);
+  ExpectString(ReadValue(root + LR"(\shell\open\command)", nullptr), L"\"" + path + L"\" \"%1\"");
+}
+
+// --- splash pixels -------------------------------------------------------------
+
+TEST(Splash, PremultipliesEachChannelByAlphaDroppingTheRemainder) {
+  struct Case {
+    std::uint8_t in[4];
+    std::uint8_t out[4];
+  };
+  const Case cases[] = {
+      {{10, 200, 255, 0}, {0, 0, 0, 0}},              // fully transparent
+      {{10, 200, 255, 255}, {10, 200, 255, 255}},     // opaque keeps its colours
+      {{255, 255, 255, 128}, {128, 128, 128, 128}},   // half-transparent white
+      {{100, 3, 254, 1}, {0, 0, 0, 1}},               // 254 * 1 / 255 drops to 0
+      {{255, 101, 7, 254}, {254, 100, 6, 254}},
+  };
+  for (const auto& c : cases) {
+    std::uint8_t pixel[4] = {c.in[0], c.in[1], c.in[2], c.in[3]};
+    PremultiplyPixel(pixel);
+    EXPECT_EQ(std::vector<std::uint8_t>(pixel, pixel + 4), std::vector<std::uint8_t>(c.out, c.out + 4));
+  }
+}
+
+// --- data folder -------------------------------------------------------------
+
+std::wstring Known(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  EXPECT_EQ(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path), S_OK);
+  return path;
+}
+
+std::wstring Temp() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, path);
+  return path;
+}
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+TEST(GetAppDataFolder, AllUsersWhenElevatedLocalOtherwise) {
+  const std::wstring name = L"MiravellFolderTest" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring elevated = GetAppDataFolder(true, name);
+  EXPECT_EQ(elevated, Known(CSIDL_COMMON_APPDATA) + L"\\" + name);
+  EXPECT_TRUE(IsFolder(elevated));
+  const std::wstring user = GetAppDataFolder(false, name);
+  EXPECT_EQ(user, Known(CSIDL_LOCAL_APPDATA) + L"\\" + name);
+  EXPECT_TRUE(IsFolder(user));
+  // Called again with the folders present: the same answer.
+  EXPECT_EQ(GetAppDataFolder(true, name), elevated);
+  ::RemoveDirectoryW(elevated.c_str());
+  ::RemoveDirectoryW(user.c_str());
+}
+
+TEST(GetAppDataFolder, FallsBackToTheTemporaryFolderWhenTheProbeCannotWrite) {
+  // A file where the folder should be: the folder cannot be made and nothing
+  // can be written inside it, just as with a folder the user may not write.
+  const std::wstring name = L"MiravellBlocked" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring blocker = Known(CSIDL_COMMON_APPDATA) + L"\\" + name;
+  {
+    UniqueHandle file(::CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file);
+  }
+  const std::wstring folder = GetAppDataFolder(true, name);
+  EXPECT_EQ(folder, Temp() + name);
+  EXPECT_TRUE(IsFolder(folder));
+  ::DeleteFileW(blocker.c_str());
+  ::RemoveDirectoryW(folder.c_str());
+}
+
+// --- elevation restart -------------------------------------------------------
+
+TEST(Elevation, RestartUsesRunasWithTheUnchangedCommandLineThenEndsWith0) {
+  for (const BOOL started : {TRUE, FALSE}) {
+    std::wstring verb, file, parameters;
+    ULONG mask = 0;
+    int show = -1;
+    std::vector<UINT> exits;
+    seams::Hooks hooks;
+    hooks.shellExecuteEx = [&](SHELLEXECUTEINFOW* info) {
+      verb = info->lpVerb;
+      file = info->lpFile;
+      parameters = info->lpParameters;
+      mask = info->fMask;
+      show = info->nShow;
+      info->hProcess = nullptr;
+      return started;
+    };
+    hooks.exitProcess = [&](UINT code) { exits.push_back(code); };
+    seams::ScopedHooks scope(std::move(hooks));
+    const std::wstring commandLine = LR"("MIRAVELL://A:b:c/" second "third arg")";
+    EXPECT_THROW(RestartElevated(LR"(C:\Apps\Miravell.exe)", commandLine), seams::ProcessExitRequested);
+    EXPECT_EQ(verb, L"runas");
+    EXPECT_EQ(file, LR"(C:\Apps\Miravell.exe)");
+    EXPECT_EQ(parameters, commandLine);
+    EXPECT_EQ(mask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS));
+    EXPECT_EQ(show, SW_SHOWNORMAL);
+    EXPECT_EQ(exits, std::vector<UINT>{0}) << "exit code 0 whether or not the start succeeded";
+  }
+}
+
+// --- link failures -------------------------------------------------------------
+
+TEST(LinkErrors, ServerReasonIsShownRightToLeftAndGivesExitCode1) {
+  std::wstring text, caption;
+  UINT flags = 0;
+  seams::Hooks hooks;
+  hooks.messageBox = [&](HWND owner, const std::wstring& t, const std::wstring& c, UINT f) {
+    EXPECT_EQ(owner, nullptr);
+    text = t;
+    caption = c;
+    flags = f;
+    return IDOK;
+  };
+  seams::ScopedHooks scope(std::move(hooks));
+  EXPECT_EQ(ReportLinkFailure("server:انتهت صلاحية الرابط"), 1);
+  EXPECT_EQ(text, L"انتهت صلاحية الرابط");
+  EXPECT_EQ(caption, L"Miravell - خطأ");
+  EXPECT_EQ(flags, static_cast<UINT>(MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST | MB_RIGHT | MB_RTLREADING));
+  // Exactly "server:" leaves an empty message, still the service's answer.
+  EXPECT_EQ(ReportLinkFailure("server:"), 1);
+  EXPECT_EQ(text, L"");
+}
+
+TEST(LinkErrors, AnyOtherReasonEndsTheProcessWithCode1) {
+  std::vector<UINT> exits;
+  seams::Hooks hooks;
+  hooks.messageBox = [](HWND, const std::wstring&, const std::wstring&, UINT) { return IDOK; };
+  hooks.exitProcess = [&](UINT code) { exits.push_back(code); };
+  seams::ScopedHooks scope(std::move(hooks));
+  EXPECT_THROW(ReportLinkFailure("server"), seams::ProcessExitRequested);  // no colon: not the service's
+  EXPECT_THROW(ReportLinkFailure("split_failed_parts_2"), seams::ProcessExitRequested);
+  EXPECT_EQ(exits, (std::vector<UINT>{1, 1}));
+}
+
+// --- player window end ---------------------------------------------------------
+
+TEST(PlayerWindow, DestroyStopsThePlayerWorkAndEndsTheMessageLoop) {
+  HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  RegisterMainWindowClass(instance, true);
+  HWND window = ::CreateWindowExW(0, kPlayerWindowClass, L"test", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                                  nullptr, instance, nullptr);
+  ASSERT_NE(window, nullptr);
+  integrity::StartPlayerWork();
+  EXPECT_TRUE(integrity::PlayerWorkRunning());
+  EXPECT_NE(integrity::PlayerTimerId(), 0u);
+  integrity::StartPlayerWork();  // a second start replaces the timer, it does not add one
+  EXPECT_NE(integrity::PlayerTimerId(), 0u);
+
+  ::DestroyWindow(window);
+  EXPECT_FALSE(integrity::PlayerWorkRunning());
+  EXPECT_EQ(integrity::PlayerTimerId(), 0u);
+  MSG message{};
+  bool quit = false;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) quit |= message.message == WM_QUIT && message.wParam == 0;
+  EXPECT_TRUE(quit);
+}
+
+TEST(MainWindows, TitleIsProductVersion) { EXPECT_EQ(MainWindowTitle(), L"Miravell V 4.8.0"); }
+
+}  // namespace

@@ -1,0 +1,157 @@
+"""The real Miravell.exe walking its start-up sequence under Wine."""
+import os
+import subprocess
+import tempfile
+import unittest
+
+import uidriver
+import winerun
+
+SPLASH_CLASS = "QuellaTransparentSplashClass"
+INIT_CLASS = "QuellaInitWindow"
+PLAYER_CLASS = "MiravellWindow"
+TITLE = "Miravell V 4.8.0"
+APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults\Miravell.exe"
+SCHEME_KEY = r"HKCU\Software\Classes\miravell"
+
+
+def step_lines(result):
+    return [line for line in result.debug_lines if line.startswith("Step ")]
+
+
+def expected_steps(has_scheme_args):
+    return [
+        "Step 7: Initializing SSL pinning defaults",
+        "Step 7: Loading dynamic pins synchronously",
+        "Step 7: Dynamic pins loaded OK",
+        "Step 7B: Checking app version...",
+        "Step 7B: Version check done. hasUpdate=0",
+        "Step 8: Registering URL protocol...",
+        "Step 9: Parsing command line...",
+        "Step 9: hasSchemeArgs=" + ("1" if has_scheme_args else "0"),
+    ]
+
+
+class StartupTest(unittest.TestCase):
+    def setUp(self):
+        self.program = None
+
+    def tearDown(self):
+        if self.program is not None and self.program.running():
+            self.program.kill()
+            self.program.finish(10)
+
+    def start(self, *args):
+        self.program = winerun.start_program("Miravell.exe", list(args))
+        return self.program
+
+    def test_windows_7_is_refused_with_both_lines_and_exit_code_1(self):
+        code, _ = winerun.wine_command(["reg", "add", APP_DEFAULTS, "/v", "Version", "/d", "win7", "/f"])
+        self.assertEqual(code, 0)
+        try:
+            program = self.start()
+            box = uidriver.box(title="Unsupported OS")
+            self.assertEqual(box["text"], "This application requires Windows 10 or later.\n"
+                                          "هذا التطبيق يتطلب ويندوز 10 أو أحدث.")
+            self.assertEqual([b["id"] for b in box["buttons"]], [1])
+            # (Wine does not turn MB_TOPMOST into WS_EX_TOPMOST; the flags are unit-tested.)
+            uidriver.press("OK", title="Unsupported OS")
+            result = program.finish(30)
+            self.assertEqual(result.exit_code, 1)
+            self.assertEqual(step_lines(result), [], "the refusal comes before Step 7")
+            self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
+        finally:
+            winerun.wine_command(["reg", "delete", APP_DEFAULTS, "/f"])
+
+    def test_plain_start_shows_splash_and_init_window_then_closes_with_0(self):
+        program = self.start()
+        init = uidriver.wait_window(cls=INIT_CLASS)
+        self.assertEqual(init["title"], TITLE)
+        self.assertEqual((init["rect"]["width"], init["rect"]["height"]), (1024, 768))
+        self.assertTrue(init["style"] & uidriver.WS_VISIBLE)
+        self.assertTrue(init["exstyle"] & uidriver.WS_EX_APPWINDOW)
+
+        splash = uidriver.wait_window(cls=SPLASH_CLASS)
+        self.assertEqual(splash["title"], "Quella Splash")
+        self.assertEqual((splash["rect"]["width"], splash["rect"]["height"]), (512, 512))
+        for flag in (uidriver.WS_EX_LAYERED, uidriver.WS_EX_TOPMOST, uidriver.WS_EX_TOOLWINDOW):
+            self.assertTrue(splash["exstyle"] & flag, hex(flag))
+        self.assertFalse(splash["exstyle"] & uidriver.WS_EX_APPWINDOW, "no taskbar button")
+        self.assertEqual(splash["style"] & (uidriver.WS_POPUP | uidriver.WS_VISIBLE), uidriver.WS_POPUP | uidriver.WS_VISIBLE)
+        self.assertFalse(splash["style"] & uidriver.WS_CAPTION, "borderless")
+        # Centred on the 1920 x 1080 screen of the bed, above the main window.
+        self.assertEqual((splash["rect"]["left"], splash["rect"]["top"]), ((1920 - 512) // 2, (1080 - 512) // 2))
+        self.assertLess(splash["z"], init["z"])
+
+        uidriver.close(cls=INIT_CLASS)
+        result = program.finish(30)
+        self.assertEqual(result.exit_code, 0)
+        self.assertEqual(step_lines(result), expected_steps(False))
+        self.assertNotIn("Failed to create splash screen from embedded resources.", result.debug_lines)
+
+        # Step 8 registered the scheme for this executable.
+        code, out = winerun.wine_command(["reg", "query", SCHEME_KEY + r"\shell\open\command", "/ve"])
+        self.assertEqual(code, 0)
+        self.assertIn('\\Miravell.exe" "%1"', out)
+
+    def test_link_in_capitals_opens_the_player_window(self):
+        program = self.start("MIRAVELL://a:b:c/")
+        player = uidriver.wait_window(cls=PLAYER_CLASS)
+        self.assertEqual(player["title"], TITLE)
+        self.assertEqual((player["rect"]["width"], player["rect"]["height"]), (1280, 720))
+        self.assertTrue(player["exstyle"] & uidriver.WS_EX_APPWINDOW)
+        self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
+        uidriver.close(cls=PLAYER_CLASS)
+        result = program.finish(30)
+        self.assertEqual(result.exit_code, 0)
+        self.assertEqual(step_lines(result), expected_steps(True))
+
+    def test_screenshot_shows_the_splash_and_the_centred_loading_text(self):
+        program = self.start()
+        init = uidriver.wait_window(cls=INIT_CLASS)
+        splash = uidriver.wait_window(cls=SPLASH_CLASS)
+        with tempfile.TemporaryDirectory() as folder:
+            shot = uidriver.screenshot(os.path.join(folder, "start.png"))
+            keep = os.environ.get("MIRAVELL_KEEP_SCREENSHOTS")
+            if keep:
+                os.makedirs(keep, exist_ok=True)
+                uidriver.screenshot(os.path.join(keep, "startup.png"))
+
+            # The splash: its opaque pixels on screen are the image's own.
+            source = os.path.join(os.environ["MIRAVELL_SOURCE_DIR"], "app", "resources", "splash.png")
+            left, top = splash["rect"]["left"], splash["rect"]["top"]
+            x0 = max(0, init["rect"]["left"] + init["rect"]["width"] - left) + 4  # right of the main window
+            width = 512 - x0 - 4
+            on_screen = uidriver.pixels(shot, left + x0, top + 40, width, 300)
+            rgba = subprocess.run(["convert", source, "-crop", f"{width}x300+{x0}+40", "+repage",
+                                   "-depth", "8", "rgba:-"], check=True, capture_output=True).stdout
+            compared = matched = 0
+            for i, screen_pixel in enumerate(on_screen):
+                r, g, b, a = rgba[4 * i:4 * i + 4]
+                if a == 255:
+                    compared += 1
+                    if all(abs(x - y) <= 8 for x, y in zip(screen_pixel, (r, g, b))):
+                        matched += 1
+            self.assertGreater(compared, 1000)
+            self.assertGreater(matched / compared, 0.9)
+
+            # The loading text: light grey on black, centred in the client area.
+            rect = init["rect"]
+            client = init["client"]
+            border = (rect["width"] - client["width"]) // 2
+            client_left = rect["left"] + border
+            client_top = rect["top"] + rect["height"] - border - client["height"]
+            cy = client_top + client["height"] // 2
+            band = uidriver.pixels(shot, client_left, cy - 20, client["width"], 40)
+            grey = [i % client["width"] for i, p in enumerate(band) if min(p) >= 150 and max(p) - min(p) <= 20]
+            self.assertGreater(len(grey), 100, "the loading text is drawn")
+            centre = sum(grey) / len(grey)
+            self.assertLess(abs(centre - client["width"] / 2), 40, "centred horizontally")
+            black = sum(1 for p in band if p == (0, 0, 0))
+            self.assertGreater(black / len(band), 0.8, "on black")
+        uidriver.close(cls=INIT_CLASS)
+        self.assertEqual(program.finish(30).exit_code, 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
