@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Elevation.h"
+#include "app/Gdiplus.h"
 #include "app/IntegrityHooks.h"
 #include "app/LinkErrors.h"
 #include "app/MainWindows.h"
@@ -17,7 +18,9 @@
 #include "app/ProtocolRegistration.h"
 #include "app/Splash.h"
 #include "common/Handles.h"
+#include "common/AppState.h"
 #include "common/Seams.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -264,5 +267,69 @@ TEST(PlayerWindow, DestroyStopsThePlayerWorkAndEndsTheMessageLoop) {
 }
 
 TEST(MainWindows, TitleIsProductVersion) { EXPECT_EQ(MainWindowTitle(), L"Miravell V 4.8.0"); }
+
+}  // namespace
+
+namespace {
+
+// --- splash window ---------------------------------------------------------------
+
+TEST(Splash, MissingResourceIsReportedAndLeavesNoSplash) {
+  std::vector<std::wstring> boxes;
+  seams::Hooks hooks;
+  hooks.messageBox = [&](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+    EXPECT_EQ(owner, nullptr);
+    EXPECT_EQ(flags, static_cast<UINT>(MB_OK));
+    boxes.push_back(caption + L": " + text);
+    return IDOK;
+  };
+  seams::ScopedHooks scope(std::move(hooks));
+  CreateSplashWindow(::GetModuleHandleW(nullptr));  // the test binary carries no splash image
+  EXPECT_EQ(boxes, std::vector<std::wstring>{L"Splash Error: FindResourceW failed. Could not find resource ID 102."});
+  EXPECT_EQ(GetWindowState().splashWindow, nullptr);
+}
+
+TEST(Splash, BuildsALayeredTopmostToolWindowFromTheExecutablesImage) {
+  UniqueModule exe(::LoadLibraryExW(testing_support::BuildProgram(L"Miravell.exe").c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(exe);
+  ULONG_PTR token = 0;
+  Gdiplus::GdiplusStartupInput input;
+  ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
+  ScopeExit shutdown([&] { Gdiplus::GdiplusShutdown(token); });
+  seams::Hooks hooks;
+  hooks.messageBox = [](HWND, const std::wstring& text, const std::wstring&, UINT) {
+    ADD_FAILURE() << "unexpected box: " << std::string(text.begin(), text.end());
+    return IDOK;
+  };
+  seams::ScopedHooks scope(std::move(hooks));
+
+  CreateSplashWindow(reinterpret_cast<HINSTANCE>(exe.get()));
+  HWND splash = GetWindowState().splashWindow;
+  ASSERT_NE(splash, nullptr);
+  wchar_t className[64] = {};
+  ::GetClassNameW(splash, className, 64);
+  EXPECT_STREQ(className, L"QuellaTransparentSplashClass");
+  const LONG exStyle = ::GetWindowLongW(splash, GWL_EXSTYLE);
+  EXPECT_EQ(exStyle & (WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST), WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
+  RECT rect{};
+  ::GetWindowRect(splash, &rect);
+  EXPECT_EQ(rect.right - rect.left, 512);
+  EXPECT_EQ(rect.bottom - rect.top, 512);
+  EXPECT_EQ(rect.left, (::GetSystemMetrics(SM_CXSCREEN) - 512) / 2);
+  EXPECT_EQ(rect.top, (::GetSystemMetrics(SM_CYSCREEN) - 512) / 2);
+  // Any visible pixel drags it.
+  EXPECT_EQ(::SendMessageW(splash, WM_NCHITTEST, 0, MAKELPARAM(rect.left + 256, rect.top + 256)), HTCAPTION);
+
+  ::DestroyWindow(splash);
+  EXPECT_EQ(GetWindowState().splashWindow, nullptr);
+  // A second splash in the same process reuses the registered class.
+  CreateSplashWindow(reinterpret_cast<HINSTANCE>(exe.get()));
+  ASSERT_NE(GetWindowState().splashWindow, nullptr);
+  ::DestroyWindow(GetWindowState().splashWindow);
+  MSG message{};
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
 
 }  // namespace
