@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "alerts/AlertWindow.h"
+#include "alerts/DiagnosticCode.h"
 #include "common/Seams.h"
 #include "common/Text.h"
 
@@ -23,9 +25,5 @@ int ReportLinkFailure(const std::string& reason) {
                           MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST | MB_RIGHT | MB_RTLREADING);
     return 1;
   }
-  // The alert window with the scrambled diagnostic code arrives with the
-  // alerts work; until then the same texts and the reason go in a box.
-  seams::ShowMessageBox(nullptr, std::wstring(kAlertMessage) + L"\n\n" + kAlertArabic + L"\n\n" + Utf8ToWide(reason),
-                        kAlertTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
-  seams::EndProcess(1);
+  ShowAlertAndExit(kAlertTitle, kAlertMessage, kAlertArabic, BuildErrorDiagnosticCode(reason));
 }

@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "common/Handles.h"
+
 namespace seams {
 namespace {
 
@@ -41,6 +43,26 @@ BOOL ShellExecuteExSeam(SHELLEXECUTEINFOW* info) {
 void SleepFor(std::chrono::milliseconds duration) {
   if (const auto& hook = Installed().sleep) return hook(duration);
   std::this_thread::sleep_for(duration);
+}
+
+bool LaunchDetachedSeam(const std::wstring& commandLine) {
+  if (const auto& hook = Installed().launchProcess) return hook(commandLine);
+  std::wstring mutableLine = commandLine;  // CreateProcessW may write into it
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                        &startup, &process)) {
+    return false;
+  }
+  UniqueHandle thread(process.hThread);
+  UniqueHandle started(process.hProcess);
+  return true;
+}
+
+UINT TimerInterval(UINT requestedMilliseconds) {
+  if (const auto& hook = Installed().timerInterval) return hook(requestedMilliseconds);
+  return requestedMilliseconds;
 }
 
 ScopedHooks::ScopedHooks(Hooks hooks) : previous_(std::move(Installed())) { Installed() = std::move(hooks); }

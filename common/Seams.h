@@ -22,6 +22,10 @@ struct Hooks {
       shellExecute;
   std::function<BOOL(SHELLEXECUTEINFOW* info)> shellExecuteEx;
   std::function<void(std::chrono::milliseconds duration)> sleep;
+  // Starts a detached process from a command line; returns whether it started.
+  std::function<bool(const std::wstring& commandLine)> launchProcess;
+  // The interval a one-second countdown ticks at (tests shorten it).
+  std::function<UINT(UINT requestedMilliseconds)> timerInterval;
 };
 
 // Thrown by EndProcess when a test stand-in is installed.
@@ -44,6 +48,12 @@ BOOL ShellExecuteExSeam(SHELLEXECUTEINFOW* info);
 
 // Blocks the calling thread without pumping messages.
 void SleepFor(std::chrono::milliseconds duration);
+
+// CreateProcessW of the command line alone, detached, inheriting no handles.
+bool LaunchDetachedSeam(const std::wstring& commandLine);
+
+// The interval to give SetTimer for a requested one.
+UINT TimerInterval(UINT requestedMilliseconds);
 
 // Installs stand-ins for the lifetime of the object (tests only). Hooks left
 // empty keep the real behaviour.

@@ -232,17 +232,6 @@ TEST(LinkErrors, ServerReasonIsShownRightToLeftAndGivesExitCode1) {
   EXPECT_EQ(text, L"");
 }
 
-TEST(LinkErrors, AnyOtherReasonEndsTheProcessWithCode1) {
-  std::vector<UINT> exits;
-  seams::Hooks hooks;
-  hooks.messageBox = [](HWND, const std::wstring&, const std::wstring&, UINT) { return IDOK; };
-  hooks.exitProcess = [&](UINT code) { exits.push_back(code); };
-  seams::ScopedHooks scope(std::move(hooks));
-  EXPECT_THROW(ReportLinkFailure("server"), seams::ProcessExitRequested);  // no colon: not the service's
-  EXPECT_THROW(ReportLinkFailure("split_failed_parts_2"), seams::ProcessExitRequested);
-  EXPECT_EQ(exits, (std::vector<UINT>{1, 1}));
-}
-
 // --- player window end ---------------------------------------------------------
 
 TEST(PlayerWindow, DestroyStopsThePlayerWorkAndEndsTheMessageLoop) {

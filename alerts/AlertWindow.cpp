@@ -1,0 +1,380 @@
+#include "alerts/AlertWindow.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+
+#include "common/Handles.h"
+#include "common/Html.h"
+#include "common/Seams.h"
+#include "common/Text.h"
+
+namespace {
+
+constexpr wchar_t kCountdownClass[] = L"QuellaSecureExitCountdown";
+constexpr wchar_t kCountdownText[] = L"Security Alert";
+constexpr UINT_PTR kTimerId = 1001;
+constexpr int kStartSeconds = 10;
+constexpr int kWidth = 700;
+constexpr int kHeightWithCode = 600;
+constexpr int kHeightWithoutCode = 500;
+constexpr int kAppIcon = 101;
+
+constexpr COLORREF kBackground = RGB(26, 26, 46);
+constexpr COLORREF kAccent = RGB(233, 69, 96);
+constexpr COLORREF kCodeBox = RGB(15, 52, 96);
+constexpr COLORREF kEnglishText = RGB(204, 204, 204);
+constexpr COLORREF kArabicText = RGB(180, 180, 180);
+constexpr COLORREF kCountdownLines = RGB(136, 136, 136);
+constexpr COLORREF kClipboardNote = RGB(100, 100, 100);
+
+constexpr wchar_t kUiFont[] = L"Segoe UI";
+constexpr wchar_t kCodeFont[] = L"Consolas";
+constexpr wchar_t kEnglishCountdown[] = L"Application will close in %d seconds...";
+constexpr wchar_t kArabicCountdown[] = L"سيتم إغلاق التطبيق خلال %d ثوانٍ...";
+constexpr wchar_t kCodeHeading[] = L"\U0001F512 Diagnostic Code / كود التشخيص";
+constexpr wchar_t kCopiedNote[] = L"Code copied to clipboard automatically";
+
+struct CountdownState {
+  std::wstring title;
+  std::wstring message;
+  std::wstring arabicMessage;
+  std::wstring code;
+  int secondsLeft = kStartSeconds;
+  HWND window = nullptr;
+  UINT_PTR timerId = kTimerId;
+};
+
+// The alert being shown; one at a time.
+CountdownState* currentCountdown = nullptr;
+
+UniqueGdiObject<HFONT> MakeFont(int height, int weight, const wchar_t* face = kUiFont,
+                                DWORD pitchAndFamily = DEFAULT_PITCH | FF_SWISS) {
+  return UniqueGdiObject<HFONT>(::CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                              pitchAndFamily, face));
+}
+
+void DrawLine(HDC dc, const std::wstring& text, HFONT font, COLORREF colour, RECT rect, UINT format) {
+  SelectionScope selected(dc, font);
+  ::SetTextColor(dc, colour);
+  ::DrawTextW(dc, text.c_str(), -1, &rect, format);
+}
+
+// Height of a word-wrapped, centred text in the given width; at least 20.
+int MeasureWrapped(HDC dc, const std::wstring& text, HFONT font, int width, UINT extra) {
+  SelectionScope selected(dc, font);
+  RECT rect{0, 0, width, 0};
+  ::DrawTextW(dc, text.c_str(), -1, &rect, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | extra);
+  return std::max<int>(rect.bottom - rect.top, 20);
+}
+
+std::wstring Formatted(const wchar_t* pattern, int value) {
+  wchar_t buffer[256] = {};
+  ::wsprintfW(buffer, pattern, value);
+  return buffer;
+}
+
+void PaintCountdown(HWND window, HDC target, const CountdownState& state) {
+  RECT client{};
+  ::GetClientRect(window, &client);
+  const int w = client.right - client.left;
+  const int h = client.bottom - client.top;
+  const int cx = w / 2;
+
+  UniqueMemoryDc dc(::CreateCompatibleDC(target));
+  UniqueGdiObject<HBITMAP> bitmap(::CreateCompatibleBitmap(target, w, h));
+  if (!dc || !bitmap) return;
+  SelectionScope selectedBitmap(dc.get(), bitmap.get());
+  ::SetBkMode(dc.get(), TRANSPARENT);
+
+  UniqueGdiObject<HBRUSH> background(::CreateSolidBrush(kBackground));
+  ::FillRect(dc.get(), &client, background.get());
+
+  if (auto icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIcon),
+                                                  IMAGE_ICON, 64, 64, LR_SHARED))) {
+    ::DrawIconEx(dc.get(), (w - 64) / 2, 20, icon, 64, 64, 0, nullptr, DI_NORMAL);
+  }
+
+  const auto titleFont = MakeFont(24, FW_BOLD);
+  DrawLine(dc.get(), state.title, titleFont.get(), kAccent, {20, 92, w - 20, 127}, DT_CENTER | DT_SINGLELINE);
+
+  UniqueGdiObject<HPEN> thinAccent(::CreatePen(PS_SOLID, 1, kAccent));
+  {
+    SelectionScope pen(dc.get(), thinAccent.get());
+    ::MoveToEx(dc.get(), 40, 137, nullptr);
+    ::LineTo(dc.get(), w - 40, 137);
+  }
+
+  const auto bodyFont = MakeFont(16, FW_NORMAL);
+  const int h1 = MeasureWrapped(dc.get(), state.message, bodyFont.get(), w - 60, 0);
+  DrawLine(dc.get(), state.message, bodyFont.get(), kEnglishText, {30, 152, w - 30, 152 + h1}, DT_WORDBREAK | DT_CENTER);
+  const int h2 = MeasureWrapped(dc.get(), state.arabicMessage, bodyFont.get(), w - 60, DT_RTLREADING);
+  DrawLine(dc.get(), state.arabicMessage, bodyFont.get(), kArabicText, {30, 162 + h1, w - 30, 162 + h1 + h2},
+           DT_WORDBREAK | DT_CENTER | DT_RTLREADING);
+  const int y = 162 + h1 + h2;
+
+  UniqueGdiObject<HPEN> ringPen(::CreatePen(PS_SOLID, 3, kAccent));
+  UniqueGdiObject<HBRUSH> codeBrush(::CreateSolidBrush(kCodeBox));
+  {
+    SelectionScope pen(dc.get(), ringPen.get());
+    SelectionScope brush(dc.get(), codeBrush.get());
+    ::Ellipse(dc.get(), cx - 45, y + 20, cx + 45, y + 110);
+  }
+
+  const auto numberFont = MakeFont(60, FW_BOLD);
+  DrawLine(dc.get(), Formatted(L"%d", state.secondsLeft), numberFont.get(), kAccent, {cx - 45, y + 30, cx + 45, y + 100},
+           DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+
+  const auto smallFont = MakeFont(13, FW_NORMAL);
+  DrawLine(dc.get(), Formatted(kEnglishCountdown, state.secondsLeft), smallFont.get(), kCountdownLines,
+           {20, y + 120, w - 20, y + 140}, DT_CENTER | DT_SINGLELINE);
+  DrawLine(dc.get(), Formatted(kArabicCountdown, state.secondsLeft), smallFont.get(), kCountdownLines,
+           {20, y + 142, w - 20, y + 162}, DT_CENTER | DT_SINGLELINE | DT_RTLREADING);
+
+  if (!state.code.empty()) {
+    DrawLine(dc.get(), kCodeHeading, smallFont.get(), kAccent, {20, y + 172, w - 20, y + 190}, DT_CENTER | DT_SINGLELINE);
+    RECT box{30, y + 194, w - 30, y + 224};
+    ::FillRect(dc.get(), &box, codeBrush.get());
+    {
+      SelectionScope pen(dc.get(), thinAccent.get());
+      SelectionScope brush(dc.get(), ::GetStockObject(HOLLOW_BRUSH));
+      ::Rectangle(dc.get(), box.left, box.top, box.right, box.bottom);
+    }
+    const auto codeFont = MakeFont(12, FW_NORMAL, kCodeFont, FIXED_PITCH | FF_MODERN);
+    DrawLine(dc.get(), state.code, codeFont.get(), kAccent, {35, y + 196, w - 35, y + 222},
+             DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
+    DrawLine(dc.get(), kCopiedNote, smallFont.get(), kClipboardNote, {20, y + 229, w - 20, y + 245},
+             DT_CENTER | DT_SINGLELINE);
+  }
+
+  ::BitBlt(target, 0, 0, w, h, dc.get(), 0, 0, SRCCOPY);
+}
+
+// Escapes a text for the diagnostic page. Besides the HTML characters, "%"
+// becomes an entity: the page travels as an about: address, whose percent
+// sequences the host may decode back into markup.
+std::wstring EscapeForDiagnosticPage(const std::wstring& text) {
+  std::wstring out;
+  for (const wchar_t c : EscapeForHtml(text)) {
+    if (c == L'%') out += L"&#37;";
+    else out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::wstring BuildDiagnosticCommandLine(const std::wstring& title, const std::wstring& message,
+                                        const std::wstring& arabicMessage, const std::wstring& code) {
+  const std::wstring safeTitle = EscapeForDiagnosticPage(title);
+  std::wstring line;
+  line += L"mshta \"about:<html><head><title>";
+  line += safeTitle;
+  line += L"</title>";
+  line += L"<hta:application id='diag' border='dialog' innerborder='no' scroll='no' ";
+  line += L"maximizebutton='no' minimizebutton='no' sysmenu='yes' ";
+  line += L"windowstate='normal' />";
+  line += L"<style>";
+  line += L"body{font-family:Segoe UI,Tahoma,sans-serif;background:#1a1a2e;color:#eee;";
+  line += L"margin:0;padding:20px;display:flex;flex-direction:column;align-items:center;}";
+  line += L".icon{font-size:48px;margin-bottom:10px;}";
+  line += L"h2{color:#e94560;margin:5px 0 10px;font-size:18px;}";
+  line += L"p{text-align:center;font-size:13px;line-height:1.5;margin:5px 0;color:#ccc;}";
+  line += L".ar{direction:rtl;font-family:Segoe UI,Tahoma,sans-serif;}";
+  line += L"textarea{width:90%;height:60px;margin:10px 0;padding:8px;font-family:Consolas,monospace;";
+  line += L"font-size:11px;background:#0f3460;color:#e94560;border:1px solid #e94560;";
+  line += L"border-radius:4px;resize:none;text-align:center;}";
+  line += L".btn{padding:8px 24px;background:#e94560;color:#fff;border:none;border-radius:4px;";
+  line += L"font-size:13px;cursor:pointer;margin:5px;}";
+  line += L".btn:hover{background:#c73e54;}";
+  line += L".info{font-size:11px;color:#888;margin-top:8px;}";
+  line += L"</style></head><body>";
+  line += L"<div class='icon'>&#9888;</div>";
+  line += L"<h2>";
+  line += safeTitle;
+  line += L"</h2>";
+  line += L"<p>";
+  line += EscapeForDiagnosticPage(message);
+  line += L"</p>";
+  line += L"<p class='ar'>";
+  line += EscapeForDiagnosticPage(arabicMessage);
+  line += L"</p>";
+  line += L"<p style='margin-top:15px;color:#e94560;font-size:12px;'>";
+  line += L"&#128274; Diagnostic Code / ";
+  line += L"كود التشخيص";
+  line += L"</p>";
+  line += L"<textarea id='dc' readonly onclick='this.select()'>";
+  line += EscapeForDiagnosticPage(code);
+  line += L"</textarea>";
+  line += L"<div>";
+  line += L"<button class='btn' onclick='copyCode()'>&#128203; Copy Code</button>";
+  line += L"<button class='btn' style='background:#555;' onclick='window.close()'>Close</button>";
+  line += L"</div>";
+  line += L"<p class='info'>The code has been copied to your clipboard automatically.</p>";
+  line += L"<p class='info'>Please send this code to support for assistance.</p>";
+  line += L"<p class='info ar'>";
+  line += L"تم نسخ الكود ";
+  line += L"تلقائياً. ";
+  line += L"يرجى إرساله ";
+  line += L"للدعم الفني.";
+  line += L"</p>";
+  line += L"<script>";
+  line += L"function copyCode(){var t=document.getElementById('dc');";
+  line += L"t.select();document.execCommand('copy');}";
+  line += L"window.resizeTo(700,580);window.moveTo(";
+  line += L"(screen.width-700)/2,(screen.height-580)/2);";
+  line += L"</script></body></html>";
+  line += L"\"";
+  return line;
+}
+
+void CopyCodeToClipboard(const std::string& code) {
+  ClipboardScope clipboard(nullptr);
+  if (!clipboard.open()) return;
+  if (!::EmptyClipboard()) return;
+  UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, code.size() + 1));
+  if (!block) return;
+  {
+    GlobalLockScope lock(block.get());
+    if (lock.data() == nullptr) return;
+    std::memcpy(lock.data(), code.c_str(), code.size() + 1);
+  }
+  // On success the clipboard owns the block.
+  if (::SetClipboardData(CF_TEXT, block.get()) != nullptr) (void)block.release();
+}
+
+void ShowCountdownWindow(const std::wstring& title, const std::wstring& message, const std::wstring& arabicMessage,
+                         const std::wstring& code) {
+  CountdownState state{title, message, arabicMessage, code};
+  currentCountdown = &state;
+
+  HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  UniqueGdiObject<HBRUSH> background(::CreateSolidBrush(kBackground));
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = CountdownWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = background.get();
+  windowClass.lpszClassName = kCountdownClass;
+  ::RegisterClassExW(&windowClass);
+
+  const int height = code.empty() ? kHeightWithoutCode : kHeightWithCode;
+  HWND window = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kCountdownClass, kCountdownText,
+                                  WS_POPUP | WS_VISIBLE | WS_BORDER, (::GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2,
+                                  (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, kWidth, height, nullptr, nullptr,
+                                  instance, nullptr);
+  if (window != nullptr) {
+    state.window = window;
+    ::SetTimer(window, state.timerId, seams::TimerInterval(1000), nullptr);
+    ::SetForegroundWindow(window);
+    ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ::MessageBeep(MB_ICONHAND);
+    MSG msg{};
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+    ::DestroyWindow(window);
+    // Destroying the window posted one more WM_QUIT. Left in the queue it
+    // would close the fallback message box below the moment it opened.
+    MSG pending{};
+    while (::PeekMessageW(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+  } else {
+    seams::ShowMessageBox(nullptr,
+                          message + L"\n\n" + arabicMessage + L"\n\nThe application will close in " + L"10" + L" seconds.",
+                          title, MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST);
+  }
+  currentCountdown = nullptr;
+  // The class keeps the brush's handle; it goes with the class.
+  ::UnregisterClassW(kCountdownClass, instance);
+}
+
+LRESULT CALLBACK CountdownWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    CountdownState* state = currentCountdown;
+    switch (message) {
+      case WM_NCHITTEST:
+        return HTCAPTION;
+      case WM_TIMER:
+        if (state != nullptr && wParam == state->timerId) {
+          if (--state->secondsLeft < 1) {
+            ::KillTimer(window, state->timerId);
+            ::PostQuitMessage(0);
+          } else {
+            ::InvalidateRect(window, nullptr, FALSE);
+          }
+          return 0;
+        }
+        break;
+      case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+      case WM_PAINT: {
+        PaintScope paint(window);
+        if (state != nullptr) PaintCountdown(window, paint.dc(), *state);
+        return 0;
+      }
+      default:
+        break;
+    }
+  } catch (...) {
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+void KillBrowserChildProcesses() {
+  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
+  const DWORD self = ::GetCurrentProcessId();
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ParentProcessID != self) continue;
+    std::wstring name = entry.szExeFile;
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towlower(c));
+    if (name.find(L"msedgewebview2.exe") == std::wstring::npos) continue;
+    UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+    if (process) ::TerminateProcess(process.get(), 0);
+  }
+}
+
+bool LaunchDetached(const std::wstring& commandLine) { return seams::LaunchDetachedSeam(commandLine); }
+
+void TerminateSelf() {
+  // A failure was reported to the user: the process ends with 1, not 0.
+  constexpr UINT kExitCode = 1;
+  using NtTerminateProcessFn = LONG(NTAPI*)(HANDLE, LONG);
+  if (HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll")) {
+    if (auto terminate = reinterpret_cast<NtTerminateProcessFn>(
+            reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtTerminateProcess")))) {
+      terminate(::GetCurrentProcess(), static_cast<LONG>(kExitCode));
+      ::Sleep(1000);
+    }
+  }
+  seams::EndProcess(kExitCode);
+}
+
+void ShowAlertAndExit(const std::wstring& title, const std::wstring& message, const std::wstring& arabicMessage,
+                      const std::string& code) {
+  try {
+    KillBrowserChildProcesses();
+    CopyCodeToClipboard(code);
+    const std::wstring wideCode = WidenBytes(code);
+    ShowCountdownWindow(title, message, arabicMessage, wideCode);
+    if (!LaunchDetached(BuildDiagnosticCommandLine(title, message, arabicMessage, wideCode))) {
+      seams::ShowMessageBox(nullptr, message + L"\n\n" + arabicMessage + L"\n\nDiagnostic Code:\n" + wideCode, title,
+                            MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST);
+    }
+  } catch (const seams::ProcessExitRequested&) {
+    throw;
+  } catch (...) {
+    // Whatever failed on the way, the process still ends.
+  }
+  TerminateSelf();
+}

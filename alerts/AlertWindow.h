@@ -1,0 +1,37 @@
+#pragma once
+// The ending of the program after a condition it will not continue from: the
+// code goes to the clipboard, a 10-second countdown window shows it, a
+// diagnostic window that outlives the process shows it again, and the
+// process ends with exit code 1.
+#include <windows.h>
+
+#include <string>
+
+// Never returns. Runs on the calling thread (a worker thread is fine), with
+// a message loop of its own; one alert at a time.
+[[noreturn]] void ShowAlertAndExit(const std::wstring& title, const std::wstring& message,
+                                   const std::wstring& arabicMessage, const std::string& code);
+
+// The countdown window; returns when it has counted down or was closed.
+void ShowCountdownWindow(const std::wstring& title, const std::wstring& message,
+                         const std::wstring& arabicMessage, const std::wstring& code);
+
+LRESULT CALLBACK CountdownWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Ends this process's own browser-runtime children.
+void KillBrowserChildProcesses();
+
+// Starts a process from the command line alone, detached, inheriting no handles.
+bool LaunchDetached(const std::wstring& commandLine);
+
+// Ends the process (exit code 1) through the native call, then ExitProcess.
+[[noreturn]] void TerminateSelf();
+
+// The command line of the diagnostic window (an HTML application run by
+// mshta). Every inserted text is escaped, so none can become markup or
+// script or end the quoted address.
+std::wstring BuildDiagnosticCommandLine(const std::wstring& title, const std::wstring& message,
+                                        const std::wstring& arabicMessage, const std::wstring& code);
+
+// Puts the code on the clipboard as CF_TEXT.
+void CopyCodeToClipboard(const std::string& code);

@@ -1,0 +1,176 @@
+// The parts of the alert that can be checked inside one process: the
+// diagnostic window's command line, the countdown's ticks, and which
+// processes the alert ends.
+#include "alerts/AlertWindow.h"
+
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "common/Handles.h"
+#include "common/Seams.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+// The page as it must arrive for plain texts: every piece in order.
+std::wstring ExpectedPage(const std::wstring& title, const std::wstring& message, const std::wstring& arabic,
+                          const std::wstring& code) {
+  return L"mshta \"about:<html><head><title>" + title + L"</title>"
+         L"<hta:application id='diag' border='dialog' innerborder='no' scroll='no' "
+         L"maximizebutton='no' minimizebutton='no' sysmenu='yes' windowstate='normal' />"
+         L"<style>body{font-family:Segoe UI,Tahoma,sans-serif;background:#1a1a2e;color:#eee;"
+         L"margin:0;padding:20px;display:flex;flex-direction:column;align-items:center;}"
+         L".icon{font-size:48px;margin-bottom:10px;}h2{color:#e94560;margin:5px 0 10px;font-size:18px;}"
+         L"p{text-align:center;font-size:13px;line-height:1.5;margin:5px 0;color:#ccc;}"
+         L".ar{direction:rtl;font-family:Segoe UI,Tahoma,sans-serif;}"
+         L"textarea{width:90%;height:60px;margin:10px 0;padding:8px;font-family:Consolas,monospace;"
+         L"font-size:11px;background:#0f3460;color:#e94560;border:1px solid #e94560;"
+         L"border-radius:4px;resize:none;text-align:center;}"
+         L".btn{padding:8px 24px;background:#e94560;color:#fff;border:none;border-radius:4px;"
+         L"font-size:13px;cursor:pointer;margin:5px;}.btn:hover{background:#c73e54;}"
+         L".info{font-size:11px;color:#888;margin-top:8px;}</style></head><body>"
+         L"<div class='icon'>&#9888;</div><h2>" + title + L"</h2><p>" + message + L"</p><p class='ar'>" + arabic +
+         L"</p><p style='margin-top:15px;color:#e94560;font-size:12px;'>&#128274; Diagnostic Code / كود التشخيص</p>"
+         L"<textarea id='dc' readonly onclick='this.select()'>" + code + L"</textarea>"
+         L"<div><button class='btn' onclick='copyCode()'>&#128203; Copy Code</button>"
+         L"<button class='btn' style='background:#555;' onclick='window.close()'>Close</button></div>"
+         L"<p class='info'>The code has been copied to your clipboard automatically.</p>"
+         L"<p class='info'>Please send this code to support for assistance.</p>"
+         L"<p class='info ar'>تم نسخ الكود تلقائياً. يرجى إرساله للدعم الفني.</p>"
+         L"<script>function copyCode(){var t=document.getElementById('dc');t.select();document.execCommand('copy');}"
+         L"window.resizeTo(700,580);window.moveTo((screen.width-700)/2,(screen.height-580)/2);"
+         L"</script></body></html>\"";
+}
+
+TEST(DiagnosticCommandLine, PlainTextsGoInAsTheyAre) {
+  const std::wstring title = L"Link Error - خطأ في الرابط";
+  const std::wstring message = L"Failed to process the content link.\nIf the problem persists, send the code.";
+  const std::wstring arabic = L"فشل في معالجة رابط المحتوى.";
+  const std::wstring code = L"Q1JURUQ+/8xYZw==";
+  EXPECT_EQ(BuildDiagnosticCommandLine(title, message, arabic, code), ExpectedPage(title, message, arabic, code));
+}
+
+TEST(DiagnosticCommandLine, TextsCannotBecomeMarkupOrEndTheAddress) {
+  const std::wstring hostile = L"\"</textarea><script>alert(1)</script> & 'x' %3Cb%3E";
+  const std::wstring line = BuildDiagnosticCommandLine(hostile, hostile, hostile, hostile);
+  const std::wstring escaped = L"&quot;&lt;/textarea&gt;&lt;script&gt;alert(1)&lt;/script&gt; &amp; &#39;x&#39; &#37;3Cb&#37;3E";
+  EXPECT_EQ(line, ExpectedPage(escaped, escaped, escaped, escaped));
+  // Exactly two double quotes: the ones around the about: address.
+  EXPECT_EQ(std::count(line.begin(), line.end(), L'"'), 2);
+  EXPECT_EQ(line.find(L"<script>alert"), std::wstring::npos);
+}
+
+TEST(Countdown, TicksTenTimesThenCloses) {
+  // Count the countdown's timer messages as the window's own loop takes them.
+  static int ticks = 0;
+  static HWND countdown = nullptr;
+  ticks = 0;
+  HHOOK hook = ::SetWindowsHookExW(
+      WH_GETMESSAGE,
+      [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        const auto* message = reinterpret_cast<const MSG*>(lParam);
+        if (code == HC_ACTION && wParam == PM_REMOVE && message->message == WM_TIMER && message->wParam == 1001) {
+          ++ticks;
+          countdown = message->hwnd;
+        }
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+      },
+      nullptr, ::GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  seams::Hooks hooks;
+  hooks.timerInterval = [](UINT requested) {
+    EXPECT_EQ(requested, 1000u);
+    return 20u;
+  };
+  seams::ScopedHooks scope(std::move(hooks));
+  const auto start = std::chrono::steady_clock::now();
+  ShowCountdownWindow(L"Title", L"Message", L"رسالة", L"CODE");
+  ::UnhookWindowsHookEx(hook);
+  EXPECT_EQ(ticks, 10) << "10 -> 1 takes nine ticks, the tenth closes the window";
+  EXPECT_FALSE(::IsWindow(countdown));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// --- ending browser children ---------------------------------------------------------
+
+bool Running(DWORD pid) {
+  UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+  return process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+DWORD StartChild(const std::wstring& exe, const std::wstring& arguments, UniqueHandle& handle) {
+  std::wstring line = L"\"" + exe + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return 0;
+  UniqueHandle thread(info.hThread);
+  handle.reset(info.hProcess);
+  return info.dwProcessId;
+}
+
+std::vector<DWORD> ProcessesNamed(const wchar_t* name) {
+  std::vector<DWORD> found;
+  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (_wcsicmp(entry.szExeFile, name) == 0) found.push_back(entry.th32ProcessID);
+  }
+  return found;
+}
+
+TEST(KillBrowserChildProcesses, EndsOnlyThisProcessesRuntimeChildren) {
+  wchar_t temp[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"alert-kill-" + std::to_wstring(::GetCurrentProcessId());
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring sleeper = testing_support::BuildProgram(L"sleeper.exe");
+  const std::wstring runtime = folder + L"\\MSEdgeWebView2.exe";  // the name test ignores case
+  const std::wstring other = folder + L"\\other.exe";
+  ASSERT_TRUE(::CopyFileW(sleeper.c_str(), runtime.c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileW(sleeper.c_str(), other.c_str(), FALSE));
+
+  UniqueHandle runtimeChild, otherChild, spawner;
+  const DWORD runtimePid = StartChild(runtime, L"60", runtimeChild);
+  const DWORD otherPid = StartChild(other, L"60", otherChild);
+  // A runtime process that is not ours: a grandchild, started by another child.
+  const DWORD spawnerPid = StartChild(sleeper, L"60 --spawn \"" + runtime + L"\"", spawner);
+  ASSERT_NE(runtimePid, 0u);
+  ASSERT_NE(otherPid, 0u);
+  ASSERT_NE(spawnerPid, 0u);
+  DWORD foreignPid = 0;
+  for (int i = 0; i < 100 && foreignPid == 0; ++i) {
+    for (const DWORD pid : ProcessesNamed(L"MSEdgeWebView2.exe")) {
+      if (pid != runtimePid) foreignPid = pid;
+    }
+    if (foreignPid == 0) ::Sleep(50);
+  }
+  ASSERT_NE(foreignPid, 0u);
+
+  KillBrowserChildProcesses();
+  EXPECT_EQ(::WaitForSingleObject(runtimeChild.get(), 5000), WAIT_OBJECT_0);
+  DWORD exitCode = 99;
+  ::GetExitCodeProcess(runtimeChild.get(), &exitCode);
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_TRUE(Running(otherPid));
+  EXPECT_TRUE(Running(foreignPid));
+
+  for (const DWORD pid : {otherPid, foreignPid, spawnerPid}) {
+    UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    if (process) {
+      ::TerminateProcess(process.get(), 0);
+      ::WaitForSingleObject(process.get(), 5000);
+    }
+  }
+  ::DeleteFileW(runtime.c_str());
+  ::DeleteFileW(other.c_str());
+  ::RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace

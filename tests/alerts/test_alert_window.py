@@ -1,0 +1,172 @@
+"""The alert as a user sees it: a child process raises it and ends."""
+import os
+import tempfile
+import time
+import unittest
+
+import uidriver
+import winerun
+
+CLASS = "QuellaSecureExitCountdown"
+TITLE = "Network Connection Intercepted - اتصال غير آمن"
+MESSAGE = "Your network connection is being intercepted.\\n\\nPlease try again."
+ARABIC = "تم اعتراض الاتصال بالإنترنت الخاص بك."
+ACCENT = (233, 69, 96)
+CODE_BOX = (15, 52, 96)
+BACKGROUND = (26, 26, 46)
+
+
+def close(a, b, tolerance=12):
+    return all(abs(x - y) <= tolerance for x, y in zip(a, b))
+
+
+class AlertWindowTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.record = os.path.join(self.folder.name, "diagnostic.txt")
+        self.probe = None
+
+    def tearDown(self):
+        if self.probe is not None and self.probe.running():
+            self.probe.kill()
+            self.probe.finish(10)
+        self.folder.cleanup()
+
+    def raise_alert(self, code, *extra, tick_ms=200):
+        args = ["--title", TITLE, "--message", MESSAGE, "--arabic", ARABIC, "--code", code,
+                "--record", winerun.windows_path(self.record)]
+        if tick_ms:
+            args += ["--tick-ms", str(tick_ms)]
+        self.probe = winerun.start_program("alert_probe.exe", args + list(extra))
+        return self.probe
+
+    def recorded(self):
+        with open(self.record, encoding="utf-8") as handle:
+            return handle.read()
+
+    def test_window_with_code_clipboard_follow_up_and_exit_code_1(self):
+        code = "MITM_PIN_cdn.example.com"
+        probe = self.raise_alert(code, tick_ms=400)
+        window = uidriver.wait_window(cls=CLASS)
+        self.assertEqual(window["title"], "Security Alert")
+        self.assertEqual((window["rect"]["width"], window["rect"]["height"]), (700, 600))
+        self.assertEqual((window["rect"]["left"], window["rect"]["top"]), ((1920 - 700) // 2, (1080 - 600) // 2))
+        for flag in (uidriver.WS_EX_TOPMOST, uidriver.WS_EX_TOOLWINDOW):
+            self.assertTrue(window["exstyle"] & flag)
+        self.assertFalse(window["exstyle"] & uidriver.WS_EX_APPWINDOW)
+        wanted = uidriver.WS_POPUP | uidriver.WS_VISIBLE | uidriver.WS_BORDER
+        self.assertEqual(window["style"] & wanted, wanted)
+        self.assertFalse(window["style"] & uidriver.WS_CAPTION & ~uidriver.WS_BORDER, "no title bar")
+        self.assertEqual(uidriver.clipboard(), code)
+
+        shot = uidriver.screenshot(os.path.join(self.folder.name, "alert.png"))
+        keep = os.environ.get("MIRAVELL_KEEP_SCREENSHOTS")
+        if keep:
+            os.makedirs(keep, exist_ok=True)
+            uidriver.screenshot(os.path.join(keep, "alert-with-code.png"))
+        left, top = window["rect"]["left"] + 1, window["rect"]["top"] + 1
+        title_band = uidriver.pixels(shot, left + 20, top + 92, 660, 35)
+        self.assertGreater(sum(close(p, ACCENT, 40) for p in title_band), 50, "accent title")
+        self.assertTrue(any(close(p, BACKGROUND, 2) for p in title_band))
+        code_box = self.code_box_pixels(shot, left, top)
+        self.assertGreater(sum(close(p, CODE_BOX, 2) for p in code_box), 1000, "code box")
+
+        result = probe.finish(30)
+        self.assertEqual(result.exit_code, 1, "a reported failure is not a success")
+        line = self.recorded()
+        self.assertTrue(line.startswith('mshta "about:<html><head><title>'))
+        self.assertIn("<textarea id='dc' readonly onclick='this.select()'>" + code + "</textarea>", line)
+
+    def code_box_pixels(self, shot, left, top):
+        # The code box's row: below the texts and the ring; search its band.
+        return uidriver.pixels(shot, left + 40, top + 330, 600, 220)
+
+    def test_window_without_code_is_shorter_and_has_no_code_box(self):
+        probe = self.raise_alert("", tick_ms=400)
+        window = uidriver.wait_window(cls=CLASS)
+        self.assertEqual((window["rect"]["width"], window["rect"]["height"]), (700, 500))
+        shot = uidriver.screenshot(os.path.join(self.folder.name, "nocode.png"))
+        left, top = window["rect"]["left"] + 1, window["rect"]["top"] + 1
+        band = uidriver.pixels(shot, left + 40, top + 330, 600, 160)
+        wide_code_rows = 0
+        width = 600
+        for row in range(160):
+            pixels = band[row * width:(row + 1) * width]
+            if sum(close(p, CODE_BOX, 2) for p in pixels) > 400:
+                wide_code_rows += 1
+        self.assertEqual(wide_code_rows, 0, "no code box without a code")
+        self.assertEqual(probe.finish(30).exit_code, 1)
+
+    def test_long_code_is_cut_on_screen_but_whole_on_the_clipboard(self):
+        code = "SSL_" + "very-long-host-name." * 12 + "example.com"
+        probe = self.raise_alert(code, tick_ms=400)
+        window = uidriver.wait_window(cls=CLASS)
+        self.assertEqual(uidriver.clipboard(), code)
+        shot = uidriver.screenshot(os.path.join(self.folder.name, "long.png"))
+        keep = os.environ.get("MIRAVELL_KEEP_SCREENSHOTS")
+        if keep:
+            uidriver.screenshot(os.path.join(keep, "alert-long-code.png"))
+        # Accent text never spills over the code box's side margins.
+        left, top = window["rect"]["left"] + 1, window["rect"]["top"] + 1
+        margins = uidriver.pixels(shot, left, top + 300, 28, 250) + uidriver.pixels(shot, left + 672, top + 300, 26, 250)
+        self.assertFalse(any(close(p, ACCENT, 30) for p in margins))
+        self.assertEqual(probe.finish(30).exit_code, 1)
+        self.assertIn(code, self.recorded(), "the diagnostic window gets the whole code")
+
+    def test_closing_early_goes_straight_to_the_follow_up_and_the_end(self):
+        probe = self.raise_alert("CODE", tick_ms=0)  # the real one-second tick
+        uidriver.wait_window(cls=CLASS)
+        started = time.monotonic()
+        uidriver.close(cls=CLASS)
+        result = probe.finish(30)
+        self.assertLess(time.monotonic() - started, 5)
+        self.assertEqual(result.exit_code, 1)
+        self.assertIn("CODE", self.recorded())
+
+    def test_real_countdown_lasts_ten_seconds_on_a_worker_thread(self):
+        probe = self.raise_alert("CODE", "--thread", tick_ms=0)
+        uidriver.wait_window(cls=CLASS)
+        started = time.monotonic()
+        uidriver.wait_gone(cls=CLASS, timeout_ms=20000)
+        elapsed = time.monotonic() - started
+        self.assertGreater(elapsed, 8.0)
+        self.assertLess(elapsed, 12.5)
+        self.assertEqual(probe.finish(30).exit_code, 1)
+
+    def test_when_the_diagnostic_window_cannot_start_a_box_carries_the_code(self):
+        probe = self.raise_alert("SSL_desktop.miravell.localhost", "--no-diag", tick_ms=50)
+        box = uidriver.box(title=TITLE, timeout_ms=30000)
+        self.assertEqual(box["text"], "Your network connection is being intercepted.\n\nPlease try again.\n\n" + ARABIC +
+                         "\n\nDiagnostic Code:\nSSL_desktop.miravell.localhost")
+        uidriver.press("OK", title=TITLE)
+        self.assertEqual(probe.finish(30).exit_code, 1)
+
+    def test_when_the_window_cannot_be_created_a_box_counts_instead(self):
+        probe = self.raise_alert("CODE", "--block-window", tick_ms=50)
+        box = uidriver.box(title=TITLE, timeout_ms=30000)
+        self.assertEqual(box["text"], "Your network connection is being intercepted.\n\nPlease try again.\n\n" + ARABIC +
+                         "\n\nThe application will close in 10 seconds.")
+        uidriver.press("OK", title=TITLE)
+        self.assertEqual(probe.finish(30).exit_code, 1)
+        self.assertIn("CODE", self.recorded())
+
+
+    def test_refused_link_alert_carries_a_code_support_can_decode(self):
+        reason = "exception_MAC verification failed — data may be tampered"
+        probe = winerun.start_program("alert_probe.exe", ["--link-failure", reason, "--tick-ms", "50",
+                                                          "--record", winerun.windows_path(self.record)])
+        self.probe = probe
+        window = uidriver.wait_window(cls=CLASS)
+        self.assertEqual(window["rect"]["height"], 600)
+        code = uidriver.clipboard()
+        self.assertEqual(probe.finish(30).exit_code, 1)
+        decoded = winerun.run_program("miravell-diag.exe", ["decode", code])
+        self.assertEqual(decoded.exit_code, 0, decoded.stdout + decoded.stderr)
+        self.assertIn(reason, decoded.stdout)
+        line = self.recorded()
+        self.assertIn("<title>Link Error - خطأ في الرابط</title>", line)
+        self.assertIn(code, line)
+
+
+if __name__ == "__main__":
+    unittest.main()
