@@ -1,11 +1,13 @@
 #include "app/ServiceStages.h"
 
-// The service client and the link parser have not landed: no pins are
-// installed, no update is found and a link is taken as it is.
+#include "net/Pinning.h"
 
-void InstallBuiltInPins() {}
+// The update flow and the link parser have not landed: no update is found
+// and a link is taken as it is.
 
-void LoadDynamicPinsStage() {}
+void InstallBuiltInPins() { SetPinTable(BuildDefaultPins()); }
+
+void LoadDynamicPinsStage() { LoadDynamicPins(); }
 
 bool RunUpdateCheck(const std::wstring&) { return false; }
 

@@ -2,7 +2,11 @@
 
 std::optional<nlohmann::json> TryParseJson(std::string_view text) {
   try {
-    return nlohmann::json::parse(text.begin(), text.end());
+    // Without exceptions for invalid text: answers from the network are
+    // often not JSON, and raising an exception for each is slow.
+    nlohmann::json value = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
+    if (value.is_discarded()) return std::nullopt;
+    return value;
   } catch (...) {
     return std::nullopt;
   }

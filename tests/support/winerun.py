@@ -142,3 +142,8 @@ def display():
     path = os.path.join(os.environ["MIRAVELL_TESTBED"], "display")
     with open(path, encoding="ascii") as handle:
         return handle.read().strip()
+
+
+def windows_path(unix_path):
+    """The path under which Windows programs of the bed see a Unix file (drive Z:)."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")

@@ -37,10 +37,11 @@ std::wstring ClassOf(HWND window) {
   return std::wstring(name, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
+// Reads a window's text without sending it a message (GetWindowTextLength
+// would), so a program whose thread is busy cannot stall the driver.
 std::wstring TextOf(HWND window) {
-  const int length = ::GetWindowTextLengthW(window);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  const int copied = ::GetWindowTextW(window, text.data(), length + 1);
+  std::wstring text(4096, L'\0');
+  const int copied = ::InternalGetWindowText(window, text.data(), static_cast<int>(text.size()));
   text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
   return text;
 }

@@ -4,7 +4,8 @@
 # a run. CTest calls "setup" before the first test and "cleanup" after the
 # last; run.sh starts each Windows program inside the bed.
 #
-#   bed.sh setup STATE_DIR     prepare the prefix, start wineserver (and Xvfb)
+#   bed.sh setup STATE_DIR [- KEEPER]  prepare the prefix, start wineserver
+#                                     (and Xvfb), and the desktop keeper
 #   bed.sh cleanup STATE_DIR   stop what setup started
 set -euo pipefail
 
@@ -80,9 +81,20 @@ case "$action" in
     # (One already running for this prefix, from an interrupted run, serves.)
     wineserver -p < /dev/null > /dev/null 2>&1 || true
     wine cmd /c exit 0 < /dev/null > /dev/null 2>&1 || true
+    # Keep the desktop process alive for the whole run: started afresh by
+    # every program, its clipboard manager imports the X selection while the
+    # program writes the clipboard and can erase what it wrote.
+    keeper=${4:-}
+    if [ -n "$keeper" ] && [ -f "$keeper" ] &&
+       ! { [ -f "$state/keeper.pid" ] && kill -0 "$(cat "$state/keeper.pid")" 2>/dev/null; }; then
+      wine "$keeper" < /dev/null > /dev/null 2>&1 &
+      echo $! > "$state/keeper.pid"
+      sleep 1
+    fi
     ;;
   cleanup)
     wineserver -k 2>/dev/null || true
+    rm -f "$state/keeper.pid"
     stop_xvfb
     ;;
   *)

@@ -1,0 +1,190 @@
+#include "net/HttpClient.h"
+
+#include <cwctype>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "alerts/DeviceIdentity.h"
+#include "common/Config.h"
+#include "common/Text.h"
+#include "net/Pinning.h"
+
+namespace {
+
+constexpr DWORD kOption98 = 98;
+constexpr DWORD kIgnoreCertificateErrors = 0x3300;  // unknown CA, wrong usage, name, date
+constexpr DWORD kAddHeaderFlags = WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE;
+
+void SetDword(HINTERNET handle, DWORD option, DWORD value) {
+  ::WinHttpSetOption(handle, option, &value, sizeof(value));
+}
+
+std::wstring Lowered(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+void AddHeader(HINTERNET request, const std::wstring& line) {
+  ::WinHttpAddRequestHeaders(request, line.c_str(), static_cast<DWORD>(line.size()), kAddHeaderFlags);
+}
+
+std::string ErrorWithNumber(const char* text, DWORD error) { return text + std::to_string(error); }
+
+}  // namespace
+
+void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy) {
+  SetDword(request, kOption98, 1);
+  SetDword(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
+  if (redirectPolicy) SetDword(request, WINHTTP_OPTION_REDIRECT_POLICY, 1);
+  // Only a pinned host is trusted on its pins alone. Any other host keeps
+  // the system's certificate validation: a tolerance there would let anyone
+  // on the network answer for it.
+  if (pinnedHost) SetDword(request, WINHTTP_OPTION_SECURITY_FLAGS, kIgnoreCertificateErrors);
+}
+
+bool IsServiceHost(const std::wstring& host) {
+  const std::wstring lowered = Lowered(host);
+  for (const auto id : {config::Id::ServiceDomain1, config::Id::ServiceDomain2, config::Id::ServiceDomain3,
+                        config::Id::ServiceDomain4}) {
+    if (lowered.find(config::Wide(id)) != std::wstring::npos) return true;
+  }
+  return false;
+}
+
+HttpClient::HttpClient() {
+  const std::wstring agent = config::Wide(config::Id::UserAgent);
+  session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                               WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session_) throw std::runtime_error("WinHttpOpen failed");
+  ::WinHttpSetTimeouts(session_.get(), 10000, 10000, 30000, 30000);
+}
+
+void HttpClient::SetDefaultHeader(const std::wstring& name, const std::wstring& value) {
+  std::lock_guard<std::mutex> guard(lock_);
+  defaultHeaders_[name] = value;
+}
+
+HttpResponse HttpClient::Get(const std::wstring& url) { return Request(L"GET", url, {}, {}); }
+
+bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, HttpResponse& response) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (preflightedHosts_.count(host) != 0) return true;
+  }
+  if (UniqueInternet connection{::WinHttpConnect(session_.get(), host.c_str(), port, 0)}) {
+    if (UniqueInternet request{::WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
+                                                    WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE)}) {
+      SetRequestOptions(request.get(), IsPinnedHost(host), false);
+      if (::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+        ::WinHttpReceiveResponse(request.get(), nullptr);
+      }
+      const bool pinsHold = ValidateServerPins(request.get(), host);
+      request.reset();
+      if (!pinsHold) {
+        response.error = "Pre-flight SSL Pin validation FAILED for " + WideToUtf8(host) + ". MITM Attack Prevented!";
+        return false;
+      }
+    }
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  preflightedHosts_.insert(host);
+  return true;
+}
+
+HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring& url, const std::string& body,
+                                 const std::wstring& contentType) {
+  HttpResponse response;
+
+  std::vector<wchar_t> hostBuffer(256, L'\0');
+  std::vector<wchar_t> pathBuffer(2048, L'\0');
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = hostBuffer.data();
+  parts.dwHostNameLength = static_cast<DWORD>(hostBuffer.size());
+  parts.lpszUrlPath = pathBuffer.data();
+  parts.dwUrlPathLength = static_cast<DWORD>(pathBuffer.size());
+  if (url.size() > 0xFFFFFFFFu ||
+      !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+    response.error = "Failed to parse URL";
+    return response;
+  }
+  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  const std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+  const bool https = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+  if (https && !Preflight(host, parts.nPort, response)) return response;
+
+  UniqueInternet connection(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
+  if (!connection) {
+    response.error = "WinHttpConnect failed";
+    return response;
+  }
+  UniqueInternet request(::WinHttpOpenRequest(connection.get(), method.c_str(), path.c_str(), nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                              https ? WINHTTP_FLAG_SECURE : 0));
+  if (!request) {
+    response.error = "WinHttpOpenRequest failed";
+    return response;
+  }
+  SetRequestOptions(request.get(), https && IsPinnedHost(host), true);
+
+  std::map<std::wstring, std::wstring> headers;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    headers = defaultHeaders_;
+  }
+  if (IsServiceHost(host)) {
+    const DeviceIdentity& identity = GetDeviceIdentity();
+    if (!identity.machineKey.empty()) headers[config::Wide(config::Id::DeviceHeader1)] = identity.machineKey;
+    if (!identity.machineModel.empty()) headers[config::Wide(config::Id::DeviceHeader2)] = identity.machineModel;
+  }
+  for (const auto& [name, value] : headers) AddHeader(request.get(), name + L": " + value);
+  if (!contentType.empty()) AddHeader(request.get(), L"Content-Type: " + contentType);
+
+  const auto length = static_cast<DWORD>(body.size());
+  void* data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
+  if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length, 0)) {
+    response.error = ErrorWithNumber("WinHttpSendRequest failed: ", ::GetLastError());
+    return response;
+  }
+  if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
+    response.error = ErrorWithNumber("WinHttpReceiveResponse failed: ", ::GetLastError());
+    return response;
+  }
+  if (https && !ValidateServerPins(request.get(), host)) {
+    response.error = "SSL Pin validation FAILED for " + WideToUtf8(host);
+    return response;
+  }
+
+  DWORD status = 0;
+  DWORD statusSize = sizeof(status);
+  ::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+  response.statusCode = status;
+
+  for (;;) {
+    DWORD available = 0;
+    ::WinHttpQueryDataAvailable(request.get(), &available);
+    if (available == 0) break;
+    std::vector<char> chunk(static_cast<std::size_t>(available) + 1, '\0');
+    DWORD read = 0;
+    ::WinHttpReadData(request.get(), chunk.data(), available, &read);
+    if (read == 0) break;  // a failing read must not spin on a stale count
+    response.body.append(chunk.data(), read);
+  }
+  response.success = response.statusCode >= 200 && response.statusCode <= 299;
+  return response;
+}
+
+HttpClient& SharedHttpClient() {
+  static std::once_flag once;
+  static std::unique_ptr<HttpClient> shared;
+  std::call_once(once, [] {
+    auto client = std::make_unique<HttpClient>();
+    WINHTTP_PROXY_INFO noProxy{WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr};
+    ::WinHttpSetOption(client->session(), WINHTTP_OPTION_PROXY, &noProxy, sizeof(noProxy));
+    shared = std::move(client);
+  });
+  return *shared;
+}

@@ -1,0 +1,281 @@
+#include "net/Pinning.h"
+
+#include <bcrypt.h>
+#include <wincrypt.h>
+
+#include <chrono>
+#include <cwctype>
+#include <shared_mutex>
+#include <set>
+
+#include "alerts/AlertWindow.h"
+#include "common/Base64.h"
+#include "common/Config.h"
+#include "common/Handles.h"
+#include "common/Json.h"
+#include "common/Seams.h"
+#include "common/Text.h"
+#include "net/HttpClient.h"
+
+namespace {
+
+constexpr wchar_t kInterceptedTitle[] = L"Network Connection Intercepted - اتصال غير آمن";
+constexpr wchar_t kInterceptedMessage[] =
+    L"Your network connection is being intercepted by a security program, firewall, or VPN.\n\n"
+    L"Please disable your VPN, Web Shield Anti-Virus (like Kaspersky/Avast), or Proxy, and try again.";
+constexpr wchar_t kInterceptedArabic[] =
+    L"تم اعتراض الاتصال بالإنترنت الخاص بك بواسطة برنامج حماية أو جدار ناري أو VPN.\n\n"
+    L"يرجى إيقاف الـ VPN أو حماية الويب في برامج الحماية (مثل كاسبرسكي أو أفاست) أو أي بروكسي، ثم حاول مرة أخرى.";
+constexpr wchar_t kBrowserInterceptedArabic[] =
+    L"تم اعتراض الاتصال بالإنترنت الخاص بك بواسطة برنامج حماية أو جدار ناري أو VPN.\n\n"
+    L"يرجى إيقاف الـ VPN أو حماية الويب في برامج الحماية أو أي بروكسي، ثم حاول مرة أخرى.";
+constexpr char kPinPrefix[] = "sha256/";
+constexpr DWORD kPreflightTimeout = 3000;
+constexpr std::size_t kMaxBrowserCode = 100;
+
+std::shared_mutex tableLock;
+std::vector<PinEntry> table;
+
+std::shared_mutex preflightLock;
+std::set<std::wstring> preflightedBrowserHosts;
+
+std::wstring Lowered(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string Sha256Base64(const BYTE* data, DWORD size) {
+  UniqueAlgorithm algorithm;
+  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return {};
+  DWORD digestLength = 0;
+  ULONG written = 0;
+  if (!BCRYPT_SUCCESS(::BCryptGetProperty(algorithm.get(), BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&digestLength),
+                                          sizeof(digestLength), &written, 0))) {
+    return {};
+  }
+  UniqueHash hash;
+  if (!BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0))) return {};
+  if (!BCRYPT_SUCCESS(::BCryptHashData(hash.get(), const_cast<PUCHAR>(data), size, 0))) return {};
+  std::vector<std::uint8_t> digest(digestLength);
+  if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash.get(), digest.data(), digestLength, 0))) return {};
+  return Base64Encode(digest);
+}
+
+// Whether the leaf is valid for the host name (dates and the root's trust
+// are not judged here: the pins decide trust, and dates are tolerated).
+bool LeafMatchesHost(PCCERT_CHAIN_CONTEXT chain, const std::wstring& host) {
+  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+  ssl.cbSize = sizeof(ssl);
+  ssl.dwAuthType = AUTHTYPE_SERVER;
+  ssl.fdwChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+  std::wstring serverName = host;
+  ssl.pwszServerName = serverName.data();
+  CERT_CHAIN_POLICY_PARA policy{};
+  policy.cbSize = sizeof(policy);
+  policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS | CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG |
+                   CERT_CHAIN_POLICY_IGNORE_WRONG_USAGE_FLAG;
+  policy.pvExtraPolicyPara = &ssl;
+  CERT_CHAIN_POLICY_STATUS status{};
+  status.cbSize = sizeof(status);
+  if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) return false;
+  return status.dwError == 0;
+}
+
+[[noreturn]] void InterceptionAlert(const std::wstring& arabic, const std::string& code) {
+  ShowAlertAndExit(kInterceptedTitle, kInterceptedMessage, arabic, code);
+}
+
+}  // namespace
+
+void SetPinTable(std::vector<PinEntry> entries) {
+  std::unique_lock<std::shared_mutex> guard(tableLock);
+  table = std::move(entries);
+}
+
+std::optional<PinEntry> FindPinEntry(const std::wstring& host) {
+  const std::wstring wanted = Lowered(host);
+  std::shared_lock<std::shared_mutex> guard(tableLock);
+  const PinEntry* best = nullptr;
+  std::size_t bestLength = 0;
+  for (const PinEntry& entry : table) {
+    const std::wstring scope = Lowered(entry.host);
+    if (scope == wanted) return entry;
+    if (EndsWith(wanted, L"." + scope) && (best == nullptr || scope.size() > bestLength)) {
+      best = &entry;
+      bestLength = scope.size();
+    }
+  }
+  if (best != nullptr) return *best;
+  return std::nullopt;
+}
+
+bool IsPinnedHost(const std::wstring& host) {
+  const auto entry = FindPinEntry(host);
+  return entry && !entry->pins.empty();
+}
+
+std::vector<PinEntry> BuildDefaultPins() {
+  PinEntry entry;
+  entry.host = config::Wide(config::Id::PinnedDomain);
+  for (const auto id : {config::Id::Pin1, config::Id::Pin2, config::Id::Pin3, config::Id::Pin4}) {
+    entry.pins.push_back(config::Text(id));
+  }
+  return {std::move(entry)};
+}
+
+std::string PinOfCertificate(PCCERT_CONTEXT certificate) {
+  DWORD size = 0;
+  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo, 0,
+                             nullptr, nullptr, &size) ||
+      size == 0) {
+    return {};
+  }
+  std::vector<BYTE> encoded(size);
+  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo, 0,
+                             nullptr, encoded.data(), &size)) {
+    return {};
+  }
+  return Sha256Base64(encoded.data(), size);
+}
+
+bool ChainMatchesPins(PCCERT_CONTEXT serverCertificate, const std::wstring& host, const std::vector<std::string>& pins) {
+  CERT_CHAIN_PARA parameters{};
+  parameters.cbSize = sizeof(parameters);
+  UniqueCertChain chain;
+  PCCERT_CHAIN_CONTEXT built = nullptr;
+  // The certificates the server sent along live in the leaf's own store.
+  // Windows searches it by itself; Wine does not, so it is named here.
+  if (!::CertGetCertificateChain(nullptr, serverCertificate, nullptr, serverCertificate->hCertStore, &parameters, 0,
+                                 nullptr, &built)) {
+    return false;
+  }
+  chain.reset(built);
+  if (chain.get()->cChain == 0 || chain.get()->rgpChain[0]->cElement == 0) return false;
+  const CERT_SIMPLE_CHAIN* simple = chain.get()->rgpChain[0];
+
+  bool signaturesHold = true;  // every certificate below the current one is signed by its successor
+  for (DWORD i = 0; i < simple->cElement; ++i) {
+    const CERT_CHAIN_ELEMENT* element = simple->rgpElement[i];
+    // An issuer only counts when every signature from the leaf up to it
+    // verifies; otherwise anyone could name the pinned CA in a chain.
+    if (i > 0 && !signaturesHold) break;
+    const std::string pin = PinOfCertificate(element->pCertContext);
+    if (!pin.empty()) {
+      for (const std::string& expected : pins) {
+        if (pin != expected) continue;
+        // A pinned leaf key vouches for itself; a pinned issuer only
+        // vouches for leaves issued for this host.
+        if (i == 0 || LeafMatchesHost(chain.get(), host)) return true;
+      }
+    }
+    if ((element->TrustStatus.dwErrorStatus & CERT_TRUST_IS_NOT_SIGNATURE_VALID) != 0) signaturesHold = false;
+  }
+  return false;
+}
+
+bool ValidateServerPins(HINTERNET request, const std::wstring& host) {
+  const auto entry = FindPinEntry(host);
+  if (!entry || entry->pins.empty()) return true;
+
+  PCCERT_CONTEXT raw = nullptr;
+  DWORD size = sizeof(raw);
+  if (!::WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &raw, &size) || raw == nullptr) return false;
+  UniqueCertContext certificate(raw);
+
+  if (ChainMatchesPins(certificate.get(), host, entry->pins)) return true;
+  certificate.reset();
+
+  if (EndsWith(Lowered(host), config::Wide(config::Id::OperatorDomain))) {
+    InterceptionAlert(kInterceptedArabic, "SSL_" + WideToUtf8(host));
+  }
+  return false;
+}
+
+std::optional<std::vector<PinEntry>> PinTableFromDownload(const std::string& body) {
+  const auto parsed = TryParseJson(body);
+  if (!parsed || !parsed->is_array()) return std::nullopt;
+  std::vector<PinEntry> result = BuildDefaultPins();
+  for (const auto& element : *parsed) {
+    if (!element.is_object() || !element.contains("scope") || !element.contains("pins")) continue;
+    const std::string scope = element["scope"].get<std::string>();  // a non-string scope ends the load
+    PinEntry entry;
+    entry.host = Utf8ToWide(scope);
+    const auto& pins = element["pins"];
+    if (pins.is_array()) {
+      for (const auto& item : pins) {
+        if (!item.is_string()) continue;
+        std::string pin = item.get<std::string>();
+        if (pin.size() > 7 && pin.compare(0, 7, kPinPrefix) == 0) pin.erase(0, 7);
+        entry.pins.push_back(std::move(pin));
+      }
+    }
+    if (!entry.pins.empty()) result.push_back(std::move(entry));
+  }
+  return result;
+}
+
+void LoadDynamicPins() {
+  try {
+    HttpClient& client = SharedHttpClient();
+    {
+      SecretText secret(config::Text(config::Id::PinSecret));
+      client.SetDefaultHeader(L"X-Secret", Utf8ToWide(secret.str()));
+    }
+    const HttpResponse response = client.Get(config::Wide(config::Id::PinUrl));
+    if (!response.success) return;
+    if (auto loaded = PinTableFromDownload(response.body)) SetPinTable(std::move(*loaded));
+  } catch (...) {
+    // The built-in pins stay in force.
+  }
+}
+
+bool PreflightHost(const std::wstring& host) {
+  {
+    std::shared_lock<std::shared_mutex> guard(preflightLock);
+    if (preflightedBrowserHosts.count(host) != 0) return true;
+  }
+  const auto entry = FindPinEntry(host);
+  if (!entry || entry->pins.empty()) {
+    std::unique_lock<std::shared_mutex> guard(preflightLock);
+    preflightedBrowserHosts.insert(host);
+    return true;
+  }
+
+  UniqueInternet session(::WinHttpOpen(L"QuellaPinCheck/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                       WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) return true;
+  ::WinHttpSetTimeouts(session.get(), kPreflightTimeout, kPreflightTimeout, kPreflightTimeout, kPreflightTimeout);
+  UniqueInternet connection(::WinHttpConnect(session.get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));
+  if (!connection) return true;
+  UniqueInternet request(::WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
+                                              WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+  if (!request) return true;
+  SetRequestOptions(request.get(), true, false);
+  if (::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    ::WinHttpReceiveResponse(request.get(), nullptr);
+  }
+  const bool passed = ValidateServerPins(request.get(), host);
+  request.reset();
+  connection.reset();
+  session.reset();
+  if (!passed) return false;
+  std::unique_lock<std::shared_mutex> guard(preflightLock);
+  preflightedBrowserHosts.insert(host);
+  return true;
+}
+
+void ClearPreflightCache() {
+  std::unique_lock<std::shared_mutex> guard(preflightLock);
+  preflightedBrowserHosts.clear();
+}
+
+void ReportBrowserPinFailure(const std::wstring& host) {
+  seams::SleepFor(std::chrono::milliseconds(500));
+  std::string code = "MITM_PIN_" + WideToUtf8(host);
+  if (code.size() > kMaxBrowserCode) code.resize(kMaxBrowserCode);
+  InterceptionAlert(kBrowserInterceptedArabic, code);
+}

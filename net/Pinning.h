@@ -1,0 +1,64 @@
+#pragma once
+// Public-key pins of the service's hosts: a pin is the Base64 SHA-256 of a
+// certificate's DER SubjectPublicKeyInfo. A process-wide table maps host
+// scopes to pins; it starts from one built-in entry and is extended once at
+// start-up by pins the service sends.
+#include <windows.h>
+#include <wincrypt.h>
+#include <winhttp.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct PinEntry {
+  std::wstring host;              // scope: a host or domain, compared without case
+  std::vector<std::string> pins;  // bare Base64 (44 characters)
+};
+
+// Replaces the whole table.
+void SetPinTable(std::vector<PinEntry> table);
+
+// The entry for a host: the first exact match, else the longest scope the
+// host ends with after a dot (earlier wins among equals). A copy.
+std::optional<PinEntry> FindPinEntry(const std::wstring& host);
+
+// Whether the host has an entry with at least one pin.
+bool IsPinnedHost(const std::wstring& host);
+
+// The built-in table: the service's own domain with its four pins.
+std::vector<PinEntry> BuildDefaultPins();
+
+// Checks the certificate of a request that was sent and received. True for a
+// host without pins. On a mismatch for the operator's own domain it ends the
+// program with the interception alert and does not return.
+bool ValidateServerPins(HINTERNET request, const std::wstring& host);
+
+// The verdict on a server's chain, apart from WinHTTP: true when a pinned
+// key is found on the leaf, or on an issuer reached from the leaf through
+// valid signatures while the leaf is valid for the host name.
+bool ChainMatchesPins(PCCERT_CONTEXT serverCertificate, const std::wstring& host, const std::vector<std::string>& pins);
+
+// The pin of one certificate (Base64 SHA-256 of its SubjectPublicKeyInfo);
+// empty when it cannot be computed.
+std::string PinOfCertificate(PCCERT_CONTEXT certificate);
+
+// Downloads the service's pins and installs built-in plus downloaded
+// entries. Never throws; on any failure the table stays as it was.
+void LoadDynamicPins();
+
+// The table LoadDynamicPins would install for a download's body, or nothing
+// when the body is not a usable answer. Throws the JSON library's type error
+// for a scope that is not a string.
+std::optional<std::vector<PinEntry>> PinTableFromDownload(const std::string& body);
+
+// Whether the browser may load from the host: its own HEAD check against the
+// pins, once per host (cached until ClearPreflightCache).
+bool PreflightHost(const std::wstring& host);
+
+// Forgets every host PreflightHost has passed.
+void ClearPreflightCache();
+
+// Thread body after a browser pin failure: waits 500 ms, then ends the
+// program with the interception alert ("MITM_PIN_" + host). Never returns.
+[[noreturn]] void ReportBrowserPinFailure(const std::wstring& host);

@@ -1,0 +1,232 @@
+"""The service client against the mock service: the engine's transport rules
+and the certificate matrix, as the player meets them under Wine."""
+import json
+import os
+import tempfile
+import unittest
+
+import mockservice
+import uidriver
+import winerun
+
+SERVICE = "https://desktop.miravell.localhost"
+OPERATOR_HOST = "desktop.miravell.localhost"
+ALERT_CLASS = "QuellaSecureExitCountdown"
+
+
+def probe(*args, timeout=60):
+    """Runs net_probe and returns (exit code, list of JSON answers)."""
+    result = winerun.run_program("net_probe.exe", [str(a) for a in args], timeout=timeout)
+    answers = [json.loads(line) for line in result.stdout.splitlines() if line.startswith("{")]
+    return result.exit_code, answers
+
+
+class EngineTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.mock = mockservice.shared()
+        cls.pins = mockservice.MockService.pins()
+
+    def setUp(self):
+        self.mock.reset()
+
+    def log(self, where=None):
+        return [r for r in self.mock.requests() if where is None or where(r)]
+
+    @staticmethod
+    def header(request, name):
+        values = [v for k, v in request["headers"] if k.lower() == name.lower()]
+        return values[0] if values else None
+
+    def test_one_head_preflight_per_https_host_and_client(self):
+        code, answers = probe("--pins-builtin", "get", SERVICE + "/a", "get", SERVICE + "/b",
+                              "get", "https://services.miravell.localhost/c")
+        self.assertEqual(code, 0)
+        seen = [(r["method"], r["host"], r["path"]) for r in self.log()]
+        self.assertEqual(seen, [("HEAD", OPERATOR_HOST, "/"), ("GET", OPERATOR_HOST, "/a"),
+                                ("GET", OPERATOR_HOST, "/b"),
+                                ("HEAD", "services.miravell.localhost", "/"),
+                                ("GET", "services.miravell.localhost", "/c")])
+        self.assertEqual([a["status"] for a in answers], [404, 404, 404])
+
+    def test_redirect_is_returned_unchanged_and_not_followed(self):
+        self.mock.route(method="GET", path="/moved", status=302, headers={"Location": SERVICE + "/target"})
+        _, answers = probe("--pins-builtin", "get", SERVICE + "/moved")
+        self.assertEqual(answers[0]["status"], 302)
+        self.assertFalse(answers[0]["success"])
+        self.assertEqual(answers[0]["error"], "")
+        self.assertEqual([r["path"] for r in self.log(lambda r: r["method"] == "GET")], ["/moved"])
+
+    def test_error_status_keeps_its_body_and_no_error_text(self):
+        self.mock.route(method="GET", path="/missing", status=404, body='{"message":"gone"}',
+                        headers={"Content-Type": "application/json"})
+        _, answers = probe("--pins-builtin", "get", SERVICE + "/missing")
+        self.assertEqual(answers[0], {"status": 404, "success": False, "error": "", "body": '{"message":"gone"}'})
+
+    def test_empty_body_and_content_type_send_neither(self):
+        probe("--pins-builtin", "request", "POST", SERVICE + "/empty", "", "",
+              "request", "PUT", SERVICE + "/form", "a=1&b=2", "application/x-www-form-urlencoded")
+        empty, form = self.log(lambda r: r["method"] in ("POST", "PUT"))
+        self.assertEqual(empty["body"], "")
+        self.assertIsNone(self.header(empty, "Content-Type"))
+        self.assertEqual(self.header(empty, "Content-Length"), "0")
+        self.assertEqual(form["body"], "a=1&b=2")
+        self.assertEqual(self.header(form, "Content-Type"), "application/x-www-form-urlencoded")
+
+    def test_default_headers_and_device_headers_only_for_service_hosts(self):
+        self.mock.tls("cdn.public.localhost", "public")
+        code, _ = probe("--trust-root", mockservice.MockService.cert_path("public-ca"),
+                        "--pins-builtin", "--header", "X-Empty=", "--header", "X-Tag=one",
+                        "get", SERVICE + "/svc", "get", "https://cdn.public.localhost/other")
+        self.assertEqual(code, 0)
+        service, other = self.log(lambda r: r["method"] == "GET")
+        self.assertEqual(self.header(service, "X-Empty"), "")  # sent as "X-Empty: "
+        self.assertEqual(self.header(service, "X-Tag"), "one")
+        self.assertEqual(self.header(service, "User-Agent"), "MiravellDesk/4.8")
+        self.assertIsNotNone(self.header(service, "X-Host-Id"))  # the model is never empty
+        self.assertEqual(self.header(other, "X-Tag"), "one")
+        self.assertIsNone(self.header(other, "X-Host-Id"))
+        self.assertIsNone(self.header(other, "X-Machine"))
+
+    def test_transport_failures_carry_their_texts_and_numbers(self):
+        _, answers = probe("get", "not a url", "get", "https://127.0.0.3/x", "get", "http://127.0.0.3/x")
+        self.assertEqual(answers[0]["error"], "Failed to parse URL")
+        for answer in answers[1:]:
+            self.assertTrue(answer["error"].startswith("WinHttpSendRequest failed: "), answer)
+            self.assertTrue(answer["error"].split(": ")[1].isdigit())
+            self.assertEqual(answer["status"], 0)
+
+    def test_closed_connection_is_a_receive_failure(self):
+        self.mock.route(method="GET", path="/drop", close=True)
+        _, answers = probe("--pins-builtin", "get", SERVICE + "/drop")
+        self.assertEqual(answers[0]["status"], 0)
+        self.assertRegex(answers[0]["error"], r"^WinHttp(Receive|Send)\w* failed: \d+$")
+
+    def test_pin_mismatch_after_the_answer_leaves_no_status_and_no_body(self):
+        host = "victim.public.localhost"
+        # The pre-flight passes with the right key; the answer then comes over
+        # a new connection with another key.
+        self.mock.route(method="GET", path="/first", body="one", headers={"Connection": "close"})
+        self.mock.route(method="GET", path="/second", body="secret body")
+        self.mock.tls(host, "service")
+        pinned = f"{host}={self.pins['service-leaf']}"
+        # Between the two requests the test cannot act, so the profile is
+        # switched by a route side effect: the first answer closes, and the
+        # handshake log shows which key served each request.
+        code, answers = probe("--pin", pinned, "get", f"https://{host}/first")
+        self.assertEqual(answers[0]["status"], 200)
+        self.mock.tls(host, "attacker")
+        code, answers = probe("--pin", pinned, "get", f"https://{host}/second")
+        self.assertEqual(answers[0]["error"], f"Pre-flight SSL Pin validation FAILED for {host}. MITM Attack Prevented!")
+        self.assertEqual(answers[0]["status"], 0)
+        self.assertEqual(answers[0]["body"], "")
+
+
+class CertificateMatrixTest(unittest.TestCase):
+    """One case per way a connection can be genuine or intercepted."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.mock = mockservice.shared()
+        cls.pins = mockservice.MockService.pins()
+
+    def setUp(self):
+        self.mock.reset()
+        self.folder = tempfile.TemporaryDirectory()
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def fetch(self, host, profile, pins, *extra):
+        self.mock.tls(host, profile)
+        args = [a for p in pins for a in ("--pin", f"{p[0]}={p[1]}")]
+        _, answers = probe(*extra, *args, "get", f"https://{host}/check")
+        return answers[0]
+
+    def assert_passes(self, answer):
+        self.assertEqual(answer["status"], 404, answer)  # reached the mock's default answer
+        self.assertEqual(answer["error"], "")
+
+    def assert_blocked(self, answer, host):
+        self.assertEqual(answer["status"], 0)
+        self.assertEqual(answer["error"], f"Pre-flight SSL Pin validation FAILED for {host}. MITM Attack Prevented!")
+
+    def test_pinned_leaf_key_passes(self):
+        host = "leaf.public.localhost"
+        self.assert_passes(self.fetch(host, "service", [(host, self.pins["service-leaf"])]))
+
+    def test_pinned_ca_with_a_valid_chain_for_the_host_passes(self):
+        self.assert_passes(self.fetch(OPERATOR_HOST, "service", [("miravell.localhost", self.pins["service-ca"])]))
+
+    def test_pinned_self_signed_leaf_passes(self):
+        host = "selfsigned.localhost"
+        self.assert_passes(self.fetch(host, "self-signed", [(host, self.pins["selfsigned-leaf"])]))
+
+    def test_expired_leaf_under_the_pinned_ca_is_tolerated(self):
+        self.assert_passes(self.fetch(OPERATOR_HOST, "expired", [("miravell.localhost", self.pins["service-ca"])]))
+
+    def test_wrong_key_is_blocked(self):
+        host = "victim.public.localhost"
+        self.assert_blocked(self.fetch(host, "attacker", [(host, self.pins["service-ca"]), ]), host)
+
+    def test_leaf_for_another_host_under_the_pinned_ca_is_blocked(self):
+        host = "victim.public.localhost"
+        self.assert_blocked(self.fetch(host, "other-host", [(host, self.pins["service-ca"])]), host)
+
+    def test_unpinned_host_with_a_self_signed_certificate_is_refused(self):
+        answer = self.fetch("selfsigned.localhost", "self-signed", [])
+        self.assertEqual(answer["status"], 0)
+        self.assertTrue(answer["error"].startswith("WinHttpSendRequest failed: "), answer)
+
+    def test_unpinned_host_with_a_trusted_certificate_passes(self):
+        self.assert_passes(self.fetch("cdn.public.localhost", "public", [], "--trust-root",
+                                      mockservice.MockService.cert_path("public-ca")))
+
+    def test_unreachable_pinned_host_fails_quietly_but_blocks_the_browser(self):
+        host = "127.0.0.3"
+        pin = f"{host}={self.pins['service-leaf']}"
+        code, answers = probe("--pin", pin, "get", f"https://{host}/x", "preflight", host)
+        self.assertEqual(code, 0, "no alert: the process went on")
+        self.assert_blocked(answers[0], host)
+        self.assertEqual(answers[1], {"allowed": False})
+        self.assertEqual(uidriver.windows(cls=ALERT_CLASS), [])
+
+    def operator_alert(self, profile, extra_args=()):
+        record = os.path.join(self.folder.name, "diag.txt")
+        self.mock.tls(OPERATOR_HOST, profile)
+        program = winerun.start_program("net_probe.exe", ["--pins-builtin", "--tick-ms", "100", "--record",
+                                                          winerun.windows_path(record), *extra_args,
+                                                          "get", SERVICE + "/pins"])
+        window = uidriver.wait_window(cls=ALERT_CLASS)
+        self.assertEqual(uidriver.clipboard(), "SSL_" + OPERATOR_HOST)
+        result = program.finish(60)
+        self.assertEqual(result.exit_code, 1)
+        self.assertNotIn("{", result.stdout, "the request never returned")
+        with open(record, encoding="utf-8") as handle:
+            line = handle.read()
+        self.assertIn("Network Connection Intercepted - اتصال غير آمن", line)
+        self.assertIn(">SSL_" + OPERATOR_HOST + "<", line)
+        return window
+
+    def test_operator_domain_with_a_wrong_key_ends_in_the_interception_alert(self):
+        window = self.operator_alert("attacker")
+        self.assertEqual(window["rect"]["height"], 600)
+
+    def test_forged_chain_naming_the_pinned_ca_ends_in_the_interception_alert(self):
+        self.operator_alert("forged")
+
+    def test_chain_whose_signature_does_not_verify_ends_in_the_interception_alert(self):
+        self.operator_alert("forged-real-chain")
+
+    def test_browser_pin_failure_alert_carries_a_shortened_code(self):
+        record = os.path.join(self.folder.name, "diag.txt")
+        host = "x" * 120 + ".example"
+        program = winerun.start_program("net_probe.exe", ["--tick-ms", "100", "--record", winerun.windows_path(record),
+                                                          "browser-fail", host])
+        uidriver.wait_window(cls=ALERT_CLASS)
+        self.assertEqual(uidriver.clipboard(), ("MITM_PIN_" + host)[:100])
+        self.assertEqual(program.finish(60).exit_code, 1)
+
+
+if __name__ == "__main__":
+    unittest.main()

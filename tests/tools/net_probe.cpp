@@ -1,0 +1,169 @@
+// Test program that drives the service client the way the player does and
+// prints what came back, one JSON object per command, so tests can pair the
+// client's view with what the mock service saw. Options come first:
+//   --pins-builtin           install the built-in pin table
+//   --pin SCOPE=PIN[,PIN...] add a pin table entry
+//   --trust-root FILE.pem    trust a root certificate for this user first
+//   --header NAME=VALUE      a default header on the shared client
+//   --tick-ms N              an alert counts down every N ms
+//   --record FILE            an alert's diagnostic window is written to FILE
+// Commands, run in order on the one shared client:
+//   get URL | request METHOD URL BODY CONTENT-TYPE | preflight HOST |
+//   load-pins | check-update CURRENT BASE | content DOMAIN ID TOKEN |
+//   servers DOMAIN | browser-fail HOST
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "common/Handles.h"
+#include "common/Seams.h"
+#include "common/Text.h"
+#include "net/HttpClient.h"
+#include "net/Pinning.h"
+#include "net/ServiceApi.h"
+
+namespace {
+
+using nlohmann::json;
+
+void Print(const json& value) {
+  const std::string text = value.dump(-1, ' ', false, json::error_handler_t::replace);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+json ResponseJson(const HttpResponse& response) {
+  return {{"status", response.statusCode}, {"success", response.success}, {"error", response.error},
+          {"body", response.body}};
+}
+
+bool TrustRoot(const std::wstring& pemPath) {
+  std::ifstream file(pemPath.c_str(), std::ios::binary);
+  const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  DWORD size = 0;
+  if (!::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr, &size,
+                              nullptr, nullptr)) {
+    return false;
+  }
+  std::vector<BYTE> der(size);
+  if (!::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(), &size,
+                              nullptr, nullptr)) {
+    return false;
+  }
+  HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+  if (store == nullptr) return false;
+  const BOOL added = ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size,
+                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  ::CertCloseStore(store, 0);
+  return added != FALSE;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1) {
+    parts.push_back(text.substr(start, at - start));
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(WideToUtf8(argv[i]));
+
+  std::vector<PinEntry> table;
+  seams::Hooks hooks;
+  std::size_t i = 0;
+  for (; i < args.size() && args[i].rfind("--", 0) == 0; ++i) {
+    const std::string& flag = args[i];
+    const std::string value = i + 1 < args.size() ? args[i + 1] : std::string();
+    if (flag == "--pins-builtin") {
+      for (auto& entry : BuildDefaultPins()) table.push_back(entry);
+      continue;
+    }
+    ++i;
+    if (flag == "--pin") {
+      const auto equals = value.find('=');
+      table.push_back({Utf8ToWide(value.substr(0, equals)), Split(value.substr(equals + 1), ',')});
+    } else if (flag == "--trust-root") {
+      if (!TrustRoot(Utf8ToWide(value))) return Print({{"error", "cannot trust " + value}}), 2;
+    } else if (flag == "--header") {
+      const auto equals = value.find('=');
+      SharedHttpClient().SetDefaultHeader(Utf8ToWide(value.substr(0, equals)), Utf8ToWide(value.substr(equals + 1)));
+    } else if (flag == "--tick-ms") {
+      const UINT tick = static_cast<UINT>(std::stoul(value));
+      hooks.timerInterval = [tick](UINT) { return tick; };
+    } else if (flag == "--record") {
+      const std::wstring path = Utf8ToWide(value);
+      hooks.launchProcess = [path](const std::wstring& line) {
+        std::ofstream out(path.c_str(), std::ios::binary);
+        out << WideToUtf8(line);
+        return true;
+      };
+    } else {
+      return Print({{"error", "unknown option " + flag}}), 2;
+    }
+  }
+  seams::ScopedHooks scope(std::move(hooks));
+  SetPinTable(table);
+
+  auto next = [&]() -> std::string { return i < args.size() ? args[i++] : std::string(); };
+  while (i < args.size()) {
+    const std::string command = next();
+    if (command == "get") {
+      Print(ResponseJson(SharedHttpClient().Get(Utf8ToWide(next()))));
+    } else if (command == "request") {
+      const std::wstring method = Utf8ToWide(next());
+      const std::wstring url = Utf8ToWide(next());
+      const std::string body = next();
+      const std::wstring contentType = Utf8ToWide(next());
+      Print(ResponseJson(SharedHttpClient().Request(method, url, body, contentType)));
+    } else if (command == "preflight") {
+      Print({{"allowed", PreflightHost(Utf8ToWide(next()))}});
+    } else if (command == "load-pins") {
+      LoadDynamicPins();
+      json entries = json::array();
+      for (const auto& scopeName : {std::wstring(L"miravell.localhost"), std::wstring(L"cdn.miravell.localhost")}) {
+        if (auto entry = FindPinEntry(scopeName)) entries.push_back({{"scope", WideToUtf8(entry->host)}, {"pins", entry->pins}});
+      }
+      Print({{"entries", entries}});
+    } else if (command == "check-update") {
+      const double current = std::stod(next());
+      const VersionInfo info = CheckForUpdate(current, Utf8ToWide(next()));
+      Print({{"hasUpdate", info.hasUpdate}, {"isRequired", info.isRequired}, {"link", WideToUtf8(info.link)}});
+    } else if (command == "content") {
+      const std::wstring domain = Utf8ToWide(next());
+      const std::string id = next();
+      const std::string token = next();
+      std::string error;
+      const auto data = GetContentData(domain, id, token, error);
+      json out = {{"found", data.has_value()}, {"error", error}};
+      if (data) {
+        out["type"] = data->type;
+        out["url"] = data->url;
+        out["videoUrl"] = data->videoUrl;
+        out["watermarkText"] = data->watermarkText;
+        out["contentNumber"] = data->contentNumber;
+      }
+      Print(out);
+    } else if (command == "servers") {
+      Print({{"servers", FetchServerList(Utf8ToWide(next()))}});
+    } else if (command == "browser-fail") {
+      ReportBrowserPinFailure(Utf8ToWide(next()));
+    } else {
+      return Print({{"error", "unknown command " + command}}), 2;
+    }
+  }
+  return 0;
+}
