@@ -10,10 +10,12 @@
 #include "app/ProtocolRegistration.h"
 #include "app/ServiceStages.h"
 #include "app/Splash.h"
+#include "app/UpdateFlow.h"
 #include "app/WindowsVersion.h"
 #include "common/AppState.h"
 #include "common/Log.h"
 #include "common/Seams.h"
+#include "links/LinkResolution.h"
 
 namespace {
 
@@ -89,9 +91,7 @@ int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
   integrity::RunStartupChecks(integrity::StartupGroup::Third);
   integrity::StartBackgroundGuard();
 
-  LogLine("Step 7B: Checking app version...");
-  const bool hasUpdate = RunUpdateCheck(L"");
-  LogLine(std::string("Step 7B: Version check done. hasUpdate=") + (hasUpdate ? "1" : "0"));
+  RunUpdateCheck(L"", true);
 
   integrity::RunStartupChecks(integrity::StartupGroup::Fourth);
 
@@ -106,9 +106,9 @@ int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
   if (argument.hasSchemeArgs) {
     HWND window = CreatePlayerWindowFrame(instance);
     std::string reason;
-    if (!ParseLinkStage(argument.link, reason)) return ReportLinkFailure(reason);
+    if (!ParseSchemeArgs(argument.link, reason)) return ReportLinkFailure(reason);
     integrity::OnLinkParsed();
-    RunUpdateCheck(app.domain);
+    RunUpdateCheck(app.domain, false);
     if (window == nullptr) return 1;
     if (!CreatePlayerWindow(instance, window)) return 1;
   } else if (!CreateInitScreen(instance)) {

@@ -95,7 +95,10 @@ class StartupTest(unittest.TestCase):
         self.assertIn('\\Miravell.exe" "%1"', out)
 
     def test_link_in_capitals_opens_the_player_window(self):
-        program = self.start("MIRAVELL://a:b:c/")
+        made = winerun.run_program("miravell-link.exe", ["make", "tok", "https://cdn.example/lesson",
+                                                         "https://miravell.localhost"])
+        self.assertEqual(made.exit_code, 0)
+        program = self.start("MIRAVELL://" + made.stdout.strip().split(":", 1)[1] + "/")
         player = uidriver.wait_window(cls=PLAYER_CLASS)
         self.assertEqual(player["title"], TITLE)
         self.assertEqual((player["rect"]["width"], player["rect"]["height"]), (1280, 720))

@@ -165,6 +165,16 @@ int Run(const Options& options) {
     boxOptions.className = L"#32770";
     const auto found = WaitFor(boxOptions);
     if (!found) return Fail("no message box");
+    // The box exists before its dialog procedure has made its controls and
+    // shown it; wait for both so its text and buttons are read whole.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
+    auto ready = [&] {
+      return ::IsWindowVisible(found->first) &&
+             (::GetDlgItem(found->first, IDOK) != nullptr || ::GetDlgItem(found->first, IDYES) != nullptr);
+    };
+    while (!ready() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     json box = DescribeBox(found->first, found->second);
     if (options.command == L"press") {
       if (!options.button) return Fail("press needs --button");

@@ -1,0 +1,90 @@
+#include "links/LinkResolution.h"
+
+#include <exception>
+
+#include "common/AppState.h"
+#include "common/Config.h"
+#include "common/Text.h"
+#include "links/ContentUrl.h"
+#include "links/SchemeLink.h"
+#include "net/HttpClient.h"
+#include "net/ServiceApi.h"
+
+namespace {
+
+constexpr wchar_t kDirectType[] = L"url_direct";
+constexpr char kServerPrefix[] = "server:";
+constexpr char kNoContentData[] = "api_content_data_failed";
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Steps after the link decoded to its three values.
+bool Resolve(const LinkValues& values, std::string& reason) {
+  AppState& app = GetAppState();
+  app.domain = Utf8ToWide(values.domain);
+
+  const std::wstring contentLinkId = Utf8ToWide(values.contentLinkId);
+  if (StartsWith(contentLinkId, L"http://") || StartsWith(contentLinkId, L"https://")) {
+    app.contentUrl = contentLinkId;
+    app.contentType = kDirectType;
+    app.watermarkText.clear();
+    app.contentNumber = 0;
+    return true;
+  }
+
+  std::string error;
+  const auto data = GetContentData(app.domain, values.contentLinkId, values.linkToken, error);
+  if (!data) {
+    reason = error.empty() ? std::string(kNoContentData) : kServerPrefix + error;
+    return false;
+  }
+
+  const std::wstring url = Utf8ToWide(data->url);
+  if (data->type == "video" || data->type == "zoom" || data->type == "zoom_url" || IsMeetingUrl(url)) {
+    app.contentType = kDirectType;
+  } else {
+    app.contentType = Utf8ToWide(data->type);
+  }
+  app.watermarkText = Utf8ToWide(data->watermarkText);
+  app.contentNumber = data->contentNumber;
+
+  const std::wstring videoUrl = Utf8ToWide(data->videoUrl);
+  if (IsVideoPlatformUrl(videoUrl)) {
+    app.contentUrl = MakeVideoEmbedUrl(videoUrl);
+    app.contentType = kDirectType;
+    app.injectedScript = FetchInjectedScript(app.contentNumber);
+  } else {
+    app.contentUrl = url;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::wstring FetchInjectedScript(std::int32_t contentNumber) {
+  try {
+    HttpClient client;  // a client of its own, closed right after
+    const HttpResponse response =
+        client.Get(config::Wide(config::Id::ScriptUrl) + std::to_wstring(contentNumber));
+    if (response.success) return Utf8ToWide(response.body);
+  } catch (...) {
+    // A lesson without its script still plays.
+  }
+  return {};
+}
+
+bool ParseSchemeArgs(const std::wstring& link, std::string& reason) {
+  LinkValues values;
+  // Decoding sets the reason to "unknown_error" first and wipes the key on
+  // every path, failures included.
+  if (!DecodeSchemeLink(link, values, reason)) return false;
+  try {
+    if (!Resolve(values, reason)) return false;
+    return true;
+  } catch (const std::exception& e) {
+    reason = std::string("exception_") + e.what();
+  } catch (...) {
+    reason = "unknown_exception";
+  }
+  return false;
+}

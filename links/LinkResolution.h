@@ -1,0 +1,16 @@
+#pragma once
+// Resolving the link this start was given into the content fields of the
+// application state: by the direct address it carries, or by asking the
+// service what it stands for.
+#include <cstdint>
+#include <string>
+
+// True: the content fields are set. False: reason holds the reason code
+// ("split_failed_parts_N", "decrypt_failed_empty_strings", "server:" + the
+// service's text, "api_content_data_failed", "exception_" + message,
+// "unknown_exception"), and the content fields are not to be used.
+bool ParseSchemeArgs(const std::wstring& link, std::string& reason);
+
+// The service's script for a video-platform lesson, wrapped by the player
+// later; empty when it cannot be fetched.
+std::wstring FetchInjectedScript(std::int32_t contentNumber);

@@ -1,0 +1,168 @@
+"""The real Miravell.exe on the road of a link and of an update, against the
+mock service: the update questions of both runs, refused and broken links."""
+import json
+import os
+import tempfile
+import time
+import unittest
+
+import mockservice
+import uidriver
+import winerun
+
+VERSION_PATH = "/api/v1/desktop/version/windows"
+CONTENT_PATH = "/api/v1/desktop/content-link/resolve-id"
+SCHEME_KEY = r"HKCU\Software\Classes\miravell"
+FALLBACK = "https://files.miravell.localhost/desktop/miravell/Miravell.exe"
+UPDATE_AVAILABLE = "Miravell - Update Available"
+UPDATE_REQUIRED = "Miravell - Update Required"
+ALERT_CLASS = "QuellaSecureExitCountdown"
+HANDLER = r"HKLM\Software\Classes\{}\shell\open\command"
+BROWSER = '"C:\\windows\\system32\\winebrowser.exe" "%1"'
+
+
+def make_link(token, content_id, domain="https://miravell.localhost"):
+    result = winerun.run_program("miravell-link.exe", ["make", token, content_id, domain])
+    assert result.exit_code == 0, result.stderr
+    return result.stdout.strip()
+
+
+class LinkStartTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.mock = mockservice.shared()
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.opened = os.path.join(cls.folder.name, "opened.txt")
+        # The prefix's browser for web addresses becomes a recorder. (Wine
+        # looks the handler up in the machine's classes only.)
+        recorder = winerun.windows_path(winerun.program_path("url_recorder.exe"))
+        command = f'"{recorder}" "{winerun.windows_path(cls.opened)}" "%1"'
+        for scheme in ("http", "https"):
+            winerun.wine_command(["reg", "add", HANDLER.format(scheme), "/ve", "/d", command, "/f"])
+
+    @classmethod
+    def tearDownClass(cls):
+        for scheme in ("http", "https"):
+            winerun.wine_command(["reg", "add", HANDLER.format(scheme), "/ve", "/d", BROWSER, "/f"])
+        cls.folder.cleanup()
+
+    def setUp(self):
+        self.mock.reset()
+        if os.path.exists(self.opened):
+            os.remove(self.opened)
+        self.program = None
+
+    def tearDown(self):
+        if self.program is not None and self.program.running():
+            self.program.kill()
+            self.program.finish(10)
+
+    def start(self, *args):
+        self.program = winerun.start_program("Miravell.exe", list(args))
+        return self.program
+
+    def offer(self, version="9.0", required=0, link="https://files.miravell.localhost/Miravell-9.exe", host=None):
+        fields = dict(method="GET", path=VERSION_PATH, body=json.dumps(
+            {"version": version, "is_required": required, "link": link}))
+        if host:
+            fields["host"] = host
+        self.mock.route(**fields)
+
+    def opened_addresses(self, wait=True):
+        deadline = time.monotonic() + (10 if wait else 0)
+        while True:
+            if os.path.exists(self.opened):
+                with open(self.opened, encoding="utf-8") as handle:
+                    lines = handle.read().split()
+                if lines:
+                    return lines
+            if time.monotonic() >= deadline:
+                return []
+            time.sleep(0.1)
+
+    def steps(self, result):
+        return [line for line in result.debug_lines if line.startswith("Step ")]
+
+    def test_optional_update_accepted_opens_the_download_and_registers_nothing(self):
+        winerun.wine_command(["reg", "delete", SCHEME_KEY, "/f"])
+        self.offer()
+        program = self.start()
+        box = uidriver.box(title=UPDATE_AVAILABLE)
+        self.assertEqual(box["text"], "A new version of the app is available. Would you like to update now?\n"
+                                      "يوجد تحديث جديد للتطبيق. هل ترغب في التحديث الآن؟")
+        self.assertEqual(sorted(b["id"] for b in box["buttons"]), [6, 7])
+        uidriver.press("Yes", title=UPDATE_AVAILABLE)
+        result = program.finish(30)
+        self.assertEqual(result.exit_code, 0)
+        self.assertEqual(self.opened_addresses(), ["https://files.miravell.localhost/Miravell-9.exe"])
+        self.assertEqual(self.steps(result)[-1], "Step 7B: Version check done. hasUpdate=1")
+        code, _ = winerun.wine_command(["reg", "query", SCHEME_KEY])
+        self.assertNotEqual(code, 0, "Step 8 never ran")
+
+    def test_optional_update_declined_goes_on_to_the_init_screen(self):
+        self.offer()
+        program = self.start()
+        uidriver.press("No", title=UPDATE_AVAILABLE)
+        uidriver.wait_window(cls="QuellaInitWindow")
+        uidriver.close(cls="QuellaInitWindow")
+        result = program.finish(30)
+        self.assertEqual(result.exit_code, 0)
+        self.assertIn("Step 8: Registering URL protocol...", self.steps(result))
+        self.assertEqual(self.opened_addresses(wait=False), [])
+
+    def test_mandatory_update_ends_with_0_whether_accepted_or_not(self):
+        self.offer(required=1, link="file:///C:/windows/system32/calc.exe")
+        program = self.start()
+        box = uidriver.box(title=UPDATE_REQUIRED)
+        self.assertTrue(box["text"].startswith("A mandatory update is available."))
+        uidriver.press("OK", title=UPDATE_REQUIRED)
+        self.assertEqual(program.finish(30).exit_code, 0)
+        self.assertEqual(self.opened_addresses(), [FALLBACK], "a non-web link is replaced by the built-in address")
+
+        os.remove(self.opened)
+        program = self.start()
+        uidriver.press("Cancel", title=UPDATE_REQUIRED)
+        self.assertEqual(program.finish(30).exit_code, 0)
+        self.assertEqual(self.opened_addresses(wait=False), [])
+
+    def test_a_link_start_asks_twice_and_still_opens_the_player(self):
+        self.offer()  # both the default endpoint and the link's domain answer with an update
+        program = self.start(make_link("tok", "https://cdn.example/lesson"))
+        first = uidriver.press("No", title=UPDATE_AVAILABLE)["hwnd"]
+        deadline = time.monotonic() + 20
+        while uidriver.box(title=UPDATE_AVAILABLE)["hwnd"] == first:  # the second run's question
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.1)
+        uidriver.press("No", title=UPDATE_AVAILABLE)
+        uidriver.wait_window(cls="MiravellWindow")
+        uidriver.close(cls="MiravellWindow")
+        result = program.finish(30)
+        self.assertEqual(result.exit_code, 0)
+        hosts = [r["host"] for r in self.mock.requests() if r["path"] == VERSION_PATH]
+        self.assertEqual(hosts, ["services.miravell.localhost", "miravell.localhost"])
+
+    def test_a_link_refused_by_the_service_shows_its_text_and_ends_with_1(self):
+        self.mock.route(method="PUT", path=CONTENT_PATH, status=403,
+                        body=json.dumps({"message": "انتهت صلاحية هذا الرابط"}))
+        program = self.start(make_link("tok", "lesson-9"))
+        box = uidriver.box(title="Miravell - خطأ")
+        self.assertEqual(box["text"], "انتهت صلاحية هذا الرابط")
+        uidriver.press("OK", title="Miravell - خطأ")
+        self.assertEqual(program.finish(30).exit_code, 1)
+
+    def test_a_broken_link_ends_in_the_alert_with_a_decodable_code(self):
+        link = make_link("tok", "lesson-9")
+        broken = link.rsplit(":", 1)[0]  # two values left
+        program = self.start(broken)
+        window = uidriver.wait_window(cls=ALERT_CLASS)
+        self.assertEqual(window["rect"]["height"], 600)
+        code = uidriver.clipboard()
+        uidriver.close(cls=ALERT_CLASS)
+        self.assertEqual(program.finish(60).exit_code, 1)
+        decoded = winerun.run_program("miravell-diag.exe", ["decode", code])
+        self.assertEqual(decoded.exit_code, 0, decoded.stdout)
+        self.assertIn("split_failed_parts_2", decoded.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
