@@ -1,0 +1,23 @@
+#pragma once
+// Our own loader for the browser engine, with the entry points and results of
+// the engine's SDK loader, so the rest of the program calls it as it would the
+// SDK's. It looks for the engine in this order: a WebView2Loader.dll beside the
+// executable (whose exports then do the work), the folder named by the
+// environment variable WEBVIEW2_BROWSER_EXECUTABLE_FOLDER or by the caller (a
+// fixed-version engine), then the installed (evergreen) engine, per machine
+// before per user.
+#include <windows.h>
+
+#include "runtime/WebView2Interfaces.h"
+
+// The version of the engine that would be used, as a CoTaskMemAlloc'd text the
+// caller frees with CoTaskMemFree; HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
+// when there is none.
+STDAPI GetAvailableCoreWebView2BrowserVersionString(PCWSTR browserExecutableFolder, LPWSTR* versionInfo);
+
+// Starts the engine; the environment arrives later through handler->Invoke on
+// this (single-threaded apartment) thread. HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
+// when there is no engine.
+STDAPI CreateCoreWebView2EnvironmentWithOptions(
+    PCWSTR browserExecutableFolder, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* environmentOptions,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);

@@ -1,0 +1,362 @@
+// The scripted runtime installs where a loader looks, completes its calls
+// later on the caller's thread, answers the slots the player uses, raises
+// events into the player's handlers and logs what happened.
+#include <windows.h>
+#include <objbase.h>
+#include <eventtoken.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using Slot = void (*)();
+
+// Calls slot `slot` of a COM object by its position in the vtable.
+template <class... A>
+HRESULT Call(void* object, int slot, A... args) {
+  using Fn = HRESULT(STDMETHODCALLTYPE*)(void*, A...);
+  return reinterpret_cast<Fn>((*static_cast<Slot**>(object))[slot])(object, args...);
+}
+
+void Release(void* object) {
+  if (object == nullptr) return;
+  using Fn = ULONG(STDMETHODCALLTYPE*)(void*);
+  reinterpret_cast<Fn>((*static_cast<Slot**>(object))[2])(object);
+}
+
+void AddRef(void* object) {
+  using Fn = ULONG(STDMETHODCALLTYPE*)(void*);
+  reinterpret_cast<Fn>((*static_cast<Slot**>(object))[1])(object);
+}
+
+// A completion or event handler as the player would pass one: IUnknown + Invoke.
+struct Handler {
+  const Slot* vtbl;
+  ULONG refs = 1;
+  std::function<void(void*, void*)> onInvoke;
+};
+
+HRESULT STDMETHODCALLTYPE HandlerQueryInterface(void* self, REFIID, void** out) {
+  static_cast<Handler*>(self)->refs++;
+  *out = self;
+  return S_OK;
+}
+ULONG STDMETHODCALLTYPE HandlerAddRef(void* self) { return ++static_cast<Handler*>(self)->refs; }
+ULONG STDMETHODCALLTYPE HandlerRelease(void* self) {
+  Handler* handler = static_cast<Handler*>(self);
+  const ULONG left = --handler->refs;
+  if (left == 0) delete handler;
+  return left;
+}
+HRESULT STDMETHODCALLTYPE HandlerInvoke(void* self, void* first, void* second) {
+  static_cast<Handler*>(self)->onInvoke(first, second);
+  return S_OK;
+}
+
+const Slot kHandlerTable[] = {reinterpret_cast<Slot>(&HandlerQueryInterface), reinterpret_cast<Slot>(&HandlerAddRef),
+                              reinterpret_cast<Slot>(&HandlerRelease), reinterpret_cast<Slot>(&HandlerInvoke)};
+
+Handler* MakeHandler(std::function<void(void*, void*)> onInvoke) {
+  return new Handler{kHandlerTable, 1, std::move(onInvoke)};
+}
+
+// FARPROC goes through the generic function type so the cast to the real one is allowed.
+template <class Fn>
+Fn Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<Slot>(GetProcAddress(module, name)));
+}
+
+HRESULT AsResult(void* value) { return static_cast<HRESULT>(reinterpret_cast<std::intptr_t>(value)); }
+
+// Pumps the thread's messages until done or five seconds have passed.
+bool PumpUntil(const bool& done) {
+  const ULONGLONG end = GetTickCount64() + 5000;
+  while (!done && GetTickCount64() < end) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    if (!done) MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+  }
+  return done;
+}
+
+DWORD RunAndWait(const std::wstring& commandLine) {
+  std::wstring mutableLine = commandLine;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return 0xFFFFFFFF;
+  }
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD code = 0xFFFFFFFF;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+std::wstring ReadRegistry(const wchar_t* key, const wchar_t* value) {
+  wchar_t buffer[1024];
+  DWORD bytes = sizeof buffer;
+  if (RegGetValueW(HKEY_CURRENT_USER, key, value, RRF_RT_REG_SZ, nullptr, buffer, &bytes) != ERROR_SUCCESS) return {};
+  return buffer;
+}
+
+std::string ReadText(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+std::wstring TakeString(LPWSTR text) {
+  std::wstring copy = text != nullptr ? text : L"";
+  CoTaskMemFree(text);
+  return copy;
+}
+
+constexpr wchar_t kClientState[] =
+    L"Software\\Microsoft\\EdgeUpdate\\ClientState\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+constexpr wchar_t kClients[] = L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+constexpr GUID kIidController2 = {0xc979903e, 0xd4ca, 0x4228, {0x92, 0xeb, 0x47, 0xee, 0x3f, 0xa9, 0x6e, 0xab}};
+constexpr GUID kIidController4 = {0x97d418d5, 0xa426, 0x4e49, {0xa1, 0x51, 0xe1, 0xa1, 0x0f, 0x32, 0x7d, 0x9e}};
+constexpr GUID kIidView22 = {0xdb75dfc7, 0xa857, 0x4632, {0xa3, 0x98, 0x69, 0x69, 0xdd, 0xe2, 0x6c, 0x0a}};
+
+using CreateEnvironment = HRESULT(STDMETHODCALLTYPE*)(BOOL, int, PCWSTR, IUnknown*, void*);
+using RaiseNavigation = HRESULT (*)(const wchar_t*, int*);
+using RaiseResource = HRESULT (*)(const wchar_t*, const wchar_t*, wchar_t*, int);
+using RaiseMessage = HRESULT (*)(const wchar_t*, int);
+
+TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring base = std::wstring(temp) + L"miravell-runtime-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring folder = base + L"\\Application";
+  const std::wstring installer = testing_support::BuildProgram(L"install_scripted_runtime.exe");
+  CreateDirectoryW(base.c_str(), nullptr);
+
+  ASSERT_EQ(RunAndWait(L"\"" + installer + L"\" --folder \"" + folder + L"\" --version 129.0.2792.45"), 0u);
+  // Other tests of the prefix expect no runtime, so a failed assertion must not leave this one registered.
+  struct Uninstaller {
+    std::wstring commandLine;
+    ~Uninstaller() { RunAndWait(commandLine); }
+  } uninstaller{L"\"" + installer + L"\" --uninstall --folder \"" + folder + L"\" --version 129.0.2792.45"};
+  const std::wstring versionFolder = ReadRegistry(kClientState, L"EBWebView");
+  EXPECT_EQ(versionFolder, folder + L"\\129.0.2792.45");
+  EXPECT_EQ(ReadRegistry(kClients, L"pv"), L"129.0.2792.45");
+  const std::wstring dllPath = versionFolder + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll";
+  ASSERT_NE(GetFileAttributesW(dllPath.c_str()), INVALID_FILE_ATTRIBUTES);
+
+  const std::wstring scriptPath = base + L"\\script.json";
+  const std::wstring logPath = base + L"\\runtime.log";
+  std::ofstream(scriptPath.c_str()) << R"({"environment_results": ["0x8007139F"], "offer_controller4": false})";
+  SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_SCRIPT", scriptPath.c_str());
+  SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_LOG", logPath.c_str());
+  const std::wstring commandsPath = base + L"\\commands.txt";
+  std::ofstream(commandsPath.c_str()).flush();
+  SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_COMMANDS", commandsPath.c_str());
+
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  HMODULE runtime = LoadLibraryW(dllPath.c_str());
+  ASSERT_NE(runtime, nullptr);
+  auto create = Export<CreateEnvironment>(runtime, "CreateWebViewEnvironmentWithOptionsInternal");
+  auto raiseNavigation = Export<RaiseNavigation>(runtime, "ScriptedRuntime_RaiseNavigationStarting");
+  auto raiseResource = Export<RaiseResource>(runtime, "ScriptedRuntime_RaiseResourceRequest");
+  auto raiseMessage = Export<RaiseMessage>(runtime, "ScriptedRuntime_RaiseWebMessage");
+  ASSERT_TRUE(create != nullptr && raiseNavigation != nullptr && raiseResource != nullptr && raiseMessage != nullptr);
+  EXPECT_NE(Export<Slot>(runtime, "DllCanUnloadNow"), nullptr);
+
+  // First creation fails as scripted, the second succeeds; both complete only while messages are pumped.
+  void* environment = nullptr;
+  HRESULT environmentResult = E_PENDING;
+  bool done = false;
+  auto onEnvironment = [&](void* result, void* created) {
+    environmentResult = AsResult(result);
+    if (created != nullptr) {
+      AddRef(created);
+      environment = created;
+    }
+    done = true;
+  };
+  Handler* handler = MakeHandler(onEnvironment);
+  ASSERT_EQ(create(TRUE, 0, base.c_str(), nullptr, handler), S_OK);
+  Release(handler);
+  EXPECT_FALSE(done);
+  ASSERT_TRUE(PumpUntil(done));
+  EXPECT_EQ(environmentResult, static_cast<HRESULT>(0x8007139F));
+  EXPECT_EQ(environment, nullptr);
+
+  done = false;
+  handler = MakeHandler(onEnvironment);
+  ASSERT_EQ(create(TRUE, 0, base.c_str(), nullptr, handler), S_OK);
+  Release(handler);
+  ASSERT_TRUE(PumpUntil(done));
+  ASSERT_EQ(environmentResult, S_OK);
+  ASSERT_NE(environment, nullptr);
+
+  LPWSTR version = nullptr;
+  EXPECT_EQ(Call(environment, 5, &version), S_OK);
+  EXPECT_EQ(TakeString(version), L"129.0.2792.45");
+
+  void* controller = nullptr;
+  done = false;
+  handler = MakeHandler([&](void* result, void* created) {
+    EXPECT_EQ(AsResult(result), S_OK);
+    if (created != nullptr) AddRef(created);
+    controller = created;
+    done = true;
+  });
+  ASSERT_EQ(Call(environment, 3, static_cast<HWND>(nullptr), static_cast<void*>(handler)), S_OK);
+  Release(handler);
+  ASSERT_TRUE(PumpUntil(done));
+  ASSERT_NE(controller, nullptr);
+
+  void* typed = nullptr;
+  EXPECT_EQ(Call(controller, 0, &kIidController2, &typed), S_OK);
+  Release(typed);
+  typed = nullptr;
+  EXPECT_EQ(Call(controller, 0, &kIidController4, &typed), E_NOINTERFACE);
+  EXPECT_EQ(Call(controller, 6, RECT{0, 0, 800, 600}), S_OK);
+  RECT bounds{};
+  EXPECT_EQ(Call(controller, 5, &bounds), S_OK);
+  EXPECT_EQ(bounds.right, 800);
+  EXPECT_EQ(bounds.bottom, 600);
+
+  void* view = nullptr;
+  ASSERT_EQ(Call(controller, 25, &view), S_OK);
+  EXPECT_EQ(Call(view, 0, &kIidView22, &typed), S_OK);
+  Release(typed);
+  void* settings = nullptr;
+  ASSERT_EQ(Call(view, 3, &settings), S_OK);
+  EXPECT_EQ(Call(settings, 12, FALSE), S_OK);
+  BOOL devTools = TRUE;
+  EXPECT_EQ(Call(settings, 11, &devTools), S_OK);
+  EXPECT_EQ(devTools, FALSE);
+  Release(settings);
+
+  // The handler cancels navigations to one host, as the player's policy would.
+  EventRegistrationToken token{};
+  handler = MakeHandler([](void*, void* args) {
+    LPWSTR uri = nullptr;
+    Call(args, 3, &uri);
+    if (TakeString(uri).find(L"blocked.example") != std::wstring::npos) Call(args, 8, TRUE);
+  });
+  ASSERT_EQ(Call(view, 7, static_cast<void*>(handler), &token), S_OK);
+  Release(handler);
+  int cancel = -1;
+  EXPECT_EQ(raiseNavigation(L"https://blocked.example/page", &cancel), S_OK);
+  EXPECT_EQ(cancel, 1);
+  EXPECT_EQ(raiseNavigation(L"https://lesson.example/page", &cancel), S_OK);
+  EXPECT_EQ(cancel, 0);
+
+  // The same event through the command file, picked up by the runtime's timer.
+  std::ofstream(commandsPath.c_str(), std::ios::app) << R"({"raise":"navigation","uri":"https://blocked.example/cmd"})" << "\n";
+  const std::string commandOutcome = R"({"object":"outcome","call":"navigation","args":["https://blocked.example/cmd"],"cancel":true})";
+  bool commandRan = false;
+  for (int i = 0; i < 40 && !commandRan; ++i) {
+    const ULONGLONG until = GetTickCount64() + 50;
+    while (GetTickCount64() < until) {
+      MSG pending;
+      while (PeekMessageW(&pending, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&pending);
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    commandRan = ReadText(logPath).find(commandOutcome) != std::string::npos;
+  }
+  EXPECT_TRUE(commandRan);
+
+  std::wstring message = L"unset";
+  handler = MakeHandler([&](void*, void* args) {
+    LPWSTR text = nullptr;
+    const HRESULT hr = Call(args, 5, &text);
+    message = SUCCEEDED(hr) ? TakeString(text) : L"<none>";
+  });
+  ASSERT_EQ(Call(view, 34, static_cast<void*>(handler), &token), S_OK);
+  Release(handler);
+  EXPECT_EQ(raiseMessage(L"\"pageLoaded\"", 1), S_OK);
+  EXPECT_EQ(message, L"pageLoaded");
+  EXPECT_EQ(raiseMessage(L"{\"a\":1}", 0), S_OK);
+  EXPECT_EQ(message, L"<none>");
+
+  // The request handler adds a header and answers with a response made by the environment.
+  handler = MakeHandler([&](void*, void* args) {
+    void* request = nullptr;
+    void* headers = nullptr;
+    void* response = nullptr;
+    Call(args, 3, &request);
+    Call(request, 9, &headers);
+    Call(headers, 6, L"X-Lesson", L"7");
+    Call(environment, 4, static_cast<IStream*>(nullptr), 403, L"Forbidden", L"Content-Type: text/plain", &response);
+    Call(args, 5, response);
+    Release(response);
+    Release(headers);
+    Release(request);
+  });
+  ASSERT_EQ(Call(view, 55, static_cast<void*>(handler), &token), S_OK);
+  Release(handler);
+  wchar_t outcome[2048] = {};
+  EXPECT_EQ(raiseResource(L"https://cdn.example/a.js", L"{\"Accept\":\"*/*\"}", outcome, 2048), S_OK);
+  const std::wstring outcomeText = outcome;
+  EXPECT_NE(outcomeText.find(L"\"X-Lesson\":\"7\""), std::wstring::npos) << outcomeText;
+  EXPECT_NE(outcomeText.find(L"\"status\":403"), std::wstring::npos) << outcomeText;
+
+  EXPECT_EQ(Call(view, 123, L"*", 0, 0xFFFFFFFFu), S_OK);
+  EXPECT_EQ(Call(view, 5, L"https://lesson.example/"), S_OK);
+  EXPECT_EQ(Call(view, 31), E_NOTIMPL);  // Reload: not used by the player
+
+  EXPECT_EQ(Call(controller, 24), S_OK);
+  Release(view);
+  Release(controller);
+  Release(environment);
+  FreeLibrary(runtime);
+  CoUninitialize();
+
+  const std::string log = ReadText(logPath);
+  EXPECT_NE(log.find(R"({"object":"settings","call":"put_AreDevToolsEnabled","args":[0]})"), std::string::npos);
+  EXPECT_NE(log.find(R"("call":"put_Cancel","args":[1])"), std::string::npos);
+  EXPECT_NE(log.find(R"({"object":"view","call":"AddWebResourceRequestedFilterWithRequestSourceKinds","args":["*",0,4294967295]})"),
+            std::string::npos);
+  EXPECT_NE(log.find(R"({"object":"view","call":"unknown_slot","args":[31]})"), std::string::npos);
+  EXPECT_NE(log.find(R"({"object":"controller","call":"put_Bounds","args":[0,0,800,600]})"), std::string::npos);
+
+  ASSERT_EQ(RunAndWait(L"\"" + installer + L"\" --uninstall --folder \"" + folder + L"\" --version 129.0.2792.45"), 0u);
+  EXPECT_EQ(ReadRegistry(kClientState, L"EBWebView"), L"");
+  EXPECT_EQ(ReadRegistry(kClients, L"pv"), L"");
+  EXPECT_EQ(GetFileAttributesW(dllPath.c_str()), INVALID_FILE_ATTRIBUTES);
+  DeleteFileW(scriptPath.c_str());
+  DeleteFileW(logPath.c_str());
+  DeleteFileW(commandsPath.c_str());
+  RemoveDirectoryW(base.c_str());
+}
+
+// The player's install flow runs the bootstrapper with its own switches and
+// then looks in the default place.
+TEST(ScriptedRuntime, BootstrapperInstallsIntoTheDefaultFolder) {
+  const std::wstring bootstrapper = testing_support::BuildProgram(L"MicrosoftEdgeWebview2Setup.exe");
+  const std::wstring installer = testing_support::BuildProgram(L"install_scripted_runtime.exe");
+  ASSERT_EQ(RunAndWait(L"\"" + bootstrapper + L"\" /silent /install"), 0u);
+  struct Uninstaller {
+    std::wstring commandLine;
+    ~Uninstaller() { RunAndWait(commandLine); }
+  } uninstaller{L"\"" + installer + L"\" --uninstall"};
+  wchar_t localAppData[MAX_PATH];
+  GetEnvironmentVariableW(L"LOCALAPPDATA", localAppData, MAX_PATH);
+  const std::wstring versionFolder =
+      std::wstring(localAppData) + L"\\Microsoft\\EdgeWebView\\Application\\129.0.2792.45";
+  EXPECT_EQ(ReadRegistry(kClientState, L"EBWebView"), versionFolder);
+  EXPECT_EQ(ReadRegistry(kClients, L"pv"), L"129.0.2792.45");
+  EXPECT_NE(GetFileAttributesW((versionFolder + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll").c_str()),
+            INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// Puts the scripted browser runtime into the current user's profile the way
+// the real runtime's installer leaves it: the client DLL under a version
+// folder, and the two per-user registry values a loader reads. Built twice:
+// as the installer the tests call, and under the bootstrapper's file name so
+// the player's own install flow can download and run it.
+//
+//   [--uninstall] [--version V] [--folder DIR]
+//
+// Arguments starting with '/' (the bootstrapper's own switches) are ignored.
+#include <windows.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace {
+
+constexpr wchar_t kClientStateKey[] =
+    L"Software\\Microsoft\\EdgeUpdate\\ClientState\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+constexpr wchar_t kClientsKey[] = L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+constexpr wchar_t kDefaultVersion[] = L"129.0.2792.45";
+constexpr wchar_t kDllName[] = L"EmbeddedBrowserWebView.dll";
+
+std::wstring EnvironmentValue(const wchar_t* name) {
+  wchar_t buffer[MAX_PATH * 2];
+  const DWORD length = GetEnvironmentVariableW(name, buffer, static_cast<DWORD>(std::size(buffer)));
+  if (length == 0 || length >= std::size(buffer)) return {};
+  return std::wstring(buffer, length);
+}
+
+std::filesystem::path OwnFolder() {
+  wchar_t buffer[MAX_PATH * 2];
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(std::size(buffer)));
+  return std::filesystem::path(std::wstring(buffer, length)).parent_path();
+}
+
+bool SetString(const wchar_t* keyPath, const wchar_t* name, const std::wstring& value) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+  const LSTATUS status =
+      RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+bool DeleteKey(const wchar_t* keyPath) {
+  const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, keyPath);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return false;
+  const LSTATUS removed = RegDeleteKeyW(HKEY_CURRENT_USER, keyPath);
+  return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
+}
+
+int Install(const std::filesystem::path& folder, const std::wstring& version) {
+  const std::filesystem::path versionFolder = folder / version;
+  const std::filesystem::path dllFolder = versionFolder / L"EBWebView" / L"x64";
+  std::error_code error;
+  std::filesystem::create_directories(dllFolder, error);
+  if (error) {
+    fwprintf(stderr, L"cannot create %ls\n", dllFolder.c_str());
+    return 2;
+  }
+  const std::filesystem::path source = OwnFolder() / kDllName;
+  std::filesystem::copy_file(source, dllFolder / kDllName, std::filesystem::copy_options::overwrite_existing, error);
+  if (error) {
+    fwprintf(stderr, L"cannot copy %ls\n", source.c_str());
+    return 2;
+  }
+  if (!SetString(kClientStateKey, L"EBWebView", versionFolder.wstring()) ||
+      !SetString(kClientsKey, L"pv", version)) {
+    fwprintf(stderr, L"cannot write the registry\n");
+    return 3;
+  }
+  wprintf(L"installed %ls\n", versionFolder.c_str());
+  return 0;
+}
+
+int Uninstall(const std::filesystem::path& folder, const std::wstring& version) {
+  std::error_code error;
+  std::filesystem::remove_all(folder / version, error);
+  const bool keysGone = DeleteKey(kClientStateKey) && DeleteKey(kClientsKey);
+  if (error || !keysGone) {
+    fwprintf(stderr, L"uninstall incomplete\n");
+    return 4;
+  }
+  wprintf(L"uninstalled %ls\n", (folder / version).c_str());
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  try {
+    bool uninstall = false;
+    std::wstring version = kDefaultVersion;
+    std::filesystem::path folder;
+    for (int i = 1; i < argc; ++i) {
+      const std::wstring arg = argv[i];
+      if (arg == L"--uninstall") {
+        uninstall = true;
+      } else if (arg == L"--version" && i + 1 < argc) {
+        version = argv[++i];
+      } else if (arg == L"--folder" && i + 1 < argc) {
+        folder = argv[++i];
+      } else if (!arg.empty() && arg[0] == L'/') {
+        continue;
+      } else {
+        fwprintf(stderr, L"usage: [--uninstall] [--version V] [--folder DIR]\n");
+        return 1;
+      }
+    }
+    if (folder.empty()) {
+      const std::wstring localAppData = EnvironmentValue(L"LOCALAPPDATA");
+      if (localAppData.empty()) {
+        fwprintf(stderr, L"LOCALAPPDATA is not set\n");
+        return 1;
+      }
+      folder = std::filesystem::path(localAppData) / L"Microsoft" / L"EdgeWebView" / L"Application";
+    }
+    return uninstall ? Uninstall(folder, version) : Install(folder, version);
+  } catch (...) {
+    return 5;
+  }
+}

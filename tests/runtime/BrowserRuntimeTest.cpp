@@ -1,0 +1,261 @@
+// Installing and repairing the engine with the user's answers scripted
+// through the seams, and ending orphaned engine processes.
+#include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, which it builds on.
+#include <tlhelp32.h>
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/Handles.h"
+#include "common/Seams.h"
+#include "runtime/BrowserRuntime.h"
+#include "tests/runtime/FakeRuntime.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+struct Box {
+  HWND owner;
+  std::wstring text;
+  std::wstring caption;
+  UINT flags;
+};
+
+struct InstallerRun {
+  DWORD size;
+  ULONG mask;
+  bool verb;
+  std::wstring file;
+  bool parameters;
+  bool directory;
+  int show;
+};
+
+std::wstring InstallerPath() {
+  wchar_t temp[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH + 1, temp);
+  return std::wstring(temp) + L"WebView2Installer.exe";
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A download address that always works: a file URL of a program of the build.
+std::wstring LocalInstallerUrl() {
+  std::wstring path = testing_support::BuildProgram(L"sleeper.exe");
+  for (auto& c : path) {
+    if (c == L'\\') c = L'/';
+  }
+  return L"file:///" + path;
+}
+
+// Nothing listens on the discard port of this machine.
+constexpr wchar_t kDeadUrl[] = L"http://127.0.0.1:9/WebView2Setup.exe";
+
+class BrowserRuntimeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (fake_runtime::MachineRuntimeRegistered()) GTEST_SKIP() << "an engine is registered for the machine";
+    saved_ = std::make_unique<fake_runtime::SavedRegistration>();
+    fake_runtime::Unregister();
+    ::DeleteFileW(InstallerPath().c_str());
+    seams::Hooks hooks;
+    hooks.messageBox = [this](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+      boxes.push_back({owner, text, caption, flags});
+      if (answers.empty()) return IDOK;
+      const int answer = answers.front();
+      answers.pop_front();
+      return answer;
+    };
+    hooks.shellExecuteEx = [this](SHELLEXECUTEINFOW* info) {
+      runs.push_back({info->cbSize, info->fMask, info->lpVerb != nullptr, info->lpFile ? info->lpFile : L"",
+                      info->lpParameters != nullptr, info->lpDirectory != nullptr, info->nShow});
+      return installer ? installer(info) : FALSE;
+    };
+    hooks.sleep = [this](std::chrono::milliseconds duration) { sleeps.push_back(duration); };
+    scope_ = std::make_unique<seams::ScopedHooks>(std::move(hooks));
+  }
+  void TearDown() override {
+    scope_.reset();
+    saved_.reset();
+    ::DeleteFileW(InstallerPath().c_str());
+  }
+
+  // An installer run that "installs" the engine and ends at once.
+  static BOOL InstallingRun(SHELLEXECUTEINFOW* info) {
+    fake_runtime::Register(fake_runtime::InstallFiles());
+    info->hProcess = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    return TRUE;
+  }
+
+  void ExpectRunOfDownloadedInstaller() {
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].size, 112u);
+    EXPECT_EQ(runs[0].mask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS));
+    EXPECT_FALSE(runs[0].verb);
+    EXPECT_EQ(runs[0].file, InstallerPath());
+    EXPECT_FALSE(runs[0].parameters);
+    EXPECT_FALSE(runs[0].directory);
+    EXPECT_EQ(runs[0].show, SW_SHOWNORMAL);
+  }
+
+  std::deque<int> answers;
+  std::vector<Box> boxes;
+  std::vector<InstallerRun> runs;
+  std::vector<std::chrono::milliseconds> sleeps;
+  BOOL (*installer)(SHELLEXECUTEINFOW*) = nullptr;
+
+ private:
+  std::unique_ptr<fake_runtime::SavedRegistration> saved_;
+  std::unique_ptr<seams::ScopedHooks> scope_;
+};
+
+TEST_F(BrowserRuntimeTest, PresentEngineNeedsNoQuestion) {
+  fake_runtime::Register(fake_runtime::InstallFiles());
+  EXPECT_TRUE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl));
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(BrowserRuntimeTest, DecliningTheInstallEndsWithoutAnotherBox) {
+  answers = {IDNO};
+  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].owner, nullptr);
+  EXPECT_EQ(boxes[0].caption, L"Quella \u2014 Component Required");
+  EXPECT_EQ(boxes[0].text, runtime::kRequiredText);
+  EXPECT_EQ(boxes[0].flags, 0x50024u);
+  EXPECT_TRUE(runs.empty());
+}
+
+TEST_F(BrowserRuntimeTest, FailedDownloadIsReported) {
+  answers = {IDYES, IDOK, IDOK};
+  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl));
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[1].caption, L"Installing...");
+  EXPECT_EQ(boxes[1].text, runtime::kInstallingText);
+  EXPECT_EQ(boxes[1].flags, 0x50040u);
+  EXPECT_EQ(boxes[2].caption, L"Download Error");
+  EXPECT_EQ(boxes[2].text, L"Failed to download WebView2 Runtime.\nPlease check your internet connection.");
+  EXPECT_EQ(boxes[2].flags, 0x50010u);
+  EXPECT_TRUE(runs.empty());
+}
+
+TEST_F(BrowserRuntimeTest, EngineStillMissingAfterTheInstallerIsReportedAndTheInstallerKept) {
+  answers = {IDYES, IDOK, IDOK};
+  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl()));
+  ExpectRunOfDownloadedInstaller();
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[2].caption, L"Installation");
+  EXPECT_EQ(boxes[2].text, L"WebView2 installation may have failed.\nPlease restart the application.");
+  EXPECT_EQ(boxes[2].flags, 0x50030u);
+  EXPECT_TRUE(Exists(InstallerPath()));
+}
+
+TEST_F(BrowserRuntimeTest, SuccessfulInstallDeletesTheInstaller) {
+  answers = {IDYES, IDOK};
+  installer = &InstallingRun;
+  EXPECT_TRUE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl()));
+  ExpectRunOfDownloadedInstaller();
+  EXPECT_EQ(boxes.size(), 2u);
+  EXPECT_FALSE(Exists(InstallerPath()));
+}
+
+TEST_F(BrowserRuntimeTest, RepairDeletesTheProfileTellsTheUserReinstallsAndWaits) {
+  const std::wstring profile = fake_runtime::ScratchFolder() + L"WebView2Data";
+  ::CreateDirectoryW(profile.c_str(), nullptr);
+  ::CreateDirectoryW((profile + L"\\Default").c_str(), nullptr);
+  UniqueHandle file(::CreateFileW((profile + L"\\Default\\Cookies").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  file.reset();
+
+  runtime::RepairBrowserRuntimeFrom(nullptr, profile, LocalInstallerUrl());
+  EXPECT_FALSE(Exists(profile));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, L"Repairing...");
+  EXPECT_EQ(boxes[0].text, runtime::kRepairingText);
+  EXPECT_EQ(boxes[0].flags, 0x50040u);
+  ExpectRunOfDownloadedInstaller();
+  EXPECT_FALSE(Exists(InstallerPath()));
+  ASSERT_EQ(sleeps.size(), 1u);
+  EXPECT_EQ(sleeps[0], std::chrono::milliseconds(2000));
+
+  // A failed download is not reported; the wait still comes.
+  boxes.clear();
+  runs.clear();
+  sleeps.clear();
+  runtime::RepairBrowserRuntimeFrom(nullptr, profile, kDeadUrl);
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(runs.empty());
+  EXPECT_EQ(sleeps.size(), 1u);
+}
+
+// Processes named like the engine, started from a sleeper that stays (parent
+// alive) and from one that ends at once (orphan).
+class OrphanTest : public ::testing::Test {
+ protected:
+  static UniqueHandle Start(const std::wstring& commandLine) {
+    std::wstring line = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      return UniqueHandle();
+    }
+    UniqueHandle thread(process.hThread);
+    return UniqueHandle(process.hProcess);
+  }
+
+  // The engine-named child of parentId, waiting a little for it to appear.
+  static UniqueHandle ChildOf(DWORD parentId) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+      PROCESSENTRY32W entry{};
+      entry.dwSize = sizeof(entry);
+      for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+           more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID == parentId && std::wstring(entry.szExeFile) == L"msedgewebview2.exe") {
+          return UniqueHandle(
+              ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
+        }
+      }
+      ::Sleep(50);
+    }
+    return UniqueHandle();
+  }
+};
+
+TEST_F(OrphanTest, EndsOnlyEngineProcessesWhoseParentIsGone) {
+  const std::wstring engine = fake_runtime::ScratchFolder() + L"msedgewebview2.exe";
+  ASSERT_TRUE(::CopyFileW(testing_support::BuildProgram(L"sleeper.exe").c_str(), engine.c_str(), FALSE));
+  const std::wstring sleeper =
+      L"\"" + testing_support::BuildProgram(L"sleeper.exe") + L"\" --spawn \"" + engine + L"\"";
+
+  UniqueHandle keptParent = Start(sleeper + L" 60");
+  ASSERT_TRUE(keptParent);
+  UniqueHandle kept = ChildOf(::GetProcessId(keptParent.get()));
+  ASSERT_TRUE(kept);
+  auto cleanup = ScopeExit([&] {
+    ::TerminateProcess(kept.get(), 0);
+    ::TerminateProcess(keptParent.get(), 0);
+  });
+
+  UniqueHandle goneParent = Start(sleeper + L" 0");
+  ASSERT_TRUE(goneParent);
+  UniqueHandle orphan = ChildOf(::GetProcessId(goneParent.get()));
+  ASSERT_TRUE(orphan);
+  auto cleanupOrphan = ScopeExit([&] { ::TerminateProcess(orphan.get(), 0); });
+  ASSERT_EQ(::WaitForSingleObject(goneParent.get(), 10000), WAIT_OBJECT_0);
+
+  runtime::KillOrphanedWebViewProcesses();
+  EXPECT_EQ(::WaitForSingleObject(orphan.get(), 10000), WAIT_OBJECT_0);
+  DWORD code = STILL_ACTIVE;
+  ::GetExitCodeProcess(orphan.get(), &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(::WaitForSingleObject(kept.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+}  // namespace

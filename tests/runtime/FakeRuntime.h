@@ -1,0 +1,67 @@
+#pragma once
+// A browser engine laid out on disk and registered for the current user the
+// way the engine's updater does it, with the test DLL as its client DLL.
+#include <windows.h>
+// After windows.h, which it builds on.
+#include <unknwn.h>
+
+#include <optional>
+#include <string>
+
+namespace fake_runtime {
+
+inline constexpr wchar_t kVersion[] = L"129.0.2792.45";
+inline constexpr wchar_t kClientStateKey[] =
+    L"Software\\Microsoft\\EdgeUpdate\\ClientState\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+inline constexpr wchar_t kClientsKey[] =
+    L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+inline constexpr wchar_t kFolderVariable[] = L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER";
+
+// What the test DLL saw on its last call.
+struct LastCall {
+  int calls;
+  BOOL first;
+  int runtimeType;
+  wchar_t userDataFolder[MAX_PATH];
+  IUnknown* options;
+  void* handler;
+  HRESULT invokeResult;
+};
+
+// A scratch folder of this process under the temporary folder, ending in "\".
+std::wstring ScratchFolder();
+
+// The engine's version folder (created with the client DLL inside).
+std::wstring InstallFiles();
+
+// Registers folder as the engine's location for the current user.
+void Register(const std::wstring& folder);
+
+// Writes the updater's installed-version value for the current user.
+void RegisterInstalledVersion(const std::wstring& version);
+
+// Removes both keys and the override variable.
+void Unregister();
+
+// The current user's registration as found, put back when the object goes,
+// so a prefix prepared with an engine keeps it after these tests.
+class SavedRegistration {
+ public:
+  SavedRegistration();
+  ~SavedRegistration();
+  SavedRegistration(const SavedRegistration&) = delete;
+  SavedRegistration& operator=(const SavedRegistration&) = delete;
+
+ private:
+  std::optional<std::wstring> folder_;
+  std::optional<std::wstring> installedVersion_;
+};
+
+// Whether a per-machine engine is registered (the tests of a missing engine
+// cannot run then).
+bool MachineRuntimeRegistered();
+
+// The test DLL's record, once the loader has loaded it; null before.
+const LastCall* LastCallRecord();
+
+}  // namespace fake_runtime
