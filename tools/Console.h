@@ -6,6 +6,8 @@
 #include <io.h>
 
 #include <cstdio>
+#include <exception>
+#include <string>
 #include <string_view>
 
 namespace console {
@@ -29,5 +31,20 @@ inline void Line(std::string_view text) { WriteTo(stdout, text); }
 
 // One line on standard error.
 inline void ErrorLine(std::string_view text) { WriteTo(stderr, text); }
+
+// Runs a tool's body: any exception that escapes it becomes one message on
+// standard error and the failure exit code.
+template <typename Body>
+int RunGuarded(std::string_view tool, int failureCode, Body body) {
+  Prepare();
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    ErrorLine(std::string(tool) + ": " + e.what());
+  } catch (...) {
+    ErrorLine(std::string(tool) + ": unexpected failure");
+  }
+  return failureCode;
+}
 
 }  // namespace console

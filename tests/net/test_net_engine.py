@@ -21,7 +21,9 @@ def probe(*args, timeout=60):
     return result.exit_code, answers
 
 
-class EngineTest(unittest.TestCase):
+class MockTestCase(unittest.TestCase):
+    """Every case starts from the mock's default answers and certificates."""
+
     @classmethod
     def setUpClass(cls):
         cls.mock = mockservice.shared()
@@ -29,6 +31,9 @@ class EngineTest(unittest.TestCase):
 
     def setUp(self):
         self.mock.reset()
+
+
+class EngineTest(MockTestCase):
 
     def log(self, where=None):
         return [r for r in self.mock.requests() if where is None or where(r)]
@@ -88,6 +93,20 @@ class EngineTest(unittest.TestCase):
         self.assertIsNone(self.header(other, "X-Host-Id"))
         self.assertIsNone(self.header(other, "X-Machine"))
 
+    def test_headers_set_by_the_calls_stay_on_the_shared_client(self):
+        code, answers = probe("--pins-builtin", "load-pins", "content", "https://miravell.localhost", "id 1", "tok",
+                              "servers", "https://miravell.localhost")
+        self.assertEqual(code, 0)
+        self.assertTrue(answers[1]["found"], answers[1])
+        (put,) = self.log(lambda r: r["method"] == "PUT")
+        self.assertEqual(put["body"], "link_tk=tok&id=id+1")
+        (post,) = self.log(lambda r: r["method"] == "POST")
+        for name in ("X-Secret", "X-Device-Guid", "X-Device-Board", "X-Client-Id", "X-Machine", "X-Host-Id"):
+            self.assertIsNotNone(self.header(post, name), name)
+        self.assertEqual(self.header(post, "X-Client-Id"), "desk-480")
+        self.assertEqual(self.header(post, "Content-Type"), "application/x-www-form-urlencoded")
+        self.assertEqual(answers[2], {"servers": ["https://edge1.miravell.localhost"]})
+
     def test_transport_failures_carry_their_texts_and_numbers(self):
         _, answers = probe("get", "not a url", "get", "https://127.0.0.3/x", "get", "http://127.0.0.3/x")
         self.assertEqual(answers[0]["error"], "Failed to parse URL")
@@ -122,16 +141,11 @@ class EngineTest(unittest.TestCase):
         self.assertEqual(answers[0]["body"], "")
 
 
-class CertificateMatrixTest(unittest.TestCase):
+class CertificateMatrixTest(MockTestCase):
     """One case per way a connection can be genuine or intercepted."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.mock = mockservice.shared()
-        cls.pins = mockservice.MockService.pins()
-
     def setUp(self):
-        self.mock.reset()
+        super().setUp()
         self.folder = tempfile.TemporaryDirectory()
 
     def tearDown(self):

@@ -79,13 +79,5 @@ int Run(int argc, wchar_t** argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  console::Prepare();
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& e) {
-    console::ErrorLine(std::string("miravell-diag: ") + e.what());
-  } catch (...) {
-    console::ErrorLine("miravell-diag: unexpected failure");
-  }
-  return kExitFailed;
+  return console::RunGuarded("miravell-diag", kExitFailed, [&] { return Run(argc, argv); });
 }

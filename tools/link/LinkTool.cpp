@@ -130,13 +130,5 @@ int Run(int argc, wchar_t** argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  console::Prepare();
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& e) {
-    console::ErrorLine(std::string("miravell-link: ") + e.what());
-  } catch (...) {
-    console::ErrorLine("miravell-link: unexpected failure");
-  }
-  return kExitFailed;
+  return console::RunGuarded("miravell-link", kExitFailed, [&] { return Run(argc, argv); });
 }

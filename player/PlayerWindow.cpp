@@ -1,0 +1,125 @@
+#include "player/PlayerWindow.h"
+
+#include <wrl/client.h>
+
+#include <algorithm>
+
+#include "common/AppState.h"
+#include "common/Seams.h"
+#include "links/ContentUrl.h"
+#include "player/ContentPages.h"
+#include "player/NavigationPolicy.h"
+
+namespace {
+
+constexpr wchar_t kInitFailedText[] = L"Failed to initialize WebView2.\nPlease restart the application.";
+constexpr wchar_t kInitFailedTitle[] = L"Error";
+constexpr int kWindowedWidth = 1280;
+constexpr int kWindowedHeight = 720;
+
+void ShowPlayer(HWND window) {
+  WindowState& windows = GetWindowState();
+  windows.playerShown = true;
+  if (windows.splashWindow != nullptr) {
+    ::DestroyWindow(windows.splashWindow);
+    windows.splashWindow = nullptr;
+  }
+  ::ShowWindow(window, SW_SHOW);
+  ::SetForegroundWindow(window);
+  // Raised above other windows without staying on top of them.
+  ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  ::SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  ::UpdateWindow(window);
+}
+
+// The Referer video-platform pages expect: the service's address without
+// one trailing "/".
+void AddPlayerReferer(const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs* args) {
+  if (!IsVideoPlatformUrl(uri) || args == nullptr) return;
+  Microsoft::WRL::ComPtr<ICoreWebView2WebResourceRequest> request;
+  Microsoft::WRL::ComPtr<ICoreWebView2HttpRequestHeaders> headers;
+  if (FAILED(args->get_Request(&request)) || !request || FAILED(request->get_Headers(&headers)) || !headers) return;
+  std::wstring referer = GetAppState().domain;
+  if (!referer.empty() && referer.back() == L'/') referer.pop_back();
+  if (!referer.empty()) headers->SetHeader(L"Referer", referer.c_str());
+}
+
+}  // namespace
+
+void LoadPlayerContent(WebViewHost::WebView& view) {
+  if (!view.webview) return;
+  const AppState& app = GetAppState();
+  view.webview->AddScriptToExecuteOnDocumentCreated(LoaderScript().c_str(), nullptr);
+  if (app.contentType == L"url_direct") {
+    if (!app.injectedScript.empty()) {
+      view.webview->AddScriptToExecuteOnDocumentCreated(ReadyWrapper(app.injectedScript).c_str(), nullptr);
+    }
+    view.webview->Navigate(app.contentUrl.c_str());
+  } else if (app.contentType == L"pdf" || app.contentType == L"pdf_url") {
+    view.webview->AddScriptToExecuteOnDocumentCreated(WatermarkScript(EscapeForJs(app.watermarkText)).c_str(), nullptr);
+    view.webview->Navigate(app.contentUrl.c_str());
+  } else {
+    view.webview->NavigateToString(EmbedPage(app.productName, app.contentUrl, app.watermarkText).c_str());
+  }
+}
+
+void TogglePlayerFullscreen() {
+  WindowState& windows = GetWindowState();
+  HWND window = windows.playerWindow;
+  if (window == nullptr) return;
+  const bool wasFullscreen = windows.playerFullscreen;
+  windows.playerFullscreen = !wasFullscreen;
+  if (!wasFullscreen) {
+    ::SetWindowLongPtrW(window, GWL_STYLE, static_cast<LONG_PTR>(WS_POPUP | WS_VISIBLE));
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& r = monitor.rcMonitor;
+    ::SetWindowPos(window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_FRAMECHANGED);
+    return;
+  }
+  ::SetWindowLongPtrW(window, GWL_STYLE, static_cast<LONG_PTR>(WS_OVERLAPPEDWINDOW | WS_VISIBLE));
+  // Back at 1280 x 720, placed so the whole window is visible on the monitor
+  // it is on (the earlier placement is not kept).
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT& work = monitor.rcWork;
+  const int x = work.left + std::max<int>(0, (work.right - work.left - kWindowedWidth) / 2);
+  const int y = work.top + std::max<int>(0, (work.bottom - work.top - kWindowedHeight) / 2);
+  ::SetWindowPos(window, nullptr, x, y, kWindowedWidth, kWindowedHeight, SWP_FRAMECHANGED);
+}
+
+void HandlePlayerMessage(const std::wstring& message) {
+  if (message == L"toggleFullscreen" || message == L"\"toggleFullscreen\"") {
+    TogglePlayerFullscreen();
+  } else if (message == L"pageLoaded" || message == L"\"pageLoaded\"") {
+    WindowState& windows = GetWindowState();
+    if (windows.playerWindow != nullptr && !windows.playerShown) {
+      windows.playerShown = true;
+      ::ShowWindow(windows.playerWindow, SW_SHOW);
+      ::UpdateWindow(windows.playerWindow);
+    }
+  }
+}
+
+void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window) {
+  view.onWebMessage = [](const std::wstring& message) { HandlePlayerMessage(message); };
+  view.onResourceRequested = [](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs* args) {
+    AddPlayerReferer(uri, args);
+  };
+  view.onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
+    const AppState& app = GetAppState();
+    cancel = !PlayerMayNavigate(uri, PlayerContent{app.contentUrl, app.domain, app.contentType});
+  };
+  view.onInitComplete = [&view, window](bool success) {
+    if (!success) {
+      seams::ShowMessageBox(nullptr, kInitFailedText, kInitFailedTitle,
+                            MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
+      seams::EndProcess(1);
+    }
+    view.ApplySettings();
+    LoadPlayerContent(view);
+    ShowPlayer(window);
+  };
+}

@@ -1,0 +1,91 @@
+#include "player/RequestFilter.h"
+
+#include <cwctype>
+#include <thread>
+#include <wrl/client.h>
+
+#include "alerts/DeviceIdentity.h"
+#include "common/Config.h"
+#include "common/Handles.h"
+#include "net/Pinning.h"
+#include "player/WebViewHost.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+void SetIdentity(ICoreWebView2HttpRequestHeaders* headers, config::Id keyHeader, config::Id modelHeader) {
+  const DeviceIdentity& identity = GetDeviceIdentity();
+  if (!identity.machineKey.empty()) headers->SetHeader(config::Wide(keyHeader).c_str(), identity.machineKey.c_str());
+  if (!identity.machineModel.empty()) {
+    headers->SetHeader(config::Wide(modelHeader).c_str(), identity.machineModel.c_str());
+  }
+}
+
+// Requests to the service's own sites carry the device identity.
+bool ServiceSiteRequest(const std::wstring& lowerUri) {
+  for (const auto& text : config::WideList(config::Id::IdentityRuleHosts)) {
+    if (lowerUri.find(text) != std::wstring::npos) return true;
+  }
+  return false;
+}
+
+// So do the media requests of the service's players.
+bool MediaRequest(const std::wstring& lowerUri) {
+  return EndsWith(lowerUri, config::Wide(config::Id::MediaRuleSuffix6)) ||
+         EndsWith(lowerUri, config::Wide(config::Id::MediaRuleSuffix9)) ||
+         lowerUri.find(config::Wide(config::Id::MediaRuleContains)) != std::wstring::npos ||
+         (lowerUri.size() >= 20 && EndsWith(lowerUri, config::Wide(config::Id::MediaRuleSuffix20)));
+}
+
+}  // namespace
+
+std::wstring PinCheckServerName(const std::wstring& lowerCaseUri) {
+  if (lowerCaseUri.size() < 8 || lowerCaseUri.compare(0, 8, L"https://") != 0) return {};
+  std::wstring authority = lowerCaseUri.substr(8, lowerCaseUri.find_first_of(L"/?#\\", 8) - 8);
+  // "https://pinned.example@other.example/" is a request to other.example:
+  // the pins of the host actually contacted are the ones to check.
+  if (const std::size_t at = authority.rfind(L'@'); at != std::wstring::npos) authority.erase(0, at + 1);
+  return authority.substr(0, authority.find(L':'));
+}
+
+void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceRequestedEventArgs* args) {
+  if (args == nullptr) return;
+  ComPtr<ICoreWebView2WebResourceRequest> request;
+  if (FAILED(args->get_Request(&request)) || !request) return;
+  ComPtr<ICoreWebView2HttpRequestHeaders> headers;
+  if (FAILED(request->get_Headers(&headers)) || !headers) return;
+
+  headers->SetHeader(config::Wide(config::Id::TagHeaderName).c_str(), config::Wide(config::Id::TagHeaderValue).c_str());
+
+  LPWSTR raw = nullptr;
+  if (FAILED(request->get_Uri(&raw)) || raw == nullptr) return;
+  UniqueCoTaskMem<wchar_t> owned(raw);
+  const std::wstring uri = raw;
+  std::wstring lower = uri;
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+
+  const std::wstring server = PinCheckServerName(lower);
+  if (!server.empty() && !PreflightHost(server)) {
+    if (host.environment) {
+      ComPtr<ICoreWebView2WebResourceResponse> blocked;
+      if (SUCCEEDED(host.environment->CreateWebResourceResponse(nullptr, 403, L"Blocked", L"Content-Type: text/plain",
+                                                                &blocked)) &&
+          blocked) {
+        args->put_Response(blocked.Get());
+      }
+    }
+    // The event must return at once; the alert ends the program from its own thread.
+    std::thread(ReportBrowserPinFailure, server).detach();
+    return;
+  }
+
+  if (ServiceSiteRequest(lower)) SetIdentity(headers.Get(), config::Id::IdentityHeader2, config::Id::IdentityHeader3);
+  if (MediaRequest(lower)) SetIdentity(headers.Get(), config::Id::IdentityHeader4, config::Id::IdentityHeader5);
+
+  if (host.onResourceRequested) host.onResourceRequested(uri, args);
+}

@@ -1,0 +1,19 @@
+#pragma once
+// The filter every request of either browser passes: tags it, stops an HTTPS
+// request to a host whose pins fail, adds the device identity where the
+// service expects it, then hands it to the owner.
+#include <string>
+
+#include "runtime/WebView2Interfaces.h"
+
+namespace WebViewHost {
+class WebView;
+}
+
+// The host of an https:// request the pin check is run for: the text after
+// "https://" up to the path, query, fragment or port, without user info.
+// Empty for anything but https.
+std::wstring PinCheckServerName(const std::wstring& lowerCaseUri);
+
+// The filter itself (the WebResourceRequested handler of both browsers).
+void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceRequestedEventArgs* args);

@@ -1,0 +1,199 @@
+#include "player/WebViewHost.h"
+
+#include <memory>
+
+#include "common/Config.h"
+#include "common/Handles.h"
+#include "player/RequestFilter.h"
+#include "runtime/BrowserLoader.h"
+#include "runtime/BrowserRuntime.h"
+#include "runtime/CallbackHandler.h"
+#include "runtime/EnvironmentOptions.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace WebViewHost {
+namespace {
+
+// HRESULT_FROM_WIN32(ERROR_INVALID_STATE): the runtime's word for a broken
+// runtime or profile folder, the one failure a repair can cure.
+constexpr HRESULT kBrokenRuntime = static_cast<HRESULT>(0x8007139F);
+constexpr int kMaxAttempts = 3;
+
+// Shared by Initialize and the completion handlers, which may outlive the
+// wait when it ends early.
+struct Attempt {
+  bool done = false;
+  HRESULT result = S_OK;
+};
+
+void Finish(const std::shared_ptr<Attempt>& attempt, HWND window, HRESULT result) {
+  attempt->result = result;
+  attempt->done = true;
+  ::PostMessageW(window, WM_NULL, 0, 0);  // wakes the waiting GetMessageW
+}
+
+// Takes a string the browser allocated and frees it.
+std::wstring TakeString(LPWSTR text) {
+  UniqueCoTaskMem<wchar_t> owner(text);
+  return text != nullptr ? std::wstring(text) : std::wstring();
+}
+
+}  // namespace
+
+WebView::~WebView() {
+  if (controller) controller->Close();
+  webview.Reset();
+  controller.Reset();
+  environment.Reset();
+}
+
+bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
+  parentWindow = parent;
+  runtime::KillOrphanedWebViewProcesses();
+
+  for (int attempts = 0;;) {
+    ComPtr<runtime::EnvironmentOptions> options = runtime::EnvironmentOptions::Create();
+    if (options) options->put_AdditionalBrowserArguments(config::Wide(config::Id::BrowserArguments).c_str());
+
+    auto attempt = std::make_shared<Attempt>();
+    auto environmentDone = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+        [this, parent, attempt](HRESULT result, ICoreWebView2Environment* created) {
+          if (FAILED(result) || created == nullptr) return Finish(attempt, parent, result);
+          environment = created;
+          auto controllerDone = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
+              [this, parent, attempt](HRESULT controllerResult, ICoreWebView2Controller* createdController) {
+                if (FAILED(controllerResult) || createdController == nullptr) {
+                  return Finish(attempt, parent, controllerResult);
+                }
+                controller = createdController;
+                webview.Reset();
+                controller->get_CoreWebView2(&webview);
+                ComPtr<ICoreWebView2Controller2> controller2;
+                if (SUCCEEDED(controller.As(&controller2))) {
+                  controller2->put_DefaultBackgroundColor(COREWEBVIEW2_COLOR{255, 0x12, 0x12, 0x12});
+                }
+                ComPtr<ICoreWebView2Controller4> controller4;
+                if (SUCCEEDED(controller.As(&controller4))) controller4->put_AllowExternalDrop(FALSE);
+                RECT bounds{};
+                ::GetClientRect(parentWindow, &bounds);
+                controller->put_Bounds(bounds);
+                if (webview) SetupEventHandlers();
+                if (onInitComplete) onInitComplete(true);
+                Finish(attempt, parent, S_OK);
+              });
+          // A failure here means no completion will ever arrive: end the
+          // attempt with its code instead of waiting for ever.
+          const HRESULT started = environment->CreateCoreWebView2Controller(parent, controllerDone.Get());
+          if (FAILED(started)) Finish(attempt, parent, started);
+        });
+
+    const HRESULT call = CreateCoreWebView2EnvironmentWithOptions(nullptr, userDataFolder.c_str(), options.Get(),
+                                                                  environmentDone.Get());
+    environmentDone.Reset();
+    if (SUCCEEDED(call)) {
+      MSG message{};
+      while (!attempt->done) {
+        if (::GetMessageW(&message, nullptr, 0, 0) <= 0) break;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+      }
+      if (webview) return true;
+    }
+    const HRESULT failure = FAILED(call) ? call : attempt->result;
+    if (failure != kBrokenRuntime) break;
+    runtime::RepairBrowserRuntime(parent, userDataFolder);
+    if (++attempts >= kMaxAttempts) break;
+  }
+  if (onInitComplete) onInitComplete(false);
+  return false;
+}
+
+void WebView::SetupEventHandlers() {
+  EventRegistrationToken token{};
+  webview->add_NavigationStarting(
+      runtime::MakeHandler<ICoreWebView2NavigationStartingEventHandler>(
+          [this](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
+            if (!onNavigationStarting || args == nullptr) return;
+            LPWSTR raw = nullptr;
+            if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return;
+            const std::wstring uri = TakeString(raw);
+            bool cancel = false;
+            onNavigationStarting(uri, cancel);
+            if (cancel) args->put_Cancel(TRUE);
+          })
+          .Get(),
+      &token);
+
+  webview->add_WebMessageReceived(
+      runtime::MakeHandler<ICoreWebView2WebMessageReceivedEventHandler>(
+          [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
+            if (!onWebMessage || args == nullptr) return;
+            LPWSTR raw = nullptr;
+            // A message posted as an object or a number is not a string: dropped.
+            if (FAILED(args->TryGetWebMessageAsString(&raw)) || raw == nullptr) return;
+            onWebMessage(TakeString(raw));
+          })
+          .Get(),
+      &token);
+
+  webview->add_PermissionRequested(
+      runtime::MakeHandler<ICoreWebView2PermissionRequestedEventHandler>(
+          [](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
+            if (args == nullptr) return;
+            COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
+            args->get_PermissionKind(&kind);
+            const bool allow = kind == COREWEBVIEW2_PERMISSION_KIND_MICROPHONE ||
+                               kind == COREWEBVIEW2_PERMISSION_KIND_CAMERA ||
+                               kind == COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS;
+            args->put_State(allow ? COREWEBVIEW2_PERMISSION_STATE_ALLOW : COREWEBVIEW2_PERMISSION_STATE_DEFAULT);
+          })
+          .Get(),
+      &token);
+
+  webview->add_NewWindowRequested(
+      runtime::MakeHandler<ICoreWebView2NewWindowRequestedEventHandler>(
+          [this](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
+            if (args == nullptr) return;
+            args->put_Handled(TRUE);  // no second window, ever
+            LPWSTR raw = nullptr;
+            if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return;
+            const std::wstring uri = TakeString(raw);
+            if (webview) webview->Navigate(uri.c_str());
+          })
+          .Get(),
+      &token);
+
+  ComPtr<ICoreWebView2_22> view22;
+  if (SUCCEEDED(webview.As(&view22))) {
+    view22->AddWebResourceRequestedFilterWithRequestSourceKinds(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL,
+                                                                COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL);
+  } else {
+    webview->AddWebResourceRequestedFilter(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
+  }
+  webview->add_WebResourceRequested(
+      runtime::MakeHandler<ICoreWebView2WebResourceRequestedEventHandler>(
+          [this](ICoreWebView2*, ICoreWebView2WebResourceRequestedEventArgs* args) {
+            HandleResourceRequest(*this, args);
+          })
+          .Get(),
+      &token);
+}
+
+void WebView::ApplySettings() {
+  if (!webview) return;
+  ComPtr<ICoreWebView2Settings> settings;
+  if (FAILED(webview->get_Settings(&settings)) || !settings) return;
+  settings->put_AreDevToolsEnabled(FALSE);
+  settings->put_AreDefaultContextMenusEnabled(FALSE);
+  settings->put_IsStatusBarEnabled(FALSE);
+  settings->put_IsZoomControlEnabled(FALSE);
+  ComPtr<ICoreWebView2Settings3> settings3;
+  if (SUCCEEDED(settings.As(&settings3))) settings3->put_AreBrowserAcceleratorKeysEnabled(FALSE);
+}
+
+void WebView::Resize(int width, int height) {
+  if (controller) controller->put_Bounds(RECT{0, 0, width, height});
+}
+
+}  // namespace WebViewHost

@@ -1,0 +1,131 @@
+"""The browser host starting the scripted runtime through the program's own
+loader, as it would start the real engine: attempts, repairs, settings,
+events and the request filter."""
+import json
+import os
+import tempfile
+import unittest
+
+import winerun
+
+BROKEN = "0x8007139F"
+
+
+class WebViewHostTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.runtime_dir = winerun.windows_path(os.path.join(cls.folder.name, "runtime"))
+        result = winerun.run_program("install_scripted_runtime.exe", ["--folder", cls.runtime_dir])
+        assert result.exit_code == 0, result.stdout + result.stderr
+
+    @classmethod
+    def tearDownClass(cls):
+        winerun.run_program("install_scripted_runtime.exe", ["--uninstall", "--folder", cls.runtime_dir])
+        cls.folder.cleanup()
+
+    def run_host(self, script=None, *args):
+        work = tempfile.mkdtemp(dir=self.folder.name)
+        log = os.path.join(work, "runtime.log")
+        env = {"MIRAVELL_RUNTIME_LOG": winerun.windows_path(log)}
+        if script is not None:
+            path = os.path.join(work, "script.json")
+            with open(path, "w", encoding="utf-8") as handle:
+                json.dump(script, handle)
+            env["MIRAVELL_RUNTIME_SCRIPT"] = winerun.windows_path(path)
+        profile = os.path.join(work, "profile")
+        os.makedirs(profile)
+        with open(os.path.join(profile, "Cookies"), "w", encoding="ascii") as handle:
+            handle.write("old")
+        result = winerun.run_program("host_probe.exe", ["--folder", winerun.windows_path(profile), *args], env=env)
+        self.assertEqual(result.exit_code, 0, result.stderr[-2000:])
+        out = json.loads(result.stdout.strip().splitlines()[-1])
+        calls = []
+        if os.path.exists(log):
+            with open(log, encoding="utf-8") as handle:
+                calls = [json.loads(line) for line in handle if line.strip()]
+        return out, calls, os.path.isdir(profile)
+
+    @staticmethod
+    def names(calls, obj=None):
+        return [c["call"] for c in calls if obj is None or c.get("object") == obj]
+
+    def test_a_plain_start_sets_up_the_view_inside_the_completion(self):
+        out, calls, _ = self.run_host({}, "--settings")
+        self.assertTrue(out["initialized"])
+        self.assertEqual(out["completions"], [{"success": True, "inside_initialize": True}])
+        self.assertEqual(out["boxes"], [])
+        controller = [c for c in calls if c.get("object") == "controller"]
+        colour = [c for c in controller if c["call"] == "put_DefaultBackgroundColor"]
+        self.assertEqual(colour[0]["args"], [255, 18, 18, 18])
+        self.assertIn({"object": "controller", "call": "put_AllowExternalDrop", "args": [0]},
+                      [{k: c[k] for k in ("object", "call", "args")} for c in controller])
+        view = self.names(calls, "view")
+        for registration in ("add_NavigationStarting", "add_WebMessageReceived", "add_PermissionRequested",
+                             "add_NewWindowRequested", "add_WebResourceRequested"):
+            self.assertIn(registration, view)
+        self.assertIn("AddWebResourceRequestedFilterWithRequestSourceKinds", view)
+        self.assertNotIn("AddWebResourceRequestedFilter", view)
+        settings = [(c["call"], c["args"]) for c in calls if c.get("object") == "settings" and c["call"].startswith("put_")]
+        self.assertEqual(settings, [("put_AreDevToolsEnabled", [0]), ("put_AreDefaultContextMenusEnabled", [0]),
+                                    ("put_IsStatusBarEnabled", [0]), ("put_IsZoomControlEnabled", [0]),
+                                    ("put_AreBrowserAcceleratorKeysEnabled", [0])])
+        self.assertNotIn("unknown_slot", self.names(calls))
+        export = [c for c in calls if c.get("call") == "CreateWebViewEnvironmentWithOptionsInternal"][0]
+        text = json.dumps(export)
+        self.assertIn("129.0.2792.45", text)
+        self.assertIn("--autoplay-policy=no-user-gesture-required", text)
+
+    def test_older_interfaces_fall_back_or_are_skipped(self):
+        out, calls, _ = self.run_host({"offer_view22": False, "offer_controller2": False, "offer_controller4": False,
+                                       "offer_settings3": False}, "--settings")
+        self.assertTrue(out["initialized"])
+        view = self.names(calls, "view")
+        self.assertIn("AddWebResourceRequestedFilter", view)
+        self.assertNotIn("AddWebResourceRequestedFilterWithRequestSourceKinds", view)
+        controller = self.names(calls, "controller")
+        self.assertNotIn("put_DefaultBackgroundColor", controller)
+        self.assertNotIn("put_AllowExternalDrop", controller)
+        self.assertNotIn("put_AreBrowserAcceleratorKeysEnabled", self.names(calls, "settings"))
+
+    def test_a_broken_runtime_is_repaired_and_tried_again(self):
+        out, calls, profile_left = self.run_host({"environment_results": [BROKEN, BROKEN, "0"]})
+        self.assertTrue(out["initialized"])
+        self.assertEqual([b["title"] for b in out["boxes"]], ["Repairing...", "Repairing..."])
+        self.assertTrue(all(b["owned"] for b in out["boxes"]), "the repair box belongs to the window")
+        self.assertEqual(out["slept_ms"], 2000)
+        self.assertFalse(profile_left, "the profile folder was deleted")
+        self.assertEqual(out["completions"], [{"success": True, "inside_initialize": True}])
+
+    def test_three_broken_attempts_give_up(self):
+        out, _, _ = self.run_host({"environment_results": [BROKEN, BROKEN, BROKEN, "0"]})
+        self.assertFalse(out["initialized"])
+        self.assertEqual(len(out["boxes"]), 3, "a repair after each failed attempt, the third too")
+        self.assertEqual(out["completions"], [{"success": False, "inside_initialize": True}])
+
+    def test_any_other_failure_is_not_retried(self):
+        for script in ({"environment_results": ["0x80004005"]}, {"environment_call_result": "0x80070002"},
+                       {"controller_result": "0x80004005"}, {"controller_sync_failure": "0x80004005"}):
+            out, _, _ = self.run_host(script)
+            self.assertFalse(out["initialized"], script)
+            self.assertEqual(out["boxes"], [], script)
+            self.assertEqual(out["completions"], [{"success": False, "inside_initialize": True}], script)
+
+    def test_events_reach_the_owner_as_the_host_maps_them(self):
+        out, calls, _ = self.run_host({}, "--events", "--delete-unstarted")
+        self.assertTrue(out["deleted_unstarted"])
+        self.assertEqual((out["cancel_blocked"], out["cancel_fine"]), (1, 0))
+        self.assertEqual(out["messages"], ["pageLoaded"], "a non-string message is dropped")
+        self.assertEqual(out["permission_states"], {"0": 0, "1": 1, "2": 1, "3": 0, "4": 1, "5": 0, "6": 0})
+        self.assertEqual(out["new_window_handled"], 1)
+        navigations = [c["args"] for c in calls if c.get("call") == "Navigate"]
+        self.assertIn(["https://popup.example/page"], navigations)
+        headers = out["resource"]["headers_set"]
+        self.assertEqual(headers.get("X-Miravell-Client"), "desktop-4.8.0")
+        self.assertIn("X-Stream-Host", headers, "a media request carries the identity")
+        self.assertIsNone(out["resource"]["response"])
+        self.assertEqual(out["requests_seen"], ["https://cdn.example/lesson/hls/x.ts"])
+
+
+if __name__ == "__main__":
+    unittest.main()

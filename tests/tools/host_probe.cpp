@@ -1,0 +1,129 @@
+// Test program: one browser host in one window, started through the
+// program's own loader against whatever runtime the prefix has (the scripted
+// one in the tests), then the events the options ask for. Prints one JSON
+// object. The runtime's own script and log come from its environment
+// variables. Options:
+//   --folder DIR        the profile folder (default: %TEMP%\host_probe_profile)
+//   --settings          ApplySettings in onInitComplete(true)
+//   --events            raise one of each event after a successful start
+//   --delete-unstarted  also create and delete a host that never started
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/Seams.h"
+#include "common/Text.h"
+#include "player/WebViewHost.h"
+
+namespace {
+
+using nlohmann::json;
+
+template <typename F>
+F RuntimeExport(const char* name) {
+  HMODULE runtime = ::GetModuleHandleW(L"EmbeddedBrowserWebView.dll");
+  return runtime == nullptr ? nullptr : reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(runtime, name)));
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  wchar_t temp[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = std::wstring(temp) + L"host_probe_profile";
+  bool settings = false, events = false, deleteUnstarted = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring flag = argv[i];
+    if (flag == L"--folder" && i + 1 < argc) folder = argv[++i];
+    else if (flag == L"--settings") settings = true;
+    else if (flag == L"--events") events = true;
+    else if (flag == L"--delete-unstarted") deleteUnstarted = true;
+    else return 2;
+  }
+
+  json out;
+  json boxes = json::array();
+  seams::Hooks hooks;
+  hooks.messageBox = [&](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+    boxes.push_back({{"title", WideToUtf8(caption)}, {"text", WideToUtf8(text)}, {"flags", flags},
+                     {"owned", owner != nullptr}});
+    return IDOK;
+  };
+  hooks.sleep = [&](std::chrono::milliseconds duration) { out["slept_ms"] = duration.count(); };
+  seams::ScopedHooks scope(std::move(hooks));
+
+  if (deleteUnstarted) {
+    auto* idle = new WebViewHost::WebView();
+    idle->onInitComplete = [](bool) {};
+    delete idle;
+    out["deleted_unstarted"] = true;
+  }
+
+  HWND window = ::CreateWindowExW(0, L"STATIC", L"host probe", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
+                                  nullptr, nullptr);
+  auto* view = new WebViewHost::WebView();
+  bool initializeReturned = false;
+  json completions = json::array();
+  json messages = json::array();
+  view->onInitComplete = [&](bool success) {
+    completions.push_back({{"success", success}, {"inside_initialize", !initializeReturned}});
+    if (success && settings) view->ApplySettings();
+  };
+  view->onWebMessage = [&](const std::wstring& message) { messages.push_back(WideToUtf8(message)); };
+  view->onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
+    cancel = uri.find(L"blocked") != std::wstring::npos;
+  };
+  json seenRequests = json::array();
+  view->onResourceRequested = [&](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs*) {
+    seenRequests.push_back(WideToUtf8(uri));
+  };
+  const bool started = view->Initialize(window, folder);
+  initializeReturned = true;
+  out["initialized"] = started;
+  out["completions"] = completions;
+  out["has_controller"] = view->controller != nullptr;
+
+  if (started && events) {
+    using RaiseNavigation = HRESULT(__stdcall*)(const wchar_t*, int*);
+    using RaiseMessage = HRESULT(__stdcall*)(const wchar_t*, int);
+    using RaisePermission = HRESULT(__stdcall*)(int, int*);
+    using RaiseNewWindow = HRESULT(__stdcall*)(const wchar_t*, int*);
+    using RaiseResource = HRESULT(__stdcall*)(const wchar_t*, const wchar_t*, wchar_t*, int);
+    int cancel = -1;
+    RuntimeExport<RaiseNavigation>("ScriptedRuntime_RaiseNavigationStarting")(L"https://blocked.example/", &cancel);
+    out["cancel_blocked"] = cancel;
+    RuntimeExport<RaiseNavigation>("ScriptedRuntime_RaiseNavigationStarting")(L"https://fine.example/", &cancel);
+    out["cancel_fine"] = cancel;
+    RuntimeExport<RaiseMessage>("ScriptedRuntime_RaiseWebMessage")(L"\"pageLoaded\"", 1);
+    RuntimeExport<RaiseMessage>("ScriptedRuntime_RaiseWebMessage")(L"{\"a\":1}", 0);
+    json states = json::object();
+    for (int kind = 0; kind <= 6; ++kind) {
+      int state = -1;
+      RuntimeExport<RaisePermission>("ScriptedRuntime_RaisePermission")(kind, &state);
+      states[std::to_string(kind)] = state;
+    }
+    out["permission_states"] = states;
+    int handled = -1;
+    RuntimeExport<RaiseNewWindow>("ScriptedRuntime_RaiseNewWindow")(L"https://popup.example/page", &handled);
+    out["new_window_handled"] = handled;
+    std::vector<wchar_t> result(8192, L'\0');
+    RuntimeExport<RaiseResource>("ScriptedRuntime_RaiseResourceRequest")(L"https://cdn.example/lesson/hls/x.ts", L"{}",
+                                                                         result.data(), static_cast<int>(result.size()));
+    out["resource"] = json::parse(WideToUtf8(result.data()), nullptr, false);
+  }
+  out["messages"] = messages;
+  out["requests_seen"] = seenRequests;
+  out["boxes"] = boxes;
+
+  delete view;
+  ::DestroyWindow(window);
+  const std::string text = out.dump(-1, ' ', false, json::error_handler_t::replace);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
+  return 0;
+}
