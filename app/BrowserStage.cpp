@@ -1,22 +1,46 @@
 #include "app/BrowserStage.h"
 
 #include "common/AppState.h"
+#include "common/Handles.h"
+#include "player/PlayerWindow.h"
+#include "player/WebViewHost.h"
+#include "runtime/BrowserLoader.h"
+#include "runtime/BrowserRuntime.h"
 
-// The browser layer has not landed: the runtime counts as present, no host is
-// created, and both windows stay on their loading text.
+bool EnsureBrowserRuntimeStage() {
+  LPWSTR version = nullptr;
+  if (SUCCEEDED(GetAvailableCoreWebView2BrowserVersionString(nullptr, &version)) && version != nullptr) {
+    UniqueCoTaskMem<wchar_t> release(version);
+    return true;
+  }
+  return runtime::EnsureBrowserRuntime();
+}
 
-bool EnsureBrowserRuntimeStage() { return true; }
+bool InitializePlayerBrowser(HWND window, const std::wstring& dataFolder) {
+  auto* view = new WebViewHost::WebView();
+  GetWindowState().playerView = view;
+  InstallPlayerCallbacks(*view, window);
+  return view->Initialize(window, dataFolder);
+}
 
-bool InitializePlayerBrowser(HWND, const std::wstring&) { return true; }
+bool InitializeInitBrowser(HWND window, const std::wstring& dataFolder) {
+  auto* view = new WebViewHost::WebView();
+  GetWindowState().initView = view;
+  return view->Initialize(window, dataFolder);
+}
 
-bool InitializeInitBrowser(HWND, const std::wstring&) { return true; }
+void ResizePlayerBrowser(int width, int height) {
+  if (auto* view = GetWindowState().playerView) view->Resize(width, height);
+}
 
-void ResizePlayerBrowser(int, int) {}
-
-void ResizeInitBrowser(int, int) {}
+void ResizeInitBrowser(int width, int height) {
+  if (auto* view = GetWindowState().initView) view->Resize(width, height);
+}
 
 void DeleteBrowserHosts() {
   WindowState& windows = GetWindowState();
+  delete windows.playerView;
   windows.playerView = nullptr;
+  delete windows.initView;
   windows.initView = nullptr;
 }

@@ -1,7 +1,5 @@
 #pragma once
-// Where the start-up sequence hands over to the embedded browser. The browser
-// layer fills these in; until it lands, no browser is created and the windows
-// keep showing their loading text.
+// Where the start-up sequence hands over to the embedded browser.
 #include <windows.h>
 
 #include <string>

@@ -30,6 +30,7 @@ def make_link(token, content_id, domain="https://miravell.localhost"):
 class LinkStartTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        winerun.ensure_runtime()
         cls.mock = mockservice.shared()
         cls.folder = tempfile.TemporaryDirectory()
         cls.opened = os.path.join(cls.folder.name, "opened.txt")
@@ -57,8 +58,8 @@ class LinkStartTest(unittest.TestCase):
             self.program.kill()
             self.program.finish(10)
 
-    def start(self, *args):
-        self.program = winerun.start_program("Miravell.exe", list(args))
+    def start(self, *args, env=None):
+        self.program = winerun.start_program("Miravell.exe", list(args), env=env)
         return self.program
 
     def offer(self, version="9.0", required=0, link="https://files.miravell.localhost/Miravell-9.exe", host=None):
@@ -127,7 +128,9 @@ class LinkStartTest(unittest.TestCase):
 
     def test_a_link_start_asks_twice_and_still_opens_the_player(self):
         self.offer()  # both the default endpoint and the link's domain answer with an update
-        program = self.start(make_link("tok", "https://cdn.example/lesson"))
+        log = os.path.join(self.folder.name, "runtime.log")
+        program = self.start(make_link("tok", "https://cdn.example/lesson"),
+                             env={"MIRAVELL_RUNTIME_LOG": winerun.windows_path(log)})
         first = uidriver.press("No", title=UPDATE_AVAILABLE)["hwnd"]
         deadline = time.monotonic() + 20
         while uidriver.box(title=UPDATE_AVAILABLE)["hwnd"] == first:  # the second run's question
@@ -140,6 +143,13 @@ class LinkStartTest(unittest.TestCase):
         self.assertEqual(result.exit_code, 0)
         hosts = [r["host"] for r in self.mock.requests() if r["path"] == VERSION_PATH]
         self.assertEqual(hosts, ["services.miravell.localhost", "miravell.localhost"])
+        # The player's browser got the loading overlay, then went to the lesson.
+        with open(log, encoding="utf-8") as handle:
+            calls = [json.loads(line) for line in handle if line.strip()]
+        view = [c for c in calls if c.get("object") == "view" and c["call"] in ("AddScriptToExecuteOnDocumentCreated", "Navigate")]
+        self.assertEqual([c["call"] for c in view][:2], ["AddScriptToExecuteOnDocumentCreated", "Navigate"])
+        self.assertIn("quella-full-loader", json.dumps(view[0]["args"]))
+        self.assertEqual(view[1]["args"], ["https://cdn.example/lesson"])
 
     def test_a_link_refused_by_the_service_shows_its_text_and_ends_with_1(self):
         self.mock.route(method="PUT", path=CONTENT_PATH, status=403,

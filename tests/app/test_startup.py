@@ -33,6 +33,10 @@ def expected_steps(has_scheme_args):
 
 
 class StartupTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        winerun.ensure_runtime()
+
     def setUp(self):
         self.program = None
 
@@ -104,6 +108,8 @@ class StartupTest(unittest.TestCase):
         self.assertEqual((player["rect"]["width"], player["rect"]["height"]), (1280, 720))
         self.assertTrue(player["exstyle"] & uidriver.WS_EX_APPWINDOW)
         self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
+        # Once its browser is up, the player shows itself and the splash goes.
+        uidriver.wait_gone(cls=SPLASH_CLASS)
         uidriver.close(cls=PLAYER_CLASS)
         result = program.finish(30)
         self.assertEqual(result.exit_code, 0)

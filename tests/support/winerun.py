@@ -147,3 +147,11 @@ def display():
 def windows_path(unix_path):
     """The path under which Windows programs of the bed see a Unix file (drive Z:)."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def ensure_runtime():
+    """Installs the scripted browser runtime at its default place in the
+    prefix (tests that install their own may have removed it)."""
+    result = run_program("install_scripted_runtime.exe", [])
+    if result.exit_code != 0:
+        raise RuntimeError(f"cannot install the scripted runtime: {result.stdout} {result.stderr}")
