@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cwctype>
 
 #include "common/Handles.h"
 #include "common/Html.h"
@@ -336,8 +335,7 @@ void KillBrowserChildProcesses() {
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
     if (entry.th32ParentProcessID != self) continue;
-    std::wstring name = entry.szExeFile;
-    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towlower(c));
+    const std::wstring name = ToLowerWide(entry.szExeFile);
     if (name.find(L"msedgewebview2.exe") == std::wstring::npos) continue;
     UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
     if (process) ::TerminateProcess(process.get(), 0);

@@ -3,11 +3,11 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cwctype>
 
 #include "app/Paths.h"
 #include "common/AppState.h"
 #include "common/Handles.h"
+#include "common/Text.h"
 
 namespace {
 
@@ -72,8 +72,6 @@ LinkArgument ReadLinkArgumentFrom(const std::wstring& processCommandLine, const 
     result.link = winMainCommandLine;
   }
 
-  std::wstring lowered = result.link;
-  for (wchar_t& c : lowered) c = static_cast<wchar_t>(std::towlower(c));
-  result.hasSchemeArgs = lowered.find(kSchemePrefix) != std::wstring::npos;
+  result.hasSchemeArgs = ToLowerWide(result.link).find(kSchemePrefix) != std::wstring::npos;
   return result;
 }

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cwctype>
 #include <stdexcept>
 
 #include "common/AppState.h"
@@ -25,9 +24,8 @@ constexpr wchar_t kOptionalText[] =
 constexpr wchar_t kOptionalTitle[] = L"Miravell - Update Available";
 
 bool IsWebAddress(const std::wstring& address) {
-  std::wstring start = address.substr(0, 8);
-  for (wchar_t& c : start) c = static_cast<wchar_t>(std::towlower(c));
-  return start.rfind(L"http://", 0) == 0 || start.rfind(L"https://", 0) == 0;
+  const std::wstring start = ToLowerWide(address.substr(0, 8));
+  return start.starts_with(L"http://") || start.starts_with(L"https://");
 }
 
 [[noreturn]] void OpenDownloadAndEnd(const std::wstring& address) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <cwctype>
 #include <stdexcept>
 
 namespace {
@@ -38,6 +39,12 @@ std::string WideToUtf8(std::wstring_view wide) {
                                             nullptr, nullptr);
   utf8.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
   return utf8;
+}
+
+std::wstring ToLowerWide(std::wstring_view text) {
+  std::wstring lower(text);
+  for (wchar_t& unit : lower) unit = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(unit)));
+  return lower;
 }
 
 std::wstring WidenBytes(std::string_view bytes) {

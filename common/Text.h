@@ -12,6 +12,10 @@ std::wstring Utf8ToWide(std::string_view utf8);
 // out. Unpaired surrogates become U+FFFD.
 std::string WideToUtf8(std::wstring_view wide);
 
+// A copy with every UTF-16 unit passed through towlower; the length never
+// changes, so positions found in the copy are positions in the input.
+std::wstring ToLowerWide(std::wstring_view text);
+
 // Widens byte by byte (each byte becomes one UTF-16 unit); for ASCII texts
 // such as diagnostic codes.
 std::wstring WidenBytes(std::string_view bytes);

@@ -1,6 +1,5 @@
 #include "links/ContentUrl.h"
 
-#include <cwctype>
 
 #include "common/AppState.h"
 #include "common/Config.h"
@@ -26,12 +25,6 @@ std::size_t EndOfPathId(std::wstring_view url, std::size_t start) {
 std::wstring EncodedOrigin() { return PercentEncode(GetAppState().domain); }
 
 }  // namespace
-
-std::wstring ToLowerWide(std::wstring_view text) {
-  std::wstring lower(text);
-  for (wchar_t& unit : lower) unit = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(unit)));
-  return lower;
-}
 
 bool IsVideoPlatformUrl(std::wstring_view url) {
   const std::wstring lower = ToLowerWide(url);

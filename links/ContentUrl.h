@@ -6,9 +6,7 @@
 #include <string>
 #include <string_view>
 
-// A copy with every UTF-16 unit passed through towlower; same length, so
-// positions found in the copy are positions in the input.
-[[nodiscard]] std::wstring ToLowerWide(std::wstring_view text);
+#include "common/Text.h"  // ToLowerWide
 
 // Whether the address mentions the video platform's main or short-link domain.
 [[nodiscard]] bool IsVideoPlatformUrl(std::wstring_view url);

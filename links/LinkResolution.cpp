@@ -16,15 +16,13 @@ constexpr wchar_t kDirectType[] = L"url_direct";
 constexpr char kServerPrefix[] = "server:";
 constexpr char kNoContentData[] = "api_content_data_failed";
 
-bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
-
 // Steps after the link decoded to its three values.
 bool Resolve(const LinkValues& values, std::string& reason) {
   AppState& app = GetAppState();
   app.domain = Utf8ToWide(values.domain);
 
   const std::wstring contentLinkId = Utf8ToWide(values.contentLinkId);
-  if (StartsWith(contentLinkId, L"http://") || StartsWith(contentLinkId, L"https://")) {
+  if (contentLinkId.starts_with(L"http://") || contentLinkId.starts_with(L"https://")) {
     app.contentUrl = contentLinkId;
     app.contentType = kDirectType;
     app.watermarkText.clear();

@@ -1,6 +1,5 @@
 #include "net/HttpClient.h"
 
-#include <cwctype>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -18,11 +17,6 @@ constexpr DWORD kAddHeaderFlags = WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_
 
 void SetDword(HINTERNET handle, DWORD option, DWORD value) {
   ::WinHttpSetOption(handle, option, &value, sizeof(value));
-}
-
-std::wstring Lowered(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
 }
 
 void AddHeader(HINTERNET request, const std::wstring& line) {
@@ -44,7 +38,7 @@ void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy) 
 }
 
 bool IsServiceHost(const std::wstring& host) {
-  const std::wstring lowered = Lowered(host);
+  const std::wstring lowered = ToLowerWide(host);
   for (const auto id : {config::Id::ServiceDomain1, config::Id::ServiceDomain2, config::Id::ServiceDomain3,
                         config::Id::ServiceDomain4}) {
     if (lowered.find(config::Wide(id)) != std::wstring::npos) return true;

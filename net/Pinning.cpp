@@ -4,7 +4,6 @@
 #include <wincrypt.h>
 
 #include <chrono>
-#include <cwctype>
 #include <shared_mutex>
 #include <set>
 
@@ -38,15 +37,6 @@ std::vector<PinEntry> table;
 
 std::shared_mutex preflightLock;
 std::set<std::wstring> preflightedBrowserHosts;
-
-std::wstring Lowered(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
-}
-
-bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 std::string Sha256Base64(const BYTE* data, DWORD size) {
   UniqueAlgorithm algorithm;
@@ -97,14 +87,14 @@ void SetPinTable(std::vector<PinEntry> entries) {
 }
 
 std::optional<PinEntry> FindPinEntry(const std::wstring& host) {
-  const std::wstring wanted = Lowered(host);
+  const std::wstring wanted = ToLowerWide(host);
   std::shared_lock<std::shared_mutex> guard(tableLock);
   const PinEntry* best = nullptr;
   std::size_t bestLength = 0;
   for (const PinEntry& entry : table) {
-    const std::wstring scope = Lowered(entry.host);
+    const std::wstring scope = ToLowerWide(entry.host);
     if (scope == wanted) return entry;
-    if (EndsWith(wanted, L"." + scope) && (best == nullptr || scope.size() > bestLength)) {
+    if (wanted.ends_with(L"." + scope) && (best == nullptr || scope.size() > bestLength)) {
       best = &entry;
       bestLength = scope.size();
     }
@@ -189,7 +179,7 @@ bool ValidateServerPins(HINTERNET request, const std::wstring& host) {
   if (ChainMatchesPins(certificate.get(), host, entry->pins)) return true;
   certificate.reset();
 
-  if (EndsWith(Lowered(host), config::Wide(config::Id::OperatorDomain))) {
+  if (ToLowerWide(host).ends_with(config::Wide(config::Id::OperatorDomain))) {
     InterceptionAlert(kInterceptedArabic, "SSL_" + WideToUtf8(host));
   }
   return false;

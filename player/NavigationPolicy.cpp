@@ -1,21 +1,17 @@
 #include "player/NavigationPolicy.h"
 
-#include <cwctype>
 #include <mutex>
 
 #include "common/Config.h"
+#include "common/Text.h"
 #include "links/ContentUrl.h"
 
 namespace {
 
-bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // Whether host is the entry itself or one of its subdomains (a mere suffix
 // without the dot does not count).
 bool IsHostOrSubdomain(const std::wstring& host, const std::wstring& entry) {
-  return host == entry || (host.size() > entry.size() && EndsWith(host, L"." + entry));
+  return host == entry || (host.size() > entry.size() && host.ends_with(L"." + entry));
 }
 
 bool ContainsEither(const std::wstring& text, const std::vector<std::wstring>& names) {
@@ -40,8 +36,7 @@ std::wstring ExtractHost(const std::wstring& url) {
   host = host.substr(0, host.find_first_of(L"/?#\\"));
   if (const std::size_t at = host.rfind(L'@'); at != std::wstring::npos) host.erase(0, at + 1);
   if (const std::size_t colon = host.find(L':'); colon != std::wstring::npos) host.resize(colon);
-  for (wchar_t& c : host) c = static_cast<wchar_t>(std::towlower(c));
-  return host;
+  return ToLowerWide(host);
 }
 
 std::wstring BaseDomain(const std::wstring& host) {
@@ -54,8 +49,8 @@ std::wstring BaseDomain(const std::wstring& host) {
 bool IsSameSite(const std::wstring& a, const std::wstring& b) {
   if (a.empty() || b.empty()) return false;
   if (a == b) return true;
-  if (a.size() > b.size() && EndsWith(a, L"." + b)) return true;
-  if (b.size() > a.size() && EndsWith(b, L"." + a)) return true;
+  if (a.size() > b.size() && a.ends_with(L"." + b)) return true;
+  if (b.size() > a.size() && b.ends_with(L"." + a)) return true;
   return BaseDomain(a) == BaseDomain(b);
 }
 

@@ -1,22 +1,18 @@
 #include "player/RequestFilter.h"
 
-#include <cwctype>
 #include <thread>
 #include <wrl/client.h>
 
 #include "alerts/DeviceIdentity.h"
 #include "common/Config.h"
 #include "common/Handles.h"
+#include "common/Text.h"
 #include "net/Pinning.h"
 #include "player/WebViewHost.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 void SetIdentity(ICoreWebView2HttpRequestHeaders* headers, config::Id keyHeader, config::Id modelHeader) {
   const DeviceIdentity& identity = GetDeviceIdentity();
@@ -36,10 +32,10 @@ bool ServiceSiteRequest(const std::wstring& lowerUri) {
 
 // So do the media requests of the service's players.
 bool MediaRequest(const std::wstring& lowerUri) {
-  return EndsWith(lowerUri, config::Wide(config::Id::MediaRuleSuffix6)) ||
-         EndsWith(lowerUri, config::Wide(config::Id::MediaRuleSuffix9)) ||
+  return lowerUri.ends_with(config::Wide(config::Id::MediaRuleSuffix6)) ||
+         lowerUri.ends_with(config::Wide(config::Id::MediaRuleSuffix9)) ||
          lowerUri.find(config::Wide(config::Id::MediaRuleContains)) != std::wstring::npos ||
-         (lowerUri.size() >= 20 && EndsWith(lowerUri, config::Wide(config::Id::MediaRuleSuffix20)));
+         (lowerUri.size() >= 20 && lowerUri.ends_with(config::Wide(config::Id::MediaRuleSuffix20)));
 }
 
 }  // namespace
@@ -66,8 +62,7 @@ void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceR
   if (FAILED(request->get_Uri(&raw)) || raw == nullptr) return;
   UniqueCoTaskMem<wchar_t> owned(raw);
   const std::wstring uri = raw;
-  std::wstring lower = uri;
-  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+  const std::wstring lower = ToLowerWide(uri);
 
   const std::wstring server = PinCheckServerName(lower);
   if (!server.empty() && !PreflightHost(server)) {
