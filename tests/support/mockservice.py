@@ -15,6 +15,7 @@ As a program, starts or stops a mock that outlives it (for a CTest fixture):
 """
 import atexit
 import base64
+import fcntl
 import http.client
 import json
 import os
@@ -47,6 +48,26 @@ def _alive(pid):
     return True
 
 
+def _hold_port(https_port, wait=900):
+    """Waits until no other build tree on this machine serves the fixed port.
+
+    The lock is taken on an open file the mock inherits, so it stays held for
+    exactly as long as the mock lives, whoever started it."""
+    if not https_port:
+        return None
+    fd = os.open(os.path.join(tempfile.gettempdir(), f"miravell-mock-{https_port}.lock"), os.O_RDWR | os.O_CREAT, 0o666)
+    deadline = time.monotonic() + wait
+    while True:
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return fd
+        except BlockingIOError:
+            if time.monotonic() > deadline:
+                os.close(fd)
+                raise MockError(f"port {https_port} stayed taken by another mock for {wait} s")
+            time.sleep(0.2)
+
+
 class MockService:
     def __init__(self):
         self.process = None
@@ -65,11 +86,17 @@ class MockService:
         if os.path.exists(ready):
             os.remove(ready)
         log_path = os.path.join(state_dir, LOG_FILE)
-        with open(log_path, "ab") as log:
-            self.process = subprocess.Popen(
-                [sys.executable, os.path.join(MOCK_DIR, "mock_service.py"), "--https-port", str(https_port),
-                 "--control-port", "0", "--bind", bind, "--ready-file", ready],
-                stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
+        port_lock = _hold_port(https_port)
+        try:
+            with open(log_path, "ab") as log:
+                self.process = subprocess.Popen(
+                    [sys.executable, os.path.join(MOCK_DIR, "mock_service.py"), "--https-port", str(https_port),
+                     "--control-port", "0", "--bind", bind, "--ready-file", ready],
+                    stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True,
+                    pass_fds=(port_lock,) if port_lock is not None else ())
+        finally:
+            if port_lock is not None:
+                os.close(port_lock)
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             if self.process.poll() is not None:
