@@ -2,6 +2,7 @@
 
 #include "common/AppState.h"
 #include "common/Handles.h"
+#include "player/InitScreen.h"
 #include "player/PlayerWindow.h"
 #include "player/WebViewHost.h"
 #include "runtime/BrowserLoader.h"
@@ -26,6 +27,7 @@ bool InitializePlayerBrowser(HWND window, const std::wstring& dataFolder) {
 bool InitializeInitBrowser(HWND window, const std::wstring& dataFolder) {
   auto* view = new WebViewHost::WebView();
   GetWindowState().initView = view;
+  InstallInitCallbacks(*view, window);
   return view->Initialize(window, dataFolder);
 }
 

@@ -172,6 +172,18 @@ class MockServiceTest(unittest.TestCase):
         self.assertGreaterEqual(time.monotonic() - started, 0.4)
         self.assertEqual(3, len(self.mock.requests()), "the unanswered request is logged too")
 
+    def test_latency_applies_to_every_answer_until_reset(self):
+        self.mock.latency(300)
+        self.mock.route(method="GET", path="/app", delay_ms=200)
+        for method, path, at_least in (("HEAD", "/", 0.3), ("GET", "/pins", 0.3), ("GET", "/app", 0.5)):
+            started = time.monotonic()
+            self.fetch(method, path)
+            self.assertGreaterEqual(time.monotonic() - started, at_least, path)
+        self.mock.reset()
+        started = time.monotonic()
+        self.fetch("GET", "/app")
+        self.assertLess(time.monotonic() - started, 0.25)
+
 
 if __name__ == "__main__":
     unittest.main()

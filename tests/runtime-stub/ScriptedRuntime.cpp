@@ -22,6 +22,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -118,6 +119,8 @@ GUID Iid(const char* text) {
 struct Script {
   std::vector<HRESULT> environmentResults;
   HRESULT environmentCallResult = S_OK;
+  // How long environment completions wait; negative: they never come.
+  int environmentDelayMs = 0;
   HRESULT controllerResult = S_OK;
   HRESULT controllerSyncFailure = S_OK;
   bool offerView22 = true;
@@ -148,6 +151,9 @@ Script LoadScript() {
     for (const auto& entry : json["environment_results"]) script.environmentResults.push_back(ResultValue(entry));
   }
   if (json.contains("environment_call_result")) script.environmentCallResult = ResultValue(json["environment_call_result"]);
+  if (json.contains("environment_delay_ms") && json["environment_delay_ms"].is_number_integer()) {
+    script.environmentDelayMs = json["environment_delay_ms"].get<int>();
+  }
   if (json.contains("controller_result")) script.controllerResult = ResultValue(json["controller_result"]);
   if (json.contains("controller_sync_failure")) script.controllerSyncFailure = ResultValue(json["controller_sync_failure"]);
   script.offerView22 = json.value("offer_view22", true);
@@ -363,6 +369,22 @@ void Later(std::function<void()> work) {
   EnsurePostWindow();
   auto* task = new std::function<void()>(std::move(work));
   if (!PostMessageW(postWindow, kRunTask, 0, reinterpret_cast<LPARAM>(task))) delete task;
+}
+
+// As Later, but not before ms have passed (the wait runs on a thread of its
+// own; the work still runs on the thread that owns the post window).
+void LaterAfter(int ms, std::function<void()> work) {
+  if (ms <= 0) {
+    Later(std::move(work));
+    return;
+  }
+  EnsurePostWindow();
+  auto* task = new std::function<void()>(std::move(work));
+  HWND window = postWindow;
+  std::thread([window, task, ms] {
+    Sleep(static_cast<DWORD>(ms));
+    if (!PostMessageW(window, kRunTask, 0, reinterpret_cast<LPARAM>(task))) delete task;
+  }).detach();
 }
 
 const Script& CurrentScript() {
@@ -1410,8 +1432,9 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
     if (current.environmentCallResult != S_OK) return current.environmentCallResult;
     const size_t index = environmentCreations++;
     const HRESULT result = index < current.environmentResults.size() ? current.environmentResults[index] : S_OK;
+    if (current.environmentDelayMs < 0) return S_OK;  // a runtime that never answers
     AddRefForeign(handler);
-    Later([handler, result] {
+    LaterAfter(current.environmentDelayMs, [handler, result] {
       Log("runtime", "environment_completed", Json::array({HexResult(result)}));
       if (FAILED(result)) {
         InvokeResult(handler, result, nullptr);

@@ -180,6 +180,10 @@ class MockService:
             fields["body_base64"] = base64.b64encode(fields.pop("body")).decode("ascii")
         self._call("POST", "/control/route", fields)
 
+    def latency(self, ms):
+        """Delays every answer (HEAD included) by ms until the next reset."""
+        self._call("POST", "/control/latency", {"ms": ms})
+
     def tls(self, host, profile):
         self._call("POST", "/control/tls", {"host": host, "profile": profile})
 

@@ -142,11 +142,20 @@ class Routes:
         self.lock = threading.Lock()
         self.routes = []
         self.requests = []
+        self.latency_ms = 0.0
 
     def reset(self):
         with self.lock:
             self.routes.clear()
             self.requests.clear()
+            self.latency_ms = 0.0
+
+    def set_latency(self, ms):
+        ms = float(ms)
+        if ms < 0:
+            raise ValueError("latency must not be negative")
+        with self.lock:
+            self.latency_ms = ms
 
     FIELDS = {"host", "method", "path", "path_prefix", "status", "reason", "body", "body_base64", "body_file",
               "headers", "delay_ms", "close", "times"}
@@ -292,6 +301,8 @@ class ServiceHandler(BaseHTTPRequestHandler):
             self.send_error(400, "bad body")
             return
         self._record(body)
+        if self.server.routes.latency_ms:
+            time.sleep(self.server.routes.latency_ms / 1000.0)
         route = self.server.routes.take(self._request_host(), self.command, self.path)
         if route is None:
             status, headers, payload = default_answer(self.command, self.path, self.headers)
@@ -415,6 +426,8 @@ class ControlHandler(BaseHTTPRequestHandler):
                 mock.routes.add(payload)
             elif self.path == "/control/tls":
                 mock.tls.choose(payload.get("host", "*"), payload["profile"])
+            elif self.path == "/control/latency":
+                mock.routes.set_latency(payload["ms"])
             else:
                 self._answer(404, {"message": "not found"})
                 return

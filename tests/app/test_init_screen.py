@@ -1,0 +1,132 @@
+"""A start without a link: the initialisation screen's browser, its start
+page and navigation bar, the bar's buttons, its request headers and the
+request filter it shares with the player, through the scripted runtime."""
+import json
+import os
+import tempfile
+import unittest
+
+import mockservice
+import scripted
+import uidriver
+import winerun
+
+INIT_CLASS = "QuellaInitWindow"
+SPLASH_CLASS = "QuellaTransparentSplashClass"
+ALERT_CLASS = "QuellaSecureExitCountdown"
+START_PAGE = "https://miravell.localhost/app"
+HOME_PAGE = "https://miravell.localhost/app/courses"
+
+
+class InitScreenTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        winerun.ensure_runtime()
+        cls.mock = mockservice.shared()
+        cls.folder = tempfile.TemporaryDirectory()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def setUp(self):
+        self.mock.reset()
+        self.program = None
+
+    def tearDown(self):
+        if self.program is not None and self.program.running():
+            self.program.kill()
+            self.program.finish(10)
+
+    def start(self, script=None):
+        self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name), script=script)
+        self.program = winerun.start_program("Miravell.exe", [], env=self.session.env)
+        return self.session
+
+    def view_calls(self):
+        return [c for c in self.session.calls("view") if c["call"] in
+                ("AddScriptToExecuteOnDocumentCreated", "Navigate", "GoBack", "get_CanGoBack")]
+
+    def test_start_page_with_the_bar_then_home_back_and_fullscreen(self):
+        session = self.start({"can_go_back": True})
+        session.wait_call("view", "Navigate")
+        # Settings first, then the bar for every document, then the start page.
+        calls = session.calls()
+        first_script = next(i for i, c in enumerate(calls) if c["call"] == "AddScriptToExecuteOnDocumentCreated")
+        self.assertTrue(any(c["object"] == "settings" for c in calls[:first_script]))
+        view = self.view_calls()
+        self.assertEqual([c["call"] for c in view], ["AddScriptToExecuteOnDocumentCreated", "Navigate"])
+        self.assertIn("quella-nav-container", view[0]["args"][0])
+        self.assertEqual(view[1]["args"], [START_PAGE])
+        # Shown: the splash is gone, the window visible.
+        uidriver.wait_gone(cls=SPLASH_CLASS)
+        before = uidriver.wait_window(cls=INIT_CLASS)
+        self.assertTrue(before["style"] & uidriver.WS_VISIBLE)
+
+        session.raise_event({"raise": "message", "string": "btn_home"})
+        self.assertEqual(self.view_calls()[-1], {"object": "view", "call": "Navigate", "args": [HOME_PAGE]})
+        session.raise_event({"raise": "message", "string": "btn_back"})
+        self.assertEqual([c["call"] for c in self.view_calls()[-2:]], ["get_CanGoBack", "GoBack"])
+        # Only the exact spellings act.
+        count = len(self.view_calls())
+        session.raise_event({"raise": "message", "string": "BTN_HOME"})
+        session.raise_event({"raise": "message", "json": {"btn": "btn_home"}})
+        self.assertEqual(len(self.view_calls()), count)
+
+        session.raise_event({"raise": "message", "string": "btn_fullscreen"})
+        full = uidriver.wait_window(cls=INIT_CLASS)
+        self.assertEqual((full["rect"]["left"], full["rect"]["top"], full["rect"]["width"], full["rect"]["height"]),
+                         (0, 0, 1920, 1080))
+        self.assertFalse(full["style"] & uidriver.WS_CAPTION)
+        session.raise_event({"raise": "message", "string": "btn_fullscreen"})
+        after = uidriver.wait_window(cls=INIT_CLASS)
+        self.assertEqual(after["rect"], before["rect"])
+        self.assertEqual(after["style"], before["style"])
+
+        uidriver.close(cls=INIT_CLASS)
+        self.assertEqual(self.program.finish(30).exit_code, 0)
+
+    def test_back_on_the_first_page_does_nothing_and_every_address_is_allowed(self):
+        session = self.start({"can_go_back": False})
+        session.wait_call("view", "Navigate")
+        session.raise_event({"raise": "message", "string": "btn_back"})
+        self.assertEqual(self.view_calls()[-1]["call"], "get_CanGoBack")
+        # Unlike the player's, this browser goes anywhere.
+        for uri in ("https://elsewhere.example/page", "http://plain.example/", "about:blank"):
+            outcome = session.raise_event({"raise": "navigation", "uri": uri})
+            self.assertFalse(outcome["cancel"], uri)
+        # Its requests carry the screen's two headers after the common ones.
+        outcome = session.raise_event({"raise": "resource", "uri": "http://plain.example/a.js",
+                                       "headers": {"Accept": "*/*"}, "context": 0})
+        self.assertEqual(outcome["headers_set"].get("X-Desktop-App"), "1")
+        self.assertEqual(outcome["headers_set"].get("X-Desktop-Shell"), "1")
+        self.assertIsNone(outcome["response"])
+        names = [c["args"][0] for c in session.calls("request_headers", "SetHeader")]
+        self.assertEqual(names[-2:], ["X-Desktop-App", "X-Desktop-Shell"])
+        uidriver.close(cls=INIT_CLASS)
+        self.assertEqual(self.program.finish(30).exit_code, 0)
+
+    def test_a_pinned_host_failing_its_pins_is_blocked_and_alerted(self):
+        # A lesson host outside the operator's domain, pinned by the service.
+        host = "cdn.lessons.localhost"
+        pins = mockservice.MockService.pins()
+        self.mock.route(method="GET", path="/pins", status=200, headers={"Content-Type": "application/json"},
+                        body=json.dumps([{"scope": "miravell.localhost", "pins": [pins["service-ca"]]},
+                                         {"scope": host, "pins": [pins["service-leaf"]]}]))
+        self.mock.tls(host, "attacker")
+        session = self.start()
+        session.wait_call("view", "Navigate")
+        outcome = session.raise_event({"raise": "resource", "uri": f"HTTPS://{host}/lesson.mp4",
+                                       "headers": {}, "context": 0})
+        self.assertEqual(outcome["response"]["status"], 403)
+        self.assertEqual(outcome["response"]["reason"], "Blocked")
+        self.assertNotIn("X-Desktop-App", outcome["headers_set"], "a blocked request goes no further")
+        uidriver.wait_window(cls=ALERT_CLASS)
+        self.assertEqual(uidriver.clipboard(), "MITM_PIN_" + host)
+        uidriver.close(cls=ALERT_CLASS)
+        self.assertEqual(self.program.finish(60).exit_code, 1)
+        heads = [r for r in self.mock.requests() if r["host"] == host]
+        self.assertEqual([r["method"] for r in heads], ["HEAD"], "one pre-flight, the request itself never sent")
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,276 @@
+"""The real Miravell.exe on the whole road of a start: what the user saw (windows,
+titles, sizes, boxes, screenshots), what the service received (requests in
+order, headers, bodies), what the browser was told to do, the step log, the
+registry and the exit code. The mock service stands in for the service and
+the scripted runtime for the browser engine.
+
+Further scenarios of the same suite live next to the pieces they exercise and
+carry the "e2e" label too: update answers, refused and broken links
+(tests/app/test_link_start.py), Windows 7 (tests/app/test_startup.py), the
+runtime install flow (tests/runtime)."""
+import json
+import os
+import tempfile
+import unittest
+
+import mockservice
+import scripted
+import uidriver
+import winerun
+
+INIT_CLASS = "QuellaInitWindow"
+PLAYER_CLASS = "MiravellWindow"
+SPLASH_CLASS = "QuellaTransparentSplashClass"
+ALERT_CLASS = "QuellaSecureExitCountdown"
+TITLE = "Miravell V 4.8.0"
+SCHEME_KEY = r"HKCU\Software\Classes\miravell"
+CONTENT_PATH = "/api/v1/desktop/content-link/resolve-id"
+VERSION_PATH = "/api/v1/desktop/version/windows"
+BROKEN = "0x8007139F"
+REPAIRING = "Repairing..."
+
+START_STEPS = [
+    "Step 7: Initializing SSL pinning defaults",
+    "Step 7: Loading dynamic pins synchronously",
+    "Step 7: Dynamic pins loaded OK",
+    "Step 7B: Checking app version...",
+    "Step 7B: Version check done. hasUpdate=0",
+    "Step 8: Registering URL protocol...",
+    "Step 9: Parsing command line...",
+]
+
+
+def make_link(token, content_id, domain="https://miravell.localhost"):
+    result = winerun.run_program("miravell-link.exe", ["make", token, content_id, domain])
+    assert result.exit_code == 0, result.stderr
+    return result.stdout.strip()
+
+
+def header(request, name):
+    values = [v for k, v in request["headers"] if k.lower() == name.lower()]
+    return values[0] if values else None
+
+
+class EndToEndTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        winerun.ensure_runtime()
+        cls.mock = mockservice.shared()
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.keep = os.environ.get("MIRAVELL_KEEP_SCREENSHOTS")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def setUp(self):
+        self.mock.reset()
+        self.program = None
+
+    def tearDown(self):
+        if self.program is not None and self.program.running():
+            self.program.kill()
+            self.program.finish(10)
+
+    # --- the road -------------------------------------------------------
+
+    def start(self, *args, script=None):
+        self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name), script=script)
+        self.program = winerun.start_program("Miravell.exe", list(args), env=self.session.env)
+        return self.session
+
+    def finish(self, timeout=60):
+        result = self.program.finish(timeout)
+        self.steps = [line for line in result.debug_lines if line.startswith("Step ")]
+        return result
+
+    def shot(self, name):
+        if self.keep:
+            os.makedirs(self.keep, exist_ok=True)
+            uidriver.screenshot(os.path.join(self.keep, name + ".png"))
+
+    def road(self):
+        """The service's requests as (method, host, path)."""
+        return [(r["method"], r["host"], r["path"]) for r in self.mock.requests()]
+
+    def browser_calls(self):
+        return [(c["call"], c["args"][0] if c["args"] else None) for c in self.session.calls("view")
+                if c["call"] in ("AddScriptToExecuteOnDocumentCreated", "Navigate", "NavigateToString")]
+
+    def assert_start_of_road(self, road):
+        """Pins first (with the secret), then the update check, each host pre-flighted once."""
+        self.assertEqual(road[:4], [
+            ("HEAD", "desktop.miravell.localhost", "/"),
+            ("GET", "desktop.miravell.localhost", "/pins"),
+            ("HEAD", "services.miravell.localhost", "/"),
+            ("GET", "services.miravell.localhost", VERSION_PATH),
+        ])
+        pins = self.mock.requests()[1]
+        self.assertEqual(header(pins, "X-Secret"), "local-mock-secret-012345678")
+        self.assertEqual(header(pins, "User-Agent"), "MiravellDesk/4.8")
+
+    def run_link(self, content_id, answer=None, script_answer=None, while_open=None):
+        if answer is not None:
+            self.mock.route(method="PUT", path=CONTENT_PATH, status=200, headers={"Content-Type": "application/json"},
+                            body=json.dumps({"data": answer}))
+        if script_answer is not None:
+            self.mock.route(method="GET", path_prefix="/api/v1/desktop/scripts/get", status=200,
+                            headers={"Content-Type": "text/javascript"}, body=script_answer)
+        session = self.start(make_link("tok-42", content_id))
+        player = uidriver.wait_window(cls=PLAYER_CLASS)
+        self.assertEqual(player["title"], TITLE)
+        self.assertEqual((player["rect"]["width"], player["rect"]["height"]), (1280, 720))
+        session.wait_call("view", "Navigate" if answer is None or answer.get("type") != "other" else "NavigateToString")
+        uidriver.wait_gone(cls=SPLASH_CLASS)
+        self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
+        calls = self.browser_calls()
+        if while_open is not None:
+            while_open(session)
+        uidriver.close(cls=PLAYER_CLASS)
+        self.assertEqual(self.finish().exit_code, 0)
+        self.assertEqual(self.steps, START_STEPS + ["Step 9: hasSchemeArgs=1"])
+        return calls
+
+    def content_request(self):
+        requests = [r for r in self.mock.requests() if r["path"] == CONTENT_PATH]
+        self.assertEqual(len(requests), 1)
+        return requests[0]
+
+    # --- scenarios --------------------------------------------------------
+
+    def test_plain_start_opens_the_start_page_with_the_navigation_bar(self):
+        session = self.start()
+        session.wait_call("view", "Navigate")
+        window = uidriver.wait_window(cls=INIT_CLASS)
+        uidriver.wait_gone(cls=SPLASH_CLASS)
+        self.shot("plain-start")
+        self.assertEqual(window["title"], TITLE)
+        self.assertEqual((window["rect"]["width"], window["rect"]["height"]), (1024, 768))
+        calls = self.browser_calls()
+        self.assertEqual([c[0] for c in calls], ["AddScriptToExecuteOnDocumentCreated", "Navigate"])
+        self.assertIn("quella-nav-container", calls[0][1])
+        self.assertEqual(calls[1][1], "https://miravell.localhost/app")
+        # The browser's profile lives in the data folder.
+        created = session.calls("runtime", "CreateWebViewEnvironmentWithOptionsInternal")[0]
+        self.assertTrue(created["args"][2].endswith("\\Miravell\\WebView2Data"), created["args"][2])
+        uidriver.close(cls=INIT_CLASS)
+        self.assertEqual(self.finish().exit_code, 0)
+        self.assertEqual(self.steps, START_STEPS + ["Step 9: hasSchemeArgs=0"])
+        road = self.road()
+        self.assert_start_of_road(road)
+        self.assertEqual(len(road), 4, "a plain start asks the service nothing more")
+        code, out = winerun.wine_command(["reg", "query", SCHEME_KEY])
+        self.assertEqual(code, 0)
+        self.assertIn("URL Protocol", out)
+
+    def test_direct_address_link_goes_straight_to_the_lesson(self):
+        calls = self.run_link("https://cdn.example/lesson?x=1")
+        self.assertEqual([c[0] for c in calls], ["AddScriptToExecuteOnDocumentCreated", "Navigate"])
+        self.assertIn("quella-full-loader", calls[0][1])
+        self.assertEqual(calls[1][1], "https://cdn.example/lesson?x=1")
+        road = self.road()
+        self.assert_start_of_road(road)
+        self.assertNotIn(CONTENT_PATH, [path for _, _, path in road], "nothing to resolve")
+        # The second update check asks the link's own domain.
+        self.assertEqual(road[4:], [("HEAD", "miravell.localhost", "/"), ("GET", "miravell.localhost", VERSION_PATH)])
+
+    def test_pdf_lesson_is_watermarked_with_the_students_address(self):
+        calls = self.run_link("lesson-7")  # the mock's default answer is a pdf
+        self.assertEqual([c[0] for c in calls], ["AddScriptToExecuteOnDocumentCreated",
+                                                 "AddScriptToExecuteOnDocumentCreated", "Navigate"])
+        self.assertIn("quella-watermark", calls[1][1])
+        self.assertIn("wm.textContent = 'student@example.com';", calls[1][1])
+        self.assertEqual(calls[2][1], "https://miravell.localhost/files/lesson.pdf")
+        request = self.content_request()
+        self.assertEqual(request["host"], "miravell.localhost")
+        self.assertEqual(request["method"], "PUT")
+        self.assertEqual(request["body"], "link_tk=tok-42&id=lesson-7")
+        self.assertEqual(header(request, "Content-Type"), "application/x-www-form-urlencoded")
+        for name in ("X-Device-Guid", "X-Device-Board", "X-Client-Id"):
+            self.assertTrue(header(request, name), name)
+        road = self.road()
+        self.assertLess(road.index(("PUT", "miravell.localhost", CONTENT_PATH)),
+                        road.index(("GET", "miravell.localhost", VERSION_PATH)), "resolved before the second check")
+
+    def test_video_platform_lesson_plays_in_the_embed_address_with_its_script(self):
+        seen = {}
+
+        def in_the_player(session):
+            # The platform's own requests carry the service as Referer; the
+            # player stays on the lesson's hosts.
+            seen["video"] = session.raise_event({"raise": "resource", "uri": "https://www.youtube.com/embed/AbC_12-x",
+                                                 "headers": {}, "context": 0})
+            seen["other"] = session.raise_event({"raise": "resource", "uri": "https://fonts.example/a.css",
+                                                 "headers": {}, "context": 0})
+            seen["away"] = session.raise_event({"raise": "navigation", "uri": "https://elsewhere.example/"})
+            seen["platform"] = session.raise_event({"raise": "navigation", "uri": "https://m.youtube.com/watch?v=1"})
+
+        calls = self.run_link("lesson-8", answer={
+            "type": "video", "url": "https://miravell.localhost/v/8", "video_source": "https://youtu.be/AbC_12-x?t=3",
+            "user_email": "s@example.com", "injected_script_number": 8}, script_answer="window.__lesson = 8;",
+            while_open=in_the_player)
+        self.assertEqual(seen["video"]["headers_set"].get("Referer"), "https://miravell.localhost")
+        self.assertNotIn("Referer", seen["other"]["headers_set"])
+        self.assertEqual(seen["other"]["headers_set"].get("X-Miravell-Client"), "desktop-4.8.0")
+        self.assertTrue(seen["away"]["cancel"])
+        self.assertFalse(seen["platform"]["cancel"])
+        self.assertEqual([c[0] for c in calls], ["AddScriptToExecuteOnDocumentCreated",
+                                                 "AddScriptToExecuteOnDocumentCreated", "Navigate"])
+        self.assertIn("window.__lesson = 8;", calls[1][1])
+        self.assertTrue(calls[1][1].startswith("(function(){function run(){"))
+        self.assertTrue(calls[2][1].startswith("https://www.youtube.com/embed/AbC_12-x"), calls[2][1])
+        scripts = [r for r in self.mock.requests() if r["path"].startswith("/api/v1/desktop/scripts/get")]
+        self.assertEqual([(r["host"], r["path"]) for r in scripts],
+                         [("services.miravell.localhost", "/api/v1/desktop/scripts/get?n=8")])
+
+    def test_meeting_lesson_is_opened_directly(self):
+        calls = self.run_link("lesson-9", answer={
+            "type": "live", "url": "https://us02web.zoom.us/j/123", "video_source": "", "user_email": "s@example.com",
+            "injected_script_number": 9})
+        self.assertEqual([c[0] for c in calls], ["AddScriptToExecuteOnDocumentCreated", "Navigate"])
+        self.assertEqual(calls[1][1], "https://us02web.zoom.us/j/123")
+
+    def test_other_lesson_types_are_framed_in_the_embed_page(self):
+        calls = self.run_link("lesson-10", answer={
+            "type": "other", "url": "https://miravell.localhost/slides/10?a=1&b='2'", "video_source": "",
+            "user_email": "<b>s@example.com</b>", "injected_script_number": 10})
+        self.assertEqual([c[0] for c in calls], ["AddScriptToExecuteOnDocumentCreated", "NavigateToString"])
+        page = calls[1][1]
+        self.assertIn("https://miravell.localhost/slides/10?a=1&amp;b=&#39;2&#39;", page)
+        self.assertIn("&lt;b&gt;s@example.com&lt;/b&gt;", page)
+        self.assertNotIn("<b>s@example.com", page)
+
+    def test_a_runtime_reporting_a_broken_state_is_repaired_then_gives_up(self):
+        session = self.start(make_link("tok", "https://cdn.example/lesson"),
+                             script={"environment_results": [BROKEN, BROKEN, BROKEN]})
+        for attempt in range(3):
+            box = uidriver.box(title=REPAIRING)
+            self.assertIn("A system component (WebView2) needs to be repaired.", box["text"])
+            if attempt == 0:
+                self.shot("repairing")
+            uidriver.press("OK", title=REPAIRING)
+            # The next attempt (or the failure) comes after the 2-second wait.
+            session.wait_call("runtime", "environment_completed", count=attempt + 1)
+        box = uidriver.box(title="Error")
+        self.assertEqual(box["text"], "Failed to initialize WebView2.\nPlease restart the application.")
+        uidriver.press("OK", title="Error")
+        self.assertEqual(self.finish().exit_code, 1)
+        self.assertEqual(len(session.calls("runtime", "CreateWebViewEnvironmentWithOptionsInternal")), 3)
+        self.assertEqual(session.calls("environment", "CreateCoreWebView2Controller"), [])
+
+    def test_a_service_certificate_outside_the_pins_ends_in_the_interception_alert(self):
+        self.mock.tls("desktop.miravell.localhost", "attacker")
+        self.start()
+        window = uidriver.wait_window(cls=ALERT_CLASS)
+        self.shot("interception")
+        self.assertEqual(window["rect"]["height"], 600)
+        self.assertEqual(uidriver.clipboard(), "SSL_desktop.miravell.localhost")
+        self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
+        uidriver.close(cls=ALERT_CLASS)
+        self.assertEqual(self.finish().exit_code, 1)
+        self.assertEqual(self.steps, START_STEPS[:2], "stopped while loading the pins")
+        self.assertNotIn("services.miravell.localhost", [host for _, host, _ in self.road()], "no update check")
+
+
+if __name__ == "__main__":
+    unittest.main()

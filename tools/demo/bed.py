@@ -1,0 +1,66 @@
+"""The pieces a demonstration run needs, started in order and stopped in
+reverse: the build (made when missing), a Wine prefix with its own Xvfb when
+there is no display, the scripted browser runtime, and the mock service.
+
+Used by lesson-demo and startup-benchmark; the test support modules
+(winerun, uidriver, mockservice, scripted) then work as they do under CTest."""
+import contextlib
+import os
+import shutil
+import subprocess
+import sys
+
+SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "support"))
+
+import mockservice  # noqa: E402
+import winerun  # noqa: E402
+
+BUILD_DIR = os.path.join(SOURCE_DIR, "build", "mingw")
+BIN_DIR = os.path.join(BUILD_DIR, "bin")
+NEEDED = ("Miravell.exe", "miravell-link.exe", "ui_driver.exe", "desktop_keeper.exe",
+          "install_scripted_runtime.exe", "EmbeddedBrowserWebView.dll")
+
+
+def say(text):
+    print(f"[demo] {text}", flush=True)
+
+
+def ensure_build():
+    if all(os.path.exists(os.path.join(BIN_DIR, name)) for name in NEEDED):
+        return
+    say("building (cmake --preset mingw)...")
+    if not os.path.exists(os.path.join(BUILD_DIR, "CMakeCache.txt")):
+        subprocess.run(["cmake", "--preset", "mingw"], cwd=SOURCE_DIR, check=True)
+    subprocess.run(["cmake", "--build", "--preset", "mingw"], cwd=SOURCE_DIR, check=True)
+
+
+@contextlib.contextmanager
+def running_bed(state_dir):
+    """Yields a started mock service with everything around it running."""
+    for tool in ("wine", "python3"):
+        if shutil.which(tool) is None:
+            raise SystemExit(f"{tool} is missing; .ci/run installs everything the build and the bed need")
+    ensure_build()
+    os.makedirs(state_dir, exist_ok=True)
+    os.environ.update({
+        "MIRAVELL_TESTBED": state_dir,
+        "MIRAVELL_BIN_DIR": BIN_DIR,
+        "MIRAVELL_SOURCE_DIR": SOURCE_DIR,
+        "MIRAVELL_RUN_WINDOWS": os.path.join(SOURCE_DIR, "tests", "wine", "run.sh"),
+    })
+    bed = os.path.join(SOURCE_DIR, "tests", "wine", "bed.sh")
+    say(f"preparing the Wine prefix in {state_dir} (the first run takes a minute)...")
+    subprocess.run([bed, "setup", state_dir, "-", os.path.join(BIN_DIR, "desktop_keeper.exe")], check=True,
+                   stdin=subprocess.DEVNULL)
+    mock = None
+    try:
+        winerun.ensure_runtime()
+        say("starting the mock service (HTTPS on port 443)...")
+        mock = mockservice.MockService().start(os.path.join(state_dir, "mock"))
+        yield mock
+    finally:
+        if mock is not None:
+            mock.stop()
+        subprocess.run([bed, "cleanup", state_dir], check=False, stdin=subprocess.DEVNULL)
+        say("stopped everything this run started")
