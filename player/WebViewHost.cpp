@@ -24,6 +24,10 @@ constexpr int kMaxAttempts = 3;
 // wait when it ends early.
 struct Attempt {
   bool done = false;
+  // Set when the wait ended without an answer (a quit message): the start is
+  // over, and an answer arriving later must neither build a browser nor tell
+  // the owner again, nor touch a host that may be gone by then.
+  bool abandoned = false;
   HRESULT result = S_OK;
 };
 
@@ -59,10 +63,15 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
     auto attempt = std::make_shared<Attempt>();
     auto environmentDone = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
         [this, parent, attempt](HRESULT result, ICoreWebView2Environment* created) {
+          if (attempt->abandoned) return;
           if (FAILED(result) || created == nullptr) return Finish(attempt, parent, result);
           environment = created;
           auto controllerDone = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
               [this, parent, attempt](HRESULT controllerResult, ICoreWebView2Controller* createdController) {
+                if (attempt->abandoned) {
+                  if (createdController != nullptr) createdController->Close();
+                  return;
+                }
                 if (FAILED(controllerResult) || createdController == nullptr) {
                   return Finish(attempt, parent, controllerResult);
                 }
@@ -98,6 +107,7 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
       }
+      if (!attempt->done) attempt->abandoned = true;
       if (webview) return true;
     }
     const HRESULT failure = FAILED(call) ? call : attempt->result;

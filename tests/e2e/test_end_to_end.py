@@ -58,9 +58,12 @@ class EndToEndTest(unittest.TestCase):
         cls.mock = mockservice.shared()
         cls.folder = tempfile.TemporaryDirectory()
         cls.keep = os.environ.get("MIRAVELL_KEEP_SCREENSHOTS")
+        # Downloads go through the system's HTTPS stack, which checks chains.
+        cls.untrust = winerun.trust_root(mockservice.MockService.cert_path("service-ca"))
 
     @classmethod
     def tearDownClass(cls):
+        cls.untrust()
         cls.folder.cleanup()
 
     def setUp(self):
@@ -156,6 +159,8 @@ class EndToEndTest(unittest.TestCase):
         uidriver.close(cls=INIT_CLASS)
         self.assertEqual(self.finish().exit_code, 0)
         self.assertEqual(self.steps, START_STEPS + ["Step 9: hasSchemeArgs=0"])
+        # Shutdown deleted the browser host, which closes its controller.
+        self.assertEqual(session.calls()[-1], {"object": "controller", "call": "Close", "args": []})
         road = self.road()
         self.assert_start_of_road(road)
         self.assertEqual(len(road), 4, "a plain start asks the service nothing more")
@@ -241,6 +246,10 @@ class EndToEndTest(unittest.TestCase):
         self.assertNotIn("<b>s@example.com", page)
 
     def test_a_runtime_reporting_a_broken_state_is_repaired_then_gives_up(self):
+        self.mock.route(method="GET", host="downloads.miravell.localhost",
+                        path="/webview2/MicrosoftEdgeWebview2Setup.exe",
+                        body_file=winerun.program_path("MicrosoftEdgeWebview2Setup.exe"),
+                        headers={"Content-Type": "application/octet-stream"})
         session = self.start(make_link("tok", "https://cdn.example/lesson"),
                              script={"environment_results": [BROKEN, BROKEN, BROKEN]})
         for attempt in range(3):
@@ -257,6 +266,10 @@ class EndToEndTest(unittest.TestCase):
         self.assertEqual(self.finish().exit_code, 1)
         self.assertEqual(len(session.calls("runtime", "CreateWebViewEnvironmentWithOptionsInternal")), 3)
         self.assertEqual(session.calls("environment", "CreateCoreWebView2Controller"), [])
+        # Each repair fetched the runtime's bootstrapper again.
+        downloads = [r for r in self.mock.requests() if r["host"] == "downloads.miravell.localhost"
+                     and r["method"] == "GET"]
+        self.assertEqual(len(downloads), 3)
 
     def test_a_service_certificate_outside_the_pins_ends_in_the_interception_alert(self):
         self.mock.tls("desktop.miravell.localhost", "attacker")

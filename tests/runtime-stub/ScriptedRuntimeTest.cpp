@@ -133,6 +133,23 @@ constexpr GUID kIidController2 = {0xc979903e, 0xd4ca, 0x4228, {0x92, 0xeb, 0x47,
 constexpr GUID kIidController4 = {0x97d418d5, 0xa426, 0x4e49, {0xa1, 0x51, 0xe1, 0xa1, 0x0f, 0x32, 0x7d, 0x9e}};
 constexpr GUID kIidView22 = {0xdb75dfc7, 0xa857, 0x4632, {0xa3, 0x98, 0x69, 0x69, 0xdd, 0xe2, 0x6c, 0x0a}};
 
+// The program tests run on the runtime installed at its default place; a
+// test that changes the registration puts back what it found, even when an
+// assertion ends it early.
+class DefaultRuntimeRestorer {
+ public:
+  DefaultRuntimeRestorer() : wasInstalled_(!ReadRegistry(kClientState, L"EBWebView").empty()) {}
+  ~DefaultRuntimeRestorer() {
+    const std::wstring installer = testing_support::BuildProgram(L"install_scripted_runtime.exe");
+    RunAndWait(L"\"" + installer + (wasInstalled_ ? L"\"" : L"\" --uninstall"));
+  }
+  DefaultRuntimeRestorer(const DefaultRuntimeRestorer&) = delete;
+  DefaultRuntimeRestorer& operator=(const DefaultRuntimeRestorer&) = delete;
+
+ private:
+  bool wasInstalled_;
+};
+
 using CreateEnvironment = HRESULT(STDMETHODCALLTYPE*)(BOOL, int, PCWSTR, IUnknown*, void*);
 using RaiseNavigation = HRESULT (*)(const wchar_t*, int*);
 using RaiseResource = HRESULT (*)(const wchar_t*, const wchar_t*, wchar_t*, int);
@@ -146,8 +163,9 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
   const std::wstring installer = testing_support::BuildProgram(L"install_scripted_runtime.exe");
   CreateDirectoryW(base.c_str(), nullptr);
 
+  const DefaultRuntimeRestorer restorer;
   ASSERT_EQ(RunAndWait(L"\"" + installer + L"\" --folder \"" + folder + L"\" --version 129.0.2792.45"), 0u);
-  // Other tests of the prefix expect no runtime, so a failed assertion must not leave this one registered.
+  // A failed assertion must not leave this scratch installation registered.
   struct Uninstaller {
     std::wstring commandLine;
     ~Uninstaller() { RunAndWait(commandLine); }
@@ -339,24 +357,44 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
   RemoveDirectoryW(base.c_str());
 }
 
-// The player's install flow runs the bootstrapper with its own switches and
-// then looks in the default place.
-TEST(ScriptedRuntime, BootstrapperInstallsIntoTheDefaultFolder) {
-  const std::wstring bootstrapper = testing_support::BuildProgram(L"MicrosoftEdgeWebview2Setup.exe");
+// The player's install flow downloads the bootstrapper alone into the
+// temporary folder under a name of its own, runs it with the bootstrapper's
+// switches and then looks in the default place. The plain installer, alone,
+// has no DLL to install.
+TEST(ScriptedRuntime, BootstrapperAloneInstallsTheDllItCarriesIntoTheDefaultFolder) {
   const std::wstring installer = testing_support::BuildProgram(L"install_scripted_runtime.exe");
-  ASSERT_EQ(RunAndWait(L"\"" + bootstrapper + L"\" /silent /install"), 0u);
-  struct Uninstaller {
-    std::wstring commandLine;
-    ~Uninstaller() { RunAndWait(commandLine); }
-  } uninstaller{L"\"" + installer + L"\" --uninstall"};
+  const DefaultRuntimeRestorer restorer;
+  ASSERT_EQ(RunAndWait(L"\"" + installer + L"\" --uninstall"), 0u);
+
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring alone = std::wstring(temp) + L"miravell-bootstrapper-" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(alone.c_str(), nullptr);
+  const std::wstring downloaded = alone + L"\\WebView2Installer.exe";
+  const std::wstring lonelyInstaller = alone + L"\\install_scripted_runtime.exe";
+  ASSERT_TRUE(CopyFileW(testing_support::BuildProgram(L"MicrosoftEdgeWebview2Setup.exe").c_str(), downloaded.c_str(),
+                        FALSE));
+  ASSERT_TRUE(CopyFileW(installer.c_str(), lonelyInstaller.c_str(), FALSE));
+
+  EXPECT_EQ(RunAndWait(L"\"" + lonelyInstaller + L"\""), 2u);
+  EXPECT_EQ(ReadRegistry(kClientState, L"EBWebView"), L"");
+
+  ASSERT_EQ(RunAndWait(L"\"" + downloaded + L"\" /silent /install"), 0u);
   wchar_t localAppData[MAX_PATH];
   GetEnvironmentVariableW(L"LOCALAPPDATA", localAppData, MAX_PATH);
   const std::wstring versionFolder =
       std::wstring(localAppData) + L"\\Microsoft\\EdgeWebView\\Application\\129.0.2792.45";
   EXPECT_EQ(ReadRegistry(kClientState, L"EBWebView"), versionFolder);
   EXPECT_EQ(ReadRegistry(kClients, L"pv"), L"129.0.2792.45");
-  EXPECT_NE(GetFileAttributesW((versionFolder + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll").c_str()),
-            INVALID_FILE_ATTRIBUTES);
+  const auto installed =
+      testing_support::ReadFileBytes(versionFolder + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll");
+  EXPECT_FALSE(installed.empty());
+  EXPECT_TRUE(installed == testing_support::ReadFileBytes(testing_support::BuildProgram(L"EmbeddedBrowserWebView.dll")))
+      << "the carried DLL is the one this build made";
+
+  DeleteFileW(downloaded.c_str());
+  DeleteFileW(lonelyInstaller.c_str());
+  RemoveDirectoryW(alone.c_str());
 }
 
 }  // namespace

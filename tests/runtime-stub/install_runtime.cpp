@@ -1,8 +1,10 @@
 // Puts the scripted browser runtime into the current user's profile the way
 // the real runtime's installer leaves it: the client DLL under a version
 // folder, and the two per-user registry values a loader reads. Built twice:
-// as the installer the tests call, and under the bootstrapper's file name so
-// the player's own install flow can download and run it.
+// as the installer the tests call, which copies the DLL from beside itself,
+// and under the bootstrapper's file name with the DLL inside it as a
+// resource, so the player's own install flow can download this one file and
+// run it from the temporary folder.
 //
 //   [--uninstall] [--version V] [--folder DIR]
 //
@@ -13,6 +15,9 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+
+#include "common/Handles.h"
+#include "tests/runtime-stub/EmbeddedClient.h"
 
 namespace {
 
@@ -36,16 +41,49 @@ std::filesystem::path OwnFolder() {
 }
 
 bool SetString(const wchar_t* keyPath, const wchar_t* name, const std::wstring& value) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+  UniqueRegKey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) !=
       ERROR_SUCCESS) {
     return false;
   }
   const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-  const LSTATUS status =
-      RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS;
+  return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes) ==
+         ERROR_SUCCESS;
+}
+
+// The DLL this program carries, or none (the installer built without it).
+bool EmbeddedClient(const void*& bytes, DWORD& size) {
+  HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(SCRIPTED_RUNTIME_CLIENT_RESOURCE), RT_RCDATA);
+  if (found == nullptr) return false;
+  HGLOBAL loaded = LoadResource(nullptr, found);  // a module's resource: nothing to free
+  size = SizeofResource(nullptr, found);
+  bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+  return bytes != nullptr && size != 0;
+}
+
+bool WriteWhole(const std::filesystem::path& path, const void* bytes, DWORD size) {
+  UniqueHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  DWORD written = 0;
+  return WriteFile(file.get(), bytes, size, &written, nullptr) && written == size;
+}
+
+// The carried DLL wins: the bootstrapper runs alone from a download folder.
+bool PlaceClient(const std::filesystem::path& target) {
+  const void* bytes = nullptr;
+  DWORD size = 0;
+  if (EmbeddedClient(bytes, size)) {
+    if (WriteWhole(target, bytes, size)) return true;
+    fwprintf(stderr, L"cannot write %ls\n", target.c_str());
+    return false;
+  }
+  const std::filesystem::path source = OwnFolder() / kDllName;
+  std::error_code error;
+  std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
+  if (!error) return true;
+  fwprintf(stderr, L"cannot copy %ls\n", source.c_str());
+  return false;
 }
 
 bool DeleteKey(const wchar_t* keyPath) {
@@ -64,12 +102,7 @@ int Install(const std::filesystem::path& folder, const std::wstring& version) {
     fwprintf(stderr, L"cannot create %ls\n", dllFolder.c_str());
     return 2;
   }
-  const std::filesystem::path source = OwnFolder() / kDllName;
-  std::filesystem::copy_file(source, dllFolder / kDllName, std::filesystem::copy_options::overwrite_existing, error);
-  if (error) {
-    fwprintf(stderr, L"cannot copy %ls\n", source.c_str());
-    return 2;
-  }
+  if (!PlaceClient(dllFolder / kDllName)) return 2;
   if (!SetString(kClientStateKey, L"EBWebView", versionFolder.wstring()) ||
       !SetString(kClientsKey, L"pv", version)) {
     fwprintf(stderr, L"cannot write the registry\n");

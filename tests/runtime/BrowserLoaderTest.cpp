@@ -2,6 +2,9 @@
 // the test DLL as the engine's client DLL.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -10,10 +13,53 @@
 #include "runtime/CallbackHandler.h"
 #include "runtime/EnvironmentOptions.h"
 #include "tests/runtime/FakeRuntime.h"
+#include "tests/runtime/FakeSdkLoader.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
 const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+
+// A folder holding a copy of loader_probe.exe and, when given, a build DLL
+// under the name WebView2Loader.dll; returns the probe's path.
+std::wstring ProbeFolder(const std::wstring& name, const wchar_t* dllAsSdkLoader) {
+  const std::wstring folder = fake_runtime::ScratchFolder() + name;
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring probe = folder + L"\\loader_probe.exe";
+  EXPECT_TRUE(::CopyFileW(testing_support::BuildProgram(L"loader_probe.exe").c_str(), probe.c_str(), FALSE));
+  if (dllAsSdkLoader != nullptr) {
+    EXPECT_TRUE(::CopyFileW(testing_support::BuildProgram(dllAsSdkLoader).c_str(),
+                            (folder + L"\\WebView2Loader.dll").c_str(), FALSE));
+  }
+  return probe;
+}
+
+// Runs the probe and returns the name=value lines it wrote.
+std::map<std::string, std::string> RunProbe(const std::wstring& probe) {
+  const std::wstring report = probe + L".txt";
+  std::wstring commandLine = L"\"" + probe + L"\" \"" + report + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+    ADD_FAILURE() << "cannot start the probe";
+    return {};
+  }
+  UniqueHandle thread(started.hThread);
+  UniqueHandle process(started.hProcess);
+  EXPECT_EQ(::WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  ::GetExitCodeProcess(process.get(), &code);
+  EXPECT_EQ(code, 0u);
+  std::map<std::string, std::string> values;
+  std::ifstream lines(report.c_str());
+  for (std::string line; std::getline(lines, line);) {
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return values;
+}
 
 class BrowserLoaderTest : public ::testing::Test {
  protected:
@@ -112,6 +158,45 @@ TEST_F(BrowserLoaderTest, TheFolderVariableNamesAFixedEngineAndWinsOverTheRegist
   ::SetEnvironmentVariableW(fake_runtime::kFolderVariable, nullptr);
   EXPECT_EQ(GetAvailableCoreWebView2BrowserVersionString(L"C:\\not\\this\\one", version.put()), kNotFound);
   EXPECT_EQ(GetAvailableCoreWebView2BrowserVersionString(fake_runtime::InstallFiles().c_str(), version.put()), S_OK);
+}
+
+// An application may ship the SDK's own loader beside its executable; then
+// that DLL does the work, even with an engine installed and the folder
+// variable set, and gets the caller's arguments untouched.
+TEST_F(BrowserLoaderTest, ASdkLoaderBesideTheExecutableIsUsedFirst) {
+  fake_runtime::Register(fake_runtime::InstallFiles());
+  ASSERT_TRUE(::SetEnvironmentVariableW(fake_runtime::kFolderVariable, fake_runtime::InstallFiles().c_str()));
+
+  auto beside = RunProbe(ProbeFolder(L"beside", L"fake_sdk_loader.dll"));
+  EXPECT_EQ(beside["version_hr"], "0x00000000");
+  EXPECT_EQ(beside["version"], "99.0.1234.5");
+  EXPECT_EQ(beside["create_hr"], "0x00000001") << "the DLL's own result comes back";
+  EXPECT_EQ(beside["reported"], "0x800704C7") << "and so does the code it gave the handler";
+  EXPECT_EQ(beside["beside_version_calls"], "1");
+  EXPECT_EQ(beside["beside_create_calls"], "1");
+  EXPECT_EQ(beside["beside_folder"], "C:\\engines\\fixed") << "not replaced by the variable";
+  EXPECT_EQ(beside["beside_user_data"], "C:\\users\\me\\WebView2Data");
+  EXPECT_EQ(beside["beside_same_options"], "1");
+  EXPECT_EQ(beside["beside_same_handler"], "1");
+  EXPECT_EQ(beside["beside_invoke_result"], "0x00000000");
+
+  // The same program without it starts the engine the variable names.
+  auto alone = RunProbe(ProbeFolder(L"alone", nullptr));
+  EXPECT_EQ(alone["beside_loaded"], "0");
+  EXPECT_EQ(alone["version"], "129.0.2792.45");
+  EXPECT_EQ(alone["create_hr"], "0x00000000");
+  EXPECT_EQ(alone["reported"], "0x80004005") << "what the engine's test DLL answers";
+
+  // A DLL of that name without the loader's entry points is passed over.
+  auto stranger = RunProbe(ProbeFolder(L"stranger", L"fake_browser_client.dll"));
+  EXPECT_EQ(stranger["beside_loaded"], "1");
+  EXPECT_EQ(stranger["version"], "129.0.2792.45");
+  EXPECT_EQ(stranger["reported"], "0x80004005");
+
+  std::error_code ignored;
+  for (const wchar_t* name : {L"beside", L"alone", L"stranger"}) {
+    std::filesystem::remove_all(fake_runtime::ScratchFolder() + name, ignored);
+  }
 }
 
 }  // namespace

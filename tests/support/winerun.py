@@ -6,9 +6,11 @@ what it wrote to the debugger output channel, read from Wine's debugstr
 trace. The program is stopped (with its whole process group) on timeout.
 """
 import dataclasses
+import hashlib
 import os
 import re
 import signal
+import ssl
 import subprocess
 
 _TRACE = re.compile(rb'^[0-9a-f]+:(?:trace|warn|fixme|err):debugstr:OutputDebugString([AW]) (?:L?)"(.*)"$')
@@ -155,3 +157,21 @@ def ensure_runtime():
     result = run_program("install_scripted_runtime.exe", [])
     if result.exit_code != 0:
         raise RuntimeError(f"cannot install the scripted runtime: {result.stdout} {result.stderr}")
+
+
+USER_ROOTS = r"HKCU\Software\Microsoft\SystemCertificates\Root\Certificates"
+
+
+def trust_root(pem_path):
+    """Makes the prefix's user trust a root certificate (the system's HTTPS
+    stack checks chains, as it would for a real download site). Returns the
+    call that undoes it, which does nothing when the root was trusted before."""
+    with open(pem_path, encoding="ascii") as handle:
+        thumbprint = hashlib.sha1(ssl.PEM_cert_to_DER_cert(handle.read())).hexdigest().upper()
+    key = USER_ROOTS + "\\" + thumbprint
+    if wine_command(["reg", "query", key])[0] == 0:
+        return lambda: None
+    added = run_program("net_probe.exe", ["--trust-root", windows_path(pem_path)])
+    if added.exit_code != 0:
+        raise RuntimeError(f"cannot trust {pem_path}: {added.stdout} {added.stderr}")
+    return lambda: wine_command(["reg", "delete", key, "/f"])

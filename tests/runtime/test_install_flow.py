@@ -1,0 +1,168 @@
+"""The real Miravell.exe on a machine without the browser runtime: the
+question, the download of the bootstrapper from the service, its run, and the
+ways this can end. The bootstrapper is the test one, which carries the
+scripted runtime inside itself."""
+import os
+import re
+import unittest
+import urllib.parse
+
+import mockservice
+import uidriver
+import winerun
+
+REQUIRED = "Quella \u2014 Component Required"
+INSTALLING = "Installing..."
+DOWNLOAD_ERROR = "Download Error"
+INSTALLATION = "Installation"
+INIT_CLASS = "QuellaInitWindow"
+
+
+def installer_address():
+    """Host and path of the runtime installer in the local profile's configuration."""
+    path = os.path.join(os.environ["MIRAVELL_SOURCE_DIR"], "common", "config", "Local.inc")
+    with open(path, encoding="utf-8") as handle:
+        text = handle.read()
+    url = re.search(r'MIRAVELL_CONFIG\(RuntimeInstallerUrl,\s*"([^"]+)"\)', text).group(1)
+    parts = urllib.parse.urlsplit(url)
+    return parts.hostname, parts.path
+
+
+HOST, PATH = installer_address()
+CLIENT_STATE = r"HKCU\Software\Microsoft\EdgeUpdate\ClientState\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}"
+DOWNLOADED = r"%TEMP%\WebView2Installer.exe"
+
+
+def runtime_registered():
+    code, _ = winerun.wine_command(["reg", "query", CLIENT_STATE, "/v", "EBWebView"])
+    return code == 0
+
+
+def downloaded_file_present():
+    _, out = winerun.wine_command(["cmd", "/c", "if", "exist", DOWNLOADED,
+                                   "(echo", "present)", "else", "(echo", "absent)"])
+    return out.strip() == "present"
+
+
+class InstallFlowTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.mock = mockservice.shared()
+        # The download goes through the system's HTTPS stack, which checks the
+        # chain as the real download site's would be checked: the mock's CA
+        # is trusted by this user while these tests run, and only then.
+        cls.untrust = winerun.trust_root(mockservice.MockService.cert_path("service-ca"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.untrust()
+
+    def setUp(self):
+        self.mock.reset()
+        self.program = None
+        removed = winerun.run_program("install_scripted_runtime.exe", ["--uninstall"])
+        self.assertEqual(removed.exit_code, 0, removed.stderr)
+        winerun.wine_command(["cmd", "/c", "del", DOWNLOADED])
+
+    def tearDown(self):
+        if self.program is not None and self.program.running():
+            self.program.kill()
+            self.program.finish(10)
+        winerun.wine_command(["cmd", "/c", "del", DOWNLOADED])
+        # The other program tests run on the installed runtime.
+        winerun.ensure_runtime()
+
+    def serve(self, program=None, **fields):
+        """The service's answer at the runtime installer address: a program of
+        the build, or the given route fields."""
+        if program is not None:
+            fields["body_file"] = winerun.program_path(program)
+            fields.setdefault("headers", {"Content-Type": "application/octet-stream"})
+        self.mock.route(method="GET", host=HOST, path=PATH, **fields)
+
+    def downloads(self):
+        return [r for r in self.mock.requests() if r["host"] == HOST and r["method"] == "GET"]
+
+    def accept(self):
+        """Starts the program and agrees to the install."""
+        self.program = winerun.start_program("Miravell.exe")
+        question = uidriver.box(title=REQUIRED)
+        self.assertEqual(question["text"],
+                         "WebView2 Runtime is required to run this application.\n"
+                         "يحتاج هذا التطبيق إلى WebView2 Runtime للتشغيل.\n\n"
+                         "Would you like to install it now?")
+        self.assertEqual(sorted(b["id"] for b in question["buttons"]), [6, 7])
+        uidriver.press("Yes", title=REQUIRED)
+        informing = uidriver.box(title=INSTALLING)
+        self.assertEqual(informing["text"], "WebView2 Runtime is being downloaded and installed.\n"
+                                            "جاري تحميل وتثبيت WebView2 Runtime.\n\nPlease wait...")
+        self.assertEqual(self.downloads(), [], "the download waits for the box to be closed")
+        uidriver.press("OK", title=INSTALLING)
+        return self.program
+
+    def test_declining_ends_with_1_and_downloads_nothing(self):
+        self.serve("MicrosoftEdgeWebview2Setup.exe")
+        self.program = winerun.start_program("Miravell.exe")
+        uidriver.press("No", title=REQUIRED)
+        result = self.program.finish(30)
+        self.assertEqual(result.exit_code, 1)
+        self.assertEqual(self.downloads(), [])
+        self.assertEqual([line for line in result.debug_lines if line.startswith("Step ")], [],
+                         "nothing after the runtime step ran")
+        self.assertEqual(uidriver.windows(title=INSTALLING), [])
+        self.assertFalse(runtime_registered())
+
+    def test_the_downloaded_bootstrapper_installs_the_runtime_and_the_start_goes_on(self):
+        self.serve("MicrosoftEdgeWebview2Setup.exe")
+        program = self.accept()
+        init = uidriver.wait_window(cls=INIT_CLASS, timeout_ms=60000)
+        self.assertTrue(init["style"] & uidriver.WS_VISIBLE)
+        self.assertTrue(runtime_registered())
+        self.assertFalse(downloaded_file_present(), "the bootstrapper is deleted after a good install")
+        self.assertEqual([r["path"] for r in self.downloads()], [PATH])
+        uidriver.close(cls=INIT_CLASS)
+        result = program.finish(30)
+        self.assertEqual(result.exit_code, 0)
+        self.assertIn("Step 7: Initializing SSL pinning defaults", result.debug_lines)
+
+    def test_a_failed_download_is_reported_and_ends_with_1(self):
+        # (Wine's download call reports success for HTTP error answers, so the
+        # failures here are the ones it does report: nothing answers, and a
+        # certificate the system does not trust.)
+        failures = {
+            "moved to a closed port": lambda: self.serve(status=302, headers={"Location": "https://127.0.0.1:9/x.exe"}),
+            "untrusted certificate": lambda: self.mock.tls(HOST, "attacker"),
+        }
+        for name, fail in failures.items():
+            with self.subTest(name):
+                self.mock.reset()
+                fail()
+                program = self.accept()
+                box = uidriver.box(title=DOWNLOAD_ERROR)
+                self.assertEqual(box["text"], "Failed to download WebView2 Runtime.\n"
+                                              "Please check your internet connection.")
+                self.assertEqual([b["id"] for b in box["buttons"]], [1])
+                uidriver.press("OK", title=DOWNLOAD_ERROR)
+                result = program.finish(30)
+                self.assertEqual(result.exit_code, 1)
+                self.assertFalse(runtime_registered())
+                self.assertFalse(downloaded_file_present())
+                self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
+
+    def test_a_bootstrapper_that_installs_nothing_is_reported_and_kept(self):
+        # The plain installer, downloaded alone, has no runtime DLL to install.
+        self.serve("install_scripted_runtime.exe")
+        program = self.accept()
+        box = uidriver.box(title=INSTALLATION, timeout_ms=60000)
+        self.assertEqual(box["text"], "WebView2 installation may have failed.\nPlease restart the application.")
+        self.assertEqual([b["id"] for b in box["buttons"]], [1])
+        uidriver.press("OK", title=INSTALLATION)
+        result = program.finish(30)
+        self.assertEqual(result.exit_code, 1)
+        self.assertFalse(runtime_registered())
+        self.assertTrue(downloaded_file_present(), "the user may run it again")
+        self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
