@@ -53,7 +53,7 @@ const wchar_t kWatermarkTail[] =
     L"    let obs = new MutationObserver(() => {\n"
     L"        if (!document.getElementById('quella-watermark') && document.body) addWatermark();\n"
     L"    });\n"
-    L"    obs.observe(document.documentElement, { childList: true, subtree: true });\n"
+    L"    obs.observe(document, { childList: true, subtree: true });\n"
     L"})();";
 
 const wchar_t kReadyPrefix[] = L"(function(){function run(){";

@@ -1,0 +1,125 @@
+'use strict';
+// What every browser test shares: the player's texts as page_texts wrote
+// them, a local web server for the pages, one headless Chromium, and a stand-in
+// for the host's message channel that records what the scripts post.
+const fs = require('node:fs');
+const http = require('node:http');
+const path = require('node:path');
+const { chromium } = require('playwright-core');
+
+const textsDir = process.env.MIRAVELL_PAGE_TEXTS;
+const port = Number(process.env.MIRAVELL_PAGE_PORT);
+if (!textsDir || !port) throw new Error('run through run_browser_tests.py (MIRAVELL_PAGE_TEXTS, MIRAVELL_PAGE_PORT)');
+
+const origin = `http://127.0.0.1:${port}`;
+
+// The request page_texts answered, so a test can compare with what went in.
+const request = JSON.parse(fs.readFileSync(path.join(textsDir, 'request.json'), 'utf8'));
+function input(file) {
+  const entry = request.find((e) => e.file === file);
+  if (!entry) throw new Error(`no request entry for ${file}`);
+  return entry;
+}
+function text(file) {
+  return fs.readFileSync(path.join(textsDir, file), 'utf8');
+}
+
+// Runs before the player's scripts in every document, as the host's channel
+// exists before any script added on document creation.
+const HOST_STAND_IN = `
+  window.__posted = [];
+  window.chrome = window.chrome || {};
+  window.chrome.webview = { postMessage: (m) => { window.__posted.push(m); } };
+`;
+
+// Pages by path; "/hang" never answers, so a page that uses it never loads;
+// "/nothing" answers 204, so a navigation to it starts and then stays put.
+class PageServer {
+  constructor() {
+    this.pages = new Map();
+    this.hanging = new Set();
+    this.server = http.createServer((req, res) => {
+      const url = new URL(req.url, origin);
+      if (url.pathname === '/hang') {
+        this.hanging.add(res);
+        return;
+      }
+      if (url.pathname === '/nothing') {
+        res.writeHead(204);
+        res.end();
+        return;
+      }
+      const page = this.pages.get(url.pathname);
+      if (page === undefined) {
+        res.writeHead(404, { 'content-type': 'text/plain' });
+        res.end('not found');
+        return;
+      }
+      res.writeHead(200, { 'content-type': 'text/html; charset=utf-8', 'cache-control': 'no-store' });
+      res.end(page);
+    });
+  }
+
+  listen() {
+    return new Promise((resolve, reject) => {
+      this.server.once('error', reject);
+      this.server.listen(port, '127.0.0.1', resolve);
+    });
+  }
+
+  // Serves html at path and returns the full address.
+  page(pathname, html) {
+    this.pages.set(pathname, html);
+    return origin + pathname;
+  }
+
+  close() {
+    for (const res of this.hanging) res.destroy();
+    this.server.closeAllConnections();
+    return new Promise((resolve) => this.server.close(resolve));
+  }
+}
+
+function launch() {
+  return chromium.launch({
+    executablePath: process.env.MIRAVELL_CHROMIUM || '/usr/bin/chromium',
+    // Root in a container has no user namespaces for Chromium's sandbox.
+    chromiumSandbox: false,
+    args: ['--disable-gpu'],
+  });
+}
+
+// A fresh context whose pages get the host stand-in and then the given
+// scripts, in that order, on every document. With clock, the page's timers
+// stand still until the test advances them.
+async function openPage(browser, scripts, { clock = false } = {}) {
+  const context = await browser.newContext({ viewport: { width: 800, height: 600 } });
+  const page = await context.newPage();
+  const errors = [];
+  page.on('pageerror', (error) => errors.push(String(error)));
+  if (clock) {
+    await page.clock.install({ time: 0 });
+    await page.clock.pauseAt(1000);
+  }
+  await page.addInitScript(HOST_STAND_IN);
+  for (const script of scripts) await page.addInitScript(script);
+  return { context, page, errors };
+}
+
+function posted(page) {
+  return page.evaluate(() => window.__posted);
+}
+
+// Polls fn (a function of nothing returning a promise) until it returns a
+// truthy value; for what the page does on a later task.
+async function waitFor(fn, timeoutMs = 3000) {
+  const deadline = Date.now() + timeoutMs;
+  for (;;) {
+    const value = await fn();
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error(`condition not met within ${timeoutMs} ms`);
+    await new Promise((resolve) => setTimeout(resolve, 25));
+  }
+}
+
+module.exports = { origin, input, text, PageServer, launch, openPage, posted, waitFor };
