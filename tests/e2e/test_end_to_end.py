@@ -169,7 +169,25 @@ class EndToEndTest(unittest.TestCase):
         self.assertIn("URL Protocol", out)
 
     def test_direct_address_link_goes_straight_to_the_lesson(self):
-        calls = self.run_link("https://cdn.example/lesson?x=1")
+        seen = {}
+
+        def in_the_player(session):
+            seen["windowed"] = uidriver.wait_window(cls=PLAYER_CLASS)
+            session.raise_event({"raise": "message", "string": "toggleFullscreen"})
+            seen["full"] = uidriver.wait_window(cls=PLAYER_CLASS)
+            session.raise_event({"raise": "message", "string": '"toggleFullscreen"'})  # the quoted form
+            seen["back"] = uidriver.wait_window(cls=PLAYER_CLASS)
+            session.raise_event({"raise": "message", "string": "pageLoaded"})  # after the show: nothing
+            seen["after"] = uidriver.wait_window(cls=PLAYER_CLASS)
+
+        calls = self.run_link("https://cdn.example/lesson?x=1", while_open=in_the_player)
+        full = seen["full"]["rect"]
+        self.assertEqual((full["left"], full["top"], full["width"], full["height"]), (0, 0, 1920, 1080))
+        self.assertFalse(seen["full"]["style"] & uidriver.WS_CAPTION)
+        back = seen["back"]["rect"]
+        self.assertEqual((back["width"], back["height"]), (1280, 720))
+        self.assertTrue(seen["back"]["style"] & uidriver.WS_CAPTION)
+        self.assertEqual(seen["after"]["rect"], seen["back"]["rect"])
         self.assertEqual([c[0] for c in calls], ["AddScriptToExecuteOnDocumentCreated", "Navigate"])
         self.assertIn("quella-full-loader", calls[0][1])
         self.assertEqual(calls[1][1], "https://cdn.example/lesson?x=1")

@@ -365,6 +365,58 @@ void EnsurePostWindow() {
   if (!EnvironmentValue(L"MIRAVELL_RUNTIME_COMMANDS").empty()) SetTimer(postWindow, kCommandTimer, 100, nullptr);
 }
 
+// ---------------------------------------------------------------- the page surface
+
+// What a person looking at the screen sees of the engine: a child window over
+// the controller's bounds that names what the view was told to show (there is
+// no page to render). Its text is the window text.
+constexpr wchar_t kPageClass[] = L"MiravellScriptedRuntimePage";
+
+LRESULT CALLBACK PageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_PAINT) {
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(window, &paint);
+    RECT area{};
+    GetClientRect(window, &area);
+    HBRUSH background = CreateSolidBrush(RGB(18, 18, 18));
+    FillRect(dc, &area, background);
+    DeleteObject(background);
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), length + 1)));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(220, 220, 220));
+    HGDIOBJ font = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    InflateRect(&area, -24, -24);
+    DrawTextW(dc, text.c_str(), -1, &area, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, font);
+    EndPaint(window, &paint);
+    return 0;
+  }
+  if (message == WM_ERASEBKGND) return 1;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND MakePage(HWND parent) {
+  if (!IsWindow(parent)) return nullptr;
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = &PageWindowProc;
+  windowClass.hInstance = ModuleHandle();
+  windowClass.lpszClassName = kPageClass;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  RegisterClassW(&windowClass);  // fails harmlessly once registered
+  return CreateWindowExW(0, kPageClass, L"Scripted browser engine: nothing loaded yet", WS_CHILD | WS_VISIBLE, 0, 0,
+                         0, 0, parent, nullptr, windowClass.hInstance, nullptr);
+}
+
+void ShowOnPage(HWND page, const std::wstring& what, int scripts) {
+  if (page == nullptr || !IsWindow(page)) return;
+  std::wstring text = L"Scripted browser engine (tests only: it renders no pages)\n\n" + what;
+  text += L"\n\nScripts added to every document: " + std::to_wstring(scripts);
+  SetWindowTextW(page, text.c_str());
+  InvalidateRect(page, nullptr, TRUE);
+}
+
 void Later(std::function<void()> work) {
   EnsurePostWindow();
   auto* task = new std::function<void()>(std::move(work));
@@ -862,6 +914,8 @@ struct View : Object {
   std::array<std::map<std::int64_t, void*>, kEventKinds> handlers;
   std::int64_t nextToken = 1;
   std::wstring source = L"about:blank";
+  HWND page = nullptr;  // owned by the controller
+  int scripts = 0;
   ~View() {
     for (auto& kind : handlers) {
       for (auto& entry : kind) ReleaseForeign(entry.second);
@@ -889,14 +943,19 @@ HRESULT STDMETHODCALLTYPE ViewGetSource(void* self, LPWSTR* uri) {
 HRESULT STDMETHODCALLTYPE ViewNavigate(void* self, LPCWSTR uri) {
   Log("view", "Navigate", Json::array({Text(uri)}));
   if (uri == nullptr) return E_INVALIDARG;
-  Self<View>(self)->source = uri;
+  View* view = Self<View>(self);
+  view->source = uri;
+  ShowOnPage(view->page, std::wstring(L"Navigated to ") + uri, view->scripts);
   return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ViewNavigateToString(void* self, LPCWSTR html) {
   Log("view", "NavigateToString", Json::array({Text(html)}));
   if (html == nullptr) return E_INVALIDARG;
-  Self<View>(self)->source = L"about:blank";
+  View* view = Self<View>(self);
+  view->source = L"about:blank";
+  ShowOnPage(view->page, L"Showing a page made by the host (" + std::to_wstring(wcslen(html)) + L" characters)",
+             view->scripts);
   return S_OK;
 }
 
@@ -924,9 +983,10 @@ HRESULT STDMETHODCALLTYPE ViewRemove(void* self, Token token) {
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ViewAddScript(void*, LPCWSTR javaScript, void* handler) {
+HRESULT STDMETHODCALLTYPE ViewAddScript(void* self, LPCWSTR javaScript, void* handler) {
   Log("view", "AddScriptToExecuteOnDocumentCreated", Json::array({Text(javaScript)}));
   if (javaScript == nullptr) return E_INVALIDARG;
+  Self<View>(self)->scripts++;
   if (handler != nullptr) {
     AddRefForeign(handler);
     Later([handler] {
@@ -1071,7 +1131,9 @@ struct Controller : Object {
   BOOL allowExternalDrop = TRUE;
   Color background{255, 255, 255, 255};
   bool closed = false;
+  HWND page = nullptr;
   ~Controller() {
+    if (page != nullptr && IsWindow(page)) DestroyWindow(page);
     if (view != nullptr) {
       if (currentView == view) currentView = nullptr;
       ReleaseObject(view);
@@ -1103,7 +1165,11 @@ HRESULT STDMETHODCALLTYPE ControllerGetBounds(void* self, RECT* bounds) {
 
 HRESULT STDMETHODCALLTYPE ControllerPutBounds(void* self, RECT bounds) {
   Log("controller", "put_Bounds", RectJson(bounds));
-  Self<Controller>(self)->bounds = bounds;
+  Controller* controller = Self<Controller>(self);
+  controller->bounds = bounds;
+  if (controller->page != nullptr) {
+    MoveWindow(controller->page, bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, TRUE);
+  }
   return S_OK;
 }
 
@@ -1122,6 +1188,11 @@ HRESULT STDMETHODCALLTYPE ControllerClose(void* self) {
   Log("controller", "Close");
   controller->closed = true;
   if (currentView == controller->view) currentView = nullptr;
+  if (controller->page != nullptr) {
+    if (controller->view != nullptr) controller->view->page = nullptr;
+    DestroyWindow(controller->page);
+    controller->page = nullptr;
+  }
   return S_OK;
 }
 
@@ -1195,6 +1266,8 @@ Controller* MakeController(HWND parent) {
   Controller* controller = Make<Controller>(ControllerTable(), "controller", std::move(iids));
   controller->parent = parent;
   controller->view = MakeView();
+  controller->page = MakePage(parent);
+  controller->view->page = controller->page;
   currentView = controller->view;
   return controller;
 }
@@ -1458,6 +1531,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     DestroyWindow(postWindow);
     postWindow = nullptr;
     UnregisterClassW(kPostClass, ModuleHandle());
+    UnregisterClassW(kPageClass, ModuleHandle());
   }
   return TRUE;
 }
