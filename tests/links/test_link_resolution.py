@@ -23,7 +23,9 @@ def parse(link):
     result = winerun.run_program("link_probe.exe", ["parse", link])
     lines = [line for line in result.stdout.splitlines() if line.startswith("{")]
     if result.exit_code != 0 or not lines:
-        raise AssertionError(f"link_probe failed: {result.exit_code} {result.stdout} {result.stderr}")
+        raise AssertionError(f"link_probe failed: exit {result.exit_code}, timed out {result.timed_out}, "
+                             f"stdout {result.stdout!r}, stderr {result.stderr[-2000:]!r}, "
+                             f"debug output {result.debug_lines[-20:]!r}")
     return json.loads(lines[-1])
 
 
