@@ -73,13 +73,13 @@ class StartupTest(unittest.TestCase):
 
     def test_plain_start_shows_splash_and_init_window_then_closes_with_0(self):
         program = self.start(browser_delay_ms=6000)
-        init = uidriver.wait_window(cls=INIT_CLASS)
+        init = uidriver.wait_window(cls=INIT_CLASS, visible=True)
         self.assertEqual(init["title"], TITLE)
         self.assertEqual((init["rect"]["width"], init["rect"]["height"]), (1024, 768))
         self.assertTrue(init["style"] & uidriver.WS_VISIBLE)
         self.assertTrue(init["exstyle"] & uidriver.WS_EX_APPWINDOW)
 
-        splash = uidriver.wait_window(cls=SPLASH_CLASS)
+        splash = uidriver.wait_window(cls=SPLASH_CLASS, visible=True)
         self.assertEqual(splash["title"], "Quella Splash")
         self.assertEqual((splash["rect"]["width"], splash["rect"]["height"]), (512, 512))
         for flag in (uidriver.WS_EX_LAYERED, uidriver.WS_EX_TOPMOST, uidriver.WS_EX_TOOLWINDOW):
@@ -123,8 +123,8 @@ class StartupTest(unittest.TestCase):
 
     def test_screenshot_shows_the_splash_and_the_centred_loading_text(self):
         program = self.start(browser_delay_ms=-1)
-        init = uidriver.wait_window(cls=INIT_CLASS)
-        splash = uidriver.wait_window(cls=SPLASH_CLASS)
+        init = uidriver.wait_window(cls=INIT_CLASS, visible=True)
+        splash = uidriver.wait_window(cls=SPLASH_CLASS, visible=True)
         with tempfile.TemporaryDirectory() as folder:
             shot = uidriver.screenshot(os.path.join(folder, "start.png"))
             keep = os.environ.get("MIRAVELL_KEEP_SCREENSHOTS")

@@ -6,6 +6,7 @@ Screenshots are taken from the bed's X display with ImageMagick's import.
 import json
 import os
 import subprocess
+import time
 
 import winerun
 
@@ -46,8 +47,17 @@ def windows(cls=None, title=None):
     return _call("windows", *_filters(cls, title))["windows"]
 
 
-def wait_window(cls=None, title=None, timeout_ms=20000):
-    return _call("wait", *_filters(cls, title), timeout_ms=timeout_ms)["window"]
+def wait_window(cls=None, title=None, timeout_ms=20000, visible=False):
+    """The first matching window once it exists (with visible, once it is
+    shown too: a window created visible exists a moment before it is)."""
+    window = _call("wait", *_filters(cls, title), timeout_ms=timeout_ms)["window"]
+    deadline = time.monotonic() + timeout_ms / 1000.0
+    while visible and not window["style"] & WS_VISIBLE:
+        if time.monotonic() > deadline:
+            raise DriverError(f"window {cls or title} never became visible")
+        time.sleep(0.05)
+        window = _call("wait", *_filters(cls, title), timeout_ms=timeout_ms)["window"]
+    return window
 
 
 def wait_gone(cls=None, title=None, timeout_ms=20000):
