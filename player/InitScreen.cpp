@@ -1,14 +1,12 @@
 #include "player/InitScreen.h"
 
-#include <wrl/client.h>
-
 #include "common/AppState.h"
 #include "common/Config.h"
 #include "common/Seams.h"
+#include "player/RequestFilter.h"
+#include "player/WindowShow.h"
 
 namespace {
-
-using Microsoft::WRL::ComPtr;
 
 constexpr wchar_t kInitFailedText[] = L"Failed to initialize WebView2.";
 constexpr wchar_t kInitFailedTitle[] = L"Error";
@@ -179,26 +177,10 @@ const wchar_t kNavBarScript[] =
     L"    observer.observe(document, { childList: true, subtree: true });\n"
     L"})();";
 
-void ShowInitScreen(HWND window) {
-  WindowState& windows = GetWindowState();
-  if (windows.splashWindow != nullptr) {
-    ::DestroyWindow(windows.splashWindow);
-    windows.splashWindow = nullptr;
-  }
-  ::ShowWindow(window, SW_SHOW);
-  ::SetForegroundWindow(window);
-  // Raised above other windows without staying on top of them.
-  ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  ::SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  ::UpdateWindow(window);
-}
-
 // Tells the service's pages they are shown by the desktop program.
 void TagInitRequest(ICoreWebView2WebResourceRequestedEventArgs* args) {
-  if (args == nullptr) return;
-  ComPtr<ICoreWebView2WebResourceRequest> request;
-  ComPtr<ICoreWebView2HttpRequestHeaders> headers;
-  if (FAILED(args->get_Request(&request)) || !request || FAILED(request->get_Headers(&headers)) || !headers) return;
+  const auto headers = RequestOf(args).headers;
+  if (!headers) return;
   const std::wstring value = config::Wide(config::Id::InitHeaderValue);
   headers->SetHeader(config::Wide(config::Id::InitHeader1).c_str(), value.c_str());
   headers->SetHeader(config::Wide(config::Id::InitHeader2).c_str(), value.c_str());
@@ -271,6 +253,6 @@ void InstallInitCallbacks(WebViewHost::WebView& view, HWND window) {
       view.webview->AddScriptToExecuteOnDocumentCreated(NavBarScript().c_str(), nullptr);
       view.webview->Navigate(config::Wide(config::Id::InitialPageUrl).c_str());
     }
-    ShowInitScreen(window);
+    ShowOverSplash(window);
   };
 }

@@ -1,7 +1,5 @@
 #include "player/PlayerWindow.h"
 
-#include <wrl/client.h>
-
 #include <algorithm>
 
 #include "common/AppState.h"
@@ -9,6 +7,8 @@
 #include "links/ContentUrl.h"
 #include "player/ContentPages.h"
 #include "player/NavigationPolicy.h"
+#include "player/RequestFilter.h"
+#include "player/WindowShow.h"
 
 namespace {
 
@@ -17,28 +17,12 @@ constexpr wchar_t kInitFailedTitle[] = L"Error";
 constexpr int kWindowedWidth = 1280;
 constexpr int kWindowedHeight = 720;
 
-void ShowPlayer(HWND window) {
-  WindowState& windows = GetWindowState();
-  windows.playerShown = true;
-  if (windows.splashWindow != nullptr) {
-    ::DestroyWindow(windows.splashWindow);
-    windows.splashWindow = nullptr;
-  }
-  ::ShowWindow(window, SW_SHOW);
-  ::SetForegroundWindow(window);
-  // Raised above other windows without staying on top of them.
-  ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  ::SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  ::UpdateWindow(window);
-}
-
 // The Referer video-platform pages expect: the service's address without
 // one trailing "/".
 void AddPlayerReferer(const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs* args) {
-  if (!IsVideoPlatformUrl(uri) || args == nullptr) return;
-  Microsoft::WRL::ComPtr<ICoreWebView2WebResourceRequest> request;
-  Microsoft::WRL::ComPtr<ICoreWebView2HttpRequestHeaders> headers;
-  if (FAILED(args->get_Request(&request)) || !request || FAILED(request->get_Headers(&headers)) || !headers) return;
+  if (!IsVideoPlatformUrl(uri)) return;
+  const auto headers = RequestOf(args).headers;
+  if (!headers) return;
   std::wstring referer = GetAppState().domain;
   if (!referer.empty() && referer.back() == L'/') referer.pop_back();
   if (!referer.empty()) headers->SetHeader(L"Referer", referer.c_str());
@@ -120,6 +104,7 @@ void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window) {
     }
     view.ApplySettings();
     LoadPlayerContent(view);
-    ShowPlayer(window);
+    GetWindowState().playerShown = true;
+    ShowOverSplash(window);
   };
 }

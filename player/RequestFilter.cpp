@@ -40,6 +40,15 @@ bool MediaRequest(const std::wstring& lowerUri) {
 
 }  // namespace
 
+ResourceRequest RequestOf(ICoreWebView2WebResourceRequestedEventArgs* args) {
+  ResourceRequest found;
+  if (args == nullptr || FAILED(args->get_Request(&found.request)) || !found.request ||
+      FAILED(found.request->get_Headers(&found.headers)) || !found.headers) {
+    return {};
+  }
+  return found;
+}
+
 std::wstring PinCheckServerName(const std::wstring& lowerCaseUri) {
   if (lowerCaseUri.size() < 8 || lowerCaseUri.compare(0, 8, L"https://") != 0) return {};
   std::wstring authority = lowerCaseUri.substr(8, lowerCaseUri.find_first_of(L"/?#\\", 8) - 8);
@@ -50,11 +59,8 @@ std::wstring PinCheckServerName(const std::wstring& lowerCaseUri) {
 }
 
 void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceRequestedEventArgs* args) {
-  if (args == nullptr) return;
-  ComPtr<ICoreWebView2WebResourceRequest> request;
-  if (FAILED(args->get_Request(&request)) || !request) return;
-  ComPtr<ICoreWebView2HttpRequestHeaders> headers;
-  if (FAILED(request->get_Headers(&headers)) || !headers) return;
+  const auto [request, headers] = RequestOf(args);
+  if (!headers) return;
 
   headers->SetHeader(config::Wide(config::Id::TagHeaderName).c_str(), config::Wide(config::Id::TagHeaderValue).c_str());
 

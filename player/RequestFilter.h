@@ -2,6 +2,8 @@
 // The filter every request of either browser passes: tags it, stops an HTTPS
 // request to a host whose pins fail, adds the device identity where the
 // service expects it, then hands it to the owner.
+#include <wrl/client.h>
+
 #include <string>
 
 #include "runtime/WebView2Interfaces.h"
@@ -14,6 +16,13 @@ class WebView;
 // "https://" up to the path, query, fragment or port, without user info.
 // Empty for anything but https.
 std::wstring PinCheckServerName(const std::wstring& lowerCaseUri);
+
+// The request of a resource event and its headers: both set, or both null.
+struct ResourceRequest {
+  Microsoft::WRL::ComPtr<ICoreWebView2WebResourceRequest> request;
+  Microsoft::WRL::ComPtr<ICoreWebView2HttpRequestHeaders> headers;
+};
+ResourceRequest RequestOf(ICoreWebView2WebResourceRequestedEventArgs* args);
 
 // The filter itself (the WebResourceRequested handler of both browsers).
 void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceRequestedEventArgs* args);

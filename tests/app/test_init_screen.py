@@ -2,7 +2,6 @@
 page and navigation bar, the bar's buttons, its request headers and the
 request filter it shares with the player, through the scripted runtime."""
 import json
-import os
 import tempfile
 import unittest
 
@@ -10,15 +9,13 @@ import mockservice
 import scripted
 import uidriver
 import winerun
+from programs import ALERT_CLASS, INIT_CLASS, SPLASH_CLASS, ProgramTest
 
-INIT_CLASS = "QuellaInitWindow"
-SPLASH_CLASS = "QuellaTransparentSplashClass"
-ALERT_CLASS = "QuellaSecureExitCountdown"
 START_PAGE = "https://miravell.localhost/app"
 HOME_PAGE = "https://miravell.localhost/app/courses"
 
 
-class InitScreenTest(unittest.TestCase):
+class InitScreenTest(ProgramTest):
     @classmethod
     def setUpClass(cls):
         winerun.ensure_runtime()
@@ -31,16 +28,10 @@ class InitScreenTest(unittest.TestCase):
 
     def setUp(self):
         self.mock.reset()
-        self.program = None
-
-    def tearDown(self):
-        if self.program is not None and self.program.running():
-            self.program.kill()
-            self.program.finish(10)
 
     def start(self, script=None):
         self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name), script=script)
-        self.program = winerun.start_program("Miravell.exe", [], env=self.session.env)
+        self.start_player(env=self.session.env)
         return self.session
 
     def view_calls(self):

@@ -9,25 +9,16 @@ import unittest
 import mockservice
 import uidriver
 import winerun
+from programs import ALERT_CLASS, CONTENT_PATH, INIT_CLASS, PLAYER_CLASS, SCHEME_KEY, VERSION_PATH, ProgramTest, make_link
 
-VERSION_PATH = "/api/v1/desktop/version/windows"
-CONTENT_PATH = "/api/v1/desktop/content-link/resolve-id"
-SCHEME_KEY = r"HKCU\Software\Classes\miravell"
 FALLBACK = "https://files.miravell.localhost/desktop/miravell/Miravell.exe"
 UPDATE_AVAILABLE = "Miravell - Update Available"
 UPDATE_REQUIRED = "Miravell - Update Required"
-ALERT_CLASS = "QuellaSecureExitCountdown"
 HANDLER = r"HKLM\Software\Classes\{}\shell\open\command"
 BROWSER = '"C:\\windows\\system32\\winebrowser.exe" "%1"'
 
 
-def make_link(token, content_id, domain="https://miravell.localhost"):
-    result = winerun.run_program("miravell-link.exe", ["make", token, content_id, domain])
-    assert result.exit_code == 0, result.stderr
-    return result.stdout.strip()
-
-
-class LinkStartTest(unittest.TestCase):
+class LinkStartTest(ProgramTest):
     @classmethod
     def setUpClass(cls):
         winerun.ensure_runtime()
@@ -51,16 +42,9 @@ class LinkStartTest(unittest.TestCase):
         self.mock.reset()
         if os.path.exists(self.opened):
             os.remove(self.opened)
-        self.program = None
-
-    def tearDown(self):
-        if self.program is not None and self.program.running():
-            self.program.kill()
-            self.program.finish(10)
 
     def start(self, *args, env=None):
-        self.program = winerun.start_program("Miravell.exe", list(args), env=env)
-        return self.program
+        return self.start_player(args, env=env)
 
     def offer(self, version="9.0", required=0, link="https://files.miravell.localhost/Miravell-9.exe", host=None):
         fields = dict(method="GET", path=VERSION_PATH, body=json.dumps(
@@ -104,8 +88,8 @@ class LinkStartTest(unittest.TestCase):
         self.offer()
         program = self.start()
         uidriver.press("No", title=UPDATE_AVAILABLE)
-        uidriver.wait_window(cls="QuellaInitWindow")
-        uidriver.close(cls="QuellaInitWindow")
+        uidriver.wait_window(cls=INIT_CLASS)
+        uidriver.close(cls=INIT_CLASS)
         result = program.finish(30)
         self.assertEqual(result.exit_code, 0)
         self.assertIn("Step 8: Registering URL protocol...", self.steps(result))
@@ -137,8 +121,8 @@ class LinkStartTest(unittest.TestCase):
             self.assertLess(time.monotonic(), deadline)
             time.sleep(0.1)
         uidriver.press("No", title=UPDATE_AVAILABLE)
-        uidriver.wait_window(cls="MiravellWindow")
-        uidriver.close(cls="MiravellWindow")
+        uidriver.wait_window(cls=PLAYER_CLASS)
+        uidriver.close(cls=PLAYER_CLASS)
         result = program.finish(30)
         self.assertEqual(result.exit_code, 0)
         hosts = [r["host"] for r in self.mock.requests() if r["path"] == VERSION_PATH]

@@ -7,51 +7,26 @@ import unittest
 import scripted
 import uidriver
 import winerun
+from programs import INIT_CLASS, PLAYER_CLASS, SCHEME_KEY, SPLASH_CLASS, TITLE, ProgramTest, expected_steps, make_link, step_lines
 
-SPLASH_CLASS = "QuellaTransparentSplashClass"
-INIT_CLASS = "QuellaInitWindow"
-PLAYER_CLASS = "MiravellWindow"
-TITLE = "Miravell V 4.8.0"
 APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults\Miravell.exe"
-SCHEME_KEY = r"HKCU\Software\Classes\miravell"
 
 
-def step_lines(result):
-    return [line for line in result.debug_lines if line.startswith("Step ")]
-
-
-def expected_steps(has_scheme_args):
-    return [
-        "Step 7: Initializing SSL pinning defaults",
-        "Step 7: Loading dynamic pins synchronously",
-        "Step 7: Dynamic pins loaded OK",
-        "Step 7B: Checking app version...",
-        "Step 7B: Version check done. hasUpdate=0",
-        "Step 8: Registering URL protocol...",
-        "Step 9: Parsing command line...",
-        "Step 9: hasSchemeArgs=" + ("1" if has_scheme_args else "0"),
-    ]
-
-
-class StartupTest(unittest.TestCase):
+class StartupTest(ProgramTest):
     @classmethod
     def setUpClass(cls):
         winerun.ensure_runtime()
+        cls.folder = tempfile.TemporaryDirectory()
 
-    def setUp(self):
-        self.program = None
-
-    def tearDown(self):
-        if self.program is not None and self.program.running():
-            self.program.kill()
-            self.program.finish(10)
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
 
     def start(self, *args, browser_delay_ms=0):
         # A slow browser start keeps the splash up long enough to look at it.
-        self.session = scripted.Session(tempfile.mkdtemp(), script={"environment_delay_ms": browser_delay_ms},
-                                        commands=False)
-        self.program = winerun.start_program("Miravell.exe", list(args), env=self.session.env)
-        return self.program
+        self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name),
+                                        script={"environment_delay_ms": browser_delay_ms}, commands=False)
+        return self.start_player(args, env=self.session.env)
 
     def test_windows_7_is_refused_with_both_lines_and_exit_code_1(self):
         code, _ = winerun.wine_command(["reg", "add", APP_DEFAULTS, "/v", "Version", "/d", "win7", "/f"])
@@ -105,10 +80,8 @@ class StartupTest(unittest.TestCase):
         self.assertIn('\\Miravell.exe" "%1"', out)
 
     def test_link_in_capitals_opens_the_player_window(self):
-        made = winerun.run_program("miravell-link.exe", ["make", "tok", "https://cdn.example/lesson",
-                                                         "https://miravell.localhost"])
-        self.assertEqual(made.exit_code, 0)
-        program = self.start("MIRAVELL://" + made.stdout.strip().split(":", 1)[1] + "/")
+        link = make_link("tok", "https://cdn.example/lesson")
+        program = self.start("MIRAVELL://" + link.split(":", 1)[1] + "/")
         player = uidriver.wait_window(cls=PLAYER_CLASS)
         self.assertEqual(player["title"], TITLE)
         self.assertEqual((player["rect"]["width"], player["rect"]["height"]), (1280, 720))

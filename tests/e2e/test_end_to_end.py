@@ -17,41 +17,18 @@ import mockservice
 import scripted
 import uidriver
 import winerun
+from programs import (ALERT_CLASS, CONTENT_PATH, INIT_CLASS, PLAYER_CLASS, SCHEME_KEY, SPLASH_CLASS, TITLE,
+                      VERSION_PATH, ProgramTest, expected_steps, make_link, step_lines)
 
-INIT_CLASS = "QuellaInitWindow"
-PLAYER_CLASS = "MiravellWindow"
-SPLASH_CLASS = "QuellaTransparentSplashClass"
-ALERT_CLASS = "QuellaSecureExitCountdown"
-TITLE = "Miravell V 4.8.0"
-SCHEME_KEY = r"HKCU\Software\Classes\miravell"
-CONTENT_PATH = "/api/v1/desktop/content-link/resolve-id"
-VERSION_PATH = "/api/v1/desktop/version/windows"
 BROKEN = "0x8007139F"
 REPAIRING = "Repairing..."
-
-START_STEPS = [
-    "Step 7: Initializing SSL pinning defaults",
-    "Step 7: Loading dynamic pins synchronously",
-    "Step 7: Dynamic pins loaded OK",
-    "Step 7B: Checking app version...",
-    "Step 7B: Version check done. hasUpdate=0",
-    "Step 8: Registering URL protocol...",
-    "Step 9: Parsing command line...",
-]
-
-
-def make_link(token, content_id, domain="https://miravell.localhost"):
-    result = winerun.run_program("miravell-link.exe", ["make", token, content_id, domain])
-    assert result.exit_code == 0, result.stderr
-    return result.stdout.strip()
-
 
 def header(request, name):
     values = [v for k, v in request["headers"] if k.lower() == name.lower()]
     return values[0] if values else None
 
 
-class EndToEndTest(unittest.TestCase):
+class EndToEndTest(ProgramTest):
     @classmethod
     def setUpClass(cls):
         winerun.ensure_runtime()
@@ -68,23 +45,17 @@ class EndToEndTest(unittest.TestCase):
 
     def setUp(self):
         self.mock.reset()
-        self.program = None
-
-    def tearDown(self):
-        if self.program is not None and self.program.running():
-            self.program.kill()
-            self.program.finish(10)
 
     # --- the road -------------------------------------------------------
 
     def start(self, *args, script=None):
         self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name), script=script)
-        self.program = winerun.start_program("Miravell.exe", list(args), env=self.session.env)
+        self.start_player(args, env=self.session.env)
         return self.session
 
     def finish(self, timeout=60):
         result = self.program.finish(timeout)
-        self.steps = [line for line in result.debug_lines if line.startswith("Step ")]
+        self.steps = step_lines(result)
         return result
 
     def shot(self, name):
@@ -131,7 +102,7 @@ class EndToEndTest(unittest.TestCase):
             while_open(session)
         uidriver.close(cls=PLAYER_CLASS)
         self.assertEqual(self.finish().exit_code, 0)
-        self.assertEqual(self.steps, START_STEPS + ["Step 9: hasSchemeArgs=1"])
+        self.assertEqual(self.steps, expected_steps(True))
         return calls
 
     def content_request(self):
@@ -158,7 +129,7 @@ class EndToEndTest(unittest.TestCase):
         self.assertTrue(created["args"][2].endswith("\\Miravell\\WebView2Data"), created["args"][2])
         uidriver.close(cls=INIT_CLASS)
         self.assertEqual(self.finish().exit_code, 0)
-        self.assertEqual(self.steps, START_STEPS + ["Step 9: hasSchemeArgs=0"])
+        self.assertEqual(self.steps, expected_steps(False))
         # Shutdown deleted the browser host, which closes its controller.
         self.assertEqual(session.calls()[-1], {"object": "controller", "call": "Close", "args": []})
         road = self.road()
@@ -299,7 +270,7 @@ class EndToEndTest(unittest.TestCase):
         self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
         uidriver.close(cls=ALERT_CLASS)
         self.assertEqual(self.finish().exit_code, 1)
-        self.assertEqual(self.steps, START_STEPS[:2], "stopped while loading the pins")
+        self.assertEqual(self.steps, expected_steps(False)[:2], "stopped while loading the pins")
         self.assertNotIn("services.miravell.localhost", [host for _, host, _ in self.road()], "no update check")
 
 

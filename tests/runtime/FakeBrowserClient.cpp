@@ -6,20 +6,12 @@
 #include <cwchar>
 
 #include "runtime/WebView2Interfaces.h"
+#include "tests/runtime/FakeRuntime.h"
 
 namespace {
 
-struct LastCall {
-  int calls;
-  BOOL first;
-  int runtimeType;
-  wchar_t userDataFolder[MAX_PATH];
-  IUnknown* options;
-  void* handler;
-  HRESULT invokeResult;
-};
-
-LastCall lastCall{};
+// Read by the tests through FakeClientLastCall, in the layout they expect.
+fake_runtime::LastCall lastCall{};
 
 }  // namespace
 

@@ -10,12 +10,12 @@ import urllib.parse
 import mockservice
 import uidriver
 import winerun
+from programs import INIT_CLASS, ProgramTest
 
 REQUIRED = "Quella \u2014 Component Required"
 INSTALLING = "Installing..."
 DOWNLOAD_ERROR = "Download Error"
 INSTALLATION = "Installation"
-INIT_CLASS = "QuellaInitWindow"
 
 
 def installer_address():
@@ -44,7 +44,7 @@ def downloaded_file_present():
     return out.strip() == "present"
 
 
-class InstallFlowTest(unittest.TestCase):
+class InstallFlowTest(ProgramTest):
     @classmethod
     def setUpClass(cls):
         cls.mock = mockservice.shared()
@@ -59,15 +59,12 @@ class InstallFlowTest(unittest.TestCase):
 
     def setUp(self):
         self.mock.reset()
-        self.program = None
         removed = winerun.run_program("install_scripted_runtime.exe", ["--uninstall"])
         self.assertEqual(removed.exit_code, 0, removed.stderr)
         winerun.wine_command(["cmd", "/c", "del", DOWNLOADED])
 
     def tearDown(self):
-        if self.program is not None and self.program.running():
-            self.program.kill()
-            self.program.finish(10)
+        super().tearDown()
         winerun.wine_command(["cmd", "/c", "del", DOWNLOADED])
         # The other program tests run on the installed runtime.
         winerun.ensure_runtime()
@@ -85,7 +82,7 @@ class InstallFlowTest(unittest.TestCase):
 
     def accept(self):
         """Starts the program and agrees to the install."""
-        self.program = winerun.start_program("Miravell.exe")
+        self.start_player()
         question = uidriver.box(title=REQUIRED)
         self.assertEqual(question["text"],
                          "WebView2 Runtime is required to run this application.\n"
@@ -102,7 +99,7 @@ class InstallFlowTest(unittest.TestCase):
 
     def test_declining_ends_with_1_and_downloads_nothing(self):
         self.serve("MicrosoftEdgeWebview2Setup.exe")
-        self.program = winerun.start_program("Miravell.exe")
+        self.start_player()
         uidriver.press("No", title=REQUIRED)
         result = self.program.finish(30)
         self.assertEqual(result.exit_code, 1)

@@ -10,6 +10,8 @@ import json
 import os
 import time
 
+import winerun
+
 
 class Session:
     def __init__(self, folder, script=None, commands=True):
@@ -19,16 +21,16 @@ class Session:
         for path in (self.log_path, self.commands_path):
             if os.path.exists(path):
                 os.remove(path)
-        self.env = {"MIRAVELL_RUNTIME_LOG": _windows_path(self.log_path)}
+        self.env = {"MIRAVELL_RUNTIME_LOG": winerun.windows_path(self.log_path)}
         if commands:
             with open(self.commands_path, "w", encoding="utf-8"):
                 pass
-            self.env["MIRAVELL_RUNTIME_COMMANDS"] = _windows_path(self.commands_path)
+            self.env["MIRAVELL_RUNTIME_COMMANDS"] = winerun.windows_path(self.commands_path)
         if script is not None:
             script_path = os.path.join(folder, "script.json")
             with open(script_path, "w", encoding="utf-8") as handle:
                 json.dump(script, handle)
-            self.env["MIRAVELL_RUNTIME_SCRIPT"] = _windows_path(script_path)
+            self.env["MIRAVELL_RUNTIME_SCRIPT"] = winerun.windows_path(script_path)
 
     def calls(self, obj=None, call=None):
         """Every call recorded so far (a partly written last line is left out)."""
@@ -74,7 +76,3 @@ class Session:
                 raise AssertionError(f"command {command} not run after {timeout} s; log:\n" +
                                      "\n".join(json.dumps(c) for c in calls[-20:]))
             time.sleep(0.1)
-
-
-def _windows_path(unix_path):
-    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")

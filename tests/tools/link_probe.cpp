@@ -18,17 +18,11 @@
 #include "common/Text.h"
 #include "links/LinkResolution.h"
 #include "net/Pinning.h"
+#include "tests/tools/PrintJson.h"
 
 namespace {
 
 using nlohmann::json;
-
-void Print(const json& value) {
-  const std::string text = value.dump(-1, ' ', false, json::error_handler_t::replace);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
 
 json Parse(const std::wstring& link) {
   AppState& app = GetAppState();
@@ -83,7 +77,7 @@ int wmain(int argc, wchar_t** argv) {
   SetPinTable(BuildDefaultPins());
   const std::wstring command = argv[1];
   if (command == L"parse") {
-    Print(Parse(argv[2]));
+    PrintJson(Parse(argv[2]));
     return 0;
   }
   if (command == L"fuzz" && argc >= 5) {
@@ -106,7 +100,7 @@ int wmain(int argc, wchar_t** argv) {
       }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    Print({{"count", count}, {"reasons", reasons}, {"unexpected", unexpected}, {"seconds", seconds}});
+    PrintJson({{"count", count}, {"reasons", reasons}, {"unexpected", unexpected}, {"seconds", seconds}});
     return 0;
   }
   return 2;

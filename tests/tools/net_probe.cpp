@@ -28,17 +28,11 @@
 #include "net/HttpClient.h"
 #include "net/Pinning.h"
 #include "net/ServiceApi.h"
+#include "tests/tools/PrintJson.h"
 
 namespace {
 
 using nlohmann::json;
-
-void Print(const json& value) {
-  const std::string text = value.dump(-1, ' ', false, json::error_handler_t::replace);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
 
 json ResponseJson(const HttpResponse& response) {
   return {{"status", response.statusCode}, {"success", response.success}, {"error", response.error},
@@ -97,7 +91,7 @@ int wmain(int argc, wchar_t** argv) {
       const auto equals = value.find('=');
       table.push_back({Utf8ToWide(value.substr(0, equals)), Split(value.substr(equals + 1), ',')});
     } else if (flag == "--trust-root") {
-      if (!TrustRoot(Utf8ToWide(value))) return Print({{"error", "cannot trust " + value}}), 2;
+      if (!TrustRoot(Utf8ToWide(value))) return PrintJson({{"error", "cannot trust " + value}}), 2;
     } else if (flag == "--header") {
       const auto equals = value.find('=');
       SharedHttpClient().SetDefaultHeader(Utf8ToWide(value.substr(0, equals)), Utf8ToWide(value.substr(equals + 1)));
@@ -112,7 +106,7 @@ int wmain(int argc, wchar_t** argv) {
         return true;
       };
     } else {
-      return Print({{"error", "unknown option " + flag}}), 2;
+      return PrintJson({{"error", "unknown option " + flag}}), 2;
     }
   }
   seams::ScopedHooks scope(std::move(hooks));
@@ -122,26 +116,26 @@ int wmain(int argc, wchar_t** argv) {
   while (i < args.size()) {
     const std::string command = next();
     if (command == "get") {
-      Print(ResponseJson(SharedHttpClient().Get(Utf8ToWide(next()))));
+      PrintJson(ResponseJson(SharedHttpClient().Get(Utf8ToWide(next()))));
     } else if (command == "request") {
       const std::wstring method = Utf8ToWide(next());
       const std::wstring url = Utf8ToWide(next());
       const std::string body = next();
       const std::wstring contentType = Utf8ToWide(next());
-      Print(ResponseJson(SharedHttpClient().Request(method, url, body, contentType)));
+      PrintJson(ResponseJson(SharedHttpClient().Request(method, url, body, contentType)));
     } else if (command == "preflight") {
-      Print({{"allowed", PreflightHost(Utf8ToWide(next()))}});
+      PrintJson({{"allowed", PreflightHost(Utf8ToWide(next()))}});
     } else if (command == "load-pins") {
       LoadDynamicPins();
       json entries = json::array();
       for (const auto& scopeName : {std::wstring(L"miravell.localhost"), std::wstring(L"cdn.miravell.localhost")}) {
         if (auto entry = FindPinEntry(scopeName)) entries.push_back({{"scope", WideToUtf8(entry->host)}, {"pins", entry->pins}});
       }
-      Print({{"entries", entries}});
+      PrintJson({{"entries", entries}});
     } else if (command == "check-update") {
       const double current = std::stod(next());
       const VersionInfo info = CheckForUpdate(current, Utf8ToWide(next()));
-      Print({{"hasUpdate", info.hasUpdate}, {"isRequired", info.isRequired}, {"link", WideToUtf8(info.link)}});
+      PrintJson({{"hasUpdate", info.hasUpdate}, {"isRequired", info.isRequired}, {"link", WideToUtf8(info.link)}});
     } else if (command == "content") {
       const std::wstring domain = Utf8ToWide(next());
       const std::string id = next();
@@ -156,13 +150,13 @@ int wmain(int argc, wchar_t** argv) {
         out["watermarkText"] = data->watermarkText;
         out["contentNumber"] = data->contentNumber;
       }
-      Print(out);
+      PrintJson(out);
     } else if (command == "servers") {
-      Print({{"servers", FetchServerList(Utf8ToWide(next()))}});
+      PrintJson({{"servers", FetchServerList(Utf8ToWide(next()))}});
     } else if (command == "browser-fail") {
       ReportBrowserPinFailure(Utf8ToWide(next()));
     } else {
-      return Print({{"error", "unknown command " + command}}), 2;
+      return PrintJson({{"error", "unknown command " + command}}), 2;
     }
   }
   return 0;

@@ -17,6 +17,7 @@
 
 #include "common/Handles.h"
 #include "common/Text.h"
+#include "tests/tools/PrintJson.h"
 
 namespace {
 
@@ -131,15 +132,8 @@ int ButtonId(const std::wstring& name) {
   return _wtoi(name.c_str());
 }
 
-void Print(const json& value) {
-  const std::string text = value.dump();
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
 int Fail(const std::string& why) {
-  Print({{"ok", false}, {"error", why}});
+  PrintJson({{"ok", false}, {"error", why}});
   return 1;
 }
 
@@ -150,14 +144,14 @@ int Run(const Options& options) {
     for (std::size_t i = 0; i < windows.size(); ++i) {
       if (Matches(windows[i], options)) list.push_back(Describe(windows[i], static_cast<int>(i)));
     }
-    Print({{"ok", true}, {"windows", list}});
+    PrintJson({{"ok", true}, {"windows", list}});
     return 0;
   }
   if (options.command == L"wait") {
     const auto found = WaitFor(options);
     if (!found) return Fail(options.gone ? "window still there" : "no such window");
-    if (options.gone) return Print({{"ok", true}}), 0;
-    Print({{"ok", true}, {"window", Describe(found->first, found->second)}});
+    if (options.gone) return PrintJson({{"ok", true}}), 0;
+    PrintJson({{"ok", true}, {"window", Describe(found->first, found->second)}});
     return 0;
   }
   if (options.command == L"box" || options.command == L"press") {
@@ -183,24 +177,24 @@ int Run(const Options& options) {
       ::PostMessageW(found->first, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
       box["pressed"] = id;
     }
-    Print({{"ok", true}, {"box", box}});
+    PrintJson({{"ok", true}, {"box", box}});
     return 0;
   }
   if (options.command == L"close") {
     const auto found = WaitFor(options);
     if (!found) return Fail("no such window");
     ::PostMessageW(found->first, WM_CLOSE, 0, 0);
-    Print({{"ok", true}, {"window", Describe(found->first, found->second)}});
+    PrintJson({{"ok", true}, {"window", Describe(found->first, found->second)}});
     return 0;
   }
   if (options.command == L"clipboard") {
     ClipboardScope clipboard(nullptr);
     if (!clipboard.open()) return Fail("clipboard not available");
     HANDLE data = ::GetClipboardData(CF_TEXT);
-    if (data == nullptr) return Print({{"ok", true}, {"text", nullptr}}), 0;
+    if (data == nullptr) return PrintJson({{"ok", true}, {"text", nullptr}}), 0;
     GlobalLockScope lock(data);
     const char* text = static_cast<const char*>(lock.data());
-    Print({{"ok", true}, {"text", text != nullptr ? std::string(text) : std::string()}});
+    PrintJson({{"ok", true}, {"text", text != nullptr ? std::string(text) : std::string()}});
     return 0;
   }
   return 2;

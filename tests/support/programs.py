@@ -1,0 +1,53 @@
+"""What the whole-program tests share: the names the player shows, links made
+by miravell-link, the step log, and a test case whose program never outlives
+its test."""
+import unittest
+
+import winerun
+
+SPLASH_CLASS = "QuellaTransparentSplashClass"
+INIT_CLASS = "QuellaInitWindow"
+PLAYER_CLASS = "MiravellWindow"
+ALERT_CLASS = "QuellaSecureExitCountdown"
+TITLE = "Miravell V 4.8.0"
+SCHEME_KEY = r"HKCU\Software\Classes\miravell"
+VERSION_PATH = "/api/v1/desktop/version/windows"
+CONTENT_PATH = "/api/v1/desktop/content-link/resolve-id"
+
+
+def make_link(token, content_id, domain="https://miravell.localhost"):
+    result = winerun.run_program("miravell-link.exe", ["make", token, content_id, domain])
+    assert result.exit_code == 0, result.stderr
+    return result.stdout.strip()
+
+
+def step_lines(result):
+    return [line for line in result.debug_lines if line.startswith("Step ")]
+
+
+def expected_steps(has_scheme_args):
+    """The step log of a start that gets past the command line, no update offered."""
+    return [
+        "Step 7: Initializing SSL pinning defaults",
+        "Step 7: Loading dynamic pins synchronously",
+        "Step 7: Dynamic pins loaded OK",
+        "Step 7B: Checking app version...",
+        "Step 7B: Version check done. hasUpdate=0",
+        "Step 8: Registering URL protocol...",
+        "Step 9: Parsing command line...",
+        "Step 9: hasSchemeArgs=" + ("1" if has_scheme_args else "0"),
+    ]
+
+
+class ProgramTest(unittest.TestCase):
+    """One Miravell.exe per test, killed if the test leaves it running."""
+    program = None
+
+    def start_player(self, args=(), env=None):
+        self.program = winerun.start_program("Miravell.exe", list(args), env=env)
+        return self.program
+
+    def tearDown(self):
+        if self.program is not None and self.program.running():
+            self.program.kill()
+            self.program.finish(10)
