@@ -3,11 +3,14 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "common/Handles.h"
 #include "common/Html.h"
 #include "common/Seams.h"
+#include "common/SystemPaths.h"
 #include "common/Text.h"
 
 namespace {
@@ -46,8 +49,17 @@ struct CountdownState {
   UINT_PTR timerId = kTimerId;
 };
 
-// The alert being shown; one at a time.
-CountdownState* currentCountdown = nullptr;
+// The countdown of this thread's alert: its window procedure runs on the
+// thread that created the window, so each thread sees only its own.
+thread_local CountdownState* currentCountdown = nullptr;
+
+// Held by the alert being shown for the rest of the process: the first alert
+// ends the process, and any other caller waits here instead of opening a
+// second window.
+std::mutex alertLock;
+// Set as soon as an alert is on its way, so that the end of the main loop
+// does not end the process under it with a success code.
+std::atomic<bool> alertUnderWay{false};
 
 UniqueGdiObject<HFONT> MakeFont(int height, int weight, const wchar_t* face = kUiFont,
                                 DWORD pitchAndFamily = DEFAULT_PITCH | FF_SWISS) {
@@ -342,7 +354,11 @@ void KillBrowserChildProcesses() {
   }
 }
 
-bool LaunchDetached(const std::wstring& commandLine) { return seams::LaunchDetachedSeam(commandLine); }
+bool LaunchDetached(const std::wstring& commandLine) {
+  // The command line names "mshta" for the page's sake; the program started
+  // is always the system's own.
+  return seams::LaunchDetachedSeam(SystemFilePath(L"mshta.exe"), commandLine);
+}
 
 void TerminateSelf() {
   // A failure was reported to the user: the process ends with 1, not 0.
@@ -358,8 +374,18 @@ void TerminateSelf() {
   seams::EndProcess(kExitCode);
 }
 
+void AnnounceAlert() { alertUnderWay = true; }
+
+void WaitForAlertUnderWay() {
+  if (!alertUnderWay) return;
+  // The alert ends the process itself once the user has seen it.
+  for (;;) ::Sleep(INFINITE);
+}
+
 void ShowAlertAndExit(const std::wstring& title, const std::wstring& message, const std::wstring& arabicMessage,
                       const std::string& code) {
+  alertUnderWay = true;
+  std::unique_lock<std::mutex> onlyAlert(alertLock);
   try {
     KillBrowserChildProcesses();
     CopyCodeToClipboard(code);

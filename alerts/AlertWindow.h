@@ -8,9 +8,19 @@
 #include <string>
 
 // Never returns. Runs on the calling thread (a worker thread is fine), with
-// a message loop of its own; one alert at a time.
+// a message loop of its own. The first alert ends the process; a caller
+// that comes while one is shown waits for that end and shows nothing.
 [[noreturn]] void ShowAlertAndExit(const std::wstring& title, const std::wstring& message,
                                    const std::wstring& arabicMessage, const std::string& code);
+
+// Tells that an alert will be raised soon on another thread.
+void AnnounceAlert();
+
+// Returns at once when no alert is under way; otherwise waits for good, since
+// the alert ends the process (exit code 1) when the user has seen it. The
+// main thread calls it when its loop ends, so that closing a window during
+// an alert does not end the process as a success.
+void WaitForAlertUnderWay();
 
 // The countdown window; returns when it has counted down or was closed.
 void ShowCountdownWindow(const std::wstring& title, const std::wstring& message,
@@ -21,7 +31,8 @@ LRESULT CALLBACK CountdownWindowProc(HWND window, UINT message, WPARAM wParam, L
 // Ends this process's own browser-runtime children.
 void KillBrowserChildProcesses();
 
-// Starts a process from the command line alone, detached, inheriting no handles.
+// Starts the system's mshta with the command line, detached, inheriting no
+// handles.
 bool LaunchDetached(const std::wstring& commandLine);
 
 // Ends the process (exit code 1) through the native call, then ExitProcess.

@@ -25,6 +25,7 @@ endif()
 # library) so the dependency graph between the layers is fixed from the start.
 function(miravell_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;SYSTEM_LIBS" ${ARGN})
+  miravell_system_libs(ARG_SYSTEM_LIBS ${ARG_SYSTEM_LIBS})
   if(ARG_SOURCES)
     add_library(${name} STATIC ${ARG_SOURCES})
     target_link_libraries(${name} PUBLIC miravell_options ${ARG_DEPENDS} ${ARG_SYSTEM_LIBS})

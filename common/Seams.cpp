@@ -45,13 +45,13 @@ void SleepFor(std::chrono::milliseconds duration) {
   std::this_thread::sleep_for(duration);
 }
 
-bool LaunchDetachedSeam(const std::wstring& commandLine) {
-  if (const auto& hook = Installed().launchProcess) return hook(commandLine);
+bool LaunchDetachedSeam(const std::wstring& application, const std::wstring& commandLine) {
+  if (const auto& hook = Installed().launchProcess) return hook(application, commandLine);
   std::wstring mutableLine = commandLine;  // CreateProcessW may write into it
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+  if (!::CreateProcessW(application.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
                         &startup, &process)) {
     return false;
   }

@@ -22,8 +22,8 @@ struct Hooks {
       shellExecute;
   std::function<BOOL(SHELLEXECUTEINFOW* info)> shellExecuteEx;
   std::function<void(std::chrono::milliseconds duration)> sleep;
-  // Starts a detached process from a command line; returns whether it started.
-  std::function<bool(const std::wstring& commandLine)> launchProcess;
+  // Starts a detached process (program path, command line); returns whether it started.
+  std::function<bool(const std::wstring& application, const std::wstring& commandLine)> launchProcess;
   // The interval a one-second countdown ticks at (tests shorten it).
   std::function<UINT(UINT requestedMilliseconds)> timerInterval;
 };
@@ -49,8 +49,11 @@ BOOL ShellExecuteExSeam(SHELLEXECUTEINFOW* info);
 // Blocks the calling thread without pumping messages.
 void SleepFor(std::chrono::milliseconds duration);
 
-// CreateProcessW of the command line alone, detached, inheriting no handles.
-bool LaunchDetachedSeam(const std::wstring& commandLine);
+// CreateProcessW of the program at its full path with the command line,
+// detached, inheriting no handles. The path is never searched for: a program
+// named by the command line alone would be looked for in our own folder and
+// the current directory first.
+bool LaunchDetachedSeam(const std::wstring& application, const std::wstring& commandLine);
 
 // The interval to give SetTimer for a requested one.
 UINT TimerInterval(UINT requestedMilliseconds);

@@ -19,7 +19,6 @@ constexpr wchar_t kFolderValue[] = L"EBWebView";
 constexpr wchar_t kInstalledVersionValue[] = L"pv";
 constexpr wchar_t kUninstalledVersion[] = L"0.0.0.0";
 constexpr wchar_t kFolderVariable[] = L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER";
-constexpr wchar_t kSdkLoaderName[] = L"WebView2Loader.dll";
 constexpr char kCreateExport[] = "CreateWebViewEnvironmentWithOptionsInternal";
 
 // The engine's DLL must match the architecture of this process.
@@ -37,9 +36,6 @@ constexpr int kFixedRuntime = 1;
 
 using CreateInternalFn = HRESULT(STDMETHODCALLTYPE*)(BOOL, int, PCWSTR, IUnknown*,
                                                      ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler*);
-using SdkVersionFn = HRESULT(STDAPICALLTYPE*)(PCWSTR, LPWSTR*);
-using SdkCreateFn = HRESULT(STDAPICALLTYPE*)(PCWSTR, PCWSTR, ICoreWebView2EnvironmentOptions*,
-                                             ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler*);
 
 const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
@@ -166,10 +162,13 @@ std::optional<Runtime> FindRuntime(PCWSTR browserExecutableFolder) {
   return InstalledRuntime();
 }
 
-// Loads a DLL for good: the engine's objects outlive every scope of ours, so
-// its code must never be unloaded while the process runs.
+// Loads the engine's DLL by its full path for good: the engine's objects
+// outlive every scope of ours, so its code must never be unloaded while the
+// process runs. Its own dependencies come from its folder or System32, never
+// from ours.
 HMODULE LoadPinned(const std::wstring& path) {
-  UniqueModule module(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  UniqueModule module(
+      ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!module) return nullptr;
   HMODULE pinned = nullptr;
   if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
@@ -183,14 +182,6 @@ template <typename Fn>
 Fn Export(HMODULE module, const char* name) {
   // Through void(*)() so the compiler accepts the change of function type.
   return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
-
-HMODULE SdkLoaderBesideExe() {
-  const std::wstring folder = ExeFolder();
-  if (folder.empty()) return nullptr;
-  const std::wstring path = folder + L"\\" + kSdkLoaderName;
-  if (!FileExists(path)) return nullptr;
-  return LoadPinned(path);
 }
 
 HRESULT CopyToTaskMemory(const std::wstring& text, LPWSTR* out) {
@@ -208,11 +199,6 @@ STDAPI GetAvailableCoreWebView2BrowserVersionString(PCWSTR browserExecutableFold
   if (versionInfo == nullptr) return E_POINTER;
   *versionInfo = nullptr;
   try {
-    if (HMODULE sdk = SdkLoaderBesideExe()) {
-      if (auto forward = Export<SdkVersionFn>(sdk, "GetAvailableCoreWebView2BrowserVersionString")) {
-        return forward(browserExecutableFolder, versionInfo);
-      }
-    }
     const auto runtime = FindRuntime(browserExecutableFolder);
     if (!runtime) return kNotFound;
     return CopyToTaskMemory(runtime->version, versionInfo);
@@ -226,11 +212,6 @@ STDAPI CreateCoreWebView2EnvironmentWithOptions(
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler) {
   if (environmentCreatedHandler == nullptr) return E_POINTER;
   try {
-    if (HMODULE sdk = SdkLoaderBesideExe()) {
-      if (auto forward = Export<SdkCreateFn>(sdk, "CreateCoreWebView2EnvironmentWithOptions")) {
-        return forward(browserExecutableFolder, userDataFolder, environmentOptions, environmentCreatedHandler);
-      }
-    }
     const auto runtime = FindRuntime(browserExecutableFolder);
     if (!runtime) return kNotFound;
     HMODULE client = LoadPinned(runtime->clientDll);

@@ -1,11 +1,11 @@
 #pragma once
 // Our own loader for the browser engine, with the entry points and results of
 // the engine's SDK loader, so the rest of the program calls it as it would the
-// SDK's. It looks for the engine in this order: a WebView2Loader.dll beside the
-// executable (whose exports then do the work), the folder named by the
+// SDK's. It looks for the engine in this order: the folder named by the
 // environment variable WEBVIEW2_BROWSER_EXECUTABLE_FOLDER or by the caller (a
 // fixed-version engine), then the installed (evergreen) engine, per machine
-// before per user.
+// before per user. It never loads a DLL from the executable's folder: an SDK
+// loader found there would be anyone's code running elevated.
 #include <windows.h>
 
 #include "runtime/WebView2Interfaces.h"

@@ -76,6 +76,10 @@ class AlertWindowTest(unittest.TestCase):
         line = self.recorded()
         self.assertTrue(line.startswith('mshta "about:<html><head><title>'))
         self.assertIn("<textarea id='dc' readonly onclick='this.select()'>" + code + "</textarea>", line)
+        with open(self.record + ".program", encoding="utf-8") as handle:
+            program = handle.read()
+        self.assertEqual(program.lower(), "c:\\windows\\system32\\mshta.exe",
+                         "the system's own mshta, never one found beside the program")
 
     def code_box_pixels(self, shot, left, top):
         # The code box's row: below the texts and the ring; search its band.

@@ -2,6 +2,7 @@
 mock service: the update questions of both runs, refused and broken links."""
 import json
 import os
+import shutil
 import tempfile
 import time
 import unittest
@@ -156,6 +157,25 @@ class LinkStartTest(ProgramTest):
         decoded = winerun.run_program("miravell-diag.exe", ["decode", code])
         self.assertEqual(decoded.exit_code, 0, decoded.stdout)
         self.assertIn("split_failed_parts_2", decoded.stdout)
+
+    def test_files_left_beside_a_copy_of_the_player_are_never_loaded_or_run(self):
+        # The player runs elevated, often from a downloads folder: DLLs and
+        # programs of system names beside it, or in the current directory, are
+        # anyone's code. The way through the runtime check, a broken link and
+        # its alert's diagnostic window would load or start each of them.
+        folder = tempfile.mkdtemp(dir=self.folder.name)
+        exe = os.path.join(folder, "Miravell.exe")
+        shutil.copy(winerun.program_path("Miravell.exe"), exe)
+        for name in ("WebView2Loader.dll", "winhttp.dll", "version.dll", "bcrypt.dll", "crypt32.dll", "urlmon.dll",
+                     "iphlpapi.dll", "gdiplus.dll"):
+            shutil.copy(winerun.program_path("planted_dll.dll"), os.path.join(folder, name))
+        shutil.copy(winerun.program_path("planted_program.exe"), os.path.join(folder, "mshta.exe"))
+        self.program = winerun.start_program(exe, [make_link("tok", "lesson-9").rsplit(":", 1)[0]], cwd=folder)
+        uidriver.wait_window(cls=ALERT_CLASS)
+        uidriver.close(cls=ALERT_CLASS)
+        self.assertEqual(self.program.finish(60).exit_code, 1)
+        time.sleep(1)  # the diagnostic window starts detached
+        self.assertEqual(sorted(f for f in os.listdir(folder) if f.endswith((".loaded", ".ran"))), [])
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/Handles.h"
+#include "common/Text.h"
 #include "runtime/BrowserLoader.h"
 #include "runtime/CallbackHandler.h"
 #include "runtime/EnvironmentOptions.h"
@@ -160,38 +161,27 @@ TEST_F(BrowserLoaderTest, TheFolderVariableNamesAFixedEngineAndWinsOverTheRegist
   EXPECT_EQ(GetAvailableCoreWebView2BrowserVersionString(fake_runtime::InstallFiles().c_str(), version.put()), S_OK);
 }
 
-// An application may ship the SDK's own loader beside its executable; then
-// that DLL does the work, even with an engine installed and the folder
-// variable set, and gets the caller's arguments untouched.
-TEST_F(BrowserLoaderTest, ASdkLoaderBesideTheExecutableIsUsedFirst) {
+// The player runs elevated, often from a downloads folder: a DLL named like
+// the SDK's loader beside it is anyone's code and is never loaded, whether it
+// has the loader's entry points or not. Our own loader finds the engine the
+// variable names, as it does with nothing beside it.
+TEST_F(BrowserLoaderTest, ADllBesideTheExecutableIsNeverLoaded) {
   fake_runtime::Register(fake_runtime::InstallFiles());
   ASSERT_TRUE(::SetEnvironmentVariableW(fake_runtime::kFolderVariable, fake_runtime::InstallFiles().c_str()));
 
-  auto beside = RunProbe(ProbeFolder(L"beside", L"fake_sdk_loader.dll"));
-  EXPECT_EQ(beside["version_hr"], "0x00000000");
-  EXPECT_EQ(beside["version"], "99.0.1234.5");
-  EXPECT_EQ(beside["create_hr"], "0x00000001") << "the DLL's own result comes back";
-  EXPECT_EQ(beside["reported"], "0x800704C7") << "and so does the code it gave the handler";
-  EXPECT_EQ(beside["beside_version_calls"], "1");
-  EXPECT_EQ(beside["beside_create_calls"], "1");
-  EXPECT_EQ(beside["beside_folder"], "C:\\engines\\fixed") << "not replaced by the variable";
-  EXPECT_EQ(beside["beside_user_data"], "C:\\users\\me\\WebView2Data");
-  EXPECT_EQ(beside["beside_same_options"], "1");
-  EXPECT_EQ(beside["beside_same_handler"], "1");
-  EXPECT_EQ(beside["beside_invoke_result"], "0x00000000");
-
-  // The same program without it starts the engine the variable names.
-  auto alone = RunProbe(ProbeFolder(L"alone", nullptr));
-  EXPECT_EQ(alone["beside_loaded"], "0");
-  EXPECT_EQ(alone["version"], "129.0.2792.45");
-  EXPECT_EQ(alone["create_hr"], "0x00000000");
-  EXPECT_EQ(alone["reported"], "0x80004005") << "what the engine's test DLL answers";
-
-  // A DLL of that name without the loader's entry points is passed over.
-  auto stranger = RunProbe(ProbeFolder(L"stranger", L"fake_browser_client.dll"));
-  EXPECT_EQ(stranger["beside_loaded"], "1");
-  EXPECT_EQ(stranger["version"], "129.0.2792.45");
-  EXPECT_EQ(stranger["reported"], "0x80004005");
+  const struct {
+    const wchar_t* folder;
+    const wchar_t* planted;
+  } cases[] = {{L"beside", L"fake_sdk_loader.dll"}, {L"alone", nullptr}, {L"stranger", L"fake_browser_client.dll"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.folder));
+    auto seen = RunProbe(ProbeFolder(c.folder, c.planted));
+    EXPECT_EQ(seen["beside_loaded"], "0");
+    EXPECT_EQ(seen["version_hr"], "0x00000000");
+    EXPECT_EQ(seen["version"], "129.0.2792.45");
+    EXPECT_EQ(seen["create_hr"], "0x00000000");
+    EXPECT_EQ(seen["reported"], "0x80004005") << "what the engine's test DLL answers";
+  }
 
   std::error_code ignored;
   for (const wchar_t* name : {L"beside", L"alone", L"stranger"}) {

@@ -71,13 +71,16 @@ int wmain(int argc, wchar_t** argv) {
   seams::Hooks hooks;
   if (tickMs > 0) hooks.timerInterval = [tickMs](UINT) { return static_cast<UINT>(tickMs); };
   if (noDiagnostic) {
-    hooks.launchProcess = [](const std::wstring&) { return false; };
+    hooks.launchProcess = [](const std::wstring&, const std::wstring&) { return false; };
   } else if (!recordPath.empty()) {
-    hooks.launchProcess = [recordPath](const std::wstring& commandLine) {
-      if (FILE* file = _wfopen(recordPath.c_str(), L"wb")) {
-        const std::string utf8 = WideToUtf8(commandLine);
-        std::fwrite(utf8.data(), 1, utf8.size(), file);
-        std::fclose(file);
+    // The command line goes to the record, the program started beside it.
+    hooks.launchProcess = [recordPath](const std::wstring& application, const std::wstring& commandLine) {
+      for (const auto& [path, text] : {std::pair{recordPath, commandLine}, std::pair{recordPath + L".program", application}}) {
+        if (FILE* file = _wfopen(path.c_str(), L"wb")) {
+          const std::string utf8 = WideToUtf8(text);
+          std::fwrite(utf8.data(), 1, utf8.size(), file);
+          std::fclose(file);
+        }
       }
       return true;
     };

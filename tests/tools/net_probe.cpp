@@ -100,7 +100,7 @@ int wmain(int argc, wchar_t** argv) {
       hooks.timerInterval = [tick](UINT) { return tick; };
     } else if (flag == "--record") {
       const std::wstring path = Utf8ToWide(value);
-      hooks.launchProcess = [path](const std::wstring& line) {
+      hooks.launchProcess = [path](const std::wstring&, const std::wstring& line) {
         std::ofstream out(path.c_str(), std::ios::binary);
         out << WideToUtf8(line);
         return true;

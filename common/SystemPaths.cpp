@@ -1,0 +1,16 @@
+#include "common/SystemPaths.h"
+
+#include <windows.h>
+
+#include <vector>
+
+std::wstring SystemFilePath(const std::wstring& fileName) {
+  std::vector<wchar_t> folder(MAX_PATH);
+  UINT length = ::GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+  if (length >= folder.size()) {
+    folder.resize(length + 1);
+    length = ::GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+  }
+  if (length == 0 || length >= folder.size()) return fileName;
+  return std::wstring(folder.data(), length) + L"\\" + fileName;
+}
