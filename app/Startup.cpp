@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "alerts/AlertWindow.h"
 #include "app/BrowserStage.h"
 #include "app/Elevation.h"
 #include "app/Gdiplus.h"
@@ -127,6 +128,8 @@ int RunStartupSequence(HINSTANCE instance, const std::wstring& commandLine) {
   GdiplusSession gdiplus;
 
   const int exitCode = RunStages(instance, commandLine);
+  // A window closed while an alert counts down: the alert ends the process.
+  WaitForAlertUnderWay();
 
   integrity::StopBackgroundGuard();
   DeleteBrowserHosts();

@@ -3,9 +3,11 @@
 #include <bcrypt.h>
 #include <wincrypt.h>
 
+#include <atomic>
 #include <chrono>
 #include <shared_mutex>
 #include <set>
+#include <thread>
 
 #include "alerts/AlertWindow.h"
 #include "common/Base64.h"
@@ -30,6 +32,7 @@ constexpr wchar_t kBrowserInterceptedArabic[] =
     L"يرجى إيقاف الـ VPN أو حماية الويب في برامج الحماية أو أي بروكسي، ثم حاول مرة أخرى.";
 constexpr char kPinPrefix[] = "sha256/";
 constexpr DWORD kPreflightTimeout = 3000;
+constexpr wchar_t kPreflightAgent[] = L"QuellaPinCheck/1.0";
 constexpr std::size_t kMaxBrowserCode = 100;
 
 std::shared_mutex tableLock;
@@ -37,6 +40,34 @@ std::vector<PinEntry> table;
 
 std::shared_mutex preflightLock;
 std::set<std::wstring> preflightedBrowserHosts;
+// Hosts whose check failed. The program is ending by then; until it has,
+// every further request to them is refused at once instead of blocking the
+// browser's thread on the network again.
+std::set<std::wstring> refusedBrowserHosts;
+
+// A session for the pre-flight that takes the way the browser takes. The
+// browser goes through the user's proxy settings, and a TLS-inspecting proxy
+// shows it a certificate of its own: the check must meet that certificate,
+// not the one a direct connection would meet. A manual proxy is named as the
+// settings give it, with its bypass list; automatic detection and
+// configuration scripts are left to the system's own resolution.
+UniqueInternet OpenSessionOnTheBrowsersWay() {
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG settings{};
+  if (::WinHttpGetIEProxyConfigForCurrentUser(&settings)) {
+    const UniqueGlobal autoConfigUrl(settings.lpszAutoConfigUrl);
+    const UniqueGlobal proxy(settings.lpszProxy);
+    const UniqueGlobal bypass(settings.lpszProxyBypass);
+    const bool automatic = settings.fAutoDetect || settings.lpszAutoConfigUrl != nullptr;
+    if (!automatic && settings.lpszProxy != nullptr && *settings.lpszProxy != L'\0') {
+      return UniqueInternet(::WinHttpOpen(kPreflightAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, settings.lpszProxy,
+                                          settings.lpszProxyBypass != nullptr ? settings.lpszProxyBypass
+                                                                              : WINHTTP_NO_PROXY_BYPASS,
+                                          0));
+    }
+  }
+  return UniqueInternet(::WinHttpOpen(kPreflightAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0));
+}
 
 std::string Sha256Base64(const BYTE* data, DWORD size) {
   UniqueAlgorithm algorithm;
@@ -226,6 +257,7 @@ void LoadDynamicPins() {
 bool PreflightHost(const std::wstring& host) {
   {
     std::shared_lock<std::shared_mutex> guard(preflightLock);
+    if (refusedBrowserHosts.count(host) != 0) return false;
     if (preflightedBrowserHosts.count(host) != 0) return true;
   }
   const auto entry = FindPinEntry(host);
@@ -235,8 +267,7 @@ bool PreflightHost(const std::wstring& host) {
     return true;
   }
 
-  UniqueInternet session(::WinHttpOpen(L"QuellaPinCheck/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0));
+  UniqueInternet session = OpenSessionOnTheBrowsersWay();
   if (!session) return true;
   ::WinHttpSetTimeouts(session.get(), kPreflightTimeout, kPreflightTimeout, kPreflightTimeout, kPreflightTimeout);
   UniqueInternet connection(::WinHttpConnect(session.get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));
@@ -252,15 +283,21 @@ bool PreflightHost(const std::wstring& host) {
   request.reset();
   connection.reset();
   session.reset();
-  if (!passed) return false;
   std::unique_lock<std::shared_mutex> guard(preflightLock);
-  preflightedBrowserHosts.insert(host);
-  return true;
+  (passed ? preflightedBrowserHosts : refusedBrowserHosts).insert(host);
+  return passed;
 }
 
 void ClearPreflightCache() {
   std::unique_lock<std::shared_mutex> guard(preflightLock);
   preflightedBrowserHosts.clear();
+}
+
+void StartBrowserPinFailureReport(const std::wstring& host) {
+  static std::atomic<bool> started{false};
+  if (started.exchange(true)) return;
+  AnnounceAlert();
+  std::thread(ReportBrowserPinFailure, host).detach();
 }
 
 void ReportBrowserPinFailure(const std::wstring& host) {

@@ -53,11 +53,17 @@ void LoadDynamicPins();
 std::optional<std::vector<PinEntry>> PinTableFromDownload(const std::string& body);
 
 // Whether the browser may load from the host: its own HEAD check against the
-// pins, once per host (cached until ClearPreflightCache).
+// pins through the system's proxy settings, once per host (a pass is cached
+// until ClearPreflightCache, a failure for the rest of the process).
 bool PreflightHost(const std::wstring& host);
 
 // Forgets every host PreflightHost has passed.
 void ClearPreflightCache();
+
+// After a browser pin failure: starts ReportBrowserPinFailure on a detached
+// thread, so the browser's event returns at once; only the first failure of
+// the process starts one.
+void StartBrowserPinFailureReport(const std::wstring& host);
 
 // Thread body after a browser pin failure: waits 500 ms, then ends the
 // program with the interception alert ("MITM_PIN_" + host). Never returns.

@@ -1,6 +1,5 @@
 #include "player/RequestFilter.h"
 
-#include <thread>
 #include <wrl/client.h>
 
 #include "alerts/DeviceIdentity.h"
@@ -81,7 +80,7 @@ void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceR
       }
     }
     // The event must return at once; the alert ends the program from its own thread.
-    std::thread(ReportBrowserPinFailure, server).detach();
+    StartBrowserPinFailureReport(server);
     return;
   }
 

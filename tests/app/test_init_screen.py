@@ -3,6 +3,7 @@ page and navigation bar, the bar's buttons, its request headers and the
 request filter it shares with the player, through the scripted runtime."""
 import json
 import tempfile
+import time
 import unittest
 
 import mockservice
@@ -107,17 +108,27 @@ class InitScreenTest(ProgramTest):
         self.mock.tls(host, "attacker")
         session = self.start()
         session.wait_call("view", "Navigate")
-        outcome = session.raise_event({"raise": "resource", "uri": f"HTTPS://{host}/lesson.mp4",
-                                       "headers": {}, "context": 0})
-        self.assertEqual(outcome["response"]["status"], 403)
-        self.assertEqual(outcome["response"]["reason"], "Blocked")
-        self.assertNotIn("X-Desktop-App", outcome["headers_set"], "a blocked request goes no further")
+        # A page keeps asking: each request is refused, the host is checked
+        # once and one alert is raised.
+        for name in ("lesson.mp4", "poster.jpg", "lesson.mp4?again"):
+            outcome = session.raise_event({"raise": "resource", "uri": f"HTTPS://{host}/{name}",
+                                           "headers": {}, "context": 0})
+            self.assertEqual(outcome["response"]["status"], 403, name)
+            self.assertEqual(outcome["response"]["reason"], "Blocked", name)
+            self.assertNotIn("X-Desktop-App", outcome["headers_set"], "a blocked request goes no further")
         uidriver.wait_window(cls=ALERT_CLASS)
         self.assertEqual(uidriver.clipboard(), "MITM_PIN_" + host)
+        # Closing the screen during the countdown does not end the process as
+        # a success: the alert stays and ends it.
+        uidriver.close(cls=INIT_CLASS)
+        uidriver.wait_gone(cls=INIT_CLASS)
+        time.sleep(1)
+        self.assertEqual(len(uidriver.windows(cls=ALERT_CLASS)), 1, "one alert, still there")
+        self.assertTrue(self.program.running())
         uidriver.close(cls=ALERT_CLASS)
         self.assertEqual(self.program.finish(60).exit_code, 1)
         heads = [r for r in self.mock.requests() if r["host"] == host]
-        self.assertEqual([r["method"] for r in heads], ["HEAD"], "one pre-flight, the request itself never sent")
+        self.assertEqual([r["method"] for r in heads], ["HEAD"], "one pre-flight, the requests themselves never sent")
 
 if __name__ == "__main__":
     unittest.main()

@@ -5,6 +5,7 @@ import os
 import tempfile
 import unittest
 
+import interceptproxy
 import mockservice
 import uidriver
 import winerun
@@ -204,6 +205,22 @@ class CertificateMatrixTest(MockTestCase):
         self.assert_blocked(answers[0], host)
         self.assertEqual(answers[1], {"allowed": False})
         self.assertEqual(uidriver.windows(cls=ALERT_CLASS), [])
+
+    def test_the_browser_check_meets_the_certificate_a_proxy_shows(self):
+        # The browser goes through the user's proxy, so its pin check must too:
+        # an inspecting proxy shows its own certificate where a direct
+        # connection would meet the genuine one. Service calls stay direct.
+        host = "leaf.public.localhost"
+        pin = f"{host}={self.pins['service-leaf']}"
+        self.mock.tls(host, "service")
+        with interceptproxy.InterceptingProxy() as proxy:
+            code, answers = probe("--pin", pin, "get", f"https://{host}/direct", "preflight", host, "preflight", host)
+        self.assertEqual(code, 0)
+        self.assertEqual(answers[0]["status"], 404, "the service call went direct, past the proxy")
+        self.assertEqual(answers[1:], [{"allowed": False}, {"allowed": False}])
+        self.assertEqual(proxy.connects, [f"{host}:443"], "one check: the refusal is remembered")
+        _, answers = probe("--pin", pin, "preflight", host)
+        self.assertEqual(answers, [{"allowed": True}], "the same host, reached directly")
 
     def operator_alert(self, profile, extra_args=()):
         record = os.path.join(self.folder.name, "diag.txt")
