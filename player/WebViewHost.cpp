@@ -77,7 +77,7 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
                 }
                 controller = createdController;
                 webview.Reset();
-                controller->get_CoreWebView2(&webview);
+                const HRESULT viewResult = controller->get_CoreWebView2(&webview);
                 ComPtr<ICoreWebView2Controller2> controller2;
                 if (SUCCEEDED(controller.As(&controller2))) {
                   controller2->put_DefaultBackgroundColor(COREWEBVIEW2_COLOR{255, 0x12, 0x12, 0x12});
@@ -87,7 +87,16 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
                 RECT bounds{};
                 ::GetClientRect(parentWindow, &bounds);
                 controller->put_Bounds(bounds);
-                if (webview) SetupEventHandlers();
+                HRESULT ready = FAILED(viewResult) ? viewResult : (webview ? S_OK : E_NOINTERFACE);
+                if (SUCCEEDED(ready)) ready = SetupEventHandlers();
+                if (FAILED(ready)) {
+                  // A browser without its navigation policy, pin check or
+                  // request tags must not run at all: the start has failed.
+                  controller->Close();
+                  webview.Reset();
+                  controller.Reset();
+                  return Finish(attempt, parent, ready);
+                }
                 if (onInitComplete) onInitComplete(true);
                 Finish(attempt, parent, S_OK);
               });
@@ -119,9 +128,9 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
   return false;
 }
 
-void WebView::SetupEventHandlers() {
+HRESULT WebView::SetupEventHandlers() {
   EventRegistrationToken token{};
-  webview->add_NavigationStarting(
+  HRESULT result = webview->add_NavigationStarting(
       runtime::MakeHandler<ICoreWebView2NavigationStartingEventHandler>(
           [this](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
             if (!onNavigationStarting || args == nullptr) return;
@@ -134,8 +143,9 @@ void WebView::SetupEventHandlers() {
           })
           .Get(),
       &token);
+  if (FAILED(result)) return result;
 
-  webview->add_WebMessageReceived(
+  result = webview->add_WebMessageReceived(
       runtime::MakeHandler<ICoreWebView2WebMessageReceivedEventHandler>(
           [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
             if (!onWebMessage || args == nullptr) return;
@@ -146,8 +156,9 @@ void WebView::SetupEventHandlers() {
           })
           .Get(),
       &token);
+  if (FAILED(result)) return result;
 
-  webview->add_PermissionRequested(
+  result = webview->add_PermissionRequested(
       runtime::MakeHandler<ICoreWebView2PermissionRequestedEventHandler>(
           [](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
             if (args == nullptr) return;
@@ -160,8 +171,11 @@ void WebView::SetupEventHandlers() {
           })
           .Get(),
       &token);
+  if (FAILED(result)) return result;
 
-  webview->add_NewWindowRequested(
+  // Without this handler a page could open windows of its own, outside the
+  // navigation policy and the request filter.
+  result = webview->add_NewWindowRequested(
       runtime::MakeHandler<ICoreWebView2NewWindowRequestedEventHandler>(
           [this](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
             if (args == nullptr) return;
@@ -173,15 +187,20 @@ void WebView::SetupEventHandlers() {
           })
           .Get(),
       &token);
+  if (FAILED(result)) return result;
 
+  // The newer filter also sees requests of workers; where it is missing or
+  // refused, the older one still covers the pages themselves.
+  result = E_NOINTERFACE;
   ComPtr<ICoreWebView2_22> view22;
   if (SUCCEEDED(webview.As(&view22))) {
-    view22->AddWebResourceRequestedFilterWithRequestSourceKinds(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL,
-                                                                COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL);
-  } else {
-    webview->AddWebResourceRequestedFilter(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
+    result = view22->AddWebResourceRequestedFilterWithRequestSourceKinds(
+        L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL, COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL);
   }
-  webview->add_WebResourceRequested(
+  if (FAILED(result)) result = webview->AddWebResourceRequestedFilter(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
+  if (FAILED(result)) return result;
+
+  return webview->add_WebResourceRequested(
       runtime::MakeHandler<ICoreWebView2WebResourceRequestedEventHandler>(
           [this](ICoreWebView2*, ICoreWebView2WebResourceRequestedEventArgs* args) {
             HandleResourceRequest(*this, args);

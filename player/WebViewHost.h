@@ -49,7 +49,9 @@ class WebView {
   void Resize(int width, int height);
 
  private:
-  void SetupEventHandlers();
+  // Registers the five handlers and the request filter; the first failure
+  // stops it and is returned.
+  [[nodiscard]] HRESULT SetupEventHandlers();
 };
 
 }  // namespace WebViewHost

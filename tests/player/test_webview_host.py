@@ -111,6 +111,29 @@ class WebViewHostTest(unittest.TestCase):
             self.assertEqual(out["boxes"], [], script)
             self.assertEqual(out["completions"], [{"success": False, "inside_initialize": True}], script)
 
+    def test_a_refused_registration_fails_the_start(self):
+        # Without any one of them the browser would run without its policy,
+        # its pin check or its tags: the start fails and the controller goes.
+        failed = "0x80004005"
+        for failing in ({"add_NavigationStarting": failed}, {"add_WebMessageReceived": failed},
+                        {"add_PermissionRequested": failed}, {"add_NewWindowRequested": failed},
+                        {"add_WebResourceRequested": failed},
+                        {"AddWebResourceRequestedFilterWithRequestSourceKinds": failed,
+                         "AddWebResourceRequestedFilter": failed}):
+            out, calls, _ = self.run_host({"failing_calls": failing})
+            self.assertFalse(out["initialized"], failing)
+            self.assertEqual(out["completions"], [{"success": False, "inside_initialize": True}], failing)
+            self.assertEqual(out["boxes"], [], failing)
+            self.assertIn("Close", self.names(calls, "controller"), failing)
+
+        # The newer filter refused: the older one takes its place.
+        out, calls, _ = self.run_host({"failing_calls": {"AddWebResourceRequestedFilterWithRequestSourceKinds": failed}})
+        self.assertTrue(out["initialized"])
+        view = self.names(calls, "view")
+        self.assertLess(view.index("AddWebResourceRequestedFilterWithRequestSourceKinds"),
+                        view.index("AddWebResourceRequestedFilter"))
+        self.assertIn("add_WebResourceRequested", view)
+
     def test_events_reach_the_owner_as_the_host_maps_them(self):
         out, calls, _ = self.run_host({}, "--events", "--delete-unstarted")
         self.assertTrue(out["deleted_unstarted"])

@@ -129,6 +129,9 @@ struct Script {
   bool offerSettings3 = true;
   bool canGoBack = false;
   std::wstring version = L"129.0.2792.45";
+  // Registration calls ("add_NavigationStarting", "AddWebResourceRequestedFilter"...)
+  // that fail with the given code instead of registering.
+  std::map<std::string, HRESULT> failingCalls;
 };
 
 HRESULT ResultValue(const Json& value) {
@@ -162,6 +165,9 @@ Script LoadScript() {
   script.offerSettings3 = json.value("offer_settings3", true);
   script.canGoBack = json.value("can_go_back", false);
   if (json.contains("version") && json["version"].is_string()) script.version = Wide(json["version"].get<std::string>());
+  if (json.contains("failing_calls") && json["failing_calls"].is_object()) {
+    for (const auto& [call, result] : json["failing_calls"].items()) script.failingCalls[call] = ResultValue(result);
+  }
   return script;
 }
 
@@ -959,10 +965,19 @@ HRESULT STDMETHODCALLTYPE ViewNavigateToString(void* self, LPCWSTR html) {
   return S_OK;
 }
 
+// The code a test made this registration call fail with, or S_OK.
+HRESULT ScriptedFailure(const std::string& call) {
+  const auto& failing = CurrentScript().failingCalls;
+  const auto found = failing.find(call);
+  return found == failing.end() ? S_OK : found->second;
+}
+
 template <EventKind Kind>
 HRESULT STDMETHODCALLTYPE ViewAdd(void* self, void* handler, Token* token) {
   View* view = Self<View>(self);
-  Log("view", ("add_" + std::string(kEventNames[Kind])).c_str());
+  const std::string call = "add_" + std::string(kEventNames[Kind]);
+  Log("view", call.c_str());
+  if (const HRESULT failure = ScriptedFailure(call); FAILED(failure)) return failure;
   if (handler == nullptr || token == nullptr) return E_INVALIDARG;
   AddRefForeign(handler);
   token->value = view->nextToken++;
@@ -1034,6 +1049,7 @@ HRESULT STDMETHODCALLTYPE ViewGoBack(void*) {
 
 HRESULT STDMETHODCALLTYPE ViewAddFilter(void*, LPCWSTR uri, int context) {
   Log("view", "AddWebResourceRequestedFilter", Json::array({Text(uri), context}));
+  if (const HRESULT failure = ScriptedFailure("AddWebResourceRequestedFilter"); FAILED(failure)) return failure;
   return uri == nullptr ? E_INVALIDARG : S_OK;
 }
 
@@ -1044,6 +1060,9 @@ HRESULT STDMETHODCALLTYPE ViewRemoveFilter(void*, LPCWSTR uri, int context) {
 
 HRESULT STDMETHODCALLTYPE ViewAddFilterKinds(void*, LPCWSTR uri, int context, unsigned int kinds) {
   Log("view", "AddWebResourceRequestedFilterWithRequestSourceKinds", Json::array({Text(uri), context, kinds}));
+  if (const HRESULT failure = ScriptedFailure("AddWebResourceRequestedFilterWithRequestSourceKinds"); FAILED(failure)) {
+    return failure;
+  }
   return uri == nullptr ? E_INVALIDARG : S_OK;
 }
 
