@@ -85,6 +85,17 @@ class AlertWindowTest(unittest.TestCase):
         # The code box's row: below the texts and the ring; search its band.
         return uidriver.pixels(shot, left + 40, top + 330, 600, 220)
 
+    def test_a_second_alert_waits_for_the_first_which_ends_the_process(self):
+        probe = self.raise_alert("FIRST", "--twice", tick_ms=150)
+        uidriver.wait_window(cls=CLASS)
+        most = 0
+        while probe.running():
+            most = max(most, len(uidriver.windows(cls=CLASS)))
+            time.sleep(0.05)
+        self.assertEqual(most, 1, "never two alert windows")
+        self.assertEqual(probe.finish(10).exit_code, 1)
+        self.assertIn(">FIRST<", self.recorded(), "the first alert's diagnostic window, not the second's")
+
     def test_window_without_code_is_shorter_and_has_no_code_box(self):
         probe = self.raise_alert("", tick_ms=400)
         window = uidriver.wait_window(cls=CLASS)

@@ -8,6 +8,7 @@
 //   --no-diag        starting the diagnostic window fails
 //   --block-window   creating the countdown window fails
 //   --thread         the alert runs on a worker thread
+//   --twice          two worker threads raise it, the second 300 ms later
 //   --link-failure R the start-up's report of a link refused with reason R
 #include <windows.h>
 
@@ -40,7 +41,7 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring title = L"Alert", message = L"Message", arabic = L"رسالة", recordPath;
   std::string code;
   int tickMs = 0;
-  bool noDiagnostic = false, blockWindow = false, onThread = false;
+  bool noDiagnostic = false, blockWindow = false, onThread = false, twice = false;
   std::string linkFailure;
   bool reportLink = false;
   for (int i = 1; i < argc; ++i) {
@@ -55,6 +56,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (flag == L"--no-diag") noDiagnostic = true;
     else if (flag == L"--block-window") blockWindow = true;
     else if (flag == L"--thread") onThread = true;
+    else if (flag == L"--twice") twice = true;
     else if (flag == L"--link-failure" && hasValue) {
       reportLink = true;
       linkFailure = WideToUtf8(argv[++i]);
@@ -92,6 +94,13 @@ int wmain(int argc, wchar_t** argv) {
     if (reportLink) std::exit(ReportLinkFailure(linkFailure));
     ShowAlertAndExit(title, message, arabic, code);
   };
+  if (twice) {
+    std::thread first(raise);
+    ::Sleep(300);
+    std::thread second([&] { ShowAlertAndExit(title, message, arabic, code + "-second"); });
+    first.join();  // never returns: the first alert ends the process
+    return 3;
+  }
   if (onThread) {
     std::thread worker(raise);
     worker.join();  // never returns: the alert ends the process
