@@ -10,8 +10,10 @@
 
 #include "common/Config.h"
 #include "common/Handles.h"
+#include "common/Log.h"
 #include "common/Seams.h"
 #include "runtime/BrowserLoader.h"
+#include "runtime/InstallerSignature.h"
 
 namespace runtime {
 namespace {
@@ -42,16 +44,28 @@ bool Download(const std::wstring& url, const std::wstring& path) {
 }
 
 // The installer asks its own questions and may take minutes; we wait as long
-// as it runs, since nothing can go on without the engine.
-void RunInstaller(const std::wstring& path) {
+// as it runs, since nothing can go on without the engine. It runs elevated,
+// as this program does, from a folder other programs of the user can write
+// to: it is started only when its signature checks out, and the checked file
+// stays locked until it has started. False when it was refused.
+bool RunCheckedInstaller(const std::wstring& path, const std::wstring& publisher) {
+  InstallerCheck check = CheckInstaller(path, publisher);
+  if (check.verdict != InstallerVerdict::Accepted) {
+    LogLine("Runtime installer refused: " + DescribeInstallerCheck(check));
+    return false;
+  }
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
   info.lpFile = path.c_str();
   info.nShow = SW_SHOWNORMAL;
-  if (!seams::ShellExecuteExSeam(&info)) return;
+  const BOOL started = seams::ShellExecuteExSeam(&info);
+  // Once its process exists (or cannot), the file is no longer ours to hold.
+  check.file.reset();
+  if (!started) return true;
   UniqueHandle process(info.hProcess);
   if (process) ::WaitForSingleObject(process.get(), INFINITE);
+  return true;
 }
 
 DWORD ExitCodeOf(HANDLE process) {
@@ -62,7 +76,7 @@ DWORD ExitCodeOf(HANDLE process) {
 
 }  // namespace
 
-bool EnsureBrowserRuntimeFrom(const std::wstring& installerUrl) {
+bool EnsureBrowserRuntimeFrom(const std::wstring& installerUrl, const std::wstring& publisher) {
   if (RuntimePresent()) return true;
   if (seams::ShowMessageBox(nullptr, kRequiredText, kRequiredTitle, kQuestionFlags) != IDYES) return false;
   seams::ShowMessageBox(nullptr, kInstallingText, kInstallingTitle, kInformationFlags);
@@ -72,8 +86,7 @@ bool EnsureBrowserRuntimeFrom(const std::wstring& installerUrl) {
     seams::ShowMessageBox(nullptr, kDownloadErrorText, kDownloadErrorTitle, kErrorFlags);
     return false;
   }
-  RunInstaller(path);
-  if (!RuntimePresent()) {
+  if (!RunCheckedInstaller(path, publisher) || !RuntimePresent()) {
     // The installer stays in the temporary folder for the user to try again.
     seams::ShowMessageBox(nullptr, kInstallationText, kInstallationTitle, kWarningFlags);
     return false;
@@ -82,9 +95,13 @@ bool EnsureBrowserRuntimeFrom(const std::wstring& installerUrl) {
   return true;
 }
 
-bool EnsureBrowserRuntime() { return EnsureBrowserRuntimeFrom(config::Wide(config::Id::RuntimeInstallerUrl)); }
+bool EnsureBrowserRuntime() {
+  return EnsureBrowserRuntimeFrom(config::Wide(config::Id::RuntimeInstallerUrl),
+                                  config::Wide(config::Id::RuntimeInstallerPublisher));
+}
 
-void RepairBrowserRuntimeFrom(HWND window, const std::wstring& userDataFolder, const std::wstring& installerUrl) {
+void RepairBrowserRuntimeFrom(HWND window, const std::wstring& userDataFolder, const std::wstring& installerUrl,
+                              const std::wstring& publisher) {
   KillOrphanedWebViewProcesses();
 
   // The operation takes a list of paths ended by an empty one.
@@ -102,15 +119,18 @@ void RepairBrowserRuntimeFrom(HWND window, const std::wstring& userDataFolder, c
   seams::ShowMessageBox(window, kRepairingText, kRepairingTitle, kInformationFlags);
 
   const std::wstring path = InstallerPath();
+  // A refused installer is not run; the repair goes on as after a failed
+  // download.
   if (Download(installerUrl, path)) {
-    RunInstaller(path);
+    static_cast<void>(RunCheckedInstaller(path, publisher));
     ::DeleteFileW(path.c_str());
   }
   seams::SleepFor(kWaitAfterRepair);
 }
 
 void RepairBrowserRuntime(HWND window, const std::wstring& userDataFolder) {
-  RepairBrowserRuntimeFrom(window, userDataFolder, config::Wide(config::Id::RepairInstallerUrl));
+  RepairBrowserRuntimeFrom(window, userDataFolder, config::Wide(config::Id::RepairInstallerUrl),
+                           config::Wide(config::Id::RuntimeInstallerPublisher));
 }
 
 void KillOrphanedWebViewProcesses() {

@@ -8,20 +8,26 @@
 
 namespace runtime {
 
-// True when the engine is usable, after installing it if the user agreed.
+// True when the engine is usable, after installing it if the user agreed. The
+// downloaded installer runs only when it is signed by the configured
+// publisher (see InstallerSignature.h); a refused one ends like an install
+// that did not take.
 [[nodiscard]] bool EnsureBrowserRuntime();
 
 // After the engine reported a broken state (0x8007139F): ends orphaned engine
 // processes, deletes the profile folder, tells the user, downloads and runs
-// the engine's installer again, then waits 2 seconds.
+// the engine's installer again (checked as for the install), then waits 2
+// seconds.
 void RepairBrowserRuntime(HWND window, const std::wstring& userDataFolder);
 
 // Ends engine processes whose parent no longer runs.
 void KillOrphanedWebViewProcesses();
 
-// The same flows with the installer's address given (the tests serve their own).
-[[nodiscard]] bool EnsureBrowserRuntimeFrom(const std::wstring& installerUrl);
-void RepairBrowserRuntimeFrom(HWND window, const std::wstring& userDataFolder, const std::wstring& installerUrl);
+// The same flows with the installer's address and its signer's name given
+// (the tests serve their own, signed by their own publisher).
+[[nodiscard]] bool EnsureBrowserRuntimeFrom(const std::wstring& installerUrl, const std::wstring& publisher);
+void RepairBrowserRuntimeFrom(HWND window, const std::wstring& userDataFolder, const std::wstring& installerUrl,
+                              const std::wstring& publisher);
 
 // The texts the user sees, written once so tests compare them byte for byte.
 inline constexpr wchar_t kRequiredTitle[] = L"Quella \u2014 Component Required";

@@ -37,9 +37,12 @@ class EndToEndTest(ProgramTest):
         cls.keep = os.environ.get("MIRAVELL_KEEP_SCREENSHOTS")
         # Downloads go through the system's HTTPS stack, which checks chains.
         cls.untrust = winerun.trust_root(mockservice.MockService.cert_path("service-ca"))
+        # The repair runs the bootstrapper only when its publisher's signature holds.
+        cls.untrust_signer = winerun.trust_root(mockservice.MockService.cert_path("codesign-ca"))
 
     @classmethod
     def tearDownClass(cls):
+        cls.untrust_signer()
         cls.untrust()
         cls.folder.cleanup()
 
@@ -252,7 +255,10 @@ class EndToEndTest(ProgramTest):
         box = uidriver.box(title="Error")
         self.assertEqual(box["text"], "Failed to initialize WebView2.\nPlease restart the application.")
         uidriver.press("OK", title="Error")
-        self.assertEqual(self.finish().exit_code, 1)
+        result = self.finish()
+        self.assertEqual(result.exit_code, 1)
+        self.assertEqual([line for line in result.debug_lines if line.startswith("Runtime installer refused")], [],
+                         "the signed bootstrapper ran each time")
         self.assertEqual(len(session.calls("runtime", "CreateWebViewEnvironmentWithOptionsInternal")), 3)
         self.assertEqual(session.calls("environment", "CreateCoreWebView2Controller"), [])
         # Each repair fetched the runtime's bootstrapper again.

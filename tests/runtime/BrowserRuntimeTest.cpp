@@ -44,21 +44,32 @@ std::wstring InstallerPath() {
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// A download address that always works: a file URL of a program of the build.
-std::wstring LocalInstallerUrl() {
-  std::wstring path = testing_support::BuildProgram(L"sleeper.exe");
+// A download address that always works: a file URL of a file of the build.
+std::wstring FileUrl(std::wstring path) {
   for (auto& c : path) {
     if (c == L'\\') c = L'/';
   }
   return L"file:///" + path;
 }
 
+// The test bootstrapper, signed by the test PKI's publisher.
+std::wstring LocalInstallerUrl() { return FileUrl(testing_support::BuildProgram(L"MicrosoftEdgeWebview2Setup.exe")); }
+
+constexpr wchar_t kPublisher[] = L"Miravell Test Publisher";
+
 // Nothing listens on the discard port of this machine.
 constexpr wchar_t kDeadUrl[] = L"http://127.0.0.1:9/WebView2Setup.exe";
 
 class BrowserRuntimeTest : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() {
+    root_ = std::make_unique<testing_support::ScopedTrustedRoot>(
+        testing_support::HostPath(MIRAVELL_CERTS_DIR "/codesign-ca.pem"));
+  }
+  static void TearDownTestSuite() { root_.reset(); }
+
   void SetUp() override {
+    ASSERT_TRUE(root_->trusted());
     if (fake_runtime::MachineRuntimeRegistered()) GTEST_SKIP() << "an engine is registered for the machine";
     saved_ = std::make_unique<fake_runtime::SavedRegistration>();
     fake_runtime::Unregister();
@@ -85,8 +96,14 @@ class BrowserRuntimeTest : public ::testing::Test {
     ::DeleteFileW(InstallerPath().c_str());
   }
 
-  // An installer run that "installs" the engine and ends at once.
+  // An installer run that "installs" the engine and ends at once, noting
+  // whether, as it started, anyone could still have changed the file.
   static BOOL InstallingRun(SHELLEXECUTEINFOW* info) {
+    for (const DWORD access : {static_cast<DWORD>(GENERIC_WRITE), static_cast<DWORD>(DELETE)}) {
+      UniqueHandle other(::CreateFileW(info->lpFile, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (other) changeableWhileStarting = true;
+    }
     fake_runtime::Register(fake_runtime::InstallFiles());
     info->hProcess = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
     return TRUE;
@@ -108,21 +125,23 @@ class BrowserRuntimeTest : public ::testing::Test {
   std::vector<InstallerRun> runs;
   std::vector<std::chrono::milliseconds> sleeps;
   BOOL (*installer)(SHELLEXECUTEINFOW*) = nullptr;
+  static inline bool changeableWhileStarting = false;
 
  private:
+  static inline std::unique_ptr<testing_support::ScopedTrustedRoot> root_;
   std::unique_ptr<fake_runtime::SavedRegistration> saved_;
   std::unique_ptr<seams::ScopedHooks> scope_;
 };
 
 TEST_F(BrowserRuntimeTest, PresentEngineNeedsNoQuestion) {
   fake_runtime::Register(fake_runtime::InstallFiles());
-  EXPECT_TRUE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl));
+  EXPECT_TRUE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl, kPublisher));
   EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(BrowserRuntimeTest, DecliningTheInstallEndsWithoutAnotherBox) {
   answers = {IDNO};
-  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl));
+  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl, kPublisher));
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].owner, nullptr);
   EXPECT_EQ(boxes[0].caption, L"Quella \u2014 Component Required");
@@ -133,7 +152,7 @@ TEST_F(BrowserRuntimeTest, DecliningTheInstallEndsWithoutAnotherBox) {
 
 TEST_F(BrowserRuntimeTest, FailedDownloadIsReported) {
   answers = {IDYES, IDOK, IDOK};
-  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl));
+  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl, kPublisher));
   ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[1].caption, L"Installing...");
   EXPECT_EQ(boxes[1].text, runtime::kInstallingText);
@@ -146,7 +165,7 @@ TEST_F(BrowserRuntimeTest, FailedDownloadIsReported) {
 
 TEST_F(BrowserRuntimeTest, EngineStillMissingAfterTheInstallerIsReportedAndTheInstallerKept) {
   answers = {IDYES, IDOK, IDOK};
-  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl()));
+  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl(), kPublisher));
   ExpectRunOfDownloadedInstaller();
   ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[2].caption, L"Installation");
@@ -158,8 +177,10 @@ TEST_F(BrowserRuntimeTest, EngineStillMissingAfterTheInstallerIsReportedAndTheIn
 TEST_F(BrowserRuntimeTest, SuccessfulInstallDeletesTheInstaller) {
   answers = {IDYES, IDOK};
   installer = &InstallingRun;
-  EXPECT_TRUE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl()));
+  changeableWhileStarting = false;
+  EXPECT_TRUE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl(), kPublisher));
   ExpectRunOfDownloadedInstaller();
+  EXPECT_FALSE(changeableWhileStarting) << "the checked file was held until the installer started";
   EXPECT_EQ(boxes.size(), 2u);
   EXPECT_FALSE(Exists(InstallerPath()));
 }
@@ -172,7 +193,7 @@ TEST_F(BrowserRuntimeTest, RepairDeletesTheProfileTellsTheUserReinstallsAndWaits
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   file.reset();
 
-  runtime::RepairBrowserRuntimeFrom(nullptr, profile, LocalInstallerUrl());
+  runtime::RepairBrowserRuntimeFrom(nullptr, profile, LocalInstallerUrl(), kPublisher);
   EXPECT_FALSE(Exists(profile));
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, L"Repairing...");
@@ -187,10 +208,34 @@ TEST_F(BrowserRuntimeTest, RepairDeletesTheProfileTellsTheUserReinstallsAndWaits
   boxes.clear();
   runs.clear();
   sleeps.clear();
-  runtime::RepairBrowserRuntimeFrom(nullptr, profile, kDeadUrl);
+  runtime::RepairBrowserRuntimeFrom(nullptr, profile, kDeadUrl, kPublisher);
   EXPECT_EQ(boxes.size(), 1u);
   EXPECT_TRUE(runs.empty());
   EXPECT_EQ(sleeps.size(), 1u);
+}
+
+TEST_F(BrowserRuntimeTest, RefusedInstallerIsNeverRun) {
+  // The signed bootstrapper with one byte changed after signing; the
+  // verdicts on the other refused copies are InstallerSignatureTest's.
+  const std::wstring refused = FileUrl(testing_support::BuildProgram(L"installer-variants\\tampered.exe"));
+  installer = &InstallingRun;
+
+  // The install ends as one that did not take, the file kept.
+  answers = {IDYES, IDOK, IDOK};
+  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(refused, kPublisher));
+  EXPECT_TRUE(runs.empty());
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[2].caption, L"Installation");
+  EXPECT_EQ(boxes[2].flags, 0x50030u);
+  EXPECT_TRUE(Exists(InstallerPath()));
+
+  // The repair goes on as after a failed download.
+  boxes.clear();
+  runtime::RepairBrowserRuntimeFrom(nullptr, fake_runtime::ScratchFolder() + L"WebView2Data", refused, kPublisher);
+  EXPECT_TRUE(runs.empty());
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(sleeps.size(), 1u);
+  EXPECT_FALSE(Exists(InstallerPath()));
 }
 
 // Processes named like the engine, started from a sleeper that stays (parent

@@ -52,9 +52,13 @@ class InstallFlowTest(ProgramTest):
         # chain as the real download site's would be checked: the mock's CA
         # is trusted by this user while these tests run, and only then.
         cls.untrust = winerun.trust_root(mockservice.MockService.cert_path("service-ca"))
+        # The test installers are signed by the test PKI's publisher, whose
+        # root is trusted the same way.
+        cls.untrust_signer = winerun.trust_root(mockservice.MockService.cert_path("codesign-ca"))
 
     @classmethod
     def tearDownClass(cls):
+        cls.untrust_signer()
         cls.untrust()
 
     def setUp(self):
@@ -156,9 +160,35 @@ class InstallFlowTest(ProgramTest):
         uidriver.press("OK", title=INSTALLATION)
         result = program.finish(30)
         self.assertEqual(result.exit_code, 1)
+        self.assertEqual([line for line in result.debug_lines if line.startswith("Runtime installer refused")], [],
+                         "it is signed by the publisher, so it ran")
         self.assertFalse(runtime_registered())
         self.assertTrue(downloaded_file_present(), "the user may run it again")
         self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
+
+    def test_an_installer_not_signed_by_the_publisher_is_never_run(self):
+        # Each copy would install the runtime if it ran.
+        refused = {
+            "unsigned.exe": "untrusted",
+            "tampered.exe": "untrusted",
+            "untrusted-ca.exe": "untrusted",
+            "other-publisher.exe": "other publisher",
+        }
+        for name, reason in refused.items():
+            with self.subTest(name):
+                self.mock.reset()
+                self.serve(os.path.join("installer-variants", name))
+                program = self.accept()
+                box = uidriver.box(title=INSTALLATION, timeout_ms=60000)
+                self.assertEqual(box["text"], "WebView2 installation may have failed.\nPlease restart the application.")
+                uidriver.press("OK", title=INSTALLATION)
+                result = program.finish(30)
+                self.assertEqual(result.exit_code, 1)
+                self.assertFalse(runtime_registered(), "the refused installer did not run")
+                refusals = [line for line in result.debug_lines if line.startswith("Runtime installer refused: ")]
+                self.assertEqual(len(refusals), 1, result.debug_lines)
+                self.assertTrue(refusals[0].startswith("Runtime installer refused: " + reason + " "), refusals[0])
+                self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
 
 
 if __name__ == "__main__":

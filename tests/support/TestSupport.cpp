@@ -41,6 +41,68 @@ std::vector<std::uint8_t> Utf16Bytes(std::string_view text) {
   return bytes;
 }
 
+std::wstring HostPath(std::string_view path) {
+  std::wstring wide = Utf8ToWide(path);
+  if (!wide.empty() && wide[0] == L'/') wide = L"Z:" + wide;
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  return wide;
+}
+
+namespace {
+
+// The user's root store; written to the registry when closed.
+struct UserRoots {
+  UserRoots() : store(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root")) {}
+  ~UserRoots() {
+    if (store != nullptr) ::CertCloseStore(store, 0);
+  }
+  UserRoots(const UserRoots&) = delete;
+  UserRoots& operator=(const UserRoots&) = delete;
+  HCERTSTORE store;
+};
+
+}  // namespace
+
+ScopedTrustedRoot::ScopedTrustedRoot(const std::wstring& pemPath) {
+  const std::vector<std::uint8_t> pem = ReadFileBytes(pemPath);
+  const auto* text = reinterpret_cast<const char*>(pem.data());
+  DWORD size = 0;
+  if (pem.empty() || !::CryptStringToBinaryA(text, static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                                             &size, nullptr, nullptr)) {
+    return;
+  }
+  std::vector<BYTE> der(size);
+  if (!::CryptStringToBinaryA(text, static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(), &size,
+                              nullptr, nullptr)) {
+    return;
+  }
+  UserRoots roots;
+  if (roots.store == nullptr) return;
+  // No context is kept: one that lives keeps the store open, and an open
+  // store has not yet written the new root where other chains look.
+  if (::CertAddEncodedCertificateToStore(roots.store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_NEW,
+                                         nullptr)) {
+    trusted_ = true;
+    added_ = std::move(der);
+  } else {
+    trusted_ = ::GetLastError() == static_cast<DWORD>(CRYPT_E_EXISTS);
+  }
+}
+
+ScopedTrustedRoot::~ScopedTrustedRoot() {
+  if (added_.empty()) return;
+  UserRoots roots;
+  if (roots.store == nullptr) return;
+  PCCERT_CONTEXT wanted =
+      ::CertCreateCertificateContext(X509_ASN_ENCODING, added_.data(), static_cast<DWORD>(added_.size()));
+  if (wanted == nullptr) return;
+  // Deleting frees the found context.
+  PCCERT_CONTEXT found = ::CertFindCertificateInStore(roots.store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted,
+                                                      nullptr);
+  if (found != nullptr) ::CertDeleteCertificateFromStore(found);
+  ::CertFreeCertificateContext(wanted);
+}
+
 bool RunningUnderWine() {
   HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;

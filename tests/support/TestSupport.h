@@ -1,5 +1,8 @@
 #pragma once
 // Small helpers shared by the unit tests.
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,5 +28,23 @@ std::vector<std::uint8_t> Utf16Bytes(std::string_view text);
 
 // Whether the tests run under Wine (for the few places where it differs).
 bool RunningUnderWine();
+
+// A path the build gave as text: Unix paths are shown by Wine as drive Z:.
+std::wstring HostPath(std::string_view path);
+
+// Makes the current user trust a root certificate (a PEM file) while the
+// object lives; a root trusted before stays trusted after.
+class ScopedTrustedRoot {
+ public:
+  explicit ScopedTrustedRoot(const std::wstring& pemPath);
+  ~ScopedTrustedRoot();
+  ScopedTrustedRoot(const ScopedTrustedRoot&) = delete;
+  ScopedTrustedRoot& operator=(const ScopedTrustedRoot&) = delete;
+  [[nodiscard]] bool trusted() const { return trusted_; }
+
+ private:
+  bool trusted_ = false;
+  std::vector<BYTE> added_;  // the certificate this object put into the user's root store
+};
 
 }  // namespace testing_support

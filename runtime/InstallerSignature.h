@@ -1,0 +1,48 @@
+#pragma once
+// The check the runtime's downloaded installer must pass before the elevated
+// program starts it: a valid Authenticode signature that holds up to a root
+// this machine trusts, made by the expected publisher. The file is checked
+// through a handle that lets nobody else write, rename or delete it, held
+// until the installer has started, so what was checked is what runs.
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "common/Handles.h"
+
+namespace runtime {
+
+enum class InstallerVerdict {
+  Accepted,
+  // Missing, not a plain file, or open elsewhere for writing or deleting.
+  NotOpened,
+  // Unsigned, changed after signing, or not signed up to a trusted root.
+  Untrusted,
+  // Validly signed, by someone else.
+  OtherPublisher,
+};
+
+// The verdict from what the system reported: WinVerifyTrust's result, the
+// error bits of the signer's certificate chain, and the signer's name.
+[[nodiscard]] InstallerVerdict JudgeInstallerSignature(LONG trustResult, DWORD chainErrors,
+                                                       std::wstring_view signerName,
+                                                       std::wstring_view expectedPublisher);
+
+struct InstallerCheck {
+  InstallerVerdict verdict = InstallerVerdict::NotOpened;
+  LONG trustResult = 0;
+  DWORD chainErrors = 0;
+  std::wstring signerName;
+  // Accepted files only: open for reading, shared for reading only, so while
+  // it is held the file cannot be written, replaced, renamed or deleted.
+  UniqueHandle file;
+};
+
+// Opens the file at path and checks it (through that handle).
+[[nodiscard]] InstallerCheck CheckInstaller(const std::wstring& path, std::wstring_view expectedPublisher);
+
+// A short text for the log: the verdict and the reasons behind it.
+[[nodiscard]] std::string DescribeInstallerCheck(const InstallerCheck& check);
+
+}  // namespace runtime
