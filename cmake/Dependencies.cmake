@@ -45,3 +45,15 @@ if(MIRAVELL_BUILD_TESTS)
     message(FATAL_ERROR "GoogleTest not found: install googletest (Debian) or use vcpkg (msvc preset)")
   endif()
 endif()
+
+# The public suffix list, compiled into the player as a table (see
+# cmake/GeneratePublicSuffixTable.py). Debian's publicsuffix package provides
+# it; elsewhere pass the path of a copy of public_suffix_list.dat.
+set(MIRAVELL_PUBLIC_SUFFIX_LIST "/usr/share/publicsuffix/public_suffix_list.dat" CACHE FILEPATH
+    "The public suffix list (public_suffix_list.dat) compiled into the player")
+if(NOT EXISTS "${MIRAVELL_PUBLIC_SUFFIX_LIST}")
+  message(FATAL_ERROR "The public suffix list was not found at '${MIRAVELL_PUBLIC_SUFFIX_LIST}': install "
+                      "publicsuffix (Debian) or configure with -DMIRAVELL_PUBLIC_SUFFIX_LIST=<path of "
+                      "public_suffix_list.dat>")
+endif()
+find_package(Python3 COMPONENTS Interpreter REQUIRED)

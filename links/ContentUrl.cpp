@@ -38,6 +38,20 @@ bool IsMeetingUrl(std::wstring_view url) {
          Contains(lower, config::Wide(config::Id::MeetingMarker2));
 }
 
+bool IsHostOrSubdomain(std::wstring_view host, std::wstring_view domain) {
+  if (domain.empty() || !host.ends_with(domain)) return false;
+  return host.size() == domain.size() || host[host.size() - domain.size() - 1] == L'.';
+}
+
+bool IsVideoPlatformHost(std::wstring_view host) {
+  return IsHostOrSubdomain(host, config::Wide(config::Id::VideoMainDomain)) ||
+         IsHostOrSubdomain(host, config::Wide(config::Id::VideoShortDomain));
+}
+
+bool IsMeetingHost(std::wstring_view host) {
+  return IsHostOrSubdomain(host, config::Wide(config::Id::MeetingDomain));
+}
+
 std::wstring MakeVideoEmbedUrl(std::wstring_view url) {
   // Markers are found in the lower-cased copy, but the id is cut from the
   // address as given: video ids are case-sensitive.

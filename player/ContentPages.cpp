@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "common/Html.h"
+#include "player/NavigationPolicy.h"
 
 namespace {
 
@@ -92,8 +93,10 @@ std::wstring EmbedPage(const std::wstring& productName, const std::wstring& cont
        << L"<style>" << L"*{margin:0;padding:0;}" << L"html,body{width:100%;height:100%;overflow:hidden;}"
        << L"iframe{width:100%;height:100%;border:none;}" << L"</style></head><body>"
        // The address sits in a single-quoted attribute of a page that may
-       // message the host: a quote in it must not end the attribute.
-       << L"<iframe src='" << EscapeForHtml(contentUrl) << L"' allowfullscreen "
+       // message the host: a quote in it must not end the attribute, and a
+       // javascript: or data: address must not run in (or beside) it.
+       << L"<iframe src='" << (IsWebAddress(contentUrl) ? EscapeForHtml(contentUrl) : L"about:blank")
+       << L"' allowfullscreen "
        << L"allow='accelerometer;autoplay;clipboard-write;encrypted-media;gyroscope;picture-in-picture'>"
        << L"</iframe>"
        << L"<div style='" << WatermarkStyle() << L"'>" << EscapeForHtml(watermarkText) << L"</div>"

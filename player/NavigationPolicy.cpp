@@ -5,18 +5,31 @@
 #include "common/Config.h"
 #include "common/Text.h"
 #include "links/ContentUrl.h"
+#include "player/PublicSuffix.h"
 
 namespace {
 
-// Whether host is the entry itself or one of its subdomains (a mere suffix
-// without the dot does not count).
-bool IsHostOrSubdomain(const std::wstring& host, const std::wstring& entry) {
-  return host == entry || (host.size() > entry.size() && host.ends_with(L"." + entry));
+bool StartsWithAnyCase(std::wstring_view text, std::wstring_view prefix) {
+  return text.size() >= prefix.size() && ToLowerWide(text.substr(0, prefix.size())) == prefix;
 }
 
-bool ContainsEither(const std::wstring& text, const std::vector<std::wstring>& names) {
-  for (const auto& name : names) {
-    if (text.find(name) != std::wstring::npos) return true;
+// Where the authority of a web address starts; npos for any other address.
+// The scheme counts only at the very start: "data:text/html,https://host/"
+// is a page of its own, not one of host.
+std::size_t AuthorityStart(std::wstring_view url) {
+  for (const std::wstring_view scheme : {std::wstring_view(L"http://"), std::wstring_view(L"https://")}) {
+    if (StartsWithAnyCase(url, scheme)) return scheme.size();
+  }
+  return std::wstring_view::npos;
+}
+
+bool IsIpAddress(const std::wstring& host) {
+  return host.starts_with(L'[') || host.find_first_not_of(L"0123456789.") == std::wstring::npos;
+}
+
+bool OnEitherHost(const std::wstring& host, const std::vector<std::wstring>& domains) {
+  for (const auto& domain : domains) {
+    if (IsHostOrSubdomain(host, domain)) return true;
   }
   return false;
 }
@@ -25,33 +38,45 @@ bool ContainsEither(const std::wstring& text, const std::vector<std::wstring>& n
 
 std::wstring StripQueryAndFragment(const std::wstring& url) { return url.substr(0, url.find_first_of(L"?#")); }
 
+bool IsWebAddress(std::wstring_view url) { return AuthorityStart(url) != std::wstring_view::npos; }
+
 std::wstring ExtractHost(const std::wstring& url) {
-  std::wstring text = url.rfind(L"blob:", 0) == 0 ? url.substr(5) : url;
-  const std::size_t scheme = text.find(L"://");
-  if (scheme == std::wstring::npos) return {};
+  std::wstring_view text = url;
+  if (StartsWithAnyCase(text, L"blob:")) text.remove_prefix(5);
+  const std::size_t start = AuthorityStart(text);
+  if (start == std::wstring_view::npos) return {};
   // The authority ends at the path, the query or the fragment. A user name
   // or password before "@" is not the host: "https://cdn.example@evil.example/"
   // goes to evil.example and must be judged as such.
-  std::wstring host = text.substr(scheme + 3);
-  host = host.substr(0, host.find_first_of(L"/?#\\"));
-  if (const std::size_t at = host.rfind(L'@'); at != std::wstring::npos) host.erase(0, at + 1);
-  if (const std::size_t colon = host.find(L':'); colon != std::wstring::npos) host.resize(colon);
+  std::wstring_view authority = text.substr(start);
+  authority = authority.substr(0, authority.find_first_of(L"/?#\\"));
+  if (const std::size_t at = authority.rfind(L'@'); at != std::wstring_view::npos) authority.remove_prefix(at + 1);
+  std::wstring_view host;
+  if (authority.starts_with(L'[')) {
+    // An IPv6 literal is its whole bracketed address; its colons are no port.
+    const std::size_t close = authority.find(L']');
+    if (close == std::wstring_view::npos) return {};
+    host = authority.substr(0, close + 1);
+  } else {
+    host = authority.substr(0, authority.find(L':'));
+  }
+  // "host." is the same host as "host" to the resolver.
+  if (host.ends_with(L'.')) host.remove_suffix(1);
   return ToLowerWide(host);
 }
 
 std::wstring BaseDomain(const std::wstring& host) {
-  const std::size_t last = host.rfind(L'.');
-  if (last == std::wstring::npos || last == 0) return host;
-  const std::size_t before = host.rfind(L'.', last - 1);
-  return before == std::wstring::npos ? host : host.substr(before + 1);
+  if (host.empty() || IsIpAddress(host)) return host;
+  std::wstring registrable = RegistrableDomain(host);
+  return registrable.empty() ? host : registrable;
 }
 
 bool IsSameSite(const std::wstring& a, const std::wstring& b) {
   if (a.empty() || b.empty()) return false;
-  if (a == b) return true;
-  if (a.size() > b.size() && a.ends_with(L"." + b)) return true;
-  if (b.size() > a.size() && b.ends_with(L"." + a)) return true;
-  return BaseDomain(a) == BaseDomain(b);
+  // A subdomain shares its parent's registrable domain, so no separate
+  // subdomain rule: it would make every name under "com.sa" one site with
+  // "com.sa".
+  return a == b || BaseDomain(a) == BaseDomain(b);
 }
 
 const std::vector<std::wstring>& AllowedHosts() {
@@ -63,24 +88,29 @@ const std::vector<std::wstring>& AllowedHosts() {
 
 bool PlayerMayNavigate(const std::wstring& uri, const PlayerContent& content) {
   if (uri == L"about:blank") return true;  // pages the player generates itself
+  // Only web pages (and their blobs) go further: a data:, file: or
+  // javascript: address is never a page of an allowed host, whatever text
+  // follows its scheme.
+  const std::wstring uHost = ExtractHost(uri);
+  if (uHost.empty()) return false;
+
   const std::wstring c = StripQueryAndFragment(content.contentUrl);
   const std::wstring u = StripQueryAndFragment(uri);
   if (u == c) return true;
 
   const std::wstring cHost = ExtractHost(content.contentUrl);
-  const std::wstring uHost = ExtractHost(uri);
   const std::wstring dHost = ExtractHost(content.domain);
-  if (IsMeetingUrl(c) && IsMeetingUrl(u)) return true;
-  if (IsVideoPlatformUrl(c) && IsVideoPlatformUrl(u)) return true;
+  // The platform rules look at hosts only: the platform's name in a path or a
+  // query of some other site must not let that site in.
+  if (IsMeetingHost(cHost) && IsMeetingHost(uHost)) return true;
+  if (IsVideoPlatformHost(cHost) && IsVideoPlatformHost(uHost)) return true;
   if (IsSameSite(dHost, uHost) || IsSameSite(cHost, uHost)) return true;
   if (u.rfind(c + L"/", 0) == 0) return true;
-  for (const auto& host : AllowedHosts()) {
-    if (IsHostOrSubdomain(uHost, host)) return true;
-  }
+  if (OnEitherHost(uHost, AllowedHosts())) return true;
   if (content.contentType == L"url_direct") {
     for (const auto id : {config::Id::MediaPair1, config::Id::MediaPair2}) {
       const auto pair = config::WideList(id);
-      if (ContainsEither(cHost, pair) && ContainsEither(uHost, pair)) return true;
+      if (OnEitherHost(cHost, pair) && OnEitherHost(uHost, pair)) return true;
     }
   }
   return false;

@@ -3,19 +3,27 @@
 // site and a fixed list of media and platform hosts. Plain text rules, apart
 // from the browser.
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The text before the first "?" or "#".
 std::wstring StripQueryAndFragment(const std::wstring& url);
 
-// The lower-case host of an address (a blob: address gives its page's host),
-// without user name, password or port; empty when there is no "://".
+// Whether the address starts with "http://" or "https://", in any case.
+bool IsWebAddress(std::wstring_view url);
+
+// The lower-case host of a web address, or of the web page a blob: address
+// belongs to, without user name, password, port or one trailing dot; an IPv6
+// literal keeps its brackets. Empty for every other kind of address (data:,
+// file:, javascript:, a blob of anything but a web page...).
 std::wstring ExtractHost(const std::wstring& url);
 
-// The last two dot-separated labels of a host.
+// The registrable domain of a host ("school.com.sa" for
+// "portal.school.com.sa"); a host that is a public suffix itself, or an IP
+// address, stands for itself.
 std::wstring BaseDomain(const std::wstring& host);
 
-// Equal hosts, one a subdomain of the other, or the same base domain.
+// Equal hosts, or hosts of the same registrable domain.
 bool IsSameSite(const std::wstring& a, const std::wstring& b);
 
 // The built-in list of media and platform hosts (lower case, list order).

@@ -4,6 +4,7 @@
 
 #include "common/Config.h"
 #include "common/Handles.h"
+#include "player/NavigationPolicy.h"
 #include "player/RequestFilter.h"
 #include "runtime/BrowserLoader.h"
 #include "runtime/BrowserRuntime.h"
@@ -183,7 +184,10 @@ HRESULT WebView::SetupEventHandlers() {
             LPWSTR raw = nullptr;
             if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return;
             const std::wstring uri = TakeString(raw);
-            if (webview) webview->Navigate(uri.c_str());
+            // Only web pages: the initialisation screen lets every navigation
+            // through, and a page's window.open("file://...") must not reach
+            // the file system (or a remote share) from there.
+            if (webview && IsWebAddress(uri)) webview->Navigate(uri.c_str());
           })
           .Get(),
       &token);

@@ -28,6 +28,10 @@ TEST_F(PinTableTest, LongestScopeTheHostEndsWithAfterADotWins) {
   EXPECT_FALSE(FindPinEntry(L"wz").has_value());  // no dot before the scope
   EXPECT_FALSE(FindPinEntry(L"z.y").has_value());
   EXPECT_EQ(FindPinEntry(L"X.Y.Z")->host, L"y.z");  // letter case does not matter
+  // One trailing dot names the same host.
+  ASSERT_TRUE(FindPinEntry(L"x.y.z.").has_value());
+  EXPECT_EQ(FindPinEntry(L"x.y.z.")->host, L"y.z");
+  EXPECT_EQ(FindPinEntry(L"y.z.")->host, L"y.z");
 }
 
 TEST_F(PinTableTest, FirstExactMatchWinsAndEqualScopesKeepTheirOrder) {

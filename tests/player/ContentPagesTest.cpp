@@ -52,4 +52,24 @@ TEST(ContentPages, EmbedPageFramesTheContentAndEscapesWhatItInserts) {
   EXPECT_EQ(hostile.find(L"<img"), std::wstring::npos);
 }
 
+TEST(ContentPages, EmbedPageFramesOnlyWebAddresses) {
+  const struct {
+    const wchar_t* contentUrl;
+    const wchar_t* src;
+  } cases[] = {
+      {L"javascript:parent.chrome.webview.postMessage('toggleFullscreen')", L"about:blank"},
+      {L"data:text/html,<script>parent.chrome.webview.postMessage('x')</script>", L"about:blank"},
+      {L"file://evil.example/share/doc.pdf", L"about:blank"},
+      {L" https://m.example/doc.pdf", L"about:blank"},
+      {L"", L"about:blank"},
+      {L"HTTPS://m.example/doc.pdf", L"HTTPS://m.example/doc.pdf"},
+      {L"http://m.example/doc.pdf", L"http://m.example/doc.pdf"},
+  };
+  for (const auto& c : cases) {
+    const std::wstring page = EmbedPage(L"Miravell", c.contentUrl, L"w");
+    EXPECT_NE(page.find(std::wstring(L"<iframe src='") + c.src + L"' allowfullscreen "), std::wstring::npos)
+        << c.contentUrl;
+  }
+}
+
 }  // namespace

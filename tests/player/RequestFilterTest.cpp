@@ -13,6 +13,8 @@ TEST(RequestFilter, PinCheckRunsForTheHostActuallyContacted) {
   EXPECT_EQ(PinCheckServerName(L"https://desktop.miravell.localhost@evil.example/x"), L"evil.example");
   EXPECT_EQ(PinCheckServerName(L"https://u:p@desktop.miravell.localhost:443/"), L"desktop.miravell.localhost");
   EXPECT_EQ(PinCheckServerName(L"https://evil.example?@desktop.miravell.localhost"), L"evil.example");
+  // "host." is host: its pins must not be skipped for the dot.
+  EXPECT_EQ(PinCheckServerName(L"https://desktop.miravell.localhost.:443/x"), L"desktop.miravell.localhost");
   // Only HTTPS is checked (the caller lower-cases the address first).
   EXPECT_EQ(PinCheckServerName(L"http://cdn.example.com/"), L"");
   EXPECT_EQ(PinCheckServerName(L"https:/"), L"");

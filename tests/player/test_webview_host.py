@@ -140,9 +140,10 @@ class WebViewHostTest(unittest.TestCase):
         self.assertEqual((out["cancel_blocked"], out["cancel_fine"]), (1, 0))
         self.assertEqual(out["messages"], ["pageLoaded"], "a non-string message is dropped")
         self.assertEqual(out["permission_states"], {"0": 0, "1": 1, "2": 1, "3": 0, "4": 1, "5": 0, "6": 0})
-        self.assertEqual(out["new_window_handled"], 1)
+        self.assertEqual(out["new_window_handled"], [1, 1], "no second window, whatever the address")
         navigations = [c["args"] for c in calls if c.get("call") == "Navigate"]
         self.assertIn(["https://popup.example/page"], navigations)
+        self.assertNotIn(["file://evil.example/share/x"], navigations, "only web pages replace the view's page")
         headers = out["resource"]["headers_set"]
         self.assertEqual(headers.get("X-Miravell-Client"), "desktop-4.8.0")
         self.assertIn("X-Stream-Host", headers, "a media request carries the identity")

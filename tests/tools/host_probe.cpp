@@ -108,8 +108,12 @@ int wmain(int argc, wchar_t** argv) {
       states[std::to_string(kind)] = state;
     }
     out["permission_states"] = states;
-    int handled = -1;
-    RuntimeExport<RaiseNewWindow>("ScriptedRuntime_RaiseNewWindow")(L"https://popup.example/page", &handled);
+    json handled = json::array();
+    for (const wchar_t* uri : {L"https://popup.example/page", L"file://evil.example/share/x"}) {
+      int one = -1;
+      RuntimeExport<RaiseNewWindow>("ScriptedRuntime_RaiseNewWindow")(uri, &one);
+      handled.push_back(one);
+    }
     out["new_window_handled"] = handled;
     std::vector<wchar_t> result(8192, L'\0');
     RuntimeExport<RaiseResource>("ScriptedRuntime_RaiseResourceRequest")(L"https://cdn.example/lesson/hls/x.ts", L"{}",

@@ -204,7 +204,8 @@ describe('ready wrapper', () => {
 
 describe('framing page', () => {
   before(() => {
-    for (const file of ['embed.html', 'embed-quote-attribute.html', 'embed-quote-markup.html']) {
+    for (const file of ['embed.html', 'embed-quote-attribute.html', 'embed-quote-markup.html',
+                        'embed-script-address.html']) {
       server.page('/' + file, text(file));
     }
   });
@@ -260,4 +261,16 @@ describe('framing page', () => {
       await context.close();
     });
   }
+
+  it('frames a blank page, not a script, for an address that is no web page', async () => {
+    const { context, page, errors } = await openPage(browser, []);
+    await page.goto(origin + '/embed-script-address.html', { waitUntil: 'load' });
+    // A javascript: frame would run after the page's own script; give it the time.
+    await page.waitForTimeout(300);
+    const got = await framing(page);
+    assert.deepEqual(got.posted, ['pageLoaded']);
+    assert.deepEqual(got.frames, [{ src: 'about:blank', attributes: ['allow', 'allowfullscreen', 'src'] }]);
+    assert.deepEqual(errors, []);
+    await context.close();
+  });
 });
