@@ -37,15 +37,6 @@ void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy) 
   if (pinnedHost) SetDword(request, WINHTTP_OPTION_SECURITY_FLAGS, kIgnoreCertificateErrors);
 }
 
-bool IsServiceHost(const std::wstring& host) {
-  const std::wstring lowered = ToLowerWide(host);
-  for (const auto id : {config::Id::ServiceDomain1, config::Id::ServiceDomain2, config::Id::ServiceDomain3,
-                        config::Id::ServiceDomain4}) {
-    if (lowered.find(config::Wide(id)) != std::wstring::npos) return true;
-  }
-  return false;
-}
-
 HttpClient::HttpClient() {
   const std::wstring agent = config::Wide(config::Id::UserAgent);
   session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -123,12 +114,15 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
   }
   SetRequestOptions(request.get(), https && IsPinnedHost(host), true);
 
+  // The default headers hold the pin download's secret and the device's
+  // identity: only the service gets them, and only over TLS. A host a link
+  // or an answer named gets nothing but the request itself.
   std::map<std::wstring, std::wstring> headers;
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    headers = defaultHeaders_;
-  }
-  if (IsServiceHost(host)) {
+  if (https && IsServiceHost(host)) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      headers = defaultHeaders_;
+    }
     const DeviceIdentity& identity = GetDeviceIdentity();
     if (!identity.machineKey.empty()) headers[config::Wide(config::Id::DeviceHeader1)] = identity.machineKey;
     if (!identity.machineModel.empty()) headers[config::Wide(config::Id::DeviceHeader2)] = identity.machineModel;

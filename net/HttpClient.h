@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/Handles.h"
+#include "net/ServiceHosts.h"
 
 struct HttpResponse {
   std::uint32_t statusCode = 0;  // 0 when the request failed before a status was read
@@ -29,8 +30,8 @@ class HttpClient {
   HttpClient(const HttpClient&) = delete;
   HttpClient& operator=(const HttpClient&) = delete;
 
-  // Sent with every later request of this client; replaces a header of the
-  // same name.
+  // Sent with every later request of this client to a service host over
+  // HTTPS (never to another host); replaces a header of the same name.
   void SetDefaultHeader(const std::wstring& name, const std::wstring& value);
 
   // One complete exchange. An empty body sends no data; an empty content
@@ -62,6 +63,3 @@ HttpClient& SharedHttpClient();
 // and, for a pinned host only, the certificate-error tolerance under which
 // its pins decide alone.
 void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy);
-
-// Whether the lower-cased host belongs to the service itself.
-bool IsServiceHost(const std::wstring& host);

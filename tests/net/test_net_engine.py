@@ -80,18 +80,23 @@ class EngineTest(MockTestCase):
 
     def test_default_headers_and_device_headers_only_for_service_hosts(self):
         self.mock.tls("cdn.public.localhost", "public")
+        # A look-alike that holds a service domain as text but is not under it.
+        look_alike = "xmiravell.localhost"
         code, _ = probe("--trust-root", mockservice.MockService.cert_path("public-ca"),
-                        "--pins-builtin", "--header", "X-Empty=", "--header", "X-Tag=one",
-                        "get", SERVICE + "/svc", "get", "https://cdn.public.localhost/other")
+                        "--pins-builtin", "--pin", f"{look_alike}={self.pins['service-leaf']}",
+                        "--header", "X-Empty=", "--header", "X-Tag=one",
+                        "get", SERVICE + "/svc", "get", "https://cdn.public.localhost/other",
+                        "get", f"https://{look_alike}/other")
         self.assertEqual(code, 0)
-        service, other = self.log(lambda r: r["method"] == "GET")
+        service, *others = self.log(lambda r: r["method"] == "GET")
         self.assertEqual(self.header(service, "X-Empty"), "")  # sent as "X-Empty: "
         self.assertEqual(self.header(service, "X-Tag"), "one")
         self.assertEqual(self.header(service, "User-Agent"), "MiravellDesk/4.8")
         self.assertIsNotNone(self.header(service, "X-Host-Id"))  # the model is never empty
-        self.assertEqual(self.header(other, "X-Tag"), "one")
-        self.assertIsNone(self.header(other, "X-Host-Id"))
-        self.assertIsNone(self.header(other, "X-Machine"))
+        self.assertEqual([r["host"] for r in others], ["cdn.public.localhost", look_alike])
+        for other in others:
+            for name in ("X-Empty", "X-Tag", "X-Host-Id", "X-Machine"):
+                self.assertIsNone(self.header(other, name), (other["host"], name))
 
     def test_headers_set_by_the_calls_stay_on_the_shared_client(self):
         code, answers = probe("--pins-builtin", "load-pins", "content", "https://miravell.localhost", "id 1", "tok",
