@@ -157,6 +157,18 @@ class LinkStartTest(ProgramTest):
         self.assertEqual(decoded.exit_code, 0, decoded.stdout)
         self.assertIn("split_failed_parts_2", decoded.stdout)
 
+    def test_a_link_naming_another_host_ends_in_the_alert_and_nothing_reaches_it(self):
+        program = self.start(make_link("tok", "lesson-9", "https://attacker.localhost"))
+        uidriver.wait_window(cls=ALERT_CLASS)
+        code = uidriver.clipboard()
+        uidriver.close(cls=ALERT_CLASS)
+        self.assertEqual(program.finish(60).exit_code, 1)
+        decoded = winerun.run_program("miravell-diag.exe", ["decode", code])
+        self.assertIn("domain_not_allowed", decoded.stdout)
+        reached = {r["host"] for r in self.mock.requests()} | {h["sni"] for h in self.mock.handshakes()}
+        self.assertNotIn("attacker.localhost", reached)
+        self.assertNotIn(CONTENT_PATH, [r["path"] for r in self.mock.requests()])
+
 
 if __name__ == "__main__":
     unittest.main()
