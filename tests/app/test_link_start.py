@@ -110,6 +110,18 @@ class LinkStartTest(ProgramTest):
         self.assertEqual(program.finish(30).exit_code, 0)
         self.assertEqual(self.opened_addresses(wait=False), [])
 
+    def test_an_update_address_off_the_service_opens_the_built_in_download(self):
+        for link in ("https://attacker.localhost/Miravell-9.exe", "http://files.miravell.localhost/Miravell-9.exe"):
+            with self.subTest(link=link):
+                if os.path.exists(self.opened):
+                    os.remove(self.opened)
+                self.mock.reset()
+                self.offer(link=link)
+                program = self.start()
+                uidriver.press("Yes", title=UPDATE_AVAILABLE)
+                self.assertEqual(program.finish(30).exit_code, 0)
+                self.assertEqual(self.opened_addresses(), [FALLBACK])
+
     def test_a_link_start_asks_twice_and_still_opens_the_player(self):
         self.offer()  # both the default endpoint and the link's domain answer with an update
         log = os.path.join(self.folder.name, "runtime.log")
