@@ -140,6 +140,10 @@ class LinkResolutionTest(unittest.TestCase):
         self.assertRegex(outcome["reason"], r"^server:WinHttpSendRequest failed: \d+$")
         self.assertEqual(outcome["domain"], "https://mrvl.localhost:1")
 
+        self.mock.reset()
+        self.mock.route(method="PUT", path=CONTENT_PATH, drip={"bytes": 65536})  # an answer that never ends
+        self.assertEqual(parse(self.service)["reason"], "server:Response body too large")
+
     def test_a_link_naming_another_host_is_refused_before_anything_is_sent(self):
         for domain in ("http://miravell.localhost",
                        "https://attacker.localhost",

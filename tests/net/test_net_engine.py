@@ -146,6 +146,37 @@ class EngineTest(MockTestCase):
         self.assertEqual(answers[0]["body"], "")
 
 
+class BoundsTest(MockTestCase):
+    """A server that sends too much or too slowly ends the request as a
+    transport failure, and the program's next request goes through."""
+
+    DEADLINE_MS = 3000
+
+    def test_endless_slow_or_stalled_bodies_end_within_the_deadline(self):
+        cases = [
+            # path, drip, error
+            ("/endless", {"bytes": 65536}, "Response body too large"),
+            ("/drip", {"bytes": 1, "interval_ms": 100}, "Request deadline exceeded"),
+            ("/stall", {"bytes": 1, "interval_ms": 120000, "chunks": 2}, "Request deadline exceeded"),
+        ]
+        for path, drip, _ in cases:
+            self.mock.route(method="GET", path=path, drip=drip)
+        args = ["--pins-builtin", "--deadline-ms", self.DEADLINE_MS]
+        for path, _, _ in cases:
+            args += ["timed-get", SERVICE + path]
+        code, answers = probe(*args, "timed-get", SERVICE + "/after", timeout=120)
+        self.assertEqual(code, 0)
+        self.assertEqual(len(answers), len(cases) + 1, answers)
+        for (path, _, error), answer in zip(cases, answers):
+            with self.subTest(path=path):
+                self.assertEqual((answer["status"], answer["success"], answer["error"], answer["body"]),
+                                 (0, False, error, ""))
+                # One read may start just before the deadline; a read's own
+                # timeout (30 s) must not be what ended it.
+                self.assertLess(answer["ms"], self.DEADLINE_MS + 1500, answer["ms"])
+        self.assertEqual((answers[-1]["status"], answers[-1]["error"]), (404, ""))
+
+
 class CertificateMatrixTest(MockTestCase):
     """One case per way a connection can be genuine or intercepted."""
 
