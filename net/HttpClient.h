@@ -65,8 +65,9 @@ class HttpClient {
   [[nodiscard]] HINTERNET session() const noexcept { return session_.get(); }
 
  private:
-  // Runs the pre-flight for an HTTPS host not checked before; false when
-  // its pins failed (the error is then set in the response).
+  // Runs the pre-flight for an HTTPS host not checked before, within the
+  // request's deadline; false when its pins failed or no time was left (the
+  // error is then set in the response).
   bool Preflight(const std::wstring& host, INTERNET_PORT port, std::chrono::steady_clock::time_point deadline,
                  HttpResponse& response);
 

@@ -359,11 +359,11 @@ class ServiceHandler(BaseHTTPRequestHandler):
         try:
             self.wfile.flush()
             while drip["chunks"] is None or sent < drip["chunks"]:
+                if sent and drip["interval_ms"]:
+                    time.sleep(drip["interval_ms"] / 1000.0)
                 self.wfile.write(chunk)
                 self.wfile.flush()
                 sent += 1
-                if drip["interval_ms"]:
-                    time.sleep(drip["interval_ms"] / 1000.0)
         except OSError:
             pass  # the client gave up, as it should
 
