@@ -10,6 +10,7 @@
 #include "common/Seams.h"
 #include "common/Text.h"
 #include "net/ServiceApi.h"
+#include "net/ServiceHosts.h"
 
 namespace {
 
@@ -22,11 +23,6 @@ constexpr wchar_t kOptionalText[] =
     L"A new version of the app is available. Would you like to update now?\n"
     L"يوجد تحديث جديد للتطبيق. هل ترغب في التحديث الآن؟";
 constexpr wchar_t kOptionalTitle[] = L"Miravell - Update Available";
-
-bool IsWebAddress(const std::wstring& address) {
-  const std::wstring start = ToLowerWide(address.substr(0, 8));
-  return start.starts_with(L"http://") || start.starts_with(L"https://");
-}
 
 [[noreturn]] void OpenDownloadAndEnd(const std::wstring& address) {
   seams::ShellExecuteSeam(nullptr, L"open", address, L"", L"", SW_SHOWNORMAL);
@@ -45,8 +41,9 @@ double CurrentVersionNumber(const std::wstring& versionText) {
 
 std::wstring DownloadAddress(const std::wstring& serviceLink) {
   // Handed to the shell's "open": a path or a file: address would be run,
-  // so only a web address from the service is taken as it is.
-  if (!serviceLink.empty() && IsWebAddress(serviceLink)) return serviceLink;
+  // and the student trusts whatever this sends them to as the new version.
+  // Only an https address on the service's own hosts is taken as it is.
+  if (IsServiceAddress(serviceLink)) return serviceLink;
   return config::Wide(config::Id::FallbackDownloadUrl);
 }
 

@@ -9,8 +9,8 @@
 // of the text ("4.8.0" gives 4.8), or 3.0 when there is none.
 double CurrentVersionNumber(const std::wstring& versionText);
 
-// The address the user is sent to: the service's link when it is a web
-// address, the built-in download address otherwise.
+// The address the user is sent to: the service's link when it is an https
+// address on a service host, the built-in download address otherwise.
 std::wstring DownloadAddress(const std::wstring& serviceLink);
 
 // One run of the check against the domain (empty: the default endpoint);

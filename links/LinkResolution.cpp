@@ -9,6 +9,7 @@
 #include "links/SchemeLink.h"
 #include "net/HttpClient.h"
 #include "net/ServiceApi.h"
+#include "net/ServiceHosts.h"
 
 namespace {
 
@@ -18,8 +19,15 @@ constexpr char kNoContentData[] = "api_content_data_failed";
 
 // Steps after the link decoded to its three values.
 bool Resolve(const LinkValues& values, std::string& reason) {
+  // Anyone can make a link (the key ships with every copy), and the domain
+  // receives the link token, the device headers and the update question.
+  const std::wstring domain = Utf8ToWide(values.domain);
+  if (!IsServiceAddress(domain)) {
+    reason = kReasonDomainNotAllowed;
+    return false;
+  }
   AppState& app = GetAppState();
-  app.domain = Utf8ToWide(values.domain);
+  app.domain = domain;
 
   const std::wstring contentLinkId = Utf8ToWide(values.contentLinkId);
   if (contentLinkId.starts_with(L"http://") || contentLinkId.starts_with(L"https://")) {

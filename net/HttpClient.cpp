@@ -1,5 +1,6 @@
 #include "net/HttpClient.h"
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -11,6 +12,12 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+constexpr DWORD kResolveTimeoutMs = 10000;
+constexpr DWORD kConnectTimeoutMs = 10000;
+constexpr DWORD kSendTimeoutMs = 30000;
+constexpr DWORD kReceiveTimeoutMs = 30000;
 constexpr DWORD kOption98 = 98;
 constexpr DWORD kIgnoreCertificateErrors = 0x3300;  // unknown CA, wrong usage, name, date
 constexpr DWORD kAddHeaderFlags = WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE;
@@ -25,6 +32,49 @@ void AddHeader(HINTERNET request, const std::wstring& line) {
 
 std::string ErrorWithNumber(const char* text, DWORD error) { return text + std::to_string(error); }
 
+// What is left of the deadline in whole milliseconds, rounded up; 0 once it
+// has passed.
+DWORD RemainingMs(Clock::time_point deadline) {
+  const auto left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<DWORD>(std::min<long long>(ms, 0x7FFFFFFF));
+}
+
+// Lowers every timeout of the request to what is left of the deadline before
+// each blocking call, so that no single wait (connect, send, the headers, one
+// read) can outlast it: WinHTTP's receive timeout counts per read, and a
+// server dripping a byte at a time never trips it. Checking the clock between
+// reads alone would still leave one whole read timeout after the deadline;
+// closing the handle from a timer instead would race the owner's own close.
+// False when nothing is left (a zero timeout would mean no timeout at all).
+bool BoundTimeouts(HINTERNET request, Clock::time_point deadline) {
+  const DWORD left = RemainingMs(deadline);
+  if (left == 0) return false;
+  ::WinHttpSetTimeouts(request, static_cast<int>(std::min(kResolveTimeoutMs, left)),
+                       static_cast<int>(std::min(kConnectTimeoutMs, left)),
+                       static_cast<int>(std::min(kSendTimeoutMs, left)),
+                       static_cast<int>(std::min(kReceiveTimeoutMs, left)));
+  SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, left);
+  return true;
+}
+
+// A failed call's text, or the deadline's when that is what ended it.
+std::string CallFailure(const char* text, DWORD error, Clock::time_point deadline) {
+  return Clock::now() >= deadline ? std::string(kDeadlineError) : ErrorWithNumber(text, error);
+}
+
+// Failures after the status was read leave the response as every other
+// transport failure does: no status, no body.
+HttpResponse& Fail(HttpResponse& response, std::string error) {
+  response.statusCode = 0;
+  response.body.clear();
+  response.body.shrink_to_fit();
+  response.success = false;
+  response.error = std::move(error);
+  return response;
+}
+
 }  // namespace
 
 void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy) {
@@ -37,21 +87,13 @@ void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy) 
   if (pinnedHost) SetDword(request, WINHTTP_OPTION_SECURITY_FLAGS, kIgnoreCertificateErrors);
 }
 
-bool IsServiceHost(const std::wstring& host) {
-  const std::wstring lowered = ToLowerWide(host);
-  for (const auto id : {config::Id::ServiceDomain1, config::Id::ServiceDomain2, config::Id::ServiceDomain3,
-                        config::Id::ServiceDomain4}) {
-    if (lowered.find(config::Wide(id)) != std::wstring::npos) return true;
-  }
-  return false;
-}
-
-HttpClient::HttpClient() {
+HttpClient::HttpClient(std::chrono::milliseconds deadline) : deadline_(deadline) {
   const std::wstring agent = config::Wide(config::Id::UserAgent);
   session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session_) throw std::runtime_error("WinHttpOpen failed");
-  ::WinHttpSetTimeouts(session_.get(), 10000, 10000, 30000, 30000);
+  ::WinHttpSetTimeouts(session_.get(), static_cast<int>(kResolveTimeoutMs), static_cast<int>(kConnectTimeoutMs),
+                       static_cast<int>(kSendTimeoutMs), static_cast<int>(kReceiveTimeoutMs));
 }
 
 void HttpClient::SetDefaultHeader(const std::wstring& name, const std::wstring& value) {
@@ -61,7 +103,8 @@ void HttpClient::SetDefaultHeader(const std::wstring& name, const std::wstring& 
 
 HttpResponse HttpClient::Get(const std::wstring& url) { return Request(L"GET", url, {}, {}); }
 
-bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, HttpResponse& response) {
+bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, Clock::time_point deadline,
+                           HttpResponse& response) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (preflightedHosts_.count(host) != 0) return true;
@@ -70,6 +113,10 @@ bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, HttpRes
     if (UniqueInternet request{::WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
                                                     WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE)}) {
       SetRequestOptions(request.get(), IsPinnedHost(host), false);
+      if (!BoundTimeouts(request.get(), deadline)) {
+        response.error = kDeadlineError;
+        return false;
+      }
       if (::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
         ::WinHttpReceiveResponse(request.get(), nullptr);
       }
@@ -89,6 +136,7 @@ bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, HttpRes
 HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring& url, const std::string& body,
                                  const std::wstring& contentType) {
   HttpResponse response;
+  const Clock::time_point deadline = Clock::now() + deadline_;
 
   std::vector<wchar_t> hostBuffer(256, L'\0');
   std::vector<wchar_t> pathBuffer(2048, L'\0');
@@ -107,7 +155,7 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
   const std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
   const bool https = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-  if (https && !Preflight(host, parts.nPort, response)) return response;
+  if (https && !Preflight(host, parts.nPort, deadline, response)) return response;
 
   UniqueInternet connection(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
   if (!connection) {
@@ -123,12 +171,15 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
   }
   SetRequestOptions(request.get(), https && IsPinnedHost(host), true);
 
+  // The default headers hold the pin download's secret and the device's
+  // identity: only the service gets them, and only over TLS. A host a link
+  // or an answer named gets nothing but the request itself.
   std::map<std::wstring, std::wstring> headers;
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    headers = defaultHeaders_;
-  }
-  if (IsServiceHost(host)) {
+  if (https && IsServiceHost(host)) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      headers = defaultHeaders_;
+    }
     const DeviceIdentity& identity = GetDeviceIdentity();
     if (!identity.machineKey.empty()) headers[config::Wide(config::Id::DeviceHeader1)] = identity.machineKey;
     if (!identity.machineModel.empty()) headers[config::Wide(config::Id::DeviceHeader2)] = identity.machineModel;
@@ -138,13 +189,13 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
 
   const auto length = static_cast<DWORD>(body.size());
   void* data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
+  if (!BoundTimeouts(request.get(), deadline)) return Fail(response, kDeadlineError);
   if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length, 0)) {
-    response.error = ErrorWithNumber("WinHttpSendRequest failed: ", ::GetLastError());
-    return response;
+    return Fail(response, CallFailure("WinHttpSendRequest failed: ", ::GetLastError(), deadline));
   }
+  if (!BoundTimeouts(request.get(), deadline)) return Fail(response, kDeadlineError);
   if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
-    response.error = ErrorWithNumber("WinHttpReceiveResponse failed: ", ::GetLastError());
-    return response;
+    return Fail(response, CallFailure("WinHttpReceiveResponse failed: ", ::GetLastError(), deadline));
   }
   if (https && !ValidateServerPins(request.get(), host)) {
     response.error = "SSL Pin validation FAILED for " + WideToUtf8(host);
@@ -157,14 +208,21 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
   response.statusCode = status;
 
+  // A read that fails leaves a cut-off body; it is a failure, not an answer.
   for (;;) {
+    if (!BoundTimeouts(request.get(), deadline)) return Fail(response, kDeadlineError);
     DWORD available = 0;
-    ::WinHttpQueryDataAvailable(request.get(), &available);
+    if (!::WinHttpQueryDataAvailable(request.get(), &available)) {
+      return Fail(response, CallFailure("WinHttpQueryDataAvailable failed: ", ::GetLastError(), deadline));
+    }
     if (available == 0) break;
+    if (available > kMaxResponseBodyBytes - response.body.size()) return Fail(response, kBodyTooLargeError);
     std::vector<char> chunk(static_cast<std::size_t>(available) + 1, '\0');
     DWORD read = 0;
-    ::WinHttpReadData(request.get(), chunk.data(), available, &read);
-    if (read == 0) break;  // a failing read must not spin on a stale count
+    if (!::WinHttpReadData(request.get(), chunk.data(), available, &read)) {
+      return Fail(response, CallFailure("WinHttpReadData failed: ", ::GetLastError(), deadline));
+    }
+    if (read == 0) break;
     response.body.append(chunk.data(), read);
   }
   response.success = response.statusCode >= 200 && response.statusCode <= 299;

@@ -5,6 +5,8 @@
 // to a host and after every response.
 #include <windows.h>
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -12,6 +14,22 @@
 #include <string>
 
 #include "common/Handles.h"
+#include "net/ServiceHosts.h"
+
+// The largest body a request takes in. The service's answers and scripts are
+// a few kilobytes; past this the answer is refused rather than grown until
+// memory runs out.
+inline constexpr std::size_t kMaxResponseBodyBytes = 4 * 1024 * 1024;
+
+// The longest one whole request may take, pre-flight and body included. The
+// per-step timeouts (10 s resolve, 10 s connect, 30 s send, 30 s per receive)
+// bound each wait but not a server that keeps sending a byte at a time, and
+// the start-up asks on the user-interface thread.
+inline constexpr std::chrono::milliseconds kRequestDeadline{60000};
+
+// Error texts of the two bounds.
+inline constexpr char kBodyTooLargeError[] = "Response body too large";
+inline constexpr char kDeadlineError[] = "Request deadline exceeded";
 
 struct HttpResponse {
   std::uint32_t statusCode = 0;  // 0 when the request failed before a status was read
@@ -22,19 +40,22 @@ struct HttpResponse {
 
 class HttpClient {
  public:
-  // Opens the session (no proxy, synchronous, the program's timeouts).
-  // Throws std::runtime_error("WinHttpOpen failed") when it cannot.
-  HttpClient();
+  // Opens the session (no proxy, synchronous, the program's timeouts); each
+  // request of this client ends within the deadline. Throws
+  // std::runtime_error("WinHttpOpen failed") when it cannot.
+  explicit HttpClient(std::chrono::milliseconds deadline = kRequestDeadline);
   ~HttpClient() = default;
   HttpClient(const HttpClient&) = delete;
   HttpClient& operator=(const HttpClient&) = delete;
 
-  // Sent with every later request of this client; replaces a header of the
-  // same name.
+  // Sent with every later request of this client to a service host over
+  // HTTPS (never to another host); replaces a header of the same name.
   void SetDefaultHeader(const std::wstring& name, const std::wstring& value);
 
   // One complete exchange. An empty body sends no data; an empty content
-  // type sends no Content-Type header. Redirects are never followed.
+  // type sends no Content-Type header. Redirects are never followed. A body
+  // over kMaxResponseBodyBytes, a failing read or the deadline passing ends
+  // it as a transport failure (status 0, empty body).
   HttpResponse Request(const std::wstring& method, const std::wstring& url, const std::string& body,
                        const std::wstring& contentType);
 
@@ -44,10 +65,13 @@ class HttpClient {
   [[nodiscard]] HINTERNET session() const noexcept { return session_.get(); }
 
  private:
-  // Runs the pre-flight for an HTTPS host not checked before; false when
-  // its pins failed (the error is then set in the response).
-  bool Preflight(const std::wstring& host, INTERNET_PORT port, HttpResponse& response);
+  // Runs the pre-flight for an HTTPS host not checked before, within the
+  // request's deadline; false when its pins failed or no time was left (the
+  // error is then set in the response).
+  bool Preflight(const std::wstring& host, INTERNET_PORT port, std::chrono::steady_clock::time_point deadline,
+                 HttpResponse& response);
 
+  std::chrono::milliseconds deadline_;
   UniqueInternet session_;
   std::map<std::wstring, std::wstring> defaultHeaders_;
   std::mutex lock_;
@@ -62,6 +86,3 @@ HttpClient& SharedHttpClient();
 // and, for a pinned host only, the certificate-error tolerance under which
 // its pins decide alone.
 void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy);
-
-// Whether the lower-cased host belongs to the service itself.
-bool IsServiceHost(const std::wstring& host);

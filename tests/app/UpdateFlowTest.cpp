@@ -9,6 +9,7 @@
 #include "app/UpdateFlow.h"
 #include "common/Config.h"
 #include "common/Seams.h"
+#include "common/Text.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ Outcome RunFlow(const VersionInfo& info, int answer) {
   return outcome;
 }
 
-const std::wstring kLink = L"https://files.miravell.example/Miravell-4.9.exe";
+const std::wstring kLink = L"https://files." + config::Wide(config::Id::ServiceDomain2) + L"/Miravell-4.9.exe";
 
 TEST(UpdateFlow, NoUpdateAsksNothing) {
   const Outcome outcome = RunFlow({false, false, L""}, IDYES);
@@ -87,15 +88,19 @@ TEST(UpdateFlow, MandatoryUpdateEndsWith0WhateverTheAnswer) {
   EXPECT_EQ(outcome.exitCode, 0u);
 }
 
-TEST(UpdateFlow, OnlyWebAddressesFromTheServiceAreOpened) {
+TEST(UpdateFlow, OnlyHttpsAddressesOnServiceHostsAreOpened) {
   const std::wstring fallback = config::Wide(config::Id::FallbackDownloadUrl);
+  const std::wstring service = config::Wide(config::Id::ServiceDomain2);
   EXPECT_EQ(RunFlow({true, false, L""}, IDYES).opened, std::vector<std::wstring>{fallback});
-  for (const wchar_t* unsafe : {L"C:\\Windows\\System32\\calc.exe", L"file:///C:/Windows/System32/calc.exe",
-                                L"\\\\server\\share\\setup.exe", L"javascript:alert(1)", L"ms-settings:"}) {
-    EXPECT_EQ(RunFlow({true, false, unsafe}, IDYES).opened, std::vector<std::wstring>{fallback}) << unsafe;
+  for (const std::wstring& unsafe : {std::wstring(L"C:\\Windows\\System32\\calc.exe"),
+                                    std::wstring(L"file:///C:/Windows/System32/calc.exe"),
+                                    std::wstring(L"\\\\server\\share\\setup.exe"), std::wstring(L"javascript:alert(1)"),
+                                    std::wstring(L"ms-settings:"), std::wstring(L"HTTP://files.example/a.exe"),
+                                    std::wstring(L"https://files.example/a.exe"), L"http://files." + service + L"/a.exe",
+                                    L"https://files." + service + L".example/a.exe"}) {
+    EXPECT_EQ(RunFlow({true, false, unsafe}, IDYES).opened, std::vector<std::wstring>{fallback}) << WideToUtf8(unsafe);
+    EXPECT_EQ(RunFlow({true, true, unsafe}, IDOK).opened, std::vector<std::wstring>{fallback}) << WideToUtf8(unsafe);
   }
-  EXPECT_EQ(RunFlow({true, true, L"HTTP://files.example/a.exe"}, IDOK).opened,
-            std::vector<std::wstring>{L"HTTP://files.example/a.exe"});
 }
 
 TEST(UpdateFlow, BuiltInVersionReadsAsADecimalNumber) {

@@ -111,6 +111,18 @@ class LinkStartTest(ProgramTest):
         self.assertEqual(program.finish(30).exit_code, 0)
         self.assertEqual(self.opened_addresses(wait=False), [])
 
+    def test_an_update_address_off_the_service_opens_the_built_in_download(self):
+        for link in ("https://attacker.localhost/Miravell-9.exe", "http://files.miravell.localhost/Miravell-9.exe"):
+            with self.subTest(link=link):
+                if os.path.exists(self.opened):
+                    os.remove(self.opened)
+                self.mock.reset()
+                self.offer(link=link)
+                program = self.start()
+                uidriver.press("Yes", title=UPDATE_AVAILABLE)
+                self.assertEqual(program.finish(30).exit_code, 0)
+                self.assertEqual(self.opened_addresses(), [FALLBACK])
+
     def test_a_link_start_asks_twice_and_still_opens_the_player(self):
         self.offer()  # both the default endpoint and the link's domain answer with an update
         log = os.path.join(self.folder.name, "runtime.log")
@@ -176,6 +188,18 @@ class LinkStartTest(ProgramTest):
         self.assertEqual(self.program.finish(60).exit_code, 1)
         time.sleep(1)  # the diagnostic window starts detached
         self.assertEqual(sorted(f for f in os.listdir(folder) if f.endswith((".loaded", ".ran"))), [])
+
+    def test_a_link_naming_another_host_ends_in_the_alert_and_nothing_reaches_it(self):
+        program = self.start(make_link("tok", "lesson-9", "https://attacker.localhost"))
+        uidriver.wait_window(cls=ALERT_CLASS)
+        code = uidriver.clipboard()
+        uidriver.close(cls=ALERT_CLASS)
+        self.assertEqual(program.finish(60).exit_code, 1)
+        decoded = winerun.run_program("miravell-diag.exe", ["decode", code])
+        self.assertIn("domain_not_allowed", decoded.stdout)
+        reached = {r["host"] for r in self.mock.requests()} | {h["sni"] for h in self.mock.handshakes()}
+        self.assertNotIn("attacker.localhost", reached)
+        self.assertNotIn(CONTENT_PATH, [r["path"] for r in self.mock.requests()])
 
 
 if __name__ == "__main__":

@@ -136,9 +136,29 @@ class LinkResolutionTest(unittest.TestCase):
         self.mock.route(method="PUT", path=CONTENT_PATH, status=500, body="<html>")
         self.assertEqual(parse(self.service)["reason"], "api_content_data_failed")
 
-        outcome = parse(make("t", "id", "https://127.0.0.3"))
+        outcome = parse(make("t", "id", "https://mrvl.localhost:1"))  # a service host where nothing listens
         self.assertRegex(outcome["reason"], r"^server:WinHttpSendRequest failed: \d+$")
-        self.assertEqual(outcome["domain"], "https://127.0.0.3")
+        self.assertEqual(outcome["domain"], "https://mrvl.localhost:1")
+
+        self.mock.reset()
+        self.mock.route(method="PUT", path=CONTENT_PATH, drip={"bytes": 65536})  # an answer that never ends
+        self.assertEqual(parse(self.service)["reason"], "server:Response body too large")
+
+    def test_a_link_naming_another_host_is_refused_before_anything_is_sent(self):
+        for domain in ("http://miravell.localhost",
+                       "https://attacker.localhost",
+                       "https://miravell.localhost.attacker.localhost",
+                       "https://xmiravell.localhost",
+                       "https://miravell.localhost@attacker.localhost",
+                       "https://miravell.localhost\\@attacker.localhost",
+                       "HTTPS://attacker.localhost/miravell.localhost"):
+            with self.subTest(domain=domain):
+                link = make("token-3", "lesson-42", domain)
+                self.mock.reset()
+                outcome = parse(link)
+                self.assertEqual((outcome["ok"], outcome["reason"]), (False, "domain_not_allowed"))
+                self.assertEqual(outcome["domain"], "", "the refused domain is not kept")
+                self.assertEqual((self.mock.requests(), self.mock.handshakes()), ([], []))
 
     def test_ten_thousand_mutated_links_end_in_reason_codes(self):
         result = winerun.run_program("link_probe.exe", ["fuzz", "20261208", "10000", self.service], timeout=300)

@@ -81,18 +81,23 @@ class EngineTest(MockTestCase):
 
     def test_default_headers_and_device_headers_only_for_service_hosts(self):
         self.mock.tls("cdn.public.localhost", "public")
+        # A look-alike that holds a service domain as text but is not under it.
+        look_alike = "xmiravell.localhost"
         code, _ = probe("--trust-root", mockservice.MockService.cert_path("public-ca"),
-                        "--pins-builtin", "--header", "X-Empty=", "--header", "X-Tag=one",
-                        "get", SERVICE + "/svc", "get", "https://cdn.public.localhost/other")
+                        "--pins-builtin", "--pin", f"{look_alike}={self.pins['service-leaf']}",
+                        "--header", "X-Empty=", "--header", "X-Tag=one",
+                        "get", SERVICE + "/svc", "get", "https://cdn.public.localhost/other",
+                        "get", f"https://{look_alike}/other")
         self.assertEqual(code, 0)
-        service, other = self.log(lambda r: r["method"] == "GET")
+        service, *others = self.log(lambda r: r["method"] == "GET")
         self.assertEqual(self.header(service, "X-Empty"), "")  # sent as "X-Empty: "
         self.assertEqual(self.header(service, "X-Tag"), "one")
         self.assertEqual(self.header(service, "User-Agent"), "MiravellDesk/4.8")
         self.assertIsNotNone(self.header(service, "X-Host-Id"))  # the model is never empty
-        self.assertEqual(self.header(other, "X-Tag"), "one")
-        self.assertIsNone(self.header(other, "X-Host-Id"))
-        self.assertIsNone(self.header(other, "X-Machine"))
+        self.assertEqual([r["host"] for r in others], ["cdn.public.localhost", look_alike])
+        for other in others:
+            for name in ("X-Empty", "X-Tag", "X-Host-Id", "X-Machine"):
+                self.assertIsNone(self.header(other, name), (other["host"], name))
 
     def test_headers_set_by_the_calls_stay_on_the_shared_client(self):
         code, answers = probe("--pins-builtin", "load-pins", "content", "https://miravell.localhost", "id 1", "tok",
@@ -140,6 +145,37 @@ class EngineTest(MockTestCase):
         self.assertEqual(answers[0]["error"], f"Pre-flight SSL Pin validation FAILED for {host}. MITM Attack Prevented!")
         self.assertEqual(answers[0]["status"], 0)
         self.assertEqual(answers[0]["body"], "")
+
+
+class BoundsTest(MockTestCase):
+    """A server that sends too much or too slowly ends the request as a
+    transport failure, and the program's next request goes through."""
+
+    DEADLINE_MS = 3000
+
+    def test_endless_slow_or_stalled_bodies_end_within_the_deadline(self):
+        cases = [
+            # path, drip, error
+            ("/endless", {"bytes": 65536}, "Response body too large"),
+            ("/drip", {"bytes": 1, "interval_ms": 100}, "Request deadline exceeded"),
+            ("/stall", {"bytes": 1, "interval_ms": 120000, "chunks": 2}, "Request deadline exceeded"),
+        ]
+        for path, drip, _ in cases:
+            self.mock.route(method="GET", path=path, drip=drip)
+        args = ["--pins-builtin", "--deadline-ms", self.DEADLINE_MS]
+        for path, _, _ in cases:
+            args += ["timed-get", SERVICE + path]
+        code, answers = probe(*args, "timed-get", SERVICE + "/after", timeout=120)
+        self.assertEqual(code, 0)
+        self.assertEqual(len(answers), len(cases) + 1, answers)
+        for (path, _, error), answer in zip(cases, answers):
+            with self.subTest(path=path):
+                self.assertEqual((answer["status"], answer["success"], answer["error"], answer["body"]),
+                                 (0, False, error, ""))
+                # One read may start just before the deadline; a read's own
+                # timeout (30 s) must not be what ended it.
+                self.assertLess(answer["ms"], self.DEADLINE_MS + 1500, answer["ms"])
+        self.assertEqual((answers[-1]["status"], answers[-1]["error"]), (404, ""))
 
 
 class CertificateMatrixTest(MockTestCase):

@@ -7,17 +7,22 @@
 //   --header NAME=VALUE      a default header on the shared client
 //   --tick-ms N              an alert counts down every N ms
 //   --record FILE            an alert's diagnostic window is written to FILE
+//   --deadline-ms N          timed-get uses a client of its own whose whole
+//                            requests end within N ms
 // Commands, run in order on the one shared client:
 //   get URL | request METHOD URL BODY CONTENT-TYPE | preflight HOST |
 //   load-pins | check-update CURRENT BASE | content DOMAIN ID TOKEN |
-//   servers DOMAIN | browser-fail HOST
+//   servers DOMAIN | browser-fail HOST |
+//   timed-get URL (the answer and "ms", the time the request took)
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -77,6 +82,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) args.push_back(WideToUtf8(argv[i]));
 
   std::vector<PinEntry> table;
+  std::unique_ptr<HttpClient> deadlineClient;
   seams::Hooks hooks;
   std::size_t i = 0;
   for (; i < args.size() && args[i].rfind("--", 0) == 0; ++i) {
@@ -95,6 +101,8 @@ int wmain(int argc, wchar_t** argv) {
     } else if (flag == "--header") {
       const auto equals = value.find('=');
       SharedHttpClient().SetDefaultHeader(Utf8ToWide(value.substr(0, equals)), Utf8ToWide(value.substr(equals + 1)));
+    } else if (flag == "--deadline-ms") {
+      deadlineClient = std::make_unique<HttpClient>(std::chrono::milliseconds(std::stoul(value)));
     } else if (flag == "--tick-ms") {
       const UINT tick = static_cast<UINT>(std::stoul(value));
       hooks.timerInterval = [tick](UINT) { return tick; };
@@ -117,6 +125,12 @@ int wmain(int argc, wchar_t** argv) {
     const std::string command = next();
     if (command == "get") {
       PrintJson(ResponseJson(SharedHttpClient().Get(Utf8ToWide(next()))));
+    } else if (command == "timed-get") {
+      HttpClient& client = deadlineClient ? *deadlineClient : SharedHttpClient();
+      const auto started = std::chrono::steady_clock::now();
+      json out = ResponseJson(client.Get(Utf8ToWide(next())));
+      out["ms"] = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+      PrintJson(out);
     } else if (command == "request") {
       const std::wstring method = Utf8ToWide(next());
       const std::wstring url = Utf8ToWide(next());

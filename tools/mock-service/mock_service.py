@@ -158,7 +158,7 @@ class Routes:
             self.latency_ms = ms
 
     FIELDS = {"host", "method", "path", "path_prefix", "status", "reason", "body", "body_base64", "body_file",
-              "headers", "delay_ms", "close", "times"}
+              "headers", "delay_ms", "close", "times", "drip"}
 
     def add(self, fields):
         route = dict(fields)
@@ -177,6 +177,14 @@ class Routes:
             base64.b64decode(route["body_base64"], validate=True)
         if "body_file" in route and not os.path.isfile(route["body_file"]):
             raise ValueError(f"no such file: {route['body_file']}")
+        if "drip" in route:
+            drip = route["drip"]
+            if not isinstance(drip, dict) or set(drip) - {"bytes", "interval_ms", "chunks"}:
+                raise ValueError("drip takes bytes, interval_ms and chunks")
+            route["drip"] = {"bytes": int(drip.get("bytes", 1)), "interval_ms": float(drip.get("interval_ms", 0)),
+                             "chunks": None if drip.get("chunks") is None else int(drip["chunks"])}
+            if route["drip"]["bytes"] < 1 or route["drip"]["interval_ms"] < 0:
+                raise ValueError("drip needs at least one byte a chunk and no negative interval")
         with self.lock:
             self.routes.append(route)
 
@@ -313,6 +321,9 @@ class ServiceHandler(BaseHTTPRequestHandler):
             if route.get("close"):
                 self.close_connection = True
                 return
+            if route.get("drip"):
+                self._drip(route)
+                return
             status, reason = route["status"], route.get("reason")
             headers = route.get("headers") or {}
             if "body_file" in route:
@@ -332,6 +343,29 @@ class ServiceHandler(BaseHTTPRequestHandler):
         self.end_headers()
         if self.command != "HEAD":
             self.wfile.write(payload)
+
+    def _drip(self, route):
+        """Headers without a length, then the body a chunk at a time until the
+        count is reached (never, without one) or the client goes away."""
+        drip = route["drip"]
+        self.close_connection = True
+        self.send_response(route["status"], route.get("reason"))
+        for name, value in (route.get("headers") or {}).items():
+            self.send_header(name, str(value))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        chunk = b"x" * drip["bytes"]
+        sent = 0
+        try:
+            self.wfile.flush()
+            while drip["chunks"] is None or sent < drip["chunks"]:
+                if sent and drip["interval_ms"]:
+                    time.sleep(drip["interval_ms"] / 1000.0)
+                self.wfile.write(chunk)
+                self.wfile.flush()
+                sent += 1
+        except OSError:
+            pass  # the client gave up, as it should
 
     def log_message(self, fmt, *args):
         log(f"{self.client_address[0]} {fmt % args}")

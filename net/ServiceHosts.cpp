@@ -1,0 +1,81 @@
+#include "net/ServiceHosts.h"
+
+#include <string>
+
+#include "common/Config.h"
+#include "common/Text.h"
+
+namespace {
+
+constexpr std::wstring_view kHttpsPrefix = L"https://";
+constexpr std::size_t kMaxHostLength = 253;
+
+bool IsHostCharacter(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'-' || c == L'.';
+}
+
+// Printable ASCII apart from the characters that end or change an argument
+// on its way through the shell, or that a browser reads as a separator.
+bool IsPlainAddressCharacter(wchar_t c) { return c > L' ' && c < 0x7F && c != L'"' && c != L'\\'; }
+
+// A name of dot-separated, non-empty labels (one trailing dot allowed).
+bool IsHostName(std::wstring_view host) {
+  if (host.empty() || host.size() > kMaxHostLength + 1) return false;
+  if (host.back() == L'.') host.remove_suffix(1);
+  if (host.empty() || host.front() == L'.') return false;
+  wchar_t previous = L'\0';
+  for (const wchar_t c : host) {
+    if (!IsHostCharacter(c) || (c == L'.' && previous == L'.')) return false;
+    previous = c;
+  }
+  return true;
+}
+
+bool IsPort(std::wstring_view digits) {
+  if (digits.empty() || digits.size() > 5) return false;
+  unsigned value = 0;
+  for (const wchar_t c : digits) {
+    if (c < L'0' || c > L'9') return false;
+    value = value * 10 + static_cast<unsigned>(c - L'0');
+  }
+  return value >= 1 && value <= 65535;
+}
+
+}  // namespace
+
+bool IsServiceHost(std::wstring_view host) {
+  std::wstring lowered = ToLowerWide(host);
+  if (!lowered.empty() && lowered.back() == L'.') lowered.pop_back();
+  if (lowered.empty()) return false;
+  for (const auto id : {config::Id::ServiceDomain1, config::Id::ServiceDomain2, config::Id::ServiceDomain3,
+                        config::Id::ServiceDomain4}) {
+    const std::wstring domain = config::Wide(id);
+    if (lowered == domain) return true;
+    // A subdomain ends in "." + the domain; "evilmiravell.com" and
+    // "miravell.com.evil.example" do not.
+    if (lowered.size() > domain.size() && lowered.ends_with(domain) &&
+        lowered[lowered.size() - domain.size() - 1] == L'.') {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsServiceAddress(std::wstring_view address) {
+  for (const wchar_t c : address) {
+    if (!IsPlainAddressCharacter(c)) return false;
+  }
+  if (address.size() < kHttpsPrefix.size() || ToLowerWide(address.substr(0, kHttpsPrefix.size())) != kHttpsPrefix) {
+    return false;
+  }
+  std::wstring_view authority = address.substr(kHttpsPrefix.size());
+  authority = authority.substr(0, authority.find_first_of(L"/?#"));
+  // Anything but host[:port] here (a user part, an escape, a bracketed
+  // literal) is where parsers disagree about the host.
+  std::wstring_view host = authority;
+  if (const auto colon = authority.find(L':'); colon != std::wstring_view::npos) {
+    if (!IsPort(authority.substr(colon + 1))) return false;
+    host = authority.substr(0, colon);
+  }
+  return IsHostName(host) && IsServiceHost(host);
+}
