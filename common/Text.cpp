@@ -53,3 +53,8 @@ std::wstring WidenBytes(std::string_view bytes) {
   for (const char c : bytes) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
   return wide;
 }
+
+bool IsHostOrSubdomain(std::wstring_view host, std::wstring_view domain) {
+  if (domain.empty() || !host.ends_with(domain)) return false;
+  return host.size() == domain.size() || host[host.size() - domain.size() - 1] == L'.';
+}

@@ -12,6 +12,11 @@ std::wstring Utf8ToWide(std::string_view utf8);
 // out. Unpaired surrogates become U+FFFD.
 std::string WideToUtf8(std::wstring_view wide);
 
+// Whether host is domain itself or a subdomain of it at any depth; a host that
+// merely ends with the domain's text ("notyoutube.com") is neither. Both in
+// lower case.
+[[nodiscard]] bool IsHostOrSubdomain(std::wstring_view host, std::wstring_view domain);
+
 // A copy with every UTF-16 unit passed through towlower; the length never
 // changes, so positions found in the copy are positions in the input.
 std::wstring ToLowerWide(std::wstring_view text);

@@ -38,11 +38,6 @@ bool IsMeetingUrl(std::wstring_view url) {
          Contains(lower, config::Wide(config::Id::MeetingMarker2));
 }
 
-bool IsHostOrSubdomain(std::wstring_view host, std::wstring_view domain) {
-  if (domain.empty() || !host.ends_with(domain)) return false;
-  return host.size() == domain.size() || host[host.size() - domain.size() - 1] == L'.';
-}
-
 bool IsVideoPlatformHost(std::wstring_view host) {
   return IsHostOrSubdomain(host, config::Wide(config::Id::VideoMainDomain)) ||
          IsHostOrSubdomain(host, config::Wide(config::Id::VideoShortDomain));

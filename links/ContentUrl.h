@@ -15,11 +15,6 @@
 // after "//".
 [[nodiscard]] bool IsMeetingUrl(std::wstring_view url);
 
-// Whether host is domain itself or a subdomain of it at any depth; a host that
-// merely ends with the domain's text ("notyoutube.com") is neither. Both in
-// lower case.
-[[nodiscard]] bool IsHostOrSubdomain(std::wstring_view host, std::wstring_view domain);
-
 // The same two platforms judged by a lower-case host alone, for rules where
 // the rest of the address must not count ("https://evil.example/youtube.com").
 [[nodiscard]] bool IsVideoPlatformHost(std::wstring_view host);

@@ -49,14 +49,8 @@ bool IsServiceHost(std::wstring_view host) {
   if (lowered.empty()) return false;
   for (const auto id : {config::Id::ServiceDomain1, config::Id::ServiceDomain2, config::Id::ServiceDomain3,
                         config::Id::ServiceDomain4}) {
-    const std::wstring domain = config::Wide(id);
-    if (lowered == domain) return true;
-    // A subdomain ends in "." + the domain; "evilmiravell.com" and
-    // "miravell.com.evil.example" do not.
-    if (lowered.size() > domain.size() && lowered.ends_with(domain) &&
-        lowered[lowered.size() - domain.size() - 1] == L'.') {
-      return true;
-    }
+    // "evilmiravell.com" and "miravell.com.evil.example" are not ours.
+    if (IsHostOrSubdomain(lowered, config::Wide(id))) return true;
   }
   return false;
 }
