@@ -6,6 +6,7 @@
 #include "app/resources/resource.h"
 #include "common/AppState.h"
 #include "common/Handles.h"
+#include "player/PlayerWindow.h"
 
 namespace {
 
@@ -13,8 +14,6 @@ constexpr wchar_t kLoadingText[] = L"جاري التحميل... Loading...";
 constexpr wchar_t kLoadingFont[] = L"Segoe UI";
 constexpr UINT_PTR kPlayerCheckTimer = 1;
 constexpr UINT kPlayerCheckMilliseconds = 3000;
-constexpr int kPlayerWidth = 1280;
-constexpr int kPlayerHeight = 720;
 constexpr int kInitWidth = 1024;
 constexpr int kInitHeight = 768;
 #ifndef WDA_EXCLUDEFROMCAPTURE

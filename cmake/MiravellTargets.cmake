@@ -5,7 +5,11 @@ target_compile_definitions(miravell_options INTERFACE
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
   _WIN32_WINNT=0x0A00 WINVER=0x0A00 NTDDI_VERSION=0x0A000000
   MIRAVELL_PROFILE_$<UPPER_CASE:${MIRAVELL_PROFILE}>=1)
-target_include_directories(miravell_options INTERFACE ${PROJECT_SOURCE_DIR})
+target_include_directories(miravell_options INTERFACE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/generated)
+
+# The version is set once, by project(); the code, the version resource and
+# the manifest take it from there.
+configure_file(${PROJECT_SOURCE_DIR}/common/Version.h.in ${PROJECT_BINARY_DIR}/generated/common/Version.h @ONLY)
 
 if(MSVC)
   # The sources carry Arabic texts in UTF-8.

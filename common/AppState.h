@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/Version.h"
+
 namespace WebViewHost {
 class WebView;
 }
@@ -16,7 +18,7 @@ class WebView;
 struct AppState {
   std::wstring productName = L"Miravell";
   std::wstring scheme = L"miravell";
-  std::wstring version = L"4.8.0";
+  std::wstring version = MIRAVELL_VERSION_WIDE;
   std::wstring company = L"Miravell Learning";
 
   // Content fields, written by the link parser.

@@ -14,8 +14,6 @@ namespace {
 
 constexpr wchar_t kInitFailedText[] = L"Failed to initialize WebView2.\nPlease restart the application.";
 constexpr wchar_t kInitFailedTitle[] = L"Error";
-constexpr int kWindowedWidth = 1280;
-constexpr int kWindowedHeight = 720;
 
 // The Referer video-platform pages expect: the service's address without
 // one trailing "/".
@@ -69,9 +67,9 @@ void TogglePlayerFullscreen() {
   monitor.cbSize = sizeof(monitor);
   ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
   const RECT& work = monitor.rcWork;
-  const int x = work.left + std::max<int>(0, (work.right - work.left - kWindowedWidth) / 2);
-  const int y = work.top + std::max<int>(0, (work.bottom - work.top - kWindowedHeight) / 2);
-  ::SetWindowPos(window, nullptr, x, y, kWindowedWidth, kWindowedHeight, SWP_FRAMECHANGED);
+  const int x = work.left + std::max<int>(0, (work.right - work.left - kPlayerWidth) / 2);
+  const int y = work.top + std::max<int>(0, (work.bottom - work.top - kPlayerHeight) / 2);
+  ::SetWindowPos(window, nullptr, x, y, kPlayerWidth, kPlayerHeight, SWP_FRAMECHANGED);
 }
 
 void HandlePlayerMessage(const std::wstring& message) {

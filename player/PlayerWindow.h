@@ -7,6 +7,11 @@
 
 #include "player/WebViewHost.h"
 
+// The player window's size when it is not fullscreen: created at it, and
+// brought back to it from fullscreen.
+inline constexpr int kPlayerWidth = 1280;
+inline constexpr int kPlayerHeight = 720;
+
 // Installs the player's four callbacks on its browser host.
 void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window);
 
