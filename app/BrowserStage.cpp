@@ -1,5 +1,7 @@
 #include "app/BrowserStage.h"
 
+#include <memory>
+
 #include "common/AppState.h"
 #include "common/Handles.h"
 #include "player/InitScreen.h"
@@ -17,18 +19,26 @@ bool EnsureBrowserRuntimeStage() {
   return runtime::EnsureBrowserRuntime();
 }
 
+namespace {
+
+// The owners of the two browser hosts; the window state only points at them.
+std::unique_ptr<WebViewHost::WebView> playerHost;
+std::unique_ptr<WebViewHost::WebView> initHost;
+
+}  // namespace
+
 bool InitializePlayerBrowser(HWND window, const std::wstring& dataFolder) {
-  auto* view = new WebViewHost::WebView();
-  GetWindowState().playerView = view;
-  InstallPlayerCallbacks(*view, window);
-  return view->Initialize(window, dataFolder);
+  playerHost = std::make_unique<WebViewHost::WebView>();
+  GetWindowState().playerView = playerHost.get();
+  InstallPlayerCallbacks(*playerHost, window);
+  return playerHost->Initialize(window, dataFolder);
 }
 
 bool InitializeInitBrowser(HWND window, const std::wstring& dataFolder) {
-  auto* view = new WebViewHost::WebView();
-  GetWindowState().initView = view;
-  InstallInitCallbacks(*view, window);
-  return view->Initialize(window, dataFolder);
+  initHost = std::make_unique<WebViewHost::WebView>();
+  GetWindowState().initView = initHost.get();
+  InstallInitCallbacks(*initHost, window);
+  return initHost->Initialize(window, dataFolder);
 }
 
 void ResizePlayerBrowser(int width, int height) {
@@ -41,8 +51,8 @@ void ResizeInitBrowser(int width, int height) {
 
 void DeleteBrowserHosts() {
   WindowState& windows = GetWindowState();
-  delete windows.playerView;
   windows.playerView = nullptr;
-  delete windows.initView;
+  playerHost.reset();
   windows.initView = nullptr;
+  initHost.reset();
 }

@@ -14,6 +14,7 @@
 #include "app/UpdateFlow.h"
 #include "app/WindowsVersion.h"
 #include "common/AppState.h"
+#include "common/Handles.h"
 #include "common/Log.h"
 #include "common/Seams.h"
 #include "links/LinkResolution.h"
@@ -123,8 +124,9 @@ int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
 }  // namespace
 
 int RunStartupSequence(HINSTANCE instance, const std::wstring& commandLine) {
-  // COM for this thread, single-threaded apartment; its result does not matter.
-  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  // COM for this thread, single-threaded apartment; its result does not
+  // matter. Declared first, so it is uninitialised last.
+  const ComInitScope com(COINIT_APARTMENTTHREADED);
   GdiplusSession gdiplus;
 
   const int exitCode = RunStages(instance, commandLine);
@@ -134,6 +136,5 @@ int RunStartupSequence(HINSTANCE instance, const std::wstring& commandLine) {
   integrity::StopBackgroundGuard();
   DeleteBrowserHosts();
   gdiplus.Shutdown();
-  if (SUCCEEDED(com)) ::CoUninitialize();
   return exitCode;
 }

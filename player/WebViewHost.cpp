@@ -47,6 +47,7 @@ std::wstring TakeString(LPWSTR text) {
 }  // namespace
 
 WebView::~WebView() {
+  registrations_.clear();
   if (controller) controller->Close();
   webview.Reset();
   controller.Reset();
@@ -93,6 +94,7 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
                 if (FAILED(ready)) {
                   // A browser without its navigation policy, pin check or
                   // request tags must not run at all: the start has failed.
+                  registrations_.clear();
                   controller->Close();
                   webview.Reset();
                   controller.Reset();
@@ -145,6 +147,7 @@ HRESULT WebView::SetupEventHandlers() {
           .Get(),
       &token);
   if (FAILED(result)) return result;
+  registrations_.emplace_back(webview, &ICoreWebView2::remove_NavigationStarting, token);
 
   result = webview->add_WebMessageReceived(
       runtime::MakeHandler<ICoreWebView2WebMessageReceivedEventHandler>(
@@ -158,6 +161,7 @@ HRESULT WebView::SetupEventHandlers() {
           .Get(),
       &token);
   if (FAILED(result)) return result;
+  registrations_.emplace_back(webview, &ICoreWebView2::remove_WebMessageReceived, token);
 
   result = webview->add_PermissionRequested(
       runtime::MakeHandler<ICoreWebView2PermissionRequestedEventHandler>(
@@ -173,6 +177,7 @@ HRESULT WebView::SetupEventHandlers() {
           .Get(),
       &token);
   if (FAILED(result)) return result;
+  registrations_.emplace_back(webview, &ICoreWebView2::remove_PermissionRequested, token);
 
   // Without this handler a page could open windows of its own, outside the
   // navigation policy and the request filter.
@@ -192,6 +197,7 @@ HRESULT WebView::SetupEventHandlers() {
           .Get(),
       &token);
   if (FAILED(result)) return result;
+  registrations_.emplace_back(webview, &ICoreWebView2::remove_NewWindowRequested, token);
 
   // The newer filter also sees requests of workers; where it is missing or
   // refused, the older one still covers the pages themselves.
@@ -204,13 +210,16 @@ HRESULT WebView::SetupEventHandlers() {
   if (FAILED(result)) result = webview->AddWebResourceRequestedFilter(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
   if (FAILED(result)) return result;
 
-  return webview->add_WebResourceRequested(
+  result = webview->add_WebResourceRequested(
       runtime::MakeHandler<ICoreWebView2WebResourceRequestedEventHandler>(
           [this](ICoreWebView2*, ICoreWebView2WebResourceRequestedEventArgs* args) {
             HandleResourceRequest(*this, args);
           })
           .Get(),
       &token);
+  if (FAILED(result)) return result;
+  registrations_.emplace_back(webview, &ICoreWebView2::remove_WebResourceRequested, token);
+  return S_OK;
 }
 
 void WebView::ApplySettings() {

@@ -7,10 +7,34 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "runtime/WebView2Interfaces.h"
 
 namespace WebViewHost {
+
+// One handler registered on a view; removing it is this object's job, so no
+// handler (each holds its host) outlives the host that registered it.
+class EventRegistration {
+ public:
+  using Remove = HRESULT (STDMETHODCALLTYPE ICoreWebView2::*)(EventRegistrationToken);
+  EventRegistration(Microsoft::WRL::ComPtr<ICoreWebView2> view, Remove remove, EventRegistrationToken token)
+      : view_(std::move(view)), remove_(remove), token_(token) {}
+  ~EventRegistration() {
+    if (view_) (view_.Get()->*remove_)(token_);
+  }
+  EventRegistration(EventRegistration&& other) noexcept
+      : view_(std::move(other.view_)), remove_(other.remove_), token_(other.token_) {}
+  EventRegistration& operator=(EventRegistration&&) = delete;
+  EventRegistration(const EventRegistration&) = delete;
+  EventRegistration& operator=(const EventRegistration&) = delete;
+
+ private:
+  Microsoft::WRL::ComPtr<ICoreWebView2> view_;
+  Remove remove_;
+  EventRegistrationToken token_;
+};
 
 class WebView {
  public:
@@ -52,6 +76,9 @@ class WebView {
   // Registers the five handlers and the request filter; the first failure
   // stops it and is returned.
   [[nodiscard]] HRESULT SetupEventHandlers();
+
+  // Each removes its handler when it goes: before the controller is closed.
+  std::vector<EventRegistration> registrations_;
 };
 
 }  // namespace WebViewHost

@@ -71,6 +71,12 @@ class WebViewHostTest(unittest.TestCase):
                                     ("put_IsStatusBarEnabled", [0]), ("put_IsZoomControlEnabled", [0]),
                                     ("put_AreBrowserAcceleratorKeysEnabled", [0])])
         self.assertNotIn("unknown_slot", self.names(calls))
+        # Deleting the host removes every handler it registered (each holds
+        # the host), then closes the controller.
+        order = [(c["object"], c["call"]) for c in calls]
+        for registration in ("NavigationStarting", "WebMessageReceived", "PermissionRequested", "NewWindowRequested",
+                             "WebResourceRequested"):
+            self.assertLess(order.index(("view", "remove_" + registration)), order.index(("controller", "Close")))
         export = [c for c in calls if c.get("call") == "CreateWebViewEnvironmentWithOptionsInternal"][0]
         text = json.dumps(export)
         self.assertIn("129.0.2792.45", text)
