@@ -96,11 +96,13 @@ DWORD RunAndWait(const std::wstring& commandLine) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    // Once seen on the first run of a fresh prefix: say why, next time.
+    ADD_FAILURE() << "CreateProcessW failed with " << GetLastError();
     return 0xFFFFFFFF;
   }
-  WaitForSingleObject(process.hProcess, 60000);
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0) << "still running after 60 s";
   DWORD code = 0xFFFFFFFF;
-  GetExitCodeProcess(process.hProcess, &code);
+  EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &code)) << "GetExitCodeProcess failed with " << GetLastError();
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return code;
