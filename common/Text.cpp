@@ -58,3 +58,10 @@ bool IsHostOrSubdomain(std::wstring_view host, std::wstring_view domain) {
   if (domain.empty() || !host.ends_with(domain)) return false;
   return host.size() == domain.size() || host[host.size() - domain.size() - 1] == L'.';
 }
+
+void AppendHexByte(std::string& out, unsigned char byte, HexCase letters) {
+  static constexpr char kDigits[] = "0123456789abcdef0123456789ABCDEF";
+  const unsigned offset = letters == HexCase::Upper ? 16u : 0u;
+  out.push_back(kDigits[offset + (byte >> 4)]);
+  out.push_back(kDigits[offset + (byte & 0x0Fu)]);
+}

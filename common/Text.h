@@ -21,6 +21,12 @@ std::string WideToUtf8(std::wstring_view wide);
 // changes, so positions found in the copy are positions in the input.
 std::wstring ToLowerWide(std::wstring_view text);
 
+// Letter case of the hexadecimal digits a to f.
+enum class HexCase { Lower, Upper };
+
+// Appends the two hexadecimal digits of a byte, high digit first.
+void AppendHexByte(std::string& out, unsigned char byte, HexCase letters);
+
 // Widens byte by byte (each byte becomes one UTF-16 unit); for ASCII texts
 // such as diagnostic codes.
 std::wstring WidenBytes(std::string_view bytes);

@@ -94,7 +94,6 @@ std::wstring MakeVideoEmbedUrl(std::wstring_view url) {
 }
 
 std::wstring PercentEncode(std::wstring_view text) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   const std::string utf8 = WideToUtf8(text);
   std::string encoded;
   encoded.reserve(utf8.size() * 3);
@@ -106,8 +105,7 @@ std::wstring PercentEncode(std::wstring_view text) {
       encoded.push_back(c);
     } else {
       encoded.push_back('%');
-      encoded.push_back(kDigits[byte >> 4]);
-      encoded.push_back(kDigits[byte & 0x0F]);
+      AppendHexByte(encoded, byte, HexCase::Lower);
     }
   }
   return Utf8ToWide(encoded);

@@ -9,6 +9,7 @@
 #include "common/Base64.h"
 #include "common/Handles.h"
 #include "common/Json.h"
+#include "common/Text.h"
 
 namespace {
 
@@ -35,13 +36,9 @@ std::span<const std::uint8_t> BytesOf(std::string_view text) {
 }
 
 std::string LowerHex(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;
   hex.reserve(bytes.size() * 2);
-  for (const std::uint8_t b : bytes) {
-    hex.push_back(kDigits[b >> 4]);
-    hex.push_back(kDigits[b & 0x0F]);
-  }
+  for (const std::uint8_t b : bytes) AppendHexByte(hex, b, HexCase::Lower);
   return hex;
 }
 

@@ -80,7 +80,6 @@ void ReadField(const nlohmann::json& object, const std::string& key, Read read) 
 }  // namespace
 
 std::string FormEncode(const std::string& value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (const char c : value) {
     const auto octet = static_cast<unsigned char>(c);
@@ -91,8 +90,7 @@ std::string FormEncode(const std::string& value) {
       out.push_back('+');
     } else {
       out.push_back('%');
-      out.push_back(kHex[octet >> 4]);
-      out.push_back(kHex[octet & 0x0F]);
+      AppendHexByte(out, octet, HexCase::Upper);
     }
   }
   return out;
