@@ -1,7 +1,5 @@
 #include "alerts/AlertWindow.h"
 
-#include <tlhelp32.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -9,6 +7,7 @@
 
 #include "common/Handles.h"
 #include "common/Html.h"
+#include "common/Processes.h"
 #include "common/Seams.h"
 #include "common/SystemPaths.h"
 #include "common/Text.h"
@@ -340,18 +339,14 @@ LRESULT CALLBACK CountdownWindowProc(HWND window, UINT message, WPARAM wParam, L
 }
 
 void KillBrowserChildProcesses() {
-  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return;
   const DWORD self = ::GetCurrentProcessId();
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ParentProcessID != self) continue;
+  ForEachProcess([self](const PROCESSENTRY32W& entry) {
+    if (entry.th32ParentProcessID != self) return;
     const std::wstring name = ToLowerWide(entry.szExeFile);
-    if (name.find(L"msedgewebview2.exe") == std::wstring::npos) continue;
+    if (name.find(L"msedgewebview2.exe") == std::wstring::npos) return;
     UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
     if (process) ::TerminateProcess(process.get(), 0);
-  }
+  });
 }
 
 bool LaunchDetached(const std::wstring& commandLine) {

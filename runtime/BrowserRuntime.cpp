@@ -1,7 +1,6 @@
 #include "runtime/BrowserRuntime.h"
 
 #include <shellapi.h>
-#include <tlhelp32.h>
 #include <urlmon.h>
 
 #include <chrono>
@@ -11,6 +10,7 @@
 #include "common/Config.h"
 #include "common/Handles.h"
 #include "common/Log.h"
+#include "common/Processes.h"
 #include "common/Seams.h"
 #include "runtime/BrowserLoader.h"
 #include "runtime/InstallerSignature.h"
@@ -133,21 +133,19 @@ void RepairBrowserRuntime(HWND window, const std::wstring& userDataFolder) {
                            config::Wide(config::Id::RuntimeInstallerPublisher));
 }
 
+// Unlike the alert's clean-up, which ends our own children, this ends the
+// engine's processes that lost their program, whoever started them.
 void KillOrphanedWebViewProcesses() {
-  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+  ForEachProcess([](const PROCESSENTRY32W& entry) {
     const std::wstring_view name(entry.szExeFile);
-    if (name.size() < kEngineProcessName.size() || name.find(kEngineProcessName) == std::wstring_view::npos) continue;
+    if (name.size() < kEngineProcessName.size() || name.find(kEngineProcessName) == std::wstring_view::npos) return;
     UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
-    if (!process) continue;
-    if (ExitCodeOf(process.get()) != STILL_ACTIVE) continue;
+    if (!process) return;
+    if (ExitCodeOf(process.get()) != STILL_ACTIVE) return;
     // Engine processes of a running program (ours or another's) stay.
     UniqueHandle parent(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.th32ParentProcessID));
     if (!parent || ExitCodeOf(parent.get()) != STILL_ACTIVE) ::TerminateProcess(process.get(), 0);
-  }
+  });
 }
 
 }  // namespace runtime
