@@ -9,6 +9,7 @@
 #include "common/Base64.h"
 #include "common/Handles.h"
 #include "common/Json.h"
+#include "common/Sha256.h"
 #include "common/Text.h"
 
 namespace {
@@ -166,30 +167,20 @@ std::vector<std::uint8_t> AesCbcEncrypt(std::span<const std::uint8_t> plaintext,
 }
 
 std::vector<std::uint8_t> HmacSha256(std::span<const std::uint8_t> data, std::span<const std::uint8_t> key) {
-  UniqueAlgorithm algorithm;
-  if (!Succeeded(::BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr,
-                                               BCRYPT_ALG_HANDLE_HMAC_FLAG))) {
-    Fail(kHmacOpenError);
+  HashResult result = Sha256(data, key);
+  switch (result.failure) {
+    case HashFailure::None:
+      return std::move(result.digest);
+    case HashFailure::Open:
+      Fail(kHmacOpenError);
+    case HashFailure::Create:
+      Fail(kHmacCreateError);
+    case HashFailure::Data:
+      Fail(kHmacDataError);
+    case HashFailure::Finish:
+      break;
   }
-  DWORD digestLength = 0;
-  ULONG read = 0;
-  if (!Succeeded(::BCryptGetProperty(algorithm.get(), BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&digestLength),
-                                     sizeof(digestLength), &read, 0))) {
-    digestLength = 0;  // the finish step then fails with its own text
-  }
-  UniqueHash hash;
-  if (!Succeeded(::BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, InputPointer(key),
-                                    ByteCount(key.size(), kHmacCreateError), 0))) {
-    Fail(kHmacCreateError);
-  }
-  if (!Succeeded(::BCryptHashData(hash.get(), InputPointer(data), ByteCount(data.size(), kHmacDataError), 0))) {
-    Fail(kHmacDataError);
-  }
-  std::vector<std::uint8_t> digest(digestLength);
-  if (digestLength == 0 || !Succeeded(::BCryptFinishHash(hash.get(), digest.data(), digestLength, 0))) {
-    Fail(kHmacFinishError);
-  }
-  return digest;
+  Fail(kHmacFinishError);
 }
 
 std::vector<std::uint8_t> HmacSha256(std::string_view data, std::span<const std::uint8_t> key) {

@@ -15,6 +15,7 @@
 #include "common/Handles.h"
 #include "common/Json.h"
 #include "common/Seams.h"
+#include "common/Sha256.h"
 #include "common/Text.h"
 #include "net/HttpClient.h"
 
@@ -70,20 +71,8 @@ UniqueInternet OpenSessionOnTheBrowsersWay() {
 }
 
 std::string Sha256Base64(const BYTE* data, DWORD size) {
-  UniqueAlgorithm algorithm;
-  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return {};
-  DWORD digestLength = 0;
-  ULONG written = 0;
-  if (!BCRYPT_SUCCESS(::BCryptGetProperty(algorithm.get(), BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&digestLength),
-                                          sizeof(digestLength), &written, 0))) {
-    return {};
-  }
-  UniqueHash hash;
-  if (!BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0))) return {};
-  if (!BCRYPT_SUCCESS(::BCryptHashData(hash.get(), const_cast<PUCHAR>(data), size, 0))) return {};
-  std::vector<std::uint8_t> digest(digestLength);
-  if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash.get(), digest.data(), digestLength, 0))) return {};
-  return Base64Encode(digest);
+  const HashResult hash = Sha256(std::span<const std::uint8_t>(data, size));
+  return hash.failure == HashFailure::None ? Base64Encode(hash.digest) : std::string();
 }
 
 // Whether the leaf is valid for the host name (dates and the root's trust

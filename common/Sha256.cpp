@@ -1,0 +1,54 @@
+#include "common/Sha256.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <climits>
+
+#include "common/Handles.h"
+
+namespace {
+
+// CNG's input pointers are not const-qualified although it never writes them;
+// an empty span may carry a null pointer, which some calls refuse even with a
+// zero length.
+PUCHAR InputPointer(std::span<const std::uint8_t> bytes) {
+  static std::uint8_t none = 0;
+  return bytes.empty() ? &none : const_cast<PUCHAR>(bytes.data());
+}
+
+HashResult Failed(HashFailure step) { return HashResult{{}, step}; }
+
+}  // namespace
+
+HashResult Sha256(std::span<const std::uint8_t> data, std::optional<std::span<const std::uint8_t>> hmacKey) {
+  UniqueAlgorithm algorithm;
+  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr,
+                                                    hmacKey ? BCRYPT_ALG_HANDLE_HMAC_FLAG : 0))) {
+    return Failed(HashFailure::Open);
+  }
+  DWORD digestLength = 0;
+  ULONG read = 0;
+  if (!BCRYPT_SUCCESS(::BCryptGetProperty(algorithm.get(), BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&digestLength),
+                                          sizeof(digestLength), &read, 0))) {
+    digestLength = 0;  // the finish step then fails
+  }
+  // CNG takes byte counts as ULONG; a larger buffer fails the step it was meant for.
+  if (hmacKey && hmacKey->size() > ULONG_MAX) return Failed(HashFailure::Create);
+  UniqueHash hash;
+  if (!BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0,
+                                         hmacKey ? InputPointer(*hmacKey) : nullptr,
+                                         hmacKey ? static_cast<ULONG>(hmacKey->size()) : 0, 0))) {
+    return Failed(HashFailure::Create);
+  }
+  if (data.size() > ULONG_MAX ||
+      !BCRYPT_SUCCESS(::BCryptHashData(hash.get(), InputPointer(data), static_cast<ULONG>(data.size()), 0))) {
+    return Failed(HashFailure::Data);
+  }
+  HashResult result;
+  result.digest.resize(digestLength);
+  if (digestLength == 0 || !BCRYPT_SUCCESS(::BCryptFinishHash(hash.get(), result.digest.data(), digestLength, 0))) {
+    return Failed(HashFailure::Finish);
+  }
+  return result;
+}
