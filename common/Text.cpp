@@ -54,6 +54,11 @@ std::wstring WidenBytes(std::string_view bytes) {
   return wide;
 }
 
+std::wstring_view WithoutTrailingDot(std::wstring_view host) {
+  if (host.ends_with(L'.')) host.remove_suffix(1);
+  return host;
+}
+
 bool IsHostOrSubdomain(std::wstring_view host, std::wstring_view domain) {
   if (domain.empty() || !host.ends_with(domain)) return false;
   return host.size() == domain.size() || host[host.size() - domain.size() - 1] == L'.';

@@ -17,6 +17,10 @@ std::string WideToUtf8(std::wstring_view wide);
 // lower case.
 [[nodiscard]] bool IsHostOrSubdomain(std::wstring_view host, std::wstring_view domain);
 
+// The host without one trailing dot: "host." is "host" to the resolver, so
+// every rule and pin lookup must judge them alike.
+[[nodiscard]] std::wstring_view WithoutTrailingDot(std::wstring_view host);
+
 // A copy with every UTF-16 unit passed through towlower; the length never
 // changes, so positions found in the copy are positions in the input.
 std::wstring ToLowerWide(std::wstring_view text);

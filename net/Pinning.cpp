@@ -107,10 +107,7 @@ void SetPinTable(std::vector<PinEntry> entries) {
 }
 
 std::optional<PinEntry> FindPinEntry(const std::wstring& host) {
-  // "host." is the same host as "host" to the resolver: one trailing dot must
-  // not take it out of its scope.
-  std::wstring wanted = ToLowerWide(host);
-  if (wanted.ends_with(L'.')) wanted.pop_back();
+  const std::wstring wanted = ToLowerWide(WithoutTrailingDot(host));
   std::shared_lock<std::shared_mutex> guard(tableLock);
   const PinEntry* best = nullptr;
   std::size_t bestLength = 0;

@@ -21,7 +21,7 @@ bool IsPlainAddressCharacter(wchar_t c) { return c > L' ' && c < 0x7F && c != L'
 // A name of dot-separated, non-empty labels (one trailing dot allowed).
 bool IsHostName(std::wstring_view host) {
   if (host.empty() || host.size() > kMaxHostLength + 1) return false;
-  if (host.back() == L'.') host.remove_suffix(1);
+  host = WithoutTrailingDot(host);
   if (host.empty() || host.front() == L'.') return false;
   wchar_t previous = L'\0';
   for (const wchar_t c : host) {
@@ -44,8 +44,7 @@ bool IsPort(std::wstring_view digits) {
 }  // namespace
 
 bool IsServiceHost(std::wstring_view host) {
-  std::wstring lowered = ToLowerWide(host);
-  if (!lowered.empty() && lowered.back() == L'.') lowered.pop_back();
+  const std::wstring lowered = ToLowerWide(WithoutTrailingDot(host));
   if (lowered.empty()) return false;
   for (const auto id : {config::Id::ServiceDomain1, config::Id::ServiceDomain2, config::Id::ServiceDomain3,
                         config::Id::ServiceDomain4}) {

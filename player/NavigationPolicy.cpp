@@ -60,9 +60,7 @@ std::wstring ExtractHost(const std::wstring& url) {
   } else {
     host = authority.substr(0, authority.find(L':'));
   }
-  // "host." is the same host as "host" to the resolver.
-  if (host.ends_with(L'.')) host.remove_suffix(1);
-  return ToLowerWide(host);
+  return ToLowerWide(WithoutTrailingDot(host));
 }
 
 std::wstring BaseDomain(const std::wstring& host) {

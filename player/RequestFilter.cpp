@@ -54,10 +54,7 @@ std::wstring PinCheckServerName(const std::wstring& lowerCaseUri) {
   // "https://pinned.example@other.example/" is a request to other.example:
   // the pins of the host actually contacted are the ones to check.
   if (const std::size_t at = authority.rfind(L'@'); at != std::wstring::npos) authority.erase(0, at + 1);
-  std::wstring server = authority.substr(0, authority.find(L':'));
-  // "pinned.example." is pinned.example to the resolver, so it must meet its pins.
-  if (server.ends_with(L'.')) server.pop_back();
-  return server;
+  return std::wstring(WithoutTrailingDot(authority.substr(0, authority.find(L':'))));
 }
 
 void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceRequestedEventArgs* args) {
