@@ -103,8 +103,8 @@ void PaintCountdown(HWND window, HDC target, const CountdownState& state) {
   UniqueGdiObject<HBRUSH> background(::CreateSolidBrush(kBackground));
   ::FillRect(dc.get(), &client, background.get());
 
-  if (auto icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIcon),
-                                                  IMAGE_ICON, 64, 64, LR_SHARED))) {
+  if (auto icon = static_cast<HICON>(
+          ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIcon), IMAGE_ICON, 64, 64, LR_SHARED))) {
     ::DrawIconEx(dc.get(), (w - 64) / 2, 20, icon, 64, 64, 0, nullptr, DI_NORMAL);
   }
 
@@ -120,7 +120,8 @@ void PaintCountdown(HWND window, HDC target, const CountdownState& state) {
 
   const auto bodyFont = MakeFont(16, FW_NORMAL);
   const int h1 = MeasureWrapped(dc.get(), state.message, bodyFont.get(), w - 60, 0);
-  DrawLine(dc.get(), state.message, bodyFont.get(), kEnglishText, {30, 152, w - 30, 152 + h1}, DT_WORDBREAK | DT_CENTER);
+  DrawLine(dc.get(), state.message, bodyFont.get(), kEnglishText, {30, 152, w - 30, 152 + h1},
+           DT_WORDBREAK | DT_CENTER);
   const int h2 = MeasureWrapped(dc.get(), state.arabicMessage, bodyFont.get(), w - 60, DT_RTLREADING);
   DrawLine(dc.get(), state.arabicMessage, bodyFont.get(), kArabicText, {30, 162 + h1, w - 30, 162 + h1 + h2},
            DT_WORDBREAK | DT_CENTER | DT_RTLREADING);
@@ -135,8 +136,8 @@ void PaintCountdown(HWND window, HDC target, const CountdownState& state) {
   }
 
   const auto numberFont = MakeFont(60, FW_BOLD);
-  DrawLine(dc.get(), Formatted(L"%d", state.secondsLeft), numberFont.get(), kAccent, {cx - 45, y + 30, cx + 45, y + 100},
-           DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  DrawLine(dc.get(), Formatted(L"%d", state.secondsLeft), numberFont.get(), kAccent,
+           {cx - 45, y + 30, cx + 45, y + 100}, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 
   const auto smallFont = MakeFont(13, FW_NORMAL);
   DrawLine(dc.get(), Formatted(kEnglishCountdown, state.secondsLeft), smallFont.get(), kCountdownLines,
@@ -145,7 +146,8 @@ void PaintCountdown(HWND window, HDC target, const CountdownState& state) {
            {20, y + 142, w - 20, y + 162}, DT_CENTER | DT_SINGLELINE | DT_RTLREADING);
 
   if (!state.code.empty()) {
-    DrawLine(dc.get(), kCodeHeading, smallFont.get(), kAccent, {20, y + 172, w - 20, y + 190}, DT_CENTER | DT_SINGLELINE);
+    DrawLine(dc.get(), kCodeHeading, smallFont.get(), kAccent, {20, y + 172, w - 20, y + 190},
+             DT_CENTER | DT_SINGLELINE);
     RECT box{30, y + 194, w - 30, y + 224};
     ::FillRect(dc.get(), &box, codeBrush.get());
     {
@@ -169,8 +171,10 @@ void PaintCountdown(HWND window, HDC target, const CountdownState& state) {
 std::wstring EscapeForDiagnosticPage(const std::wstring& text) {
   std::wstring out;
   for (const wchar_t c : EscapeForHtml(text)) {
-    if (c == L'%') out += L"&#37;";
-    else out += c;
+    if (c == L'%')
+      out += L"&#37;";
+    else
+      out += c;
   }
   return out;
 }
@@ -295,9 +299,9 @@ void ShowCountdownWindow(const std::wstring& title, const std::wstring& message,
     while (::PeekMessageW(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
   } else {
-    seams::ShowMessageBox(nullptr,
-                          message + L"\n\n" + arabicMessage + L"\n\nThe application will close in " + L"10" + L" seconds.",
-                          title, MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST);
+    seams::ShowMessageBox(
+        nullptr, message + L"\n\n" + arabicMessage + L"\n\nThe application will close in " + L"10" + L" seconds.",
+        title, MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST);
   }
   currentCountdown = nullptr;
   // The class keeps the brush's handle; it goes with the class.

@@ -23,8 +23,8 @@ void AnnounceAlert();
 void WaitForAlertUnderWay();
 
 // The countdown window; returns when it has counted down or was closed.
-void ShowCountdownWindow(const std::wstring& title, const std::wstring& message,
-                         const std::wstring& arabicMessage, const std::wstring& code);
+void ShowCountdownWindow(const std::wstring& title, const std::wstring& message, const std::wstring& arabicMessage,
+                         const std::wstring& code);
 
 LRESULT CALLBACK CountdownWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -73,9 +73,8 @@ std::string ScrambleDiagnostic(std::string_view record) { return Base64Encode(Xo
 
 std::string BuildErrorDiagnosticCode(std::string_view reason) {
   DiagnosticRecord record;
-  record.timestamp = std::chrono::duration_cast<std::chrono::seconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+  record.timestamp =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   record.machineKey = WideToUtf8(GetMachineKey());
   record.reason = std::string(reason);
   return ScrambleDiagnostic(FormatDiagnosticRecord(record));

@@ -92,9 +92,9 @@ bool CreatePlayerWindow(HINSTANCE, HWND window) {
 }
 
 bool CreateInitScreen(HINSTANCE instance) {
-  HWND window = ::CreateWindowExW(WS_EX_APPWINDOW, kInitWindowClass, MainWindowTitle().c_str(),
-                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, kInitWidth,
-                                  kInitHeight, nullptr, nullptr, instance, nullptr);
+  HWND window =
+      ::CreateWindowExW(WS_EX_APPWINDOW, kInitWindowClass, MainWindowTitle().c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                        CW_USEDEFAULT, CW_USEDEFAULT, kInitWidth, kInitHeight, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return false;
   ::SetWindowDisplayAffinity(window, WDA_EXCLUDEFROMCAPTURE);
   const std::wstring dataFolder = BrowserDataFolder();

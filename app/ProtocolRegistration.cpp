@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-
 #include "app/Paths.h"
 #include "common/AppState.h"
 #include "common/Handles.h"
@@ -18,8 +17,8 @@ constexpr wchar_t kSchemePrefix[] = L"miravell:";  // the link test of the comma
 
 UniqueRegKey CreateKey(HKEY hive, const std::wstring& path) {
   UniqueRegKey key;
-  if (::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                        key.put(), nullptr) != ERROR_SUCCESS) {
+  if (::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS) {
     key.reset();
   }
   return key;

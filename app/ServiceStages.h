@@ -7,4 +7,3 @@ void InstallBuiltInPins();
 
 // Stage 11: pins downloaded from the service; catches its own failures.
 void LoadDynamicPinsStage();
-

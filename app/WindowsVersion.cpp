@@ -21,8 +21,8 @@ int GetWindowsVersion() noexcept {
     const std::wstring module = config::Wide(config::Id::VersionQueryModule);
     const std::string function = config::Text(config::Id::VersionQueryFunction);
     if (HMODULE ntdll = ::GetModuleHandleW(module.c_str())) {
-      if (auto query = reinterpret_cast<VersionQuery>(
-              reinterpret_cast<void*>(::GetProcAddress(ntdll, function.c_str())))) {
+      if (auto query =
+              reinterpret_cast<VersionQuery>(reinterpret_cast<void*>(::GetProcAddress(ntdll, function.c_str())))) {
         query(&info);
       }
     }

@@ -5,12 +5,24 @@ std::wstring EscapeForHtml(const std::wstring& text) {
   out.reserve(text.size());
   for (const wchar_t c : text) {
     switch (c) {
-      case L'&': out += L"&amp;"; break;
-      case L'<': out += L"&lt;"; break;
-      case L'>': out += L"&gt;"; break;
-      case L'"': out += L"&quot;"; break;
-      case L'\'': out += L"&#39;"; break;
-      default: out += c; break;
+      case L'&':
+        out += L"&amp;";
+        break;
+      case L'<':
+        out += L"&lt;";
+        break;
+      case L'>':
+        out += L"&gt;";
+        break;
+      case L'"':
+        out += L"&quot;";
+        break;
+      case L'\'':
+        out += L"&#39;";
+        break;
+      default:
+        out += c;
+        break;
     }
   }
   return out;

@@ -51,8 +51,8 @@ bool LaunchDetachedSeam(const std::wstring& application, const std::wstring& com
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(application.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
-                        &startup, &process)) {
+  if (!::CreateProcessW(application.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        nullptr, &startup, &process)) {
     return false;
   }
   UniqueHandle thread(process.hThread);

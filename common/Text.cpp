@@ -31,12 +31,10 @@ std::wstring Utf8ToWide(std::string_view utf8) {
 std::string WideToUtf8(std::wstring_view wide) {
   if (wide.empty()) return {};
   const int inLength = CheckedLength(wide.size());
-  const int needed =
-      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, nullptr, 0, nullptr, nullptr);
+  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, nullptr, 0, nullptr, nullptr);
   if (needed <= 0) return {};
   std::string utf8(static_cast<std::size_t>(needed), '\0');
-  const int written = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, utf8.data(), needed,
-                                            nullptr, nullptr);
+  const int written = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, utf8.data(), needed, nullptr, nullptr);
   utf8.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
   return utf8;
 }

@@ -1,6 +1,5 @@
 #include "links/ContentUrl.h"
 
-
 #include "common/AppState.h"
 #include "common/Config.h"
 #include "common/Text.h"
@@ -43,9 +42,7 @@ bool IsVideoPlatformHost(std::wstring_view host) {
          IsHostOrSubdomain(host, config::Wide(config::Id::VideoShortDomain));
 }
 
-bool IsMeetingHost(std::wstring_view host) {
-  return IsHostOrSubdomain(host, config::Wide(config::Id::MeetingDomain));
-}
+bool IsMeetingHost(std::wstring_view host) { return IsHostOrSubdomain(host, config::Wide(config::Id::MeetingDomain)); }
 
 std::wstring MakeVideoEmbedUrl(std::wstring_view url) {
   // Markers are found in the lower-cased copy, but the id is cut from the

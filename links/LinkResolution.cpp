@@ -70,8 +70,7 @@ bool Resolve(const LinkValues& values, std::string& reason) {
 std::wstring FetchInjectedScript(std::int32_t contentNumber) {
   try {
     HttpClient client;  // a client of its own, closed right after
-    const HttpResponse response =
-        client.Get(config::Wide(config::Id::ScriptUrl) + std::to_wstring(contentNumber));
+    const HttpResponse response = client.Get(config::Wide(config::Id::ScriptUrl) + std::to_wstring(contentNumber));
     if (response.success) return Utf8ToWide(response.body);
   } catch (...) {
     // A lesson without its script still plays.

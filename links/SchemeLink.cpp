@@ -103,7 +103,8 @@ SecretBytes BuildLinkKey() {
 }
 
 bool DecodeSchemeLink(std::wstring_view link, LinkValues& values, std::string& reason) {
-  return DecodeLink(link, [] { return BuildLinkKey(); }, values, reason);
+  return DecodeLink(
+      link, [] { return BuildLinkKey(); }, values, reason);
 }
 
 bool DecodeSchemeLink(std::wstring_view link, std::span<const std::uint8_t> linkKey, LinkValues& values,

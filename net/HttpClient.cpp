@@ -51,10 +51,9 @@ DWORD RemainingMs(Clock::time_point deadline) {
 bool BoundTimeouts(HINTERNET request, Clock::time_point deadline) {
   const DWORD left = RemainingMs(deadline);
   if (left == 0) return false;
-  ::WinHttpSetTimeouts(request, static_cast<int>(std::min(kResolveTimeoutMs, left)),
-                       static_cast<int>(std::min(kConnectTimeoutMs, left)),
-                       static_cast<int>(std::min(kSendTimeoutMs, left)),
-                       static_cast<int>(std::min(kReceiveTimeoutMs, left)));
+  ::WinHttpSetTimeouts(
+      request, static_cast<int>(std::min(kResolveTimeoutMs, left)), static_cast<int>(std::min(kConnectTimeoutMs, left)),
+      static_cast<int>(std::min(kSendTimeoutMs, left)), static_cast<int>(std::min(kReceiveTimeoutMs, left)));
   SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, left);
   return true;
 }
@@ -89,8 +88,8 @@ void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy) 
 
 HttpClient::HttpClient(std::chrono::milliseconds deadline) : deadline_(deadline) {
   const std::wstring agent = config::Wide(config::Id::UserAgent);
-  session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0));
+  session_.reset(
+      ::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session_) throw std::runtime_error("WinHttpOpen failed");
   ::WinHttpSetTimeouts(session_.get(), static_cast<int>(kResolveTimeoutMs), static_cast<int>(kConnectTimeoutMs),
                        static_cast<int>(kSendTimeoutMs), static_cast<int>(kReceiveTimeoutMs));
@@ -146,8 +145,7 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
   parts.dwHostNameLength = static_cast<DWORD>(hostBuffer.size());
   parts.lpszUrlPath = pathBuffer.data();
   parts.dwUrlPathLength = static_cast<DWORD>(pathBuffer.size());
-  if (url.size() > 0xFFFFFFFFu ||
-      !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+  if (url.size() > 0xFFFFFFFFu || !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
     response.error = "Failed to parse URL";
     return response;
   }

@@ -60,10 +60,9 @@ UniqueInternet OpenSessionOnTheBrowsersWay() {
     const UniqueGlobal bypass(settings.lpszProxyBypass);
     const bool automatic = settings.fAutoDetect || settings.lpszAutoConfigUrl != nullptr;
     if (!automatic && settings.lpszProxy != nullptr && *settings.lpszProxy != L'\0') {
-      return UniqueInternet(::WinHttpOpen(kPreflightAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, settings.lpszProxy,
-                                          settings.lpszProxyBypass != nullptr ? settings.lpszProxyBypass
-                                                                              : WINHTTP_NO_PROXY_BYPASS,
-                                          0));
+      return UniqueInternet(
+          ::WinHttpOpen(kPreflightAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, settings.lpszProxy,
+                        settings.lpszProxyBypass != nullptr ? settings.lpszProxyBypass : WINHTTP_NO_PROXY_BYPASS, 0));
     }
   }
   return UniqueInternet(::WinHttpOpen(kPreflightAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -81,7 +80,8 @@ bool LeafMatchesHost(PCCERT_CHAIN_CONTEXT chain, const std::wstring& host) {
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
   ssl.cbSize = sizeof(ssl);
   ssl.dwAuthType = AUTHTYPE_SERVER;
-  ssl.fdwChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+  ssl.fdwChecks =
+      SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
   std::wstring serverName = host;
   ssl.pwszServerName = serverName.data();
   CERT_CHAIN_POLICY_PARA policy{};
@@ -152,7 +152,8 @@ std::string PinOfCertificate(PCCERT_CONTEXT certificate) {
   return Sha256Base64(encoded.data(), size);
 }
 
-bool ChainMatchesPins(PCCERT_CONTEXT serverCertificate, const std::wstring& host, const std::vector<std::string>& pins) {
+bool ChainMatchesPins(PCCERT_CONTEXT serverCertificate, const std::wstring& host,
+                      const std::vector<std::string>& pins) {
   CERT_CHAIN_PARA parameters{};
   parameters.cbSize = sizeof(parameters);
   UniqueCertChain chain;

@@ -52,7 +52,8 @@ bool RequiredFlag(const nlohmann::json& answer) {
 std::int32_t Int32Field(const nlohmann::json& value) {
   if (value.is_number_float()) {
     const double number = std::trunc(value.get<double>());
-    if (!std::isfinite(number) || number < INT32_MIN || number > INT32_MAX) throw std::out_of_range("number out of range");
+    if (!std::isfinite(number) || number < INT32_MIN || number > INT32_MAX)
+      throw std::out_of_range("number out of range");
     return static_cast<std::int32_t>(number);
   }
   if (value.is_number_unsigned()) {
@@ -83,8 +84,8 @@ std::string FormEncode(const std::string& value) {
   std::string out;
   for (const char c : value) {
     const auto octet = static_cast<unsigned char>(c);
-    if ((octet >= 'A' && octet <= 'Z') || (octet >= 'a' && octet <= 'z') || (octet >= '0' && octet <= '9') || octet == '*' ||
-        octet == '-' || octet == '.' || octet == '_') {
+    if ((octet >= 'A' && octet <= 'Z') || (octet >= 'a' && octet <= 'z') || (octet >= '0' && octet <= '9') ||
+        octet == '*' || octet == '-' || octet == '.' || octet == '_') {
       out.push_back(c);
     } else if (octet == ' ') {
       out.push_back('+');
@@ -111,7 +112,8 @@ VersionInfo ReadVersionAnswer(const HttpResponse& response, double currentVersio
   if (!(version > currentVersion)) return info;
   info.hasUpdate = true;
   info.isRequired = RequiredFlag(*answer);
-  if (answer->contains("link") && (*answer)["link"].is_string()) info.link = Utf8ToWide((*answer)["link"].get<std::string>());
+  if (answer->contains("link") && (*answer)["link"].is_string())
+    info.link = Utf8ToWide((*answer)["link"].get<std::string>());
   return info;
 }
 
@@ -131,8 +133,9 @@ std::optional<ContentData> ReadContentAnswer(const HttpResponse& response, std::
     if (!answer) return std::nullopt;
     const std::string envelopeKey = config::Text(config::Id::EnvelopeKey);
     const nlohmann::json& record =
-        answer->is_object() && answer->contains(envelopeKey) && (*answer)[envelopeKey].is_object() ? (*answer)[envelopeKey]
-                                                                                                  : *answer;
+        answer->is_object() && answer->contains(envelopeKey) && (*answer)[envelopeKey].is_object()
+            ? (*answer)[envelopeKey]
+            : *answer;
     ContentData data;
     auto readText = [&](config::Id key, std::string& field) {
       ReadField(record, config::Text(key), [&](const nlohmann::json& value) { field = value.get<std::string>(); });
@@ -181,13 +184,17 @@ std::vector<std::string> ReadServerListAnswer(const HttpResponse& response) {
       list = &*answer;
     } else if (answer->is_object() && answer->contains(envelopeKey)) {
       const auto& envelope = (*answer)[envelopeKey];
-      if (envelope.is_array()) list = &envelope;
-      else if (envelope.is_object() && envelope.contains(listKey) && envelope[listKey].is_array()) list = &envelope[listKey];
+      if (envelope.is_array())
+        list = &envelope;
+      else if (envelope.is_object() && envelope.contains(listKey) && envelope[listKey].is_array())
+        list = &envelope[listKey];
     }
     if (list == nullptr) return servers;
     for (const auto& item : *list) {
-      if (item.is_string()) servers.push_back(item.get<std::string>());
-      else if (item.is_object() && item.contains(addressKey)) servers.push_back(item[addressKey].get<std::string>());
+      if (item.is_string())
+        servers.push_back(item.get<std::string>());
+      else if (item.is_object() && item.contains(addressKey))
+        servers.push_back(item[addressKey].get<std::string>());
     }
   } catch (...) {
     // The entries read so far stand.
@@ -198,7 +205,7 @@ std::vector<std::string> ReadServerListAnswer(const HttpResponse& response) {
 std::vector<std::string> FetchServerList(const std::wstring& domain) {
   try {
     const HttpResponse response = SharedHttpClient().Request(L"POST", domain + config::Wide(config::Id::ServerListPath),
-                                                            std::string(), kFormContentType);
+                                                             std::string(), kFormContentType);
     return ReadServerListAnswer(response);
   } catch (...) {
     return {};

@@ -13,7 +13,7 @@ namespace {
 
 // Rule kinds of a name in the table.
 constexpr std::uint32_t kPlain = 1;
-constexpr std::uint32_t kWildcard = 2;  // "*." + name
+constexpr std::uint32_t kWildcard = 2;   // "*." + name
 constexpr std::uint32_t kException = 4;  // "!" + name
 
 std::string_view SuffixName(std::size_t index) {

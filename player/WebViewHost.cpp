@@ -109,8 +109,8 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
           if (FAILED(started)) Finish(attempt, parent, started);
         });
 
-    const HRESULT call = CreateCoreWebView2EnvironmentWithOptions(nullptr, userDataFolder.c_str(), options.Get(),
-                                                                  environmentDone.Get());
+    const HRESULT call =
+        CreateCoreWebView2EnvironmentWithOptions(nullptr, userDataFolder.c_str(), options.Get(), environmentDone.Get());
     environmentDone.Reset();
     if (SUCCEEDED(call)) {
       MSG message{};
@@ -133,33 +133,33 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
 
 HRESULT WebView::SetupEventHandlers() {
   EventRegistrationToken token{};
-  HRESULT result = webview->add_NavigationStarting(
-      runtime::MakeHandler<ICoreWebView2NavigationStartingEventHandler>(
-          [this](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
-            if (!onNavigationStarting || args == nullptr) return;
-            LPWSTR raw = nullptr;
-            if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return;
-            const std::wstring uri = TakeString(raw);
-            bool cancel = false;
-            onNavigationStarting(uri, cancel);
-            if (cancel) args->put_Cancel(TRUE);
-          })
-          .Get(),
-      &token);
+  HRESULT result =
+      webview->add_NavigationStarting(runtime::MakeHandler<ICoreWebView2NavigationStartingEventHandler>(
+                                          [this](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
+                                            if (!onNavigationStarting || args == nullptr) return;
+                                            LPWSTR raw = nullptr;
+                                            if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return;
+                                            const std::wstring uri = TakeString(raw);
+                                            bool cancel = false;
+                                            onNavigationStarting(uri, cancel);
+                                            if (cancel) args->put_Cancel(TRUE);
+                                          })
+                                          .Get(),
+                                      &token);
   if (FAILED(result)) return result;
   registrations_.emplace_back(webview, &ICoreWebView2::remove_NavigationStarting, token);
 
-  result = webview->add_WebMessageReceived(
-      runtime::MakeHandler<ICoreWebView2WebMessageReceivedEventHandler>(
-          [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
-            if (!onWebMessage || args == nullptr) return;
-            LPWSTR raw = nullptr;
-            // A message posted as an object or a number is not a string: dropped.
-            if (FAILED(args->TryGetWebMessageAsString(&raw)) || raw == nullptr) return;
-            onWebMessage(TakeString(raw));
-          })
-          .Get(),
-      &token);
+  result = webview->add_WebMessageReceived(runtime::MakeHandler<ICoreWebView2WebMessageReceivedEventHandler>(
+                                               [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
+                                                 if (!onWebMessage || args == nullptr) return;
+                                                 LPWSTR raw = nullptr;
+                                                 // A message posted as an object or a number is not a string: dropped.
+                                                 if (FAILED(args->TryGetWebMessageAsString(&raw)) || raw == nullptr)
+                                                   return;
+                                                 onWebMessage(TakeString(raw));
+                                               })
+                                               .Get(),
+                                           &token);
   if (FAILED(result)) return result;
   registrations_.emplace_back(webview, &ICoreWebView2::remove_WebMessageReceived, token);
 
@@ -181,21 +181,20 @@ HRESULT WebView::SetupEventHandlers() {
 
   // Without this handler a page could open windows of its own, outside the
   // navigation policy and the request filter.
-  result = webview->add_NewWindowRequested(
-      runtime::MakeHandler<ICoreWebView2NewWindowRequestedEventHandler>(
-          [this](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
-            if (args == nullptr) return;
-            args->put_Handled(TRUE);  // no second window, ever
-            LPWSTR raw = nullptr;
-            if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return;
-            const std::wstring uri = TakeString(raw);
-            // Only web pages: the initialisation screen lets every navigation
-            // through, and a page's window.open("file://...") must not reach
-            // the file system (or a remote share) from there.
-            if (webview && IsWebAddress(uri)) webview->Navigate(uri.c_str());
-          })
-          .Get(),
-      &token);
+  result = webview->add_NewWindowRequested(runtime::MakeHandler<ICoreWebView2NewWindowRequestedEventHandler>(
+                                               [this](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
+                                                 if (args == nullptr) return;
+                                                 args->put_Handled(TRUE);  // no second window, ever
+                                                 LPWSTR raw = nullptr;
+                                                 if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return;
+                                                 const std::wstring uri = TakeString(raw);
+                                                 // Only web pages: the initialisation screen lets every navigation
+                                                 // through, and a page's window.open("file://...") must not reach
+                                                 // the file system (or a remote share) from there.
+                                                 if (webview && IsWebAddress(uri)) webview->Navigate(uri.c_str());
+                                               })
+                                               .Get(),
+                                           &token);
   if (FAILED(result)) return result;
   registrations_.emplace_back(webview, &ICoreWebView2::remove_NewWindowRequested, token);
 
@@ -210,13 +209,13 @@ HRESULT WebView::SetupEventHandlers() {
   if (FAILED(result)) result = webview->AddWebResourceRequestedFilter(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
   if (FAILED(result)) return result;
 
-  result = webview->add_WebResourceRequested(
-      runtime::MakeHandler<ICoreWebView2WebResourceRequestedEventHandler>(
-          [this](ICoreWebView2*, ICoreWebView2WebResourceRequestedEventArgs* args) {
-            HandleResourceRequest(*this, args);
-          })
-          .Get(),
-      &token);
+  result =
+      webview->add_WebResourceRequested(runtime::MakeHandler<ICoreWebView2WebResourceRequestedEventHandler>(
+                                            [this](ICoreWebView2*, ICoreWebView2WebResourceRequestedEventArgs* args) {
+                                              HandleResourceRequest(*this, args);
+                                            })
+                                            .Get(),
+                                        &token);
   if (FAILED(result)) return result;
   registrations_.emplace_back(webview, &ICoreWebView2::remove_WebResourceRequested, token);
   return S_OK;

@@ -21,8 +21,8 @@ namespace {
 // Revocation that could not be checked is left to that policy: it accepts an
 // unreachable revocation server, and so does this program.
 constexpr DWORD kUntrustedChain = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
-                                  CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_REVOKED |
-                                  CERT_TRUST_IS_CYCLIC | CERT_TRUST_IS_EXPLICIT_DISTRUST;
+                                  CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_REVOKED | CERT_TRUST_IS_CYCLIC |
+                                  CERT_TRUST_IS_EXPLICIT_DISTRUST;
 
 // The verifier's state between its verify and close actions.
 class TrustState {
@@ -140,8 +140,8 @@ InstallerCheck CheckInstaller(const std::wstring& path, std::wstring_view expect
 
 std::string DescribeInstallerCheck(const InstallerCheck& check) {
   char numbers[64];
-  std::snprintf(numbers, sizeof(numbers), " (trust 0x%08lX, chain 0x%08lX", static_cast<unsigned long>(check.trustResult),
-                static_cast<unsigned long>(check.chainErrors));
+  std::snprintf(numbers, sizeof(numbers), " (trust 0x%08lX, chain 0x%08lX",
+                static_cast<unsigned long>(check.trustResult), static_cast<unsigned long>(check.chainErrors));
   return std::string(VerdictName(check.verdict)) + numbers + ", signer \"" + WideToUtf8(check.signerName) + "\")";
 }
 

@@ -137,6 +137,9 @@ struct ICoreWebView2PermissionRequestedEventArgs;
 struct ICoreWebView2NewWindowRequestedEventArgs;
 struct ICoreWebView2WebResourceRequestedEventArgs;
 
+// The formatter reads the interface macro as a function head and would space
+// every pointer in the vtables; they are laid out by hand instead.
+// clang-format off
 // ---- Handlers (implemented by the program) ----
 
 MIRAVELL_COM_INTERFACE(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, IUnknown,
@@ -647,3 +650,4 @@ MIRAVELL_COM_INTERFACE(ICoreWebView2WebResourceRequestedEventArgs, IUnknown, "45
   virtual HRESULT STDMETHODCALLTYPE GetDeferral(ICoreWebView2Deferral** deferral) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_ResourceContext(COREWEBVIEW2_WEB_RESOURCE_CONTEXT* context) = 0;
 };
+// clang-format on

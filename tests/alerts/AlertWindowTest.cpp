@@ -20,7 +20,8 @@ namespace {
 // The page as it must arrive for plain texts: every piece in order.
 std::wstring ExpectedPage(const std::wstring& title, const std::wstring& message, const std::wstring& arabic,
                           const std::wstring& code) {
-  return L"mshta \"about:<html><head><title>" + title + L"</title>"
+  return L"mshta \"about:<html><head><title>" + title +
+         L"</title>"
          L"<hta:application id='diag' border='dialog' innerborder='no' scroll='no' "
          L"maximizebutton='no' minimizebutton='no' sysmenu='yes' windowstate='normal' />"
          L"<style>body{font-family:Segoe UI,Tahoma,sans-serif;background:#1a1a2e;color:#eee;"
@@ -34,9 +35,12 @@ std::wstring ExpectedPage(const std::wstring& title, const std::wstring& message
          L".btn{padding:8px 24px;background:#e94560;color:#fff;border:none;border-radius:4px;"
          L"font-size:13px;cursor:pointer;margin:5px;}.btn:hover{background:#c73e54;}"
          L".info{font-size:11px;color:#888;margin-top:8px;}</style></head><body>"
-         L"<div class='icon'>&#9888;</div><h2>" + title + L"</h2><p>" + message + L"</p><p class='ar'>" + arabic +
+         L"<div class='icon'>&#9888;</div><h2>" +
+         title + L"</h2><p>" + message + L"</p><p class='ar'>" + arabic +
          L"</p><p style='margin-top:15px;color:#e94560;font-size:12px;'>&#128274; Diagnostic Code / كود التشخيص</p>"
-         L"<textarea id='dc' readonly onclick='this.select()'>" + code + L"</textarea>"
+         L"<textarea id='dc' readonly onclick='this.select()'>" +
+         code +
+         L"</textarea>"
          L"<div><button class='btn' onclick='copyCode()'>&#128203; Copy Code</button>"
          L"<button class='btn' style='background:#555;' onclick='window.close()'>Close</button></div>"
          L"<p class='info'>The code has been copied to your clipboard automatically.</p>"
@@ -58,7 +62,8 @@ TEST(DiagnosticCommandLine, PlainTextsGoInAsTheyAre) {
 TEST(DiagnosticCommandLine, TextsCannotBecomeMarkupOrEndTheAddress) {
   const std::wstring hostile = L"\"</textarea><script>alert(1)</script> & 'x' %3Cb%3E";
   const std::wstring line = BuildDiagnosticCommandLine(hostile, hostile, hostile, hostile);
-  const std::wstring escaped = L"&quot;&lt;/textarea&gt;&lt;script&gt;alert(1)&lt;/script&gt; &amp; &#39;x&#39; &#37;3Cb&#37;3E";
+  const std::wstring escaped =
+      L"&quot;&lt;/textarea&gt;&lt;script&gt;alert(1)&lt;/script&gt; &amp; &#39;x&#39; &#37;3Cb&#37;3E";
   EXPECT_EQ(line, ExpectedPage(escaped, escaped, escaped, escaped));
   // Exactly two double quotes: the ones around the about: address.
   EXPECT_EQ(std::count(line.begin(), line.end(), L'"'), 2);

@@ -71,10 +71,15 @@ TEST(DiagnosticCode, TextsThatAreNotCodesAreToldApart) {
   foreign[10] = '!';
   std::string earlyPadding = good;
   earlyPadding[0] = '=';
-  const std::vector<std::string> notCodes = {
-      "", "not a code", "QUJD", good.substr(0, good.size() - 4), foreign, earlyPadding,
-      ScrambleDiagnostic("ERRDIAG|v1|ts=12x|mk=|reason=r|END"), ScrambleDiagnostic("ERRDIAG|v1|ts=1|reason=r|END"),
-      ScrambleDiagnostic("ERRDIAG|v1|ts=1|mk=|reason=r|END\n")};
+  const std::vector<std::string> notCodes = {"",
+                                             "not a code",
+                                             "QUJD",
+                                             good.substr(0, good.size() - 4),
+                                             foreign,
+                                             earlyPadding,
+                                             ScrambleDiagnostic("ERRDIAG|v1|ts=12x|mk=|reason=r|END"),
+                                             ScrambleDiagnostic("ERRDIAG|v1|ts=1|reason=r|END"),
+                                             ScrambleDiagnostic("ERRDIAG|v1|ts=1|mk=|reason=r|END\n")};
   for (const std::string& text : notCodes) {
     EXPECT_FALSE(DecodeDiagnosticCode(text).has_value()) << text;
   }

@@ -30,7 +30,8 @@ std::wstring ExePath() { return testing_support::BuildProgram(L"Miravell.exe"); 
 class ExeResources : public ::testing::Test {
  protected:
   void SetUp() override {
-    module_.reset(::LoadLibraryExW(ExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    module_.reset(
+        ::LoadLibraryExW(ExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     ASSERT_TRUE(module_) << "cannot load Miravell.exe as data: " << ::GetLastError();
   }
 
@@ -73,9 +74,7 @@ TEST_F(ExeResources, SplashIsA512SquarePngWithRealTransparency) {
   const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   ASSERT_TRUE(std::equal(std::begin(signature), std::end(signature), png.begin()));
   // IHDR: width, height (big-endian), bit depth 8, colour type 6 (RGBA).
-  auto be32 = [&](std::size_t at) {
-    return (png[at] << 24) | (png[at + 1] << 16) | (png[at + 2] << 8) | png[at + 3];
-  };
+  auto be32 = [&](std::size_t at) { return (png[at] << 24) | (png[at + 1] << 16) | (png[at + 2] << 8) | png[at + 3]; };
   EXPECT_EQ(std::string(png.begin() + 12, png.begin() + 16), "IHDR");
   EXPECT_EQ(be32(16), 512);
   EXPECT_EQ(be32(20), 512);
@@ -107,9 +106,12 @@ TEST_F(ExeResources, SplashIsA512SquarePngWithRealTransparency) {
         Gdiplus::Color color;
         bitmap.GetPixel(static_cast<INT>(x), static_cast<INT>(y), &color);
         const BYTE alpha = color.GetA();
-        if (alpha == 0) ++transparent;
-        else if (alpha == 255) ++opaque;
-        else ++partial;
+        if (alpha == 0)
+          ++transparent;
+        else if (alpha == 255)
+          ++opaque;
+        else
+          ++partial;
       }
     }
   }
@@ -136,8 +138,8 @@ TEST_F(ExeResources, VersionIs480) {
   ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\StringFileInfo\\040904b0\\ProductVersion",
                                reinterpret_cast<void**>(&text), &textSize));
   EXPECT_STREQ(text, L"4.8.0");
-  ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\StringFileInfo\\040904b0\\ProductName",
-                               reinterpret_cast<void**>(&text), &textSize));
+  ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\StringFileInfo\\040904b0\\ProductName", reinterpret_cast<void**>(&text),
+                               &textSize));
   EXPECT_STREQ(text, L"Miravell");
 }
 
@@ -157,8 +159,8 @@ TEST(ExeImage, IsAGuiProgramThatNeedsNoRuntimeDlls) {
   const auto subsystem = *reinterpret_cast<const std::uint16_t*>(optional + 68);
   EXPECT_EQ(subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
   // Static runtime: none of the compiler's runtime DLLs may be imported.
-  for (const char* dll : {"libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll", "MSVCP140.dll",
-                          "VCRUNTIME140.dll"}) {
+  for (const char* dll :
+       {"libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll", "MSVCP140.dll", "VCRUNTIME140.dll"}) {
     EXPECT_FALSE(Contains(image, AsciiBytes(dll))) << dll;
   }
 }
@@ -166,9 +168,9 @@ TEST(ExeImage, IsAGuiProgramThatNeedsNoRuntimeDlls) {
 TEST(ExeImage, ConfigurationValuesAreStoredScrambledNotInPlain) {
   const auto image = testing_support::ReadFileBytes(ExePath());
   ASSERT_FALSE(image.empty());
-  for (const auto id : {config::Id::PinSecret, config::Id::PinUrl, config::Id::Pin1, config::Id::UserAgent,
-                        config::Id::ContentPath, config::Id::VersionUrl, config::Id::WmiQuery,
-                        config::Id::BrowserArguments, config::Id::VersionQueryFunction}) {
+  for (const auto id :
+       {config::Id::PinSecret, config::Id::PinUrl, config::Id::Pin1, config::Id::UserAgent, config::Id::ContentPath,
+        config::Id::VersionUrl, config::Id::WmiQuery, config::Id::BrowserArguments, config::Id::VersionQueryFunction}) {
     const std::string plain = config::Text(id);
     SCOPED_TRACE(std::string(config::Name(id)) + " = " + plain);
     // The scrambled form is in the image (so the value really is carried)...

@@ -21,13 +21,14 @@ namespace {
 // Windows 10's KnownDLLs that a program like ours may import (ntdll is mapped
 // before any of them). Kept short on purpose: a DLL missing here is only
 // delay-loaded without need, a DLL wrongly here would hide a hole.
-const std::set<std::string> kKnownDlls = {
-    "advapi32.dll", "combase.dll", "comdlg32.dll", "gdi32.dll",   "imm32.dll",  "kernel32.dll", "msvcrt.dll",
-    "ole32.dll",    "oleaut32.dll", "rpcrt4.dll",  "sechost.dll", "shcore.dll", "shell32.dll",  "shlwapi.dll",
-    "user32.dll",   "ws2_32.dll",   "ntdll.dll"};
+const std::set<std::string> kKnownDlls = {"advapi32.dll", "combase.dll", "comdlg32.dll", "gdi32.dll",    "imm32.dll",
+                                          "kernel32.dll", "msvcrt.dll",  "ole32.dll",    "oleaut32.dll", "rpcrt4.dll",
+                                          "sechost.dll",  "shcore.dll",  "shell32.dll",  "shlwapi.dll",  "user32.dll",
+                                          "ws2_32.dll",   "ntdll.dll"};
 
 std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
 }
 
@@ -71,7 +72,7 @@ class PeFile {
     }
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(bytes_.data() + dos->e_lfanew);
     return nt->Signature == IMAGE_NT_SIGNATURE && nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC ? nt
-                                                                                                           : nullptr;
+                                                                                                            : nullptr;
   }
 
   std::size_t Offset(DWORD rva) const {

@@ -36,7 +36,8 @@ struct LinkCase {
 TEST(ReadLinkArgument, PicksTheFirstArgumentOrTheWholeTextAsTheRulesSay) {
   const LinkCase cases[] = {
       // The shell's form: quoted path, quoted link; quotes removed.
-      {LR"("C:\Program Files\Miravell\Miravell.exe" "miravell:a:b:c")", LR"("miravell:a:b:c")", L"miravell:a:b:c", true},
+      {LR"("C:\Program Files\Miravell\Miravell.exe" "miravell:a:b:c")", LR"("miravell:a:b:c")", L"miravell:a:b:c",
+       true},
       // Capitals with slashes count, and keep their case.
       {LR"(C:\M.exe MIRAVELL://a:b:c/)", L"MIRAVELL://a:b:c/", L"MIRAVELL://a:b:c/", true},
       // Text before the scheme in the one argument.
@@ -116,10 +117,10 @@ TEST(Splash, PremultipliesEachChannelByAlphaDroppingTheRemainder) {
     std::uint8_t out[4];
   };
   const Case cases[] = {
-      {{10, 200, 255, 0}, {0, 0, 0, 0}},              // fully transparent
-      {{10, 200, 255, 255}, {10, 200, 255, 255}},     // opaque keeps its colours
-      {{255, 255, 255, 128}, {128, 128, 128, 128}},   // half-transparent white
-      {{100, 3, 254, 1}, {0, 0, 0, 1}},               // 254 * 1 / 255 drops to 0
+      {{10, 200, 255, 0}, {0, 0, 0, 0}},             // fully transparent
+      {{10, 200, 255, 255}, {10, 200, 255, 255}},    // opaque keeps its colours
+      {{255, 255, 255, 128}, {128, 128, 128, 128}},  // half-transparent white
+      {{100, 3, 254, 1}, {0, 0, 0, 1}},              // 254 * 1 / 255 drops to 0
       {{255, 101, 7, 254}, {254, 100, 6, 254}},
   };
   for (const auto& c : cases) {
@@ -226,7 +227,8 @@ TEST(LinkErrors, ServerReasonIsShownRightToLeftAndGivesExitCode1) {
   EXPECT_EQ(ReportLinkFailure("server:انتهت صلاحية الرابط"), 1);
   EXPECT_EQ(text, L"انتهت صلاحية الرابط");
   EXPECT_EQ(caption, L"Miravell - خطأ");
-  EXPECT_EQ(flags, static_cast<UINT>(MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST | MB_RIGHT | MB_RTLREADING));
+  EXPECT_EQ(flags,
+            static_cast<UINT>(MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST | MB_RIGHT | MB_RTLREADING));
   // Exactly "server:" leaves an empty message, still the service's answer.
   EXPECT_EQ(ReportLinkFailure("server:"), 1);
   EXPECT_EQ(text, L"");
@@ -237,8 +239,8 @@ TEST(LinkErrors, ServerReasonIsShownRightToLeftAndGivesExitCode1) {
 TEST(PlayerWindow, DestroyStopsThePlayerWorkAndEndsTheMessageLoop) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
   RegisterMainWindowClass(instance, true);
-  HWND window = ::CreateWindowExW(0, kPlayerWindowClass, L"test", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
-                                  nullptr, instance, nullptr);
+  HWND window = ::CreateWindowExW(0, kPlayerWindowClass, L"test", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                  instance, nullptr);
   ASSERT_NE(window, nullptr);
   integrity::StartPlayerWork();
   EXPECT_TRUE(integrity::PlayerWorkRunning());
@@ -300,7 +302,8 @@ TEST(Splash, BuildsALayeredTopmostToolWindowFromTheExecutablesImage) {
   ::GetClassNameW(splash, className, 64);
   EXPECT_STREQ(className, L"QuellaTransparentSplashClass");
   const LONG exStyle = ::GetWindowLongW(splash, GWL_EXSTYLE);
-  EXPECT_EQ(exStyle & (WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST), WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
+  EXPECT_EQ(exStyle & (WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST),
+            WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
   RECT rect{};
   ::GetWindowRect(splash, &rect);
   EXPECT_EQ(rect.right - rect.left, 512);

@@ -92,12 +92,12 @@ TEST(UpdateFlow, OnlyHttpsAddressesOnServiceHostsAreOpened) {
   const std::wstring fallback = config::Wide(config::Id::FallbackDownloadUrl);
   const std::wstring service = config::Wide(config::Id::ServiceDomain2);
   EXPECT_EQ(RunFlow({true, false, L""}, IDYES).opened, std::vector<std::wstring>{fallback});
-  for (const std::wstring& unsafe : {std::wstring(L"C:\\Windows\\System32\\calc.exe"),
-                                    std::wstring(L"file:///C:/Windows/System32/calc.exe"),
-                                    std::wstring(L"\\\\server\\share\\setup.exe"), std::wstring(L"javascript:alert(1)"),
-                                    std::wstring(L"ms-settings:"), std::wstring(L"HTTP://files.example/a.exe"),
-                                    std::wstring(L"https://files.example/a.exe"), L"http://files." + service + L"/a.exe",
-                                    L"https://files." + service + L".example/a.exe"}) {
+  for (const std::wstring& unsafe :
+       {std::wstring(L"C:\\Windows\\System32\\calc.exe"), std::wstring(L"file:///C:/Windows/System32/calc.exe"),
+        std::wstring(L"\\\\server\\share\\setup.exe"), std::wstring(L"javascript:alert(1)"),
+        std::wstring(L"ms-settings:"), std::wstring(L"HTTP://files.example/a.exe"),
+        std::wstring(L"https://files.example/a.exe"), L"http://files." + service + L"/a.exe",
+        L"https://files." + service + L".example/a.exe"}) {
     EXPECT_EQ(RunFlow({true, false, unsafe}, IDYES).opened, std::vector<std::wstring>{fallback}) << WideToUtf8(unsafe);
     EXPECT_EQ(RunFlow({true, true, unsafe}, IDOK).opened, std::vector<std::wstring>{fallback}) << WideToUtf8(unsafe);
   }

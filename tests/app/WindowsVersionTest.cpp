@@ -11,11 +11,11 @@ TEST(WindowsVersion, ClassificationTable) {
   };
   const Row rows[] = {
       {10, 0, 19045, 10},  // Windows 10 22H2
-      {10, 0, 21999, 10},  {10, 0, 22000, 11}, {10, 0, 26100, 11},
-      {11, 0, 0, 10},      // any major from 10 on counts by its build
-      {6, 3, 9600, 8},     // 8.1
-      {6, 2, 9200, 8},     {6, 1, 7601, 7}, {6, 0, 6002, 7},  // Vista counts as 7
-      {5, 1, 2600, -1},    {0, 0, 0, -1},  // the query failed
+      {10, 0, 21999, 10}, {10, 0, 22000, 11}, {10, 0, 26100, 11},
+      {11, 0, 0, 10},                                           // any major from 10 on counts by its build
+      {6, 3, 9600, 8},                                          // 8.1
+      {6, 2, 9200, 8},    {6, 1, 7601, 7},    {6, 0, 6002, 7},  // Vista counts as 7
+      {5, 1, 2600, -1},   {0, 0, 0, -1},                        // the query failed
   };
   for (const auto& row : rows) {
     EXPECT_EQ(ClassifyWindowsVersion(row.major, row.minor, row.build), row.expected)

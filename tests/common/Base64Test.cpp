@@ -14,8 +14,13 @@ std::string DecodeToText(std::string_view text) {
 // RFC 4648 section 10 vectors, both ways.
 TEST(Base64, StandardVectorsRoundTrip) {
   const std::pair<std::string, std::string> vectors[] = {
-      {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const auto& [plain, encoded] : vectors) {
     EXPECT_EQ(Base64Encode(plain), encoded) << plain;
@@ -51,8 +56,8 @@ TEST(Base64, DecodeStopsAtFirstForeignCharacterWhiteSpaceIncluded) {
 
 TEST(Base64, PendingTailsOfOneTwoAndThreeCharacters) {
   EXPECT_EQ(Base64Decode("Zm9vY").size(), 3u);  // a lone tail character gives nothing
-  EXPECT_EQ(DecodeToText("Zm9vYg"), "foob");     // two give one byte
-  EXPECT_EQ(DecodeToText("Zm9vYmE"), "fooba");   // three give two bytes
+  EXPECT_EQ(DecodeToText("Zm9vYg"), "foob");    // two give one byte
+  EXPECT_EQ(DecodeToText("Zm9vYmE"), "fooba");  // three give two bytes
   EXPECT_EQ(Base64Decode("Z").size(), 0u);
   EXPECT_EQ(DecodeToText("Zg"), "f");
   EXPECT_EQ(DecodeToText("Zm8"), "fo");

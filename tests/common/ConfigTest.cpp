@@ -20,7 +20,8 @@ struct Expected {
 
 std::string FromHex(std::string_view hex) {
   std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
   return bytes;
 }
 
@@ -46,7 +47,8 @@ TEST(Config, EveryValueRoundTripsThroughItsScrambledForm) {
     const std::uint8_t key = stored[0];
     EXPECT_NE(key, 0);
     for (std::size_t i = 0; i < value.plain.size(); ++i) {
-      const auto expected = static_cast<std::uint8_t>(static_cast<std::uint8_t>(value.plain[i]) ^ static_cast<std::uint8_t>(i) ^ key);
+      const auto expected =
+          static_cast<std::uint8_t>(static_cast<std::uint8_t>(value.plain[i]) ^ static_cast<std::uint8_t>(i) ^ key);
       ASSERT_EQ(stored[i + 1], expected) << "byte " << i;
     }
     EXPECT_EQ(config::Text(value.id), value.plain);

@@ -49,7 +49,8 @@ TEST(Handles, InvalidHandleValueIsNotClosedOrCountedValid) {
   UniqueHandle owner(INVALID_HANDLE_VALUE);
   EXPECT_FALSE(owner);
   owner.reset();  // must not try to close the pseudo handle
-  HANDLE file = ::CreateFileW(L"Z:\\this\\path\\does\\not\\exist.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file =
+      ::CreateFileW(L"Z:\\this\\path\\does\\not\\exist.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   UniqueHandle missing(file);
   EXPECT_FALSE(missing);
 }

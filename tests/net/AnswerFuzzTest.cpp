@@ -24,10 +24,37 @@ const char* const kSeeds[] = {
 };
 
 const char* const kFragments[] = {
-    "null", "true", "false", "0", "-1", "1e308", "-1e309", "18446744073709551616", "4294967297", "1.0000001",
-    "\"\"", "\"1\"", "\"4.8.1\"", "[]", "{}", "[[[[[[", "]]]]", "{\"a\":", "\"\xff\xfe\"", "\"\xc3\x28\"",
-    "\"\\ud800\"", "\"\\u0000\"", ",", ":", "\"version\"", "\"pins\"", "\"scope\"", "\"data\"", "\"is_required\"",
-    "\"injected_script_number\"", "\"sha256/\"",
+    "null",
+    "true",
+    "false",
+    "0",
+    "-1",
+    "1e308",
+    "-1e309",
+    "18446744073709551616",
+    "4294967297",
+    "1.0000001",
+    "\"\"",
+    "\"1\"",
+    "\"4.8.1\"",
+    "[]",
+    "{}",
+    "[[[[[[",
+    "]]]]",
+    "{\"a\":",
+    "\"\xff\xfe\"",
+    "\"\xc3\x28\"",
+    "\"\\ud800\"",
+    "\"\\u0000\"",
+    ",",
+    ":",
+    "\"version\"",
+    "\"pins\"",
+    "\"scope\"",
+    "\"data\"",
+    "\"is_required\"",
+    "\"injected_script_number\"",
+    "\"sha256/\"",
 };
 
 class Mutator {
@@ -47,18 +74,32 @@ class Mutator {
   void Mutate(std::string& text) {
     const std::size_t at = text.empty() ? 0 : Pick(text.size());
     switch (Pick(8)) {
-      case 0: text.resize(at); break;                                                  // cut short
-      case 1: if (!text.empty()) text[at] = static_cast<char>(Pick(256)); break;       // any byte
-      case 2: text.insert(at, kFragments[Pick(std::size(kFragments))]); break;         // wrong types
-      case 3: text.insert(at, std::string(1 + Pick(5000), static_cast<char>('a' + Pick(26)))); break;  // long
-      case 4: {                                                                        // deep nesting
+      case 0:
+        text.resize(at);
+        break;  // cut short
+      case 1:
+        if (!text.empty()) text[at] = static_cast<char>(Pick(256));
+        break;  // any byte
+      case 2:
+        text.insert(at, kFragments[Pick(std::size(kFragments))]);
+        break;  // wrong types
+      case 3:
+        text.insert(at, std::string(1 + Pick(5000), static_cast<char>('a' + Pick(26))));
+        break;                                     // long
+      case 4: {                                    // deep nesting
         const std::size_t depth = 1 + Pick(1500);  // far deeper nesting: see the JSON tests
         text = std::string(depth, '[') + text + std::string(Pick(2) ? depth : depth / 2, ']');
         break;
       }
-      case 5: if (!text.empty()) text.erase(at, 1 + Pick(8)); break;
-      case 6: text.insert(at, text.substr(at, Pick(40))); break;                       // doubled
-      default: text.insert(at, "\xed\xa0\x80\xc0\xaf"); break;                         // invalid UTF-8
+      case 5:
+        if (!text.empty()) text.erase(at, 1 + Pick(8));
+        break;
+      case 6:
+        text.insert(at, text.substr(at, Pick(40)));
+        break;  // doubled
+      default:
+        text.insert(at, "\xed\xa0\x80\xc0\xaf");
+        break;  // invalid UTF-8
     }
   }
 

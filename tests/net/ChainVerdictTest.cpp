@@ -34,8 +34,8 @@ std::string CertsDir() {
 
 std::vector<BYTE> PemToDer(const std::string& pem) {
   DWORD size = 0;
-  ::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
-                         nullptr);
+  ::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr, &size,
+                         nullptr, nullptr);
   std::vector<BYTE> der(size);
   ::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(), &size,
                          nullptr, nullptr);
@@ -81,7 +81,8 @@ class Presented {
 
 class ChainVerdict : public ::testing::Test {
  protected:
-  bool Verdict(std::initializer_list<const char*> chain, const wchar_t* host, std::initializer_list<const char*> pinNames) {
+  bool Verdict(std::initializer_list<const char*> chain, const wchar_t* host,
+               std::initializer_list<const char*> pinNames) {
     Presented presented(chain);
     EXPECT_NE(presented.leaf(), nullptr);
     std::vector<std::string> pins;
@@ -101,11 +102,13 @@ TEST_F(ChainVerdict, GenuineChainsPass) {
   EXPECT_TRUE(Verdict({"service-leaf", "service-ca"}, L"desktop.miravell.localhost", {"service-ca"}));
   EXPECT_TRUE(Verdict({"service-leaf", "service-ca"}, L"miravell.localhost", {"service-ca"}));
   EXPECT_TRUE(Verdict({"selfsigned-leaf"}, L"anything.example", {"selfsigned-leaf"}));  // its own key vouches
-  EXPECT_TRUE(Verdict({"expired-leaf", "service-ca"}, L"desktop.miravell.localhost", {"service-ca"}));  // dates tolerated
+  EXPECT_TRUE(
+      Verdict({"expired-leaf", "service-ca"}, L"desktop.miravell.localhost", {"service-ca"}));  // dates tolerated
 }
 
 TEST_F(ChainVerdict, InterceptedChainsFail) {
-  EXPECT_FALSE(Verdict({"attacker-leaf", "attacker-ca"}, L"desktop.miravell.localhost", {"service-ca", "service-leaf"}));
+  EXPECT_FALSE(
+      Verdict({"attacker-leaf", "attacker-ca"}, L"desktop.miravell.localhost", {"service-ca", "service-leaf"}));
   // A genuine certificate of the pinned CA, but for another host.
   EXPECT_FALSE(Verdict({"other-host-leaf", "service-ca"}, L"desktop.miravell.localhost", {"service-ca"}));
   // The pinned CA's key vouches only for names the leaf carries.

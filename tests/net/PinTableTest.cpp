@@ -56,12 +56,17 @@ TEST_F(PinTableTest, BuiltInTableIsTheServiceDomainWithFourPins) {
 
 TEST_F(PinTableTest, DownloadedPinsFollowTheBuiltInEntry) {
   const std::string builtIn = WideToUtf8(config::Wide(config::Id::PinnedDomain));
-  const auto table = PinTableFromDownload(
-      "[{\"scope\":\"cdn.example\",\"pins\":[\"sha256/" + kPinA + "\",\"" + kPinB + "\",\"sha256/\",7,null]},"
-      "{\"scope\":\"" + builtIn + "\",\"pins\":[\"" + kPinA + "\"]},"
-      "{\"scope\":\"empty.example\",\"pins\":[]},"
-      "{\"scope\":\"string.example\",\"pins\":\"" + kPinA + "\"},"
-      "{\"pins\":[\"" + kPinA + "\"]},{\"scope\":\"nopins.example\"},5,\"text\",[1]]");
+  const auto table = PinTableFromDownload("[{\"scope\":\"cdn.example\",\"pins\":[\"sha256/" + kPinA + "\",\"" + kPinB +
+                                          "\",\"sha256/\",7,null]},"
+                                          "{\"scope\":\"" +
+                                          builtIn + "\",\"pins\":[\"" + kPinA +
+                                          "\"]},"
+                                          "{\"scope\":\"empty.example\",\"pins\":[]},"
+                                          "{\"scope\":\"string.example\",\"pins\":\"" +
+                                          kPinA +
+                                          "\"},"
+                                          "{\"pins\":[\"" +
+                                          kPinA + "\"]},{\"scope\":\"nopins.example\"},5,\"text\",[1]]");
   ASSERT_TRUE(table.has_value());
   ASSERT_EQ(table->size(), 3u);
   EXPECT_EQ((*table)[0].pins, BuildDefaultPins()[0].pins);  // the built-in entry stays first

@@ -23,31 +23,31 @@ struct VersionCase {
 
 TEST(VersionAnswer, ComparesAsDecimalNumbersAgainst48) {
   const VersionCase cases[] = {
-      {R"({"version":4.8})", false, false},            // equal is not newer
+      {R"({"version":4.8})", false, false},  // equal is not newer
       {R"({"version":"4.8"})", false, false},
       {R"({"version":4.81})", true, false},
       {R"({"version":"4.9"})", true, false},
-      {R"({"version":"4.10"})", false, false},         // reads as 4.1
-      {R"({"version":"4.8.1"})", false, false},        // reads as 4.8
-      {R"({"version":"4.9.1"})", true, false},         // reads as 4.9
-      {R"({"version":"  5.0beta"})", true, false},     // leading blanks, trailing text
-      {R"({"version":"latest"})", false, false},       // no number in front: 0
-      {R"({"version":"1e999"})", false, false},        // out of range: 0
+      {R"({"version":"4.10"})", false, false},      // reads as 4.1
+      {R"({"version":"4.8.1"})", false, false},     // reads as 4.8
+      {R"({"version":"4.9.1"})", true, false},      // reads as 4.9
+      {R"({"version":"  5.0beta"})", true, false},  // leading blanks, trailing text
+      {R"({"version":"latest"})", false, false},    // no number in front: 0
+      {R"({"version":"1e999"})", false, false},     // out of range: 0
       {R"({"version":5})", true, false},
       {R"({"version":true})", false, false},
       {R"({"version":[5]})", false, false},
       {R"({"ver":5})", false, false},
       {R"([5])", false, false},
       {"not json", false, false},
-      {R"({"version":5,"is_required":true})", true, false},   // a JSON true is not recognised
+      {R"({"version":5,"is_required":true})", true, false},  // a JSON true is not recognised
       {R"({"version":5,"is_required":1})", true, true},
       {R"({"version":5,"is_required":1.0})", true, true},
-      {R"({"version":5,"is_required":1.9})", true, true},     // fractions cut off
+      {R"({"version":5,"is_required":1.9})", true, true},  // fractions cut off
       {R"({"version":5,"is_required":"1"})", true, true},
       {R"({"version":5,"is_required":"true"})", true, false},
       {R"({"version":5,"is_required":4294967297})", true, false},  // not wrapped to 1
       {R"({"version":5,"is_required":1e300})", true, false},
-      {R"({"version":4.8,"is_required":1})", false, false},   // only with an update
+      {R"({"version":4.8,"is_required":1})", false, false},  // only with an update
   };
   for (const auto& c : cases) {
     const VersionInfo info = ReadVersionAnswer(Answer(200, c.body), 4.8);
@@ -68,7 +68,9 @@ TEST(VersionAnswer, LinkOnlyAsTextAndNothingFromAnErrorStatus) {
 TEST(ContentAnswer, ReadsTheEnvelopeOrTheValueItselfWithDefaults) {
   std::string error;
   auto data = ReadContentAnswer(
-      Answer(200, R"({"data":{"type":"pdf","url":"https://m.example/a.pdf","video_source":"","user_email":"s@x","injected_script_number":7}})"),
+      Answer(
+          200,
+          R"({"data":{"type":"pdf","url":"https://m.example/a.pdf","video_source":"","user_email":"s@x","injected_script_number":7}})"),
       error);
   ASSERT_TRUE(data.has_value());
   EXPECT_EQ(data->type, "pdf");
@@ -76,7 +78,8 @@ TEST(ContentAnswer, ReadsTheEnvelopeOrTheValueItselfWithDefaults) {
   EXPECT_EQ(data->watermarkText, "s@x");
   EXPECT_EQ(data->contentNumber, 7);
 
-  data = ReadContentAnswer(Answer(200, R"({"type":"zoom","url":"https://z.example","injected_script_number":null})"), error);
+  data = ReadContentAnswer(Answer(200, R"({"type":"zoom","url":"https://z.example","injected_script_number":null})"),
+                           error);
   ASSERT_TRUE(data.has_value());
   EXPECT_EQ(data->type, "zoom");
   EXPECT_EQ(data->contentNumber, 1);

@@ -31,10 +31,10 @@ TEST(ServiceHosts, HostsAreTheDomainsAndTheirSubdomainsByWholeLabels) {
       {L"{d}", true},
       {L"desktop.{d}", true},
       {L"a.b.{D}", true},
-      {L"{d}.", true},                   // one trailing dot is the same name
+      {L"{d}.", true},  // one trailing dot is the same name
       {L"{d}..", false},
-      {L"x{d}", false},                  // ends in the text, not at a label
-      {L"{d}.evil.example", false},      // contains it
+      {L"x{d}", false},              // ends in the text, not at a label
+      {L"{d}.evil.example", false},  // contains it
       {L"{d}-evil.example", false},
       {L"evil.example", false},
       {L"", false},
@@ -57,7 +57,7 @@ TEST(ServiceHosts, AddressesMustBeHttpsOnAServiceHostAndReadTheSameEverywhere) {
       {L"https://{d}:8443/a", true},
       {L"https://{d}./", true},
       {L"https://{d}?q=evil.example", true},
-      {L"http://{d}", false},                        // secrets and downloads never in the clear
+      {L"http://{d}", false},  // secrets and downloads never in the clear
       {L"//{d}/x", false},
       {L"{d}", false},
       {L"https://", false},
@@ -67,9 +67,9 @@ TEST(ServiceHosts, AddressesMustBeHttpsOnAServiceHostAndReadTheSameEverywhere) {
       {L"https://evil.example/{d}", false},
       {L"https://evil.example?{d}", false},
       {L"https://evil.example#.{d}", false},
-      {L"https://{d}@evil.example/", false},         // the host is after the user part
-      {L"https://evil.example@{d}/", false},         // no user part at all
-      {L"https://{d}\\@evil.example/", false},       // a browser reads "\" as "/"
+      {L"https://{d}@evil.example/", false},    // the host is after the user part
+      {L"https://evil.example@{d}/", false},    // no user part at all
+      {L"https://{d}\\@evil.example/", false},  // a browser reads "\" as "/"
       {L"https://{d}%2F@evil.example/", false},
       {L"https://{d}:/", false},
       {L"https://{d}:0/", false},
@@ -79,7 +79,7 @@ TEST(ServiceHosts, AddressesMustBeHttpsOnAServiceHostAndReadTheSameEverywhere) {
       {L"https://a..{d}/", false},
       {L"https://[::1]/", false},
       {L"https:// {d}/", false},
-      {L"https://{d}/a b.exe", false},               // a blank splits the browser's command line
+      {L"https://{d}/a b.exe", false},  // a blank splits the browser's command line
       {L"https://{d}/a\".exe", false},
       {L"https://{d}\t.evil.example/", false},
       {L"https://{d}/\u00e9", false},

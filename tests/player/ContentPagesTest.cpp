@@ -31,7 +31,8 @@ TEST(ContentPages, EscapeForJsKeepsTheTextInsideItsQuotes) {
   EXPECT_EQ(EscapeForJs(L"it's \"x\"\\\n\r<b>"), L"it\\'s \\\"x\\\"\\\\\\n\\r\\x3Cb\\x3E");
   EXPECT_EQ(EscapeForJs(L"tab\there\u2028"), L"tab\there\u2028");
   const std::wstring script = WatermarkScript(EscapeForJs(L"O'Brien </script><b>x</b>"));
-  EXPECT_NE(script.find(L"wm.textContent = 'O\\'Brien \\x3C/script\\x3E\\x3Cb\\x3Ex\\x3C/b\\x3E';"), std::wstring::npos);
+  EXPECT_NE(script.find(L"wm.textContent = 'O\\'Brien \\x3C/script\\x3E\\x3Cb\\x3Ex\\x3C/b\\x3E';"),
+            std::wstring::npos);
 }
 
 TEST(ContentPages, EmbedPageFramesTheContentAndEscapesWhatItInserts) {
@@ -41,12 +42,14 @@ TEST(ContentPages, EmbedPageFramesTheContentAndEscapesWhatItInserts) {
             L"html,body{width:100%;height:100%;overflow:hidden;}iframe{width:100%;height:100%;border:none;}</style>"
             L"</head><body><iframe src='https://m.example/doc.pdf' allowfullscreen "
             L"allow='accelerometer;autoplay;clipboard-write;encrypted-media;gyroscope;picture-in-picture'></iframe>"
-            L"<div style='" + WatermarkStyle() + L"'>student@x.example</div><script>"
-            L"window.chrome.webview.postMessage('pageLoaded');</script></body></html>");
+            L"<div style='" +
+                WatermarkStyle() +
+                L"'>student@x.example</div><script>"
+                L"window.chrome.webview.postMessage('pageLoaded');</script></body></html>");
 
   // A quote in the address cannot end the attribute; markup in the watermark stays text.
-  const std::wstring hostile = EmbedPage(L"Miravell", L"https://m.example/a' onload='alert(1)",
-                                         L"<img src=x onerror=alert(1)> & 'q'");
+  const std::wstring hostile =
+      EmbedPage(L"Miravell", L"https://m.example/a' onload='alert(1)", L"<img src=x onerror=alert(1)> & 'q'");
   EXPECT_NE(hostile.find(L"src='https://m.example/a&#39; onload=&#39;alert(1)'"), std::wstring::npos);
   EXPECT_NE(hostile.find(L">&lt;img src=x onerror=alert(1)&gt; &amp; &#39;q&#39;</div>"), std::wstring::npos);
   EXPECT_EQ(hostile.find(L"<img"), std::wstring::npos);

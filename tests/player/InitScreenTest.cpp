@@ -78,7 +78,8 @@ TEST_F(InitScreenTest, AMaximizedWindowComesBackMaximized) {
 
 TEST_F(InitScreenTest, OnlyTheExactMessagesAct) {
   const RECT before = Rect();
-  for (const wchar_t* message : {L"\"btn_fullscreen\"", L"btn_fullscreen ", L"BTN_FULLSCREEN", L"toggleFullscreen", L""}) {
+  for (const wchar_t* message :
+       {L"\"btn_fullscreen\"", L"btn_fullscreen ", L"BTN_FULLSCREEN", L"toggleFullscreen", L""}) {
     HandleInitMessage(window_, message);
   }
   EXPECT_FALSE(GetWindowState().initFullscreen);

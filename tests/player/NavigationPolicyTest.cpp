@@ -57,11 +57,11 @@ TEST(Hosts, BaseDomainIsTheRegistrableDomain) {
   } cases[] = {
       {L"portal.school.com.sa", L"school.com.sa"},
       {L"a.b.example.co.uk", L"example.co.uk"},
-      {L"com.sa", L"com.sa"},                     // a public suffix stands for itself
+      {L"com.sa", L"com.sa"},                                  // a public suffix stands for itself
       {L"desktop.miravell.localhost", L"miravell.localhost"},  // unknown to the list: last two labels
-      {L"a.b.shop.example.ck", L"shop.example.ck"},  // "*.ck": every name under ck is a suffix
-      {L"a.www.ck", L"www.ck"},                      // "!www.ck": but www.ck is not
-      {L"school.github.io", L"school.github.io"},    // the hosting providers' section counts too
+      {L"a.b.shop.example.ck", L"shop.example.ck"},            // "*.ck": every name under ck is a suffix
+      {L"a.www.ck", L"www.ck"},                                // "!www.ck": but www.ck is not
+      {L"school.github.io", L"school.github.io"},              // the hosting providers' section counts too
       {L"a.shop.xn--55qx5d.cn", L"shop.xn--55qx5d.cn"},
       {L"a.shop.\u516c\u53f8.cn", L"shop.\u516c\u53f8.cn"},
       {L"192.168.1.10", L"192.168.1.10"},
@@ -111,7 +111,8 @@ TEST(PlayerPolicy, EverythingElseIsCancelled) {
 }
 
 TEST(PlayerPolicy, VideoAndMeetingPagesStayWithTheirPlatform) {
-  const PlayerContent video{L"https://www.youtube.com/embed/abc?origin=x", L"https://miravell.localhost", L"url_direct"};
+  const PlayerContent video{L"https://www.youtube.com/embed/abc?origin=x", L"https://miravell.localhost",
+                            L"url_direct"};
   EXPECT_TRUE(PlayerMayNavigate(L"https://m.youtube.com/watch?v=other", video));
   const PlayerContent meeting{L"https://us02web.zoom.us/j/123", L"", L"url_direct"};
   EXPECT_TRUE(PlayerMayNavigate(L"https://zoom.us/wc/join/123", meeting));
@@ -131,8 +132,7 @@ struct NavigationCase {
   const PlayerContent* content;
 };
 
-const PlayerContent kVideo{L"https://www.youtube.com/embed/abc?origin=x", L"https://miravell.localhost",
-                           L"url_direct"};
+const PlayerContent kVideo{L"https://www.youtube.com/embed/abc?origin=x", L"https://miravell.localhost", L"url_direct"};
 const PlayerContent kMeeting{L"https://us02web.zoom.us/j/123", L"", L"url_direct"};
 const PlayerContent kBunny{L"https://vz-1.b-cdn.net/video.m3u8", L"", L"url_direct"};
 const PlayerContent kPortal{L"https://portal.school.com.sa/lesson/1", L"https://miravell.localhost/", L"pdf"};
@@ -155,14 +155,10 @@ TEST(PlayerPolicy, AddressesThatOnlyMentionAnAllowedHostAreCancelled) {
 
 TEST(PlayerPolicy, PlatformMeetingMediaAndOwnPagesStillPass) {
   const NavigationCase cases[] = {
-      {L"HTTPS://M.YOUTUBE.COM/watch?v=other", &kVideo},
-      {L"https://youtu.be/abc", &kVideo},
-      {L"https://us05web.zoom.us/j/9", &kMeeting},
-      {L"https://iframe.mediadelivery.net/embed/1", &kBunny},
-      {L"blob:https://vz-1.b-cdn.net/1234-uuid", &kBunny},
-      {L"about:blank", &kPortal},
-      {L"https://www.school.com.sa/other", &kPortal},
-      {L"https://portal.school.com.sa./lesson/2", &kPortal},
+      {L"HTTPS://M.YOUTUBE.COM/watch?v=other", &kVideo},   {L"https://youtu.be/abc", &kVideo},
+      {L"https://us05web.zoom.us/j/9", &kMeeting},         {L"https://iframe.mediadelivery.net/embed/1", &kBunny},
+      {L"blob:https://vz-1.b-cdn.net/1234-uuid", &kBunny}, {L"about:blank", &kPortal},
+      {L"https://www.school.com.sa/other", &kPortal},      {L"https://portal.school.com.sa./lesson/2", &kPortal},
       {L"https://[2001:db8::1]:8443/other", &kIpv6},
   };
   for (const auto& c : cases) EXPECT_TRUE(PlayerMayNavigate(c.uri, *c.content)) << c.uri;

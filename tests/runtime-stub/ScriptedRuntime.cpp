@@ -66,9 +66,7 @@ std::wstring Wide(const std::string& text) {
   return out;
 }
 
-Json Text(const wchar_t* text) {
-  return text == nullptr ? Json(nullptr) : Json(Utf8(text));
-}
+Json Text(const wchar_t* text) { return text == nullptr ? Json(nullptr) : Json(Utf8(text)); }
 
 std::wstring EnvironmentValue(const wchar_t* name) {
   wchar_t buffer[2048];
@@ -97,8 +95,8 @@ std::string HexResult(HRESULT hr) {
 bool ParseGuid(const char* text, GUID& guid) {
   unsigned long d1 = 0;
   unsigned int d2 = 0, d3 = 0, b[8] = {};
-  if (sscanf(text, "{%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d1, &d2, &d3, &b[0], &b[1], &b[2], &b[3], &b[4],
-             &b[5], &b[6], &b[7]) != 11) {
+  if (sscanf(text, "{%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d1, &d2, &d3, &b[0], &b[1], &b[2], &b[3], &b[4], &b[5],
+             &b[6], &b[7]) != 11) {
     return false;
   }
   guid.Data1 = static_cast<unsigned long>(d1);
@@ -153,18 +151,21 @@ Script LoadScript() {
   if (json.contains("environment_results") && json["environment_results"].is_array()) {
     for (const auto& entry : json["environment_results"]) script.environmentResults.push_back(ResultValue(entry));
   }
-  if (json.contains("environment_call_result")) script.environmentCallResult = ResultValue(json["environment_call_result"]);
+  if (json.contains("environment_call_result"))
+    script.environmentCallResult = ResultValue(json["environment_call_result"]);
   if (json.contains("environment_delay_ms") && json["environment_delay_ms"].is_number_integer()) {
     script.environmentDelayMs = json["environment_delay_ms"].get<int>();
   }
   if (json.contains("controller_result")) script.controllerResult = ResultValue(json["controller_result"]);
-  if (json.contains("controller_sync_failure")) script.controllerSyncFailure = ResultValue(json["controller_sync_failure"]);
+  if (json.contains("controller_sync_failure"))
+    script.controllerSyncFailure = ResultValue(json["controller_sync_failure"]);
   script.offerView22 = json.value("offer_view22", true);
   script.offerController2 = json.value("offer_controller2", true);
   script.offerController4 = json.value("offer_controller4", true);
   script.offerSettings3 = json.value("offer_settings3", true);
   script.canGoBack = json.value("can_go_back", false);
-  if (json.contains("version") && json["version"].is_string()) script.version = Wide(json["version"].get<std::string>());
+  if (json.contains("version") && json["version"].is_string())
+    script.version = Wide(json["version"].get<std::string>());
   if (json.contains("failing_calls") && json["failing_calls"].is_object()) {
     for (const auto& [call, result] : json["failing_calls"].items()) script.failingCalls[call] = ResultValue(result);
   }
@@ -411,8 +412,8 @@ HWND MakePage(HWND parent) {
   windowClass.lpszClassName = kPageClass;
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   RegisterClassW(&windowClass);  // fails harmlessly once registered
-  return CreateWindowExW(0, kPageClass, L"Scripted browser engine: nothing loaded yet", WS_CHILD | WS_VISIBLE, 0, 0,
-                         0, 0, parent, nullptr, windowClass.hInstance, nullptr);
+  return CreateWindowExW(0, kPageClass, L"Scripted browser engine: nothing loaded yet", WS_CHILD | WS_VISIBLE, 0, 0, 0,
+                         0, parent, nullptr, windowClass.hInstance, nullptr);
 }
 
 void ShowOnPage(HWND page, const std::wstring& what, int scripts) {
@@ -535,17 +536,13 @@ HRESULT STDMETHODCALLTYPE ResponseHeadersAppend(void* self, LPCWSTR name, LPCWST
 }
 
 const Slot* RequestHeadersTable() {
-  static const Table<9> table = Table<9>()
-                                    .Set(3, &HeadersGet)
-                                    .Set(5, &HeadersContains)
-                                    .Set(6, &HeadersSet)
-                                    .Set(7, &HeadersRemove);
+  static const Table<9> table =
+      Table<9>().Set(3, &HeadersGet).Set(5, &HeadersContains).Set(6, &HeadersSet).Set(7, &HeadersRemove);
   return table.slots.data();
 }
 
 const Slot* ResponseHeadersTable() {
-  static const Table<8> table =
-      Table<8>().Set(3, &ResponseHeadersAppend).Set(4, &HeadersContains).Set(5, &HeadersGet);
+  static const Table<8> table = Table<8>().Set(3, &ResponseHeadersAppend).Set(4, &HeadersContains).Set(5, &HeadersGet);
   return table.slots.data();
 }
 
@@ -607,7 +604,9 @@ struct Response : Object {
     if (headers != nullptr) ReleaseObject(headers);
   }
   Json AsJson() const {
-    return {{"status", status}, {"reason", Utf8(reason.c_str())}, {"headers", headers->AsJson()},
+    return {{"status", status},
+            {"reason", Utf8(reason.c_str())},
+            {"headers", headers->AsJson()},
             {"has_content", hasContent}};
   }
 };
@@ -741,8 +740,7 @@ HRESULT STDMETHODCALLTYPE MessageTryString(void* self, LPWSTR* text) {
 }
 
 const Slot* MessageArgsTable() {
-  static const Table<6> table =
-      Table<6>().Set(3, &MessageGetSource).Set(4, &MessageGetJson).Set(5, &MessageTryString);
+  static const Table<6> table = Table<6>().Set(3, &MessageGetSource).Set(4, &MessageGetJson).Set(5, &MessageTryString);
   return table.slots.data();
 }
 
@@ -852,11 +850,17 @@ const Slot* ResourceArgsTable() {
 
 // ---------------------------------------------------------------- settings
 
-constexpr const char* kSettingNames[] = {
-    "IsScriptEnabled",       "IsWebMessageEnabled",       "AreDefaultScriptDialogsEnabled",
-    "IsStatusBarEnabled",    "AreDevToolsEnabled",        "AreDefaultContextMenusEnabled",
-    "AreHostObjectsAllowed", "IsZoomControlEnabled",      "IsBuiltInErrorPageEnabled",
-    "UserAgent",             "AreBrowserAcceleratorKeysEnabled"};
+constexpr const char* kSettingNames[] = {"IsScriptEnabled",
+                                         "IsWebMessageEnabled",
+                                         "AreDefaultScriptDialogsEnabled",
+                                         "IsStatusBarEnabled",
+                                         "AreDevToolsEnabled",
+                                         "AreDefaultContextMenusEnabled",
+                                         "AreHostObjectsAllowed",
+                                         "IsZoomControlEnabled",
+                                         "IsBuiltInErrorPageEnabled",
+                                         "UserAgent",
+                                         "AreBrowserAcceleratorKeysEnabled"};
 constexpr size_t kUserAgent = 9;
 constexpr size_t kAccelerators = 10;
 
@@ -1277,7 +1281,8 @@ const Slot* ControllerTable() {
 Controller* MakeController(HWND parent) {
   const Script& current = CurrentScript();
   std::vector<GUID> iids = {Iid("{4d00c0d1-9434-4eb6-8078-8697a560334f}")};
-  if (current.offerController2 || current.offerController4) iids.push_back(Iid("{c979903e-d4ca-4228-92eb-47ee3fa96eab}"));
+  if (current.offerController2 || current.offerController4)
+    iids.push_back(Iid("{c979903e-d4ca-4228-92eb-47ee3fa96eab}"));
   if (current.offerController4) {
     iids.push_back(Iid("{f9614724-5d2b-41dc-aef7-73d62b51543b}"));
     iids.push_back(Iid("{97d418d5-a426-4e49-a151-e1a10f327d9e}"));
@@ -1434,8 +1439,8 @@ HRESULT RaiseResource(const std::wstring& uri, const Json& headers, int context,
   args->request->headers = Make<Headers>(RequestHeadersTable(), "request_headers", {kIidRequestHeaders});
   if (headers.is_object()) {
     for (const auto& [name, value] : headers.items()) {
-      args->request->headers->entries.emplace_back(
-          Wide(name), Wide(value.is_string() ? value.get<std::string>() : value.dump()));
+      args->request->headers->entries.emplace_back(Wide(name),
+                                                   Wide(value.is_string() ? value.get<std::string>() : value.dump()));
     }
   }
   Raise(currentView, kResource, args);
@@ -1511,8 +1516,8 @@ void PollCommands() {
 extern "C" {
 
 HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first, int runtimeType,
-                                                                       PCWSTR userDataFolder, IUnknown* options,
-                                                                       void* handler) {
+                                                                      PCWSTR userDataFolder, IUnknown* options,
+                                                                      void* handler) {
   try {
     const Script& current = CurrentScript();
     EnsurePostWindow();
@@ -1531,8 +1536,8 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
       if (FAILED(result)) {
         InvokeResult(handler, result, nullptr);
       } else {
-        Object* environment = Make<Object>(EnvironmentTable(), "environment",
-                                           {Iid("{b96d755e-0319-4e92-a296-23436f46a1fc}")});
+        Object* environment =
+            Make<Object>(EnvironmentTable(), "environment", {Iid("{b96d755e-0319-4e92-a296-23436f46a1fc}")});
         InvokeResult(handler, S_OK, environment);
         ReleaseObject(environment);
       }

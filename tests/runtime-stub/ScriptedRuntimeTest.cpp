@@ -281,8 +281,10 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
   EXPECT_EQ(cancel, 0);
 
   // The same event through the command file, picked up by the runtime's timer.
-  std::ofstream(commandsPath.c_str(), std::ios::app) << R"({"raise":"navigation","uri":"https://blocked.example/cmd"})" << "\n";
-  const std::string commandOutcome = R"({"object":"outcome","call":"navigation","args":["https://blocked.example/cmd"],"cancel":true})";
+  std::ofstream(commandsPath.c_str(), std::ios::app) << R"({"raise":"navigation","uri":"https://blocked.example/cmd"})"
+                                                     << "\n";
+  const std::string commandOutcome =
+      R"({"object":"outcome","call":"navigation","args":["https://blocked.example/cmd"],"cancel":true})";
   bool commandRan = false;
   for (int i = 0; i < 40 && !commandRan; ++i) {
     const ULONGLONG until = GetTickCount64() + 50;
@@ -344,8 +346,10 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
   const std::string log = ReadText(logPath);
   EXPECT_NE(log.find(R"({"object":"settings","call":"put_AreDevToolsEnabled","args":[0]})"), std::string::npos);
   EXPECT_NE(log.find(R"("call":"put_Cancel","args":[1])"), std::string::npos);
-  EXPECT_NE(log.find(R"({"object":"view","call":"AddWebResourceRequestedFilterWithRequestSourceKinds","args":["*",0,4294967295]})"),
-            std::string::npos);
+  EXPECT_NE(
+      log.find(
+          R"({"object":"view","call":"AddWebResourceRequestedFilterWithRequestSourceKinds","args":["*",0,4294967295]})"),
+      std::string::npos);
   EXPECT_NE(log.find(R"({"object":"view","call":"unknown_slot","args":[31]})"), std::string::npos);
   EXPECT_NE(log.find(R"({"object":"controller","call":"put_Bounds","args":[0,0,800,600]})"), std::string::npos);
 
@@ -374,8 +378,8 @@ TEST(ScriptedRuntime, BootstrapperAloneInstallsTheDllItCarriesIntoTheDefaultFold
   CreateDirectoryW(alone.c_str(), nullptr);
   const std::wstring downloaded = alone + L"\\WebView2Installer.exe";
   const std::wstring lonelyInstaller = alone + L"\\install_scripted_runtime.exe";
-  ASSERT_TRUE(CopyFileW(testing_support::BuildProgram(L"MicrosoftEdgeWebview2Setup.exe").c_str(), downloaded.c_str(),
-                        FALSE));
+  ASSERT_TRUE(
+      CopyFileW(testing_support::BuildProgram(L"MicrosoftEdgeWebview2Setup.exe").c_str(), downloaded.c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(installer.c_str(), lonelyInstaller.c_str(), FALSE));
 
   EXPECT_EQ(RunAndWait(L"\"" + lonelyInstaller + L"\""), 2u);

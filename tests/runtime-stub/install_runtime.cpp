@@ -103,8 +103,7 @@ int Install(const std::filesystem::path& folder, const std::wstring& version) {
     return 2;
   }
   if (!PlaceClient(dllFolder / kDllName)) return 2;
-  if (!SetString(kClientStateKey, L"EBWebView", versionFolder.wstring()) ||
-      !SetString(kClientsKey, L"pv", version)) {
+  if (!SetString(kClientStateKey, L"EBWebView", versionFolder.wstring()) || !SetString(kClientsKey, L"pv", version)) {
     fwprintf(stderr, L"cannot write the registry\n");
     return 3;
   }

@@ -15,9 +15,9 @@ fake_runtime::LastCall lastCall{};
 
 }  // namespace
 
-extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE
-    CreateWebViewEnvironmentWithOptionsInternal(BOOL first, int runtimeType, PCWSTR userDataFolder, IUnknown* options,
-                                                ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(
+    BOOL first, int runtimeType, PCWSTR userDataFolder, IUnknown* options,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
   ++lastCall.calls;
   lastCall.first = first;
   lastCall.runtimeType = runtimeType;

@@ -67,8 +67,8 @@ class ScriptedRuntimeInstall : public ::testing::Environment {
     saved_ = std::make_unique<fake_runtime::SavedRegistration>();
     fake_runtime::Unregister();
     const std::wstring version = ScratchPath(L"scripted\\") + fake_runtime::kVersion;
-    for (const std::wstring& folder : {ScratchPath(L"scripted"), version, version + L"\\EBWebView",
-                                       version + L"\\EBWebView\\x64"}) {
+    for (const std::wstring& folder :
+         {ScratchPath(L"scripted"), version, version + L"\\EBWebView", version + L"\\EBWebView\\x64"}) {
       ::CreateDirectoryW(folder.c_str(), nullptr);
     }
     ASSERT_TRUE(::CopyFileW(testing_support::BuildProgram(L"EmbeddedBrowserWebView.dll").c_str(),

@@ -60,8 +60,7 @@ TEST_F(InstallerSignatureTest, OnlyTheExpectedPublishersIntactSignatureIsAccepte
       {"signed by the publisher", testing_support::BuildProgram(L"MicrosoftEdgeWebview2Setup.exe"),
        InstallerVerdict::Accepted, ERROR_SUCCESS, kPublisher},
       {"unsigned", Variant(L"unsigned.exe"), InstallerVerdict::Untrusted, TRUST_E_NOSIGNATURE, L""},
-      {"a byte changed after signing", Variant(L"tampered.exe"), InstallerVerdict::Untrusted, TRUST_E_BAD_DIGEST,
-       L""},
+      {"a byte changed after signing", Variant(L"tampered.exe"), InstallerVerdict::Untrusted, TRUST_E_BAD_DIGEST, L""},
       {"the publisher's name from an untrusted CA", Variant(L"untrusted-ca.exe"), InstallerVerdict::Untrusted,
        wine ? ERROR_SUCCESS : CERT_E_UNTRUSTEDROOT, kPublisher},
       {"another name from the trusted CA", Variant(L"other-publisher.exe"), InstallerVerdict::OtherPublisher,
@@ -81,8 +80,8 @@ TEST_F(InstallerSignatureTest, OnlyTheExpectedPublishersIntactSignatureIsAccepte
 
 TEST_F(InstallerSignatureTest, TheCheckedFileCannotBeChangedUntilReleasedNorCheckedWhileOpenForWriting) {
   const std::wstring copy = testing_support::ExeDir() + L"\\installer-check-copy.exe";
-  ASSERT_TRUE(::CopyFileW(testing_support::BuildProgram(L"MicrosoftEdgeWebview2Setup.exe").c_str(), copy.c_str(),
-                          FALSE));
+  ASSERT_TRUE(
+      ::CopyFileW(testing_support::BuildProgram(L"MicrosoftEdgeWebview2Setup.exe").c_str(), copy.c_str(), FALSE));
   auto cleanup = ScopeExit([&] { ::DeleteFileW(copy.c_str()); });
   const auto openFor = [&](DWORD access) {
     return UniqueHandle(::CreateFileW(copy.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -48,9 +48,10 @@ int wmain(int argc, wchar_t** argv) {
 
   HMODULE beside = ::GetModuleHandleW(L"WebView2Loader.dll");
   using SeenFn = const void* (*)();
-  auto seenFn = beside == nullptr ? nullptr
-                                  : reinterpret_cast<SeenFn>(reinterpret_cast<void (*)()>(
-                                        ::GetProcAddress(beside, "FakeSdkLoaderSeen")));
+  auto seenFn =
+      beside == nullptr
+          ? nullptr
+          : reinterpret_cast<SeenFn>(reinterpret_cast<void (*)()>(::GetProcAddress(beside, "FakeSdkLoaderSeen")));
   out << "beside_loaded=" << (beside != nullptr ? 1 : 0) << "\n";
   if (seenFn != nullptr) {
     const auto* seen = static_cast<const fake_sdk_loader::Seen*>(seenFn());

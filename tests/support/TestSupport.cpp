@@ -97,8 +97,8 @@ ScopedTrustedRoot::~ScopedTrustedRoot() {
       ::CertCreateCertificateContext(X509_ASN_ENCODING, added_.data(), static_cast<DWORD>(added_.size()));
   if (wanted == nullptr) return;
   // Deleting frees the found context.
-  PCCERT_CONTEXT found = ::CertFindCertificateInStore(roots.store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted,
-                                                      nullptr);
+  PCCERT_CONTEXT found =
+      ::CertFindCertificateInStore(roots.store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr);
   if (found != nullptr) ::CertDeleteCertificateFromStore(found);
   ::CertFreeCertificateContext(wanted);
 }

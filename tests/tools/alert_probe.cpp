@@ -47,21 +47,31 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::wstring flag = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (flag == L"--title" && hasValue) title = argv[++i];
-    else if (flag == L"--message" && hasValue) message = argv[++i];
-    else if (flag == L"--arabic" && hasValue) arabic = argv[++i];
-    else if (flag == L"--code" && hasValue) code = WideToUtf8(argv[++i]);
-    else if (flag == L"--tick-ms" && hasValue) tickMs = _wtoi(argv[++i]);
-    else if (flag == L"--record" && hasValue) recordPath = argv[++i];
-    else if (flag == L"--no-diag") noDiagnostic = true;
-    else if (flag == L"--block-window") blockWindow = true;
-    else if (flag == L"--thread") onThread = true;
-    else if (flag == L"--twice") twice = true;
+    if (flag == L"--title" && hasValue)
+      title = argv[++i];
+    else if (flag == L"--message" && hasValue)
+      message = argv[++i];
+    else if (flag == L"--arabic" && hasValue)
+      arabic = argv[++i];
+    else if (flag == L"--code" && hasValue)
+      code = WideToUtf8(argv[++i]);
+    else if (flag == L"--tick-ms" && hasValue)
+      tickMs = _wtoi(argv[++i]);
+    else if (flag == L"--record" && hasValue)
+      recordPath = argv[++i];
+    else if (flag == L"--no-diag")
+      noDiagnostic = true;
+    else if (flag == L"--block-window")
+      blockWindow = true;
+    else if (flag == L"--thread")
+      onThread = true;
+    else if (flag == L"--twice")
+      twice = true;
     else if (flag == L"--link-failure" && hasValue) {
       reportLink = true;
       linkFailure = WideToUtf8(argv[++i]);
-    }
-    else return 2;
+    } else
+      return 2;
   }
   // The texts arrive with literal "\n" for line breaks.
   for (std::wstring* text : {&title, &message, &arabic}) {
@@ -77,7 +87,8 @@ int wmain(int argc, wchar_t** argv) {
   } else if (!recordPath.empty()) {
     // The command line goes to the record, the program started beside it.
     hooks.launchProcess = [recordPath](const std::wstring& application, const std::wstring& commandLine) {
-      for (const auto& [path, text] : {std::pair{recordPath, commandLine}, std::pair{recordPath + L".program", application}}) {
+      for (const auto& [path, text] :
+           {std::pair{recordPath, commandLine}, std::pair{recordPath + L".program", application}}) {
         if (FILE* file = _wfopen(path.c_str(), L"wb")) {
           const std::string utf8 = WideToUtf8(text);
           std::fwrite(utf8.data(), 1, utf8.size(), file);
@@ -90,7 +101,8 @@ int wmain(int argc, wchar_t** argv) {
   seams::ScopedHooks scope(std::move(hooks));
 
   auto raise = [&] {
-    if (blockWindow) creationBlocker = ::SetWindowsHookExW(WH_CBT, BlockCountdownWindow, nullptr, ::GetCurrentThreadId());
+    if (blockWindow)
+      creationBlocker = ::SetWindowsHookExW(WH_CBT, BlockCountdownWindow, nullptr, ::GetCurrentThreadId());
     if (reportLink) std::exit(ReportLinkFailure(linkFailure));
     ShowAlertAndExit(title, message, arabic, code);
   };

@@ -39,19 +39,24 @@ int wmain(int argc, wchar_t** argv) {
   bool settings = false, events = false, deleteUnstarted = false;
   for (int i = 1; i < argc; ++i) {
     const std::wstring flag = argv[i];
-    if (flag == L"--folder" && i + 1 < argc) folder = argv[++i];
-    else if (flag == L"--settings") settings = true;
-    else if (flag == L"--events") events = true;
-    else if (flag == L"--delete-unstarted") deleteUnstarted = true;
-    else return 2;
+    if (flag == L"--folder" && i + 1 < argc)
+      folder = argv[++i];
+    else if (flag == L"--settings")
+      settings = true;
+    else if (flag == L"--events")
+      events = true;
+    else if (flag == L"--delete-unstarted")
+      deleteUnstarted = true;
+    else
+      return 2;
   }
 
   json out;
   json boxes = json::array();
   seams::Hooks hooks;
   hooks.messageBox = [&](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
-    boxes.push_back({{"title", WideToUtf8(caption)}, {"text", WideToUtf8(text)}, {"flags", flags},
-                     {"owned", owner != nullptr}});
+    boxes.push_back(
+        {{"title", WideToUtf8(caption)}, {"text", WideToUtf8(text)}, {"flags", flags}, {"owned", owner != nullptr}});
     return IDOK;
   };
   hooks.sleep = [&](std::chrono::milliseconds duration) { out["slept_ms"] = duration.count(); };
@@ -116,8 +121,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     out["new_window_handled"] = handled;
     std::vector<wchar_t> result(8192, L'\0');
-    RuntimeExport<RaiseResource>("ScriptedRuntime_RaiseResourceRequest")(L"https://cdn.example/lesson/hls/x.ts", L"{}",
-                                                                         result.data(), static_cast<int>(result.size()));
+    RuntimeExport<RaiseResource>("ScriptedRuntime_RaiseResourceRequest")(
+        L"https://cdn.example/lesson/hls/x.ts", L"{}", result.data(), static_cast<int>(result.size()));
     out["resource"] = json::parse(WideToUtf8(result.data()), nullptr, false);
   }
   out["messages"] = messages;

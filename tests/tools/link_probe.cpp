@@ -57,15 +57,33 @@ std::wstring Mutate(std::wstring link, std::mt19937& random) {
   for (int i = 0; i < edits; ++i) {
     const std::size_t at = link.empty() ? 0 : pick(link.size());
     switch (pick(9)) {
-      case 0: link.resize(at); break;                                               // cut
-      case 1: link.insert(at, pick(2) ? L"::" : L":"); break;                       // doubled separators
-      case 2: link.insert(at, pick(2) ? L"%" : L"%G%2"); break;                     // stray percent signs
-      case 3: link.insert(at, L"!*&^~ \t\"<>"); break;                              // not Base64
-      case 4: link.insert(at, std::wstring(1 + pick(100000), L'A')); break;         // huge values
-      case 5: link.insert(at, 1, static_cast<wchar_t>(0xD800 + pick(0x800))); break;  // lone surrogates
-      case 6: if (!link.empty()) link[at] = static_cast<wchar_t>(pick(0x10000)); break;
-      case 7: link.insert(at, L"%25%3A%2B%2F%3D"); break;
-      default: if (!link.empty()) link.erase(at, 1 + pick(20)); break;
+      case 0:
+        link.resize(at);
+        break;  // cut
+      case 1:
+        link.insert(at, pick(2) ? L"::" : L":");
+        break;  // doubled separators
+      case 2:
+        link.insert(at, pick(2) ? L"%" : L"%G%2");
+        break;  // stray percent signs
+      case 3:
+        link.insert(at, L"!*&^~ \t\"<>");
+        break;  // not Base64
+      case 4:
+        link.insert(at, std::wstring(1 + pick(100000), L'A'));
+        break;  // huge values
+      case 5:
+        link.insert(at, 1, static_cast<wchar_t>(0xD800 + pick(0x800)));
+        break;  // lone surrogates
+      case 6:
+        if (!link.empty()) link[at] = static_cast<wchar_t>(pick(0x10000));
+        break;
+      case 7:
+        link.insert(at, L"%25%3A%2B%2F%3D");
+        break;
+      default:
+        if (!link.empty()) link.erase(at, 1 + pick(20));
+        break;
     }
   }
   return link;

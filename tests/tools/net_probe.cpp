@@ -40,7 +40,9 @@ namespace {
 using nlohmann::json;
 
 json ResponseJson(const HttpResponse& response) {
-  return {{"status", response.statusCode}, {"success", response.success}, {"error", response.error},
+  return {{"status", response.statusCode},
+          {"success", response.success},
+          {"error", response.error},
           {"body", response.body}};
 }
 
@@ -129,7 +131,8 @@ int wmain(int argc, wchar_t** argv) {
       HttpClient& client = deadlineClient ? *deadlineClient : SharedHttpClient();
       const auto started = std::chrono::steady_clock::now();
       json out = ResponseJson(client.Get(Utf8ToWide(next())));
-      out["ms"] = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+      out["ms"] =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
       PrintJson(out);
     } else if (command == "request") {
       const std::wstring method = Utf8ToWide(next());
@@ -143,7 +146,8 @@ int wmain(int argc, wchar_t** argv) {
       LoadDynamicPins();
       json entries = json::array();
       for (const auto& scopeName : {std::wstring(L"miravell.localhost"), std::wstring(L"cdn.miravell.localhost")}) {
-        if (auto entry = FindPinEntry(scopeName)) entries.push_back({{"scope", WideToUtf8(entry->host)}, {"pins", entry->pins}});
+        if (auto entry = FindPinEntry(scopeName))
+          entries.push_back({{"scope", WideToUtf8(entry->host)}, {"pins", entry->pins}});
       }
       PrintJson({{"entries", entries}});
     } else if (command == "check-update") {

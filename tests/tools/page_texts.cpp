@@ -27,9 +27,7 @@ namespace {
 
 using nlohmann::json;
 
-std::wstring Field(const json& entry, const char* name) {
-  return Utf8ToWide(entry.at(name).get<std::string>());
-}
+std::wstring Field(const json& entry, const char* name) { return Utf8ToWide(entry.at(name).get<std::string>()); }
 
 std::wstring Build(const json& entry) {
   const std::string kind = entry.at("kind").get<std::string>();

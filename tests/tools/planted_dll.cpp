@@ -11,7 +11,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   const DWORD length = ::GetModuleFileNameW(instance, path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return TRUE;
   const std::wstring marker = std::wstring(path, length) + L".loaded";
-  const HANDLE file = ::CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      ::CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
   return TRUE;
 }

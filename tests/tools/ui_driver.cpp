@@ -48,7 +48,8 @@ std::wstring TextOf(HWND window) {
 }
 
 json RectJson(const RECT& rect) {
-  return {{"left", rect.left}, {"top", rect.top}, {"width", rect.right - rect.left}, {"height", rect.bottom - rect.top}};
+  return {
+      {"left", rect.left}, {"top", rect.top}, {"width", rect.right - rect.left}, {"height", rect.bottom - rect.top}};
 }
 
 json Describe(HWND window, int zOrder) {
@@ -204,8 +205,10 @@ int Run(const Options& options) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    std::fputs("usage: ui_driver windows|wait|box|press|close|clipboard [--class C] [--title T] [--button B] "
-               "[--timeout MS] [--gone]\n", stderr);
+    std::fputs(
+        "usage: ui_driver windows|wait|box|press|close|clipboard [--class C] [--title T] [--button B] "
+        "[--timeout MS] [--gone]\n",
+        stderr);
     return 2;
   }
   Options options;
@@ -213,12 +216,18 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 2; i < argc; ++i) {
     const std::wstring flag = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (flag == L"--class" && hasValue) options.className = argv[++i];
-    else if (flag == L"--title" && hasValue) options.title = argv[++i];
-    else if (flag == L"--button" && hasValue) options.button = argv[++i];
-    else if (flag == L"--timeout" && hasValue) options.timeoutMs = _wtoi(argv[++i]);
-    else if (flag == L"--gone") options.gone = true;
-    else return 2;
+    if (flag == L"--class" && hasValue)
+      options.className = argv[++i];
+    else if (flag == L"--title" && hasValue)
+      options.title = argv[++i];
+    else if (flag == L"--button" && hasValue)
+      options.button = argv[++i];
+    else if (flag == L"--timeout" && hasValue)
+      options.timeoutMs = _wtoi(argv[++i]);
+    else if (flag == L"--gone")
+      options.gone = true;
+    else
+      return 2;
   }
   try {
     const int code = Run(options);
