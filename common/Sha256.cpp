@@ -5,17 +5,10 @@
 
 #include <climits>
 
+#include "common/CngInput.h"
 #include "common/Handles.h"
 
 namespace {
-
-// CNG's input pointers are not const-qualified although it never writes them;
-// an empty span may carry a null pointer, which some calls refuse even with a
-// zero length.
-PUCHAR InputPointer(std::span<const std::uint8_t> bytes) {
-  static std::uint8_t none = 0;
-  return bytes.empty() ? &none : const_cast<PUCHAR>(bytes.data());
-}
 
 HashResult Failed(HashFailure step) { return HashResult{{}, step}; }
 
@@ -37,12 +30,12 @@ HashResult Sha256(std::span<const std::uint8_t> data, std::optional<std::span<co
   if (hmacKey && hmacKey->size() > ULONG_MAX) return Failed(HashFailure::Create);
   UniqueHash hash;
   if (!BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0,
-                                         hmacKey ? InputPointer(*hmacKey) : nullptr,
+                                         hmacKey ? CngInput(*hmacKey) : nullptr,
                                          hmacKey ? static_cast<ULONG>(hmacKey->size()) : 0, 0))) {
     return Failed(HashFailure::Create);
   }
   if (data.size() > ULONG_MAX ||
-      !BCRYPT_SUCCESS(::BCryptHashData(hash.get(), InputPointer(data), static_cast<ULONG>(data.size()), 0))) {
+      !BCRYPT_SUCCESS(::BCryptHashData(hash.get(), CngInput(data), static_cast<ULONG>(data.size()), 0))) {
     return Failed(HashFailure::Data);
   }
   HashResult result;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "common/Base64.h"
+#include "common/CngInput.h"
 #include "common/Handles.h"
 #include "common/Json.h"
 #include "common/Sha256.h"
@@ -22,14 +23,6 @@ bool Succeeded(NTSTATUS status) { return BCRYPT_SUCCESS(status); }
 ULONG ByteCount(std::size_t size, const char* failure) {
   if (size > ULONG_MAX) Fail(failure);
   return static_cast<ULONG>(size);
-}
-
-// CNG's input pointers are not const-qualified although it never writes them;
-// an empty span may carry a null pointer, which some calls refuse even with a
-// zero length.
-PUCHAR InputPointer(std::span<const std::uint8_t> bytes) {
-  static std::uint8_t none = 0;
-  return bytes.empty() ? &none : const_cast<PUCHAR>(bytes.data());
 }
 
 std::span<const std::uint8_t> BytesOf(std::string_view text) {
@@ -128,17 +121,16 @@ std::vector<std::uint8_t> AesCbcDecrypt(std::span<const std::uint8_t> ciphertext
   // The padding is removed by StripPkcs7 rather than by BCRYPT_BLOCK_PADDING:
   // Wine's CNG only looks at the last byte and lets malformed padding through.
   ULONG size = 0;
-  if (!Succeeded(::BCryptDecrypt(cbc.key.get(), InputPointer(ciphertext),
-                                 ByteCount(ciphertext.size(), kAesSizeQueryError), nullptr, chain.data(),
-                                 static_cast<ULONG>(chain.size()), nullptr, 0, &size, 0))) {
+  if (!Succeeded(::BCryptDecrypt(cbc.key.get(), CngInput(ciphertext), ByteCount(ciphertext.size(), kAesSizeQueryError),
+                                 nullptr, chain.data(), static_cast<ULONG>(chain.size()), nullptr, 0, &size, 0))) {
     Fail(kAesSizeQueryError);
   }
   std::vector<std::uint8_t> plain(size);
   chain.assign(iv.begin(), iv.end());
   ULONG written = 0;
   const NTSTATUS status =
-      ::BCryptDecrypt(cbc.key.get(), InputPointer(ciphertext), static_cast<ULONG>(ciphertext.size()), nullptr,
-                      chain.data(), static_cast<ULONG>(chain.size()), plain.data(), size, &written, 0);
+      ::BCryptDecrypt(cbc.key.get(), CngInput(ciphertext), static_cast<ULONG>(ciphertext.size()), nullptr, chain.data(),
+                      static_cast<ULONG>(chain.size()), plain.data(), size, &written, 0);
   if (!Succeeded(status)) Fail(kAesDecryptError);
   plain.resize(written);
   if (!StripPkcs7(plain)) Fail(kAesDecryptError);
