@@ -202,6 +202,8 @@ const std::wstring& NavBarScript() {
   return script;
 }
 
+// Unlike the lesson window's toggle, this one saves and restores the user's
+// placement and keeps the style bits it does not own.
 void ToggleInitFullscreen(HWND window) {
   WindowState& windows = GetWindowState();
   if (window == nullptr) return;

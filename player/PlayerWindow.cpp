@@ -45,6 +45,9 @@ void LoadPlayerContent(WebViewHost::WebView& view) {
   }
 }
 
+// The lesson window's own toggle, kept apart from the init screen's on purpose:
+// the lesson always comes back at its one fixed size and style, where the
+// init screen gives back whatever placement the user had made.
 void TogglePlayerFullscreen() {
   WindowState& windows = GetWindowState();
   HWND window = windows.playerWindow;
