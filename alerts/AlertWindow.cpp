@@ -7,10 +7,12 @@
 
 #include "common/Handles.h"
 #include "common/Html.h"
+#include "common/PageFill.h"
 #include "common/Processes.h"
 #include "common/Seams.h"
 #include "common/SystemPaths.h"
 #include "common/Text.h"
+#include "alerts/PageFiles.h"
 
 namespace {
 
@@ -183,66 +185,12 @@ std::wstring EscapeForDiagnosticPage(const std::wstring& text) {
 
 std::wstring BuildDiagnosticCommandLine(const std::wstring& title, const std::wstring& message,
                                         const std::wstring& arabicMessage, const std::wstring& code) {
-  const std::wstring safeTitle = EscapeForDiagnosticPage(title);
-  std::wstring line;
-  line += L"mshta \"about:<html><head><title>";
-  line += safeTitle;
-  line += L"</title>";
-  line += L"<hta:application id='diag' border='dialog' innerborder='no' scroll='no' ";
-  line += L"maximizebutton='no' minimizebutton='no' sysmenu='yes' ";
-  line += L"windowstate='normal' />";
-  line += L"<style>";
-  line += L"body{font-family:Segoe UI,Tahoma,sans-serif;background:#1a1a2e;color:#eee;";
-  line += L"margin:0;padding:20px;display:flex;flex-direction:column;align-items:center;}";
-  line += L".icon{font-size:48px;margin-bottom:10px;}";
-  line += L"h2{color:#e94560;margin:5px 0 10px;font-size:18px;}";
-  line += L"p{text-align:center;font-size:13px;line-height:1.5;margin:5px 0;color:#ccc;}";
-  line += L".ar{direction:rtl;font-family:Segoe UI,Tahoma,sans-serif;}";
-  line += L"textarea{width:90%;height:60px;margin:10px 0;padding:8px;font-family:Consolas,monospace;";
-  line += L"font-size:11px;background:#0f3460;color:#e94560;border:1px solid #e94560;";
-  line += L"border-radius:4px;resize:none;text-align:center;}";
-  line += L".btn{padding:8px 24px;background:#e94560;color:#fff;border:none;border-radius:4px;";
-  line += L"font-size:13px;cursor:pointer;margin:5px;}";
-  line += L".btn:hover{background:#c73e54;}";
-  line += L".info{font-size:11px;color:#888;margin-top:8px;}";
-  line += L"</style></head><body>";
-  line += L"<div class='icon'>&#9888;</div>";
-  line += L"<h2>";
-  line += safeTitle;
-  line += L"</h2>";
-  line += L"<p>";
-  line += EscapeForDiagnosticPage(message);
-  line += L"</p>";
-  line += L"<p class='ar'>";
-  line += EscapeForDiagnosticPage(arabicMessage);
-  line += L"</p>";
-  line += L"<p style='margin-top:15px;color:#e94560;font-size:12px;'>";
-  line += L"&#128274; Diagnostic Code / ";
-  line += L"كود التشخيص";
-  line += L"</p>";
-  line += L"<textarea id='dc' readonly onclick='this.select()'>";
-  line += EscapeForDiagnosticPage(code);
-  line += L"</textarea>";
-  line += L"<div>";
-  line += L"<button class='btn' onclick='copyCode()'>&#128203; Copy Code</button>";
-  line += L"<button class='btn' style='background:#555;' onclick='window.close()'>Close</button>";
-  line += L"</div>";
-  line += L"<p class='info'>The code has been copied to your clipboard automatically.</p>";
-  line += L"<p class='info'>Please send this code to support for assistance.</p>";
-  line += L"<p class='info ar'>";
-  line += L"تم نسخ الكود ";
-  line += L"تلقائياً. ";
-  line += L"يرجى إرساله ";
-  line += L"للدعم الفني.";
-  line += L"</p>";
-  line += L"<script>";
-  line += L"function copyCode(){var t=document.getElementById('dc');";
-  line += L"t.select();document.execCommand('copy');}";
-  line += L"window.resizeTo(700,580);window.moveTo(";
-  line += L"(screen.width-700)/2,(screen.height-580)/2);";
-  line += L"</script></body></html>";
-  line += L"\"";
-  return line;
+  const std::wstring page =
+      FillPage(pages::kDiagnosticPage, {{L"TITLE", EscapeForDiagnosticPage(title)},
+                                        {L"MESSAGE", EscapeForDiagnosticPage(message)},
+                                        {L"ARABIC_MESSAGE", EscapeForDiagnosticPage(arabicMessage)},
+                                        {L"CODE", EscapeForDiagnosticPage(code)}});
+  return L"mshta \"about:" + page + L"\"";
 }
 
 void CopyCodeToClipboard(const std::string& code) {

@@ -39,3 +39,31 @@ function(miravell_library name)
   endif()
   add_library(miravell::${name} ALIAS ${name})
 endfunction()
+
+# miravell_page_constants(TARGET HEADER NAME.h NAMESPACE NS FILES [NAME MODE FILE]...)
+# Page and script files (FILE relative to the calling folder) as wide string
+# constants in the generated header NAME.h, made again whenever a file
+# changes; the program reads no file at run time. MODE is TEXT or ONE_LINE,
+# as cmake/GeneratePageConstants.cmake explains.
+function(miravell_page_constants target)
+  cmake_parse_arguments(ARG "" "HEADER;NAMESPACE" "FILES" ${ARGN})
+  set(script "${PROJECT_SOURCE_DIR}/cmake/GeneratePageConstants.cmake")
+  set(header "${PROJECT_BINARY_DIR}/generated/${ARG_HEADER}")
+  set(entries "")
+  set(files "")
+  while(ARG_FILES)
+    list(POP_FRONT ARG_FILES name mode file)
+    if(NOT file)
+      message(FATAL_ERROR "miravell_page_constants: each constant needs a NAME, a MODE and a FILE")
+    endif()
+    file(RELATIVE_PATH relative "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}/${file}")
+    list(APPEND entries ${name} ${mode} ${relative})
+    list(APPEND files "${CMAKE_CURRENT_SOURCE_DIR}/${file}")
+  endwhile()
+  add_custom_command(OUTPUT "${header}"
+    COMMAND "${CMAKE_COMMAND}" -P "${script}" "${PROJECT_SOURCE_DIR}" "${header}" ${ARG_NAMESPACE} ${entries}
+    DEPENDS "${script}" ${files}
+    COMMENT "Turning ${target}'s page files into ${ARG_HEADER}"
+    VERBATIM)
+  target_sources(${target} PRIVATE "${header}" ${files})
+endfunction()

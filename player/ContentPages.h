@@ -4,7 +4,9 @@
 // frames content the browser should not show on its own.
 #include <string>
 
-// The loading overlay, injected into every document of the player.
+// The loading overlay, injected into every document of the player. The start
+// screen's bar has an overlay of its own in its script: a light veil shown on
+// unload, not a dark cover lifted on load; the two share only the element id.
 const std::wstring& LoaderScript();
 
 // The watermark for content navigated to directly; the text must already be

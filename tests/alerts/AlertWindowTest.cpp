@@ -17,54 +17,43 @@
 
 namespace {
 
-// The page as it must arrive for plain texts: every piece in order.
-std::wstring ExpectedPage(const std::wstring& title, const std::wstring& message, const std::wstring& arabic,
-                          const std::wstring& code) {
-  return L"mshta \"about:<html><head><title>" + title +
-         L"</title>"
-         L"<hta:application id='diag' border='dialog' innerborder='no' scroll='no' "
-         L"maximizebutton='no' minimizebutton='no' sysmenu='yes' windowstate='normal' />"
-         L"<style>body{font-family:Segoe UI,Tahoma,sans-serif;background:#1a1a2e;color:#eee;"
-         L"margin:0;padding:20px;display:flex;flex-direction:column;align-items:center;}"
-         L".icon{font-size:48px;margin-bottom:10px;}h2{color:#e94560;margin:5px 0 10px;font-size:18px;}"
-         L"p{text-align:center;font-size:13px;line-height:1.5;margin:5px 0;color:#ccc;}"
-         L".ar{direction:rtl;font-family:Segoe UI,Tahoma,sans-serif;}"
-         L"textarea{width:90%;height:60px;margin:10px 0;padding:8px;font-family:Consolas,monospace;"
-         L"font-size:11px;background:#0f3460;color:#e94560;border:1px solid #e94560;"
-         L"border-radius:4px;resize:none;text-align:center;}"
-         L".btn{padding:8px 24px;background:#e94560;color:#fff;border:none;border-radius:4px;"
-         L"font-size:13px;cursor:pointer;margin:5px;}.btn:hover{background:#c73e54;}"
-         L".info{font-size:11px;color:#888;margin-top:8px;}</style></head><body>"
-         L"<div class='icon'>&#9888;</div><h2>" +
-         title + L"</h2><p>" + message + L"</p><p class='ar'>" + arabic +
-         L"</p><p style='margin-top:15px;color:#e94560;font-size:12px;'>&#128274; Diagnostic Code / كود التشخيص</p>"
-         L"<textarea id='dc' readonly onclick='this.select()'>" +
-         code +
-         L"</textarea>"
-         L"<div><button class='btn' onclick='copyCode()'>&#128203; Copy Code</button>"
-         L"<button class='btn' style='background:#555;' onclick='window.close()'>Close</button></div>"
-         L"<p class='info'>The code has been copied to your clipboard automatically.</p>"
-         L"<p class='info'>Please send this code to support for assistance.</p>"
-         L"<p class='info ar'>تم نسخ الكود تلقائياً. يرجى إرساله للدعم الفني.</p>"
-         L"<script>function copyCode(){var t=document.getElementById('dc');t.select();document.execCommand('copy');}"
-         L"window.resizeTo(700,580);window.moveTo((screen.width-700)/2,(screen.height-580)/2);"
-         L"</script></body></html>\"";
+// The diagnostic page's own text, without the inserted values, in UTF-16 units.
+constexpr size_t kDiagnosticLineWithoutTexts = 1825;
+
+size_t Occurrences(const std::wstring& text, const std::wstring& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::wstring::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
 }
 
-TEST(DiagnosticCommandLine, PlainTextsGoInAsTheyAre) {
+TEST(DiagnosticCommandLine, EachTextGoesInItsPlace) {
   const std::wstring title = L"Link Error - خطأ في الرابط";
   const std::wstring message = L"Failed to process the content link.\nIf the problem persists, send the code.";
   const std::wstring arabic = L"فشل في معالجة رابط المحتوى.";
   const std::wstring code = L"Q1JURUQ+/8xYZw==";
-  EXPECT_EQ(BuildDiagnosticCommandLine(title, message, arabic, code), ExpectedPage(title, message, arabic, code));
+  const std::wstring line = BuildDiagnosticCommandLine(title, message, arabic, code);
+  // One line: mshta and the quoted about: address of the page.
+  EXPECT_TRUE(line.starts_with(L"mshta \"about:<html><head><title>" + title + L"</title><hta:application id='diag' "));
+  EXPECT_TRUE(line.ends_with(L"</script></body></html>\""));
+  EXPECT_EQ(std::count(line.begin(), line.end(), L'\n'), 1) << "only the message's own line feed";
+  for (const std::wstring& part :
+       {L"<h2>" + title + L"</h2><p>" + message + L"</p><p class='ar'>" + arabic + L"</p>",
+        L"<textarea id='dc' readonly onclick='this.select()'>" + code + L"</textarea>",
+        std::wstring(L"&#128274; Diagnostic Code / كود التشخيص</p>"),
+        std::wstring(L"<p class='info ar'>تم نسخ الكود تلقائياً. يرجى إرساله للدعم الفني.</p>")}) {
+    EXPECT_EQ(Occurrences(line, part), 1u) << part;
+  }
+  EXPECT_EQ(line.size(), kDiagnosticLineWithoutTexts + 2 * title.size() + message.size() + arabic.size() + code.size());
 }
 
 TEST(DiagnosticCommandLine, TextsCannotBecomeMarkupOrEndTheAddress) {
-  const std::wstring hostile = L"\"</textarea><script>alert(1)</script> & 'x' %3Cb%3E";
+  const std::wstring hostile = L"\"</textarea><script>alert(1)</script> & 'x' %3Cb%3E {{CODE}}";
   const std::wstring line = BuildDiagnosticCommandLine(hostile, hostile, hostile, hostile);
   const std::wstring escaped =
-      L"&quot;&lt;/textarea&gt;&lt;script&gt;alert(1)&lt;/script&gt; &amp; &#39;x&#39; &#37;3Cb&#37;3E";
-  EXPECT_EQ(line, ExpectedPage(escaped, escaped, escaped, escaped));
+      L"&quot;&lt;/textarea&gt;&lt;script&gt;alert(1)&lt;/script&gt; &amp; &#39;x&#39; &#37;3Cb&#37;3E {{CODE}}";
+  // The title twice, the other three once; escaped, and nothing else added.
+  EXPECT_EQ(Occurrences(line, escaped), 5u);
+  EXPECT_EQ(line.size(), kDiagnosticLineWithoutTexts + 5 * escaped.size());
   // Exactly two double quotes: the ones around the about: address.
   EXPECT_EQ(std::count(line.begin(), line.end(), L'"'), 2);
   EXPECT_EQ(line.find(L"<script>alert"), std::wstring::npos);

@@ -1,13 +1,13 @@
-// Test program: writes the pages and scripts the player hands its browser, as
-// UTF-8 files, so a real engine can run them outside the player. Every text
-// comes from the player's own builders; nothing here restates them.
+// Test program: writes the pages and scripts the player fills in before it
+// hands them to its browser, as UTF-8 files, so a real engine can run them
+// outside the player. Every text comes from the player's own builders; nothing
+// here restates them. (Scripts compiled in unchanged are read by the browser
+// tests from their files.)
 //   page_texts REQUEST.json OUT_DIR
 // REQUEST.json is an array of {"file": NAME, "kind": KIND, ...}:
-//   "loader"                                   the loading overlay
 //   "watermark", "text"                        the watermark, the text escaped as the player does
 //   "ready", "script"                          the ready wrapper around the script
 //   "embed", "productName", "contentUrl", "watermarkText"   the framing page
-//   "navbar"                                   the start screen's navigation bar
 // Exit code 0 when every file was written, 2 on a bad request, 3 on a write
 // failure.
 #include <nlohmann/json.hpp>
@@ -21,7 +21,6 @@
 
 #include "common/Text.h"
 #include "player/ContentPages.h"
-#include "player/InitScreen.h"
 
 namespace {
 
@@ -31,13 +30,11 @@ std::wstring Field(const json& entry, const char* name) { return Utf8ToWide(entr
 
 std::wstring Build(const json& entry) {
   const std::string kind = entry.at("kind").get<std::string>();
-  if (kind == "loader") return LoaderScript();
   if (kind == "watermark") return WatermarkScript(EscapeForJs(Field(entry, "text")));
   if (kind == "ready") return ReadyWrapper(Field(entry, "script"));
   if (kind == "embed") {
     return EmbedPage(Field(entry, "productName"), Field(entry, "contentUrl"), Field(entry, "watermarkText"));
   }
-  if (kind == "navbar") return NavBarScript();
   throw std::invalid_argument("unknown kind " + kind);
 }
 

@@ -3,7 +3,7 @@
 // exactly as the player builds them, run by a real engine.
 const assert = require('node:assert/strict');
 const { describe, it, before, after } = require('node:test');
-const { origin, input, text, PageServer, launch, openPage, posted } = require('./harness');
+const { origin, input, text, script, PageServer, launch, openPage, posted } = require('./harness');
 
 const HANG_PAGE = `<!DOCTYPE html><html><head><meta charset="utf-8"></head><body>
   <div id="top" style="position:fixed;inset:0;z-index:2147483647;background:#00f"></div>
@@ -60,7 +60,7 @@ function overlayState(page) {
 
 describe('loading overlay', () => {
   it('covers the viewport above the page\'s own topmost layer and fades at 5 s when load never comes', async () => {
-    const { context, page, errors } = await openPage(browser, [text('loader.js')], { clock: true });
+    const { context, page, errors } = await openPage(browser, [script('loader.js')], { clock: true });
     await page.goto(origin + '/hang.html', { waitUntil: 'domcontentloaded' });
     const shown = await overlayState(page);
     assert.equal(await page.evaluate(() => document.readyState), 'interactive');
@@ -84,7 +84,7 @@ describe('loading overlay', () => {
   });
 
   it('fades on load, is removed 500 ms later, and is added once even when injected twice', async () => {
-    const loader = text('loader.js');
+    const loader = script('loader.js');
     const { context, page, errors } = await openPage(browser, [loader, loader], { clock: true });
     await page.goto(origin + '/plain.html', { waitUntil: 'load' });
     const faded = await overlayState(page);
@@ -231,7 +231,7 @@ describe('framing page', () => {
   it('posts pageLoaded once, frames the content address and shows the watermark literally', async () => {
     const entry = input('embed.html');
     // As the player loads it: the overlay script first, then the page.
-    const { context, page, errors } = await openPage(browser, [text('loader.js')]);
+    const { context, page, errors } = await openPage(browser, [script('loader.js')]);
     await page.goto(origin + '/embed.html', { waitUntil: 'load' });
     const got = await framing(page);
     assert.equal(got.title, entry.productName);

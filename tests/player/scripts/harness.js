@@ -1,6 +1,6 @@
 'use strict';
-// What every browser test shares: the player's texts as page_texts wrote
-// them, a local web server for the pages, one headless Chromium, and a stand-in
+// What every browser test shares: the player's fixed scripts from their files,
+// the texts it fills in as page_texts wrote them, a local web server for the pages, one headless Chromium, and a stand-in
 // for the host's message channel that records what the scripts post.
 const fs = require('node:fs');
 const http = require('node:http');
@@ -8,8 +8,11 @@ const path = require('node:path');
 const { chromium } = require('playwright-core');
 
 const textsDir = process.env.MIRAVELL_PAGE_TEXTS;
+const scriptsDir = process.env.MIRAVELL_PAGE_SCRIPTS;
 const port = Number(process.env.MIRAVELL_PAGE_PORT);
-if (!textsDir || !port) throw new Error('run through run_browser_tests.py (MIRAVELL_PAGE_TEXTS, MIRAVELL_PAGE_PORT)');
+if (!textsDir || !scriptsDir || !port) {
+  throw new Error('run through run_browser_tests.py (MIRAVELL_PAGE_TEXTS, MIRAVELL_PAGE_SCRIPTS, MIRAVELL_PAGE_PORT)');
+}
 
 const origin = `http://127.0.0.1:${port}`;
 
@@ -22,6 +25,10 @@ function input(file) {
 }
 function text(file) {
   return fs.readFileSync(path.join(textsDir, file), 'utf8');
+}
+// A script file as the build compiles it in: without the file's last line feed.
+function script(file) {
+  return fs.readFileSync(path.join(scriptsDir, file), 'utf8').replace(/\n$/, '');
 }
 
 // Runs before the player's scripts in every document, as the host's channel
@@ -122,4 +129,4 @@ async function waitFor(fn, timeoutMs = 3000) {
   }
 }
 
-module.exports = { origin, input, text, PageServer, launch, openPage, posted, waitFor };
+module.exports = { origin, input, text, script, PageServer, launch, openPage, posted, waitFor };

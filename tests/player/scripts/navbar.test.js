@@ -3,7 +3,7 @@
 // run by a real engine and driven with a real mouse.
 const assert = require('node:assert/strict');
 const { describe, it, before, after } = require('node:test');
-const { origin, text, PageServer, launch, openPage, posted, waitFor } = require('./harness');
+const { origin, script, PageServer, launch, openPage, posted, waitFor } = require('./harness');
 
 const PAGE = `<!DOCTYPE html><html><head><meta charset="utf-8"></head><body>
   <h1>start page</h1><p>some text</p><a id="away" href="/nothing">a link that leads nowhere</a></body></html>`;
@@ -18,7 +18,7 @@ before(async () => {
   server = new PageServer();
   await server.listen();
   browser = await launch();
-  navbar = text('navbar.js');
+  navbar = script('navbar.js');
   server.page('/start.html', PAGE);
   server.page('/other.html', PAGE.replace('start page', 'other page'));
 });

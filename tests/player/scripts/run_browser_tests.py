@@ -1,11 +1,12 @@
 """Runs the player's pages and scripts in headless Chromium.
 
+Scripts the player compiles in unchanged are read from their files (--scripts);
 page_texts (a Windows program, under Wine when cross-compiled) writes the
-player's own texts for the requests in inputs.json; Node's test runner then
-drives Chromium over them with playwright-core, installed once per build tree
-from the pinned package-lock.json.
+texts the player fills in, for the requests in inputs.json. Node's test runner
+then drives Chromium over them with playwright-core, installed once per build
+tree from the pinned package-lock.json.
 
-    run_browser_tests.py --node-dir DIR --out DIR [test files...]
+    run_browser_tests.py --node-dir DIR --out DIR --scripts DIR [test files...]
 """
 import argparse
 import hashlib
@@ -85,6 +86,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--node-dir", required=True)
     parser.add_argument("--out", required=True)
+    parser.add_argument("--scripts", required=True)
     parser.add_argument("tests", nargs="*", default=list(TESTS))
     options = parser.parse_args()
 
@@ -102,6 +104,7 @@ def main():
     env.update({
         "NODE_PATH": os.path.join(os.path.abspath(options.node_dir), "node_modules"),
         "MIRAVELL_PAGE_TEXTS": texts,
+        "MIRAVELL_PAGE_SCRIPTS": os.path.abspath(options.scripts),
         "MIRAVELL_PAGE_PORT": str(port),
         "MIRAVELL_CHROMIUM": chromium,
     })

@@ -1,0 +1,2 @@
+(function(){function run(){{{SCRIPT}}}
+if(document.readyState==='loading'){document.addEventListener('DOMContentLoaded',run);}else{run();}})();
