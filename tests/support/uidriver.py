@@ -26,7 +26,7 @@ def _call(*args, timeout_ms=10000):
                           timeout=timeout_ms / 1000 + 30)
     text = done.stdout.decode("utf-8", errors="replace").strip().splitlines()
     if not text:
-        raise DriverError(f"ui_driver {args} gave no answer: {done.stderr!r}")
+        raise DriverError(f"ui_driver {args} gave no answer: exit {done.returncode}, stderr {done.stderr!r}")
     answer = json.loads(text[-1])
     if not answer.get("ok"):
         raise DriverError(f"ui_driver {args}: {answer.get('error')}")
