@@ -65,6 +65,17 @@ UINT TimerInterval(UINT requestedMilliseconds) {
   return requestedMilliseconds;
 }
 
+bool DivertLogLine(const std::string& line) noexcept {
+  const auto& hook = Installed().logLine;
+  if (!hook) return false;
+  try {
+    hook(line);
+  } catch (...) {
+    // A stand-in that fails only loses the line.
+  }
+  return true;
+}
+
 ScopedHooks::ScopedHooks(Hooks hooks) : previous_(std::move(Installed())) { Installed() = std::move(hooks); }
 
 ScopedHooks::~ScopedHooks() { Installed() = std::move(previous_); }
