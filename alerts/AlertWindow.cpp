@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "common/Html.h"
 #include "common/PageFill.h"
@@ -195,17 +196,17 @@ std::wstring BuildDiagnosticCommandLine(const std::wstring& title, const std::ws
 
 void CopyCodeToClipboard(const std::string& code) {
   ClipboardScope clipboard(nullptr);
-  if (!clipboard.open()) return;
-  if (!::EmptyClipboard()) return;
-  UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, code.size() + 1));
+  if (MIRAVELL_LOG_LAST_ERROR_IF(!clipboard.open())) return;
+  if (!MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::EmptyClipboard())) return;
+  UniqueGlobal block(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::GlobalAlloc(GMEM_MOVEABLE, code.size() + 1)));
   if (!block) return;
   {
     GlobalLockScope lock(block.get());
-    if (lock.data() == nullptr) return;
+    if (MIRAVELL_LOG_LAST_ERROR_IF(lock.data() == nullptr)) return;
     std::memcpy(lock.data(), code.c_str(), code.size() + 1);
   }
   // On success the clipboard owns the block.
-  if (::SetClipboardData(CF_TEXT, block.get()) != nullptr) (void)block.release();
+  if (MIRAVELL_LOG_LAST_ERROR_IF_NULL(::SetClipboardData(CF_TEXT, block.get())) != nullptr) (void)block.release();
 }
 
 void ShowCountdownWindow(const std::wstring& title, const std::wstring& message, const std::wstring& arabicMessage,
@@ -222,16 +223,16 @@ void ShowCountdownWindow(const std::wstring& title, const std::wstring& message,
   windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = background.get();
   windowClass.lpszClassName = kCountdownClass;
-  ::RegisterClassExW(&windowClass);
+  MIRAVELL_LOG_LAST_ERROR_IF_NULL(::RegisterClassExW(&windowClass));
 
   const int height = code.empty() ? kHeightWithoutCode : kHeightWithCode;
-  HWND window = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kCountdownClass, kCountdownText,
-                                  WS_POPUP | WS_VISIBLE | WS_BORDER, (::GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2,
-                                  (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, kWidth, height, nullptr, nullptr,
-                                  instance, nullptr);
+  HWND window = MIRAVELL_LOG_LAST_ERROR_IF_NULL(::CreateWindowExW(
+      WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kCountdownClass, kCountdownText, WS_POPUP | WS_VISIBLE | WS_BORDER,
+      (::GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2, (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, kWidth, height,
+      nullptr, nullptr, instance, nullptr));
   if (window != nullptr) {
     state.window = window;
-    ::SetTimer(window, state.timerId, seams::TimerInterval(1000), nullptr);
+    MIRAVELL_LOG_LAST_ERROR_IF_NULL(::SetTimer(window, state.timerId, seams::TimerInterval(1000), nullptr));
     ::SetForegroundWindow(window);
     ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ::MessageBeep(MB_ICONHAND);
@@ -285,6 +286,7 @@ LRESULT CALLBACK CountdownWindowProc(HWND window, UINT message, WPARAM wParam, L
         break;
     }
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     return 0;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
@@ -296,8 +298,8 @@ void KillBrowserChildProcesses() {
     if (entry.th32ParentProcessID != self) return;
     const std::wstring name = ToLowerWide(entry.szExeFile);
     if (name.find(L"msedgewebview2.exe") == std::wstring::npos) return;
-    UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
-    if (process) ::TerminateProcess(process.get(), 0);
+    UniqueHandle process(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID)));
+    if (process) MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::TerminateProcess(process.get(), 0));
   });
 }
 
@@ -346,6 +348,7 @@ void ShowAlertAndExit(const std::wstring& title, const std::wstring& message, co
     throw;
   } catch (...) {
     // Whatever failed on the way, the process still ends.
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
   TerminateSelf();
 }

@@ -9,6 +9,7 @@
 
 #include "common/Base64.h"
 #include "common/Config.h"
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "common/Text.h"
 
@@ -53,15 +54,15 @@ std::optional<std::wstring> NonEmpty(std::wstring text) {
 // build would otherwise be redirected away from it.
 std::optional<std::wstring> ReadMachineText(config::Id path, config::Id name) {
   UniqueRegKey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, config::Wide(path).c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put()) !=
-      ERROR_SUCCESS) {
+  if (MIRAVELL_LOG_IF_WIN32_ERROR(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, config::Wide(path).c_str(), 0,
+                                                  KEY_READ | KEY_WOW64_64KEY, key.put())) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   wchar_t buffer[kRegistryBufferBytes / sizeof(wchar_t)] = {};
   DWORD size = sizeof(buffer);
   // RegGetValueW terminates the text, which a plain value query does not promise.
-  if (::RegGetValueW(key.get(), nullptr, config::Wide(name).c_str(), RRF_RT_REG_SZ, nullptr, buffer, &size) !=
-      ERROR_SUCCESS) {
+  if (MIRAVELL_LOG_IF_WIN32_ERROR(::RegGetValueW(key.get(), nullptr, config::Wide(name).c_str(), RRF_RT_REG_SZ, nullptr,
+                                                 buffer, &size)) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   return NonEmpty(buffer);
@@ -90,36 +91,37 @@ std::optional<std::wstring> ReadWmiMachineId() {
   const ComInitScope com(COINIT_MULTITHREADED);
 
   ComPtr<IWbemLocator> locator;
-  if (FAILED(::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                reinterpret_cast<void**>(locator.GetAddressOf())))) {
-    return std::nullopt;
-  }
+  MIRAVELL_RETURN_VALUE_IF_FAILED(std::nullopt,
+                                  ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                                     reinterpret_cast<void**>(locator.GetAddressOf())));
   const UniqueBstr nameSpace = MakeBstr(config::Wide(config::Id::WmiNamespace));
   ComPtr<IWbemServices> services;
-  if (!nameSpace || FAILED(locator->ConnectServer(nameSpace.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                                  services.GetAddressOf()))) {
+  if (!nameSpace || FAILED(MIRAVELL_LOG_IF_FAILED(locator->ConnectServer(nameSpace.get(), nullptr, nullptr, nullptr, 0,
+                                                                         nullptr, nullptr, services.GetAddressOf())))) {
     return std::nullopt;
   }
-  if (FAILED(::CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
-                                 RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE))) {
-    return std::nullopt;
-  }
+  MIRAVELL_RETURN_VALUE_IF_FAILED(
+      std::nullopt, ::CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                        RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE));
   const UniqueBstr language = MakeBstr(config::Wide(config::Id::WmiLanguage));
   const UniqueBstr query = MakeBstr(config::Wide(config::Id::WmiQuery));
   ComPtr<IEnumWbemClassObject> results;
   if (!language || !query ||
-      FAILED(services->ExecQuery(language.get(), query.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                 nullptr, results.GetAddressOf()))) {
+      FAILED(MIRAVELL_LOG_IF_FAILED(services->ExecQuery(language.get(), query.get(),
+                                                        WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                                        results.GetAddressOf())))) {
     return std::nullopt;
   }
   ComPtr<IWbemClassObject> first;
   ULONG returned = 0;
-  if (FAILED(results->Next(static_cast<LONG>(WBEM_INFINITE), 1, first.GetAddressOf(), &returned)) || returned == 0 ||
-      !first) {
+  if (FAILED(MIRAVELL_LOG_IF_FAILED(
+          results->Next(static_cast<LONG>(WBEM_INFINITE), 1, first.GetAddressOf(), &returned))) ||
+      returned == 0 || !first) {
     return std::nullopt;
   }
   VariantValue property;
-  if (FAILED(first->Get(config::Wide(config::Id::WmiProperty).c_str(), 0, property.get(), nullptr, nullptr)) ||
+  if (FAILED(MIRAVELL_LOG_IF_FAILED(
+          first->Get(config::Wide(config::Id::WmiProperty).c_str(), 0, property.get(), nullptr, nullptr))) ||
       property.value().vt != VT_BSTR || property.value().bstrVal == nullptr) {
     return std::nullopt;
   }

@@ -7,6 +7,8 @@
 #include <iphlpapi.h>
 #include <netioapi.h>
 
+#include "common/FailureLog.h"
+
 namespace integrity {
 namespace {
 
@@ -33,7 +35,7 @@ void StartBackgroundGuard() {
 void StopBackgroundGuard() {
   guardRunning.exchange(false);
   if (networkNotification != nullptr) {
-    ::CancelMibChangeNotify2(networkNotification);
+    MIRAVELL_LOG_IF_WIN32_ERROR(::CancelMibChangeNotify2(networkNotification));
     networkNotification = nullptr;
   }
 }
@@ -48,7 +50,7 @@ void StartPlayerWork() {
     ::KillTimer(nullptr, periodicTimer);
     periodicTimer = 0;
   }
-  periodicTimer = ::SetTimer(nullptr, 0, kPeriodicMilliseconds, PeriodicTick);
+  periodicTimer = MIRAVELL_LOG_LAST_ERROR_IF_NULL(::SetTimer(nullptr, 0, kPeriodicMilliseconds, PeriodicTick));
 }
 
 void OnPlayerTimer() {}

@@ -5,6 +5,7 @@
 #include "app/Paths.h"
 #include "app/resources/resource.h"
 #include "common/AppState.h"
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "player/PlayerWindow.h"
 
@@ -57,7 +58,7 @@ void RegisterMainWindowClass(HINSTANCE instance, bool player) {
   windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
   windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_MIRAVELL));
   windowClass.lpszClassName = player ? kPlayerWindowClass : kInitWindowClass;
-  ::RegisterClassExW(&windowClass);
+  MIRAVELL_LOG_LAST_ERROR_IF_NULL(::RegisterClassExW(&windowClass));
 }
 
 void DrainMessageQueue() {
@@ -83,10 +84,10 @@ bool CreatePlayerWindow(HINSTANCE, HWND window) {
   WindowState& windows = GetWindowState();
   windows.playerWindow = window;
   windows.playerShown = false;
-  ::SetWindowDisplayAffinity(window, WDA_EXCLUDEFROMCAPTURE);
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::SetWindowDisplayAffinity(window, WDA_EXCLUDEFROMCAPTURE));
   const std::wstring dataFolder = BrowserDataFolder();
   if (!InitializePlayerBrowser(window, dataFolder)) return false;
-  ::SetTimer(window, kPlayerCheckTimer, kPlayerCheckMilliseconds, nullptr);
+  MIRAVELL_LOG_LAST_ERROR_IF_NULL(::SetTimer(window, kPlayerCheckTimer, kPlayerCheckMilliseconds, nullptr));
   integrity::StartPlayerWork();
   return true;
 }
@@ -96,7 +97,7 @@ bool CreateInitScreen(HINSTANCE instance) {
       ::CreateWindowExW(WS_EX_APPWINDOW, kInitWindowClass, MainWindowTitle().c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                         CW_USEDEFAULT, CW_USEDEFAULT, kInitWidth, kInitHeight, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return false;
-  ::SetWindowDisplayAffinity(window, WDA_EXCLUDEFROMCAPTURE);
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::SetWindowDisplayAffinity(window, WDA_EXCLUDEFROMCAPTURE));
   const std::wstring dataFolder = BrowserDataFolder();
   RECT client{};
   ::GetClientRect(window, &client);
@@ -125,6 +126,7 @@ LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     return 0;  // nothing may cross into the system's dispatcher
   }
 }
@@ -145,6 +147,7 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     return 0;
   }
 }

@@ -4,13 +4,14 @@
 #include <shlobj.h>
 
 #include "common/Config.h"
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 
 namespace {
 
 std::wstring KnownFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
-  if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
+  MIRAVELL_RETURN_VALUE_IF_FAILED({}, ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path));
   return path;
 }
 
@@ -26,10 +27,12 @@ bool CanWriteInto(const std::wstring& folder) {
   try {
     probe += config::Wide(config::Id::ProbeFileName);
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     return false;
   }
   UniqueHandle file(::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  MIRAVELL_LOG_LAST_ERROR_IF(!file.valid());
   return file.valid();
 }
 
@@ -53,10 +56,11 @@ std::wstring GetAppDataFolder(bool elevated, const std::wstring& productName) {
   }
   if (folder.empty()) folder = TempPath() + productName;  // the temp path ends with a separator
 
-  ::CreateDirectoryW(folder.c_str(), nullptr);  // an existing folder is fine
+  // An existing folder is fine.
+  MIRAVELL_LOG_LAST_ERROR_IF(!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS);
   if (CanWriteInto(folder)) return folder;
 
   folder = TempPath() + productName;
-  ::CreateDirectoryW(folder.c_str(), nullptr);
+  MIRAVELL_LOG_LAST_ERROR_IF(!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS);
   return folder;
 }

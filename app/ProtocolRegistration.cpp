@@ -5,6 +5,7 @@
 
 #include "app/Paths.h"
 #include "common/AppState.h"
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "common/Text.h"
 
@@ -17,8 +18,8 @@ constexpr wchar_t kSchemePrefix[] = L"miravell:";  // the link test of the comma
 
 UniqueRegKey CreateKey(HKEY hive, const std::wstring& path) {
   UniqueRegKey key;
-  if (::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
-                        nullptr) != ERROR_SUCCESS) {
+  if (MIRAVELL_LOG_IF_WIN32_ERROR(::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                                    nullptr, key.put(), nullptr)) != ERROR_SUCCESS) {
     key.reset();
   }
   return key;
@@ -26,8 +27,8 @@ UniqueRegKey CreateKey(HKEY hive, const std::wstring& path) {
 
 // REG_SZ with its terminating zero counted: (characters + 1) * 2 bytes.
 void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
-  ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  MIRAVELL_LOG_IF_WIN32_ERROR(::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "app/Gdiplus.h"
 #include "app/resources/resource.h"
 #include "common/AppState.h"
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "common/Seams.h"
 
@@ -107,29 +108,31 @@ void CreateSplashWindow(HINSTANCE instance) {
     windowClass.hInstance = instance;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_APPSTARTING);
     windowClass.lpszClassName = kSplashClass;
-    ::RegisterClassExW(&windowClass);
+    MIRAVELL_LOG_LAST_ERROR_IF_NULL(::RegisterClassExW(&windowClass));
     splashClassRegistered = true;
   }
 
   const int x = (::GetSystemMetrics(SM_CXSCREEN) - static_cast<int>(width)) / 2;
   const int y = (::GetSystemMetrics(SM_CYSCREEN) - static_cast<int>(height)) / 2;
-  HWND window = ::CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kSplashClass, kSplashTitle,
-                                  WS_POPUP | WS_VISIBLE, x, y, static_cast<int>(width), static_cast<int>(height),
-                                  nullptr, nullptr, instance, nullptr);
+  HWND window = MIRAVELL_LOG_LAST_ERROR_IF_NULL(::CreateWindowExW(
+      WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kSplashClass, kSplashTitle, WS_POPUP | WS_VISIBLE, x, y,
+      static_cast<int>(width), static_cast<int>(height), nullptr, nullptr, instance, nullptr));
   GetWindowState().splashWindow = window;
   if (window == nullptr) return;
 
+  // Without its picture the splash stays an empty window; the start goes on.
   UniqueGdiObject<HBITMAP> dib = PremultipliedDib(*image, width, height);
-  if (!dib) return;
+  if (MIRAVELL_LOG_LAST_ERROR_IF(!dib)) return;
   WindowDc screen(nullptr);
-  UniqueMemoryDc memory(::CreateCompatibleDC(screen.get()));
+  UniqueMemoryDc memory(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::CreateCompatibleDC(screen.get())));
   if (!memory) return;
   SelectionScope selected(memory.get(), dib.get());
   POINT position{x, y};
   SIZE extent{static_cast<LONG>(width), static_cast<LONG>(height)};
   POINT origin{0, 0};
   BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  ::UpdateLayeredWindow(window, screen.get(), &position, &extent, memory.get(), &origin, 0, &blend, ULW_ALPHA);
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+      ::UpdateLayeredWindow(window, screen.get(), &position, &extent, memory.get(), &origin, 0, &blend, ULW_ALPHA));
 }
 
 LRESULT CALLBACK SplashWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

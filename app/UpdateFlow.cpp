@@ -6,6 +6,7 @@
 
 #include "common/AppState.h"
 #include "common/Config.h"
+#include "common/FailureLog.h"
 #include "common/Log.h"
 #include "common/Seams.h"
 #include "common/Text.h"
@@ -25,7 +26,9 @@ constexpr wchar_t kOptionalText[] =
 constexpr wchar_t kOptionalTitle[] = L"Miravell - Update Available";
 
 [[noreturn]] void OpenDownloadAndEnd(const std::wstring& address) {
-  seams::ShellExecuteSeam(nullptr, L"open", address, L"", L"", SW_SHOWNORMAL);
+  // The shell's answer is a number above 32 when it opened the address.
+  MIRAVELL_LOG_LAST_ERROR_IF(
+      reinterpret_cast<INT_PTR>(seams::ShellExecuteSeam(nullptr, L"open", address, L"", L"", SW_SHOWNORMAL)) <= 32);
   seams::EndProcess(0);
 }
 
@@ -35,6 +38,7 @@ double CurrentVersionNumber(const std::wstring& versionText) {
   try {
     return std::stod(WideToUtf8(versionText));
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     return kUnreadableVersion;
   }
 }

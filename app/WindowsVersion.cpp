@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/Config.h"
+#include "common/FailureLog.h"
 
 int ClassifyWindowsVersion(unsigned long major, unsigned long minor, unsigned long build) noexcept {
   if (major >= 10) return build >= 22000 ? 11 : 10;
@@ -28,6 +29,7 @@ int GetWindowsVersion() noexcept {
     }
   } catch (...) {
     // Out of memory while rebuilding the names: the record stays zero.
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
   return ClassifyWindowsVersion(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber);
 }

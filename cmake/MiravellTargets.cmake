@@ -20,6 +20,9 @@ else()
   target_compile_options(miravell_options INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
     $<$<BOOL:${MIRAVELL_WARNINGS_AS_ERRORS}>:-Werror>)
+  # __FILE__ relative to the source tree: the failure log names files as
+  # "net/HttpClient.cpp", and the build machine's folders stay out of the exe.
+  target_compile_options(miravell_options INTERFACE "-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
   # The exe must run on a bare Windows with no runtime DLLs beside it.
   target_link_options(miravell_options INTERFACE -static -static-libgcc -static-libstdc++)
 endif()

@@ -1,5 +1,7 @@
 #include "common/Json.h"
 
+#include "common/FailureLog.h"
+
 std::optional<nlohmann::json> TryParseJson(std::string_view text) {
   try {
     // Without exceptions for invalid text: answers from the network are
@@ -8,6 +10,7 @@ std::optional<nlohmann::json> TryParseJson(std::string_view text) {
     if (value.is_discarded()) return std::nullopt;
     return value;
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     return std::nullopt;
   }
 }

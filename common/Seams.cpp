@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 
 namespace seams {
@@ -51,8 +52,9 @@ bool LaunchDetachedSeam(const std::wstring& application, const std::wstring& com
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(application.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                        nullptr, &startup, &process)) {
+  if (!MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::CreateProcessW(application.c_str(), mutableLine.data(), nullptr, nullptr,
+                                                         FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup,
+                                                         &process))) {
     return false;
   }
   UniqueHandle thread(process.hThread);
@@ -63,6 +65,17 @@ bool LaunchDetachedSeam(const std::wstring& application, const std::wstring& com
 UINT TimerInterval(UINT requestedMilliseconds) {
   if (const auto& hook = Installed().timerInterval) return hook(requestedMilliseconds);
   return requestedMilliseconds;
+}
+
+bool DivertLogLine(const std::string& line) noexcept {
+  const auto& hook = Installed().logLine;
+  if (!hook) return false;
+  try {
+    hook(line);
+  } catch (...) {
+    // A stand-in that fails only loses the line.
+  }
+  return true;
 }
 
 ScopedHooks::ScopedHooks(Hooks hooks) : previous_(std::move(Installed())) { Installed() = std::move(hooks); }

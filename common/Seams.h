@@ -26,6 +26,8 @@ struct Hooks {
   std::function<bool(const std::wstring& application, const std::wstring& commandLine)> launchProcess;
   // The interval a one-second countdown ticks at (tests shorten it).
   std::function<UINT(UINT requestedMilliseconds)> timerInterval;
+  // Receives each step-log line instead of the debugger channel.
+  std::function<void(const std::string& line)> logLine;
 };
 
 // Thrown by EndProcess when a test stand-in is installed.
@@ -57,6 +59,10 @@ bool LaunchDetachedSeam(const std::wstring& application, const std::wstring& com
 
 // The interval to give SetTimer for a requested one.
 UINT TimerInterval(UINT requestedMilliseconds);
+
+// Hands a step-log line to the installed stand-in; false when there is none
+// and the line is the caller's to write.
+bool DivertLogLine(const std::string& line) noexcept;
 
 // Installs stand-ins for the lifetime of the object (tests only). Hooks left
 // empty keep the real behaviour.

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "common/FailureLog.h"
+
 std::wstring SystemFilePath(const std::wstring& fileName) {
   std::vector<wchar_t> folder(MAX_PATH);
   UINT length = ::GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
@@ -11,6 +13,6 @@ std::wstring SystemFilePath(const std::wstring& fileName) {
     folder.resize(length + 1);
     length = ::GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
   }
-  if (length == 0 || length >= folder.size()) return fileName;
+  if (MIRAVELL_LOG_LAST_ERROR_IF(length == 0 || length >= folder.size())) return fileName;
   return std::wstring(folder.data(), length) + L"\\" + fileName;
 }

@@ -4,6 +4,7 @@
 
 #include "common/AppState.h"
 #include "common/Config.h"
+#include "common/FailureLog.h"
 #include "common/Text.h"
 #include "links/ContentUrl.h"
 #include "links/SchemeLink.h"
@@ -74,6 +75,7 @@ std::wstring FetchInjectedScript(std::int32_t contentNumber) {
     if (response.success) return Utf8ToWide(response.body);
   } catch (...) {
     // A lesson without its script still plays.
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
   return {};
 }

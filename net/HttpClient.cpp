@@ -7,6 +7,7 @@
 
 #include "alerts/DeviceIdentity.h"
 #include "common/Config.h"
+#include "common/FailureLog.h"
 #include "common/Text.h"
 #include "net/Pinning.h"
 
@@ -22,12 +23,14 @@ constexpr DWORD kOption98 = 98;
 constexpr DWORD kIgnoreCertificateErrors = 0x3300;  // unknown CA, wrong usage, name, date
 constexpr DWORD kAddHeaderFlags = WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE;
 
-void SetDword(HINTERNET handle, DWORD option, DWORD value) {
-  ::WinHttpSetOption(handle, option, &value, sizeof(value));
+// The callers log a failure, so that the line names the option.
+BOOL SetDword(HINTERNET handle, DWORD option, DWORD value) {
+  return ::WinHttpSetOption(handle, option, &value, sizeof(value));
 }
 
 void AddHeader(HINTERNET request, const std::wstring& line) {
-  ::WinHttpAddRequestHeaders(request, line.c_str(), static_cast<DWORD>(line.size()), kAddHeaderFlags);
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+      ::WinHttpAddRequestHeaders(request, line.c_str(), static_cast<DWORD>(line.size()), kAddHeaderFlags));
 }
 
 std::string ErrorWithNumber(const char* text, DWORD error) { return text + std::to_string(error); }
@@ -51,10 +54,10 @@ DWORD RemainingMs(Clock::time_point deadline) {
 bool BoundTimeouts(HINTERNET request, Clock::time_point deadline) {
   const DWORD left = RemainingMs(deadline);
   if (left == 0) return false;
-  ::WinHttpSetTimeouts(
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::WinHttpSetTimeouts(
       request, static_cast<int>(std::min(kResolveTimeoutMs, left)), static_cast<int>(std::min(kConnectTimeoutMs, left)),
-      static_cast<int>(std::min(kSendTimeoutMs, left)), static_cast<int>(std::min(kReceiveTimeoutMs, left)));
-  SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, left);
+      static_cast<int>(std::min(kSendTimeoutMs, left)), static_cast<int>(std::min(kReceiveTimeoutMs, left))));
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, left));
   return true;
 }
 
@@ -77,13 +80,15 @@ HttpResponse& Fail(HttpResponse& response, std::string error) {
 }  // namespace
 
 void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy) {
-  SetDword(request, kOption98, 1);
-  SetDword(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
-  if (redirectPolicy) SetDword(request, WINHTTP_OPTION_REDIRECT_POLICY, 1);
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, kOption98, 1));
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS));
+  if (redirectPolicy) MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_REDIRECT_POLICY, 1));
   // Only a pinned host is trusted on its pins alone. Any other host keeps
   // the system's certificate validation: a tolerance there would let anyone
   // on the network answer for it.
-  if (pinnedHost) SetDword(request, WINHTTP_OPTION_SECURITY_FLAGS, kIgnoreCertificateErrors);
+  if (pinnedHost) {
+    MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_SECURITY_FLAGS, kIgnoreCertificateErrors));
+  }
 }
 
 HttpClient::HttpClient(std::chrono::milliseconds deadline) : deadline_(deadline) {
@@ -91,8 +96,9 @@ HttpClient::HttpClient(std::chrono::milliseconds deadline) : deadline_(deadline)
   session_.reset(
       ::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session_) throw std::runtime_error("WinHttpOpen failed");
-  ::WinHttpSetTimeouts(session_.get(), static_cast<int>(kResolveTimeoutMs), static_cast<int>(kConnectTimeoutMs),
-                       static_cast<int>(kSendTimeoutMs), static_cast<int>(kReceiveTimeoutMs));
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+      ::WinHttpSetTimeouts(session_.get(), static_cast<int>(kResolveTimeoutMs), static_cast<int>(kConnectTimeoutMs),
+                           static_cast<int>(kSendTimeoutMs), static_cast<int>(kReceiveTimeoutMs)));
 }
 
 void HttpClient::SetDefaultHeader(const std::wstring& name, const std::wstring& value) {
@@ -108,16 +114,21 @@ bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, Clock::
     std::lock_guard<std::mutex> guard(lock_);
     if (preflightedHosts_.count(host) != 0) return true;
   }
-  if (UniqueInternet connection{::WinHttpConnect(session_.get(), host.c_str(), port, 0)}) {
-    if (UniqueInternet request{::WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
-                                                    WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE)}) {
+  // Without a connection or a request the check is skipped; the request
+  // itself then meets the pins.
+  if (UniqueInternet connection{
+          MIRAVELL_LOG_LAST_ERROR_IF_NULL(::WinHttpConnect(session_.get(), host.c_str(), port, 0))}) {
+    if (UniqueInternet request{MIRAVELL_LOG_LAST_ERROR_IF_NULL(
+            ::WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
+                                 WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE))}) {
       SetRequestOptions(request.get(), IsPinnedHost(host), false);
       if (!BoundTimeouts(request.get(), deadline)) {
         response.error = kDeadlineError;
         return false;
       }
-      if (::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-        ::WinHttpReceiveResponse(request.get(), nullptr);
+      if (MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                                                WINHTTP_NO_REQUEST_DATA, 0, 0, 0))) {
+        MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::WinHttpReceiveResponse(request.get(), nullptr));
       }
       const bool pinsHold = ValidateServerPins(request.get(), host);
       request.reset();
@@ -202,8 +213,9 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
 
   DWORD status = 0;
   DWORD statusSize = sizeof(status);
-  ::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+      ::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX));
   response.statusCode = status;
 
   // A read that fails leaves a cut-off body; it is a failure, not an answer.
@@ -233,7 +245,8 @@ HttpClient& SharedHttpClient() {
   std::call_once(once, [] {
     auto client = std::make_unique<HttpClient>();
     WINHTTP_PROXY_INFO noProxy{WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr};
-    ::WinHttpSetOption(client->session(), WINHTTP_OPTION_PROXY, &noProxy, sizeof(noProxy));
+    MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+        ::WinHttpSetOption(client->session(), WINHTTP_OPTION_PROXY, &noProxy, sizeof(noProxy)));
     shared = std::move(client);
   });
   return *shared;

@@ -12,6 +12,7 @@
 #include "alerts/AlertWindow.h"
 #include "common/Base64.h"
 #include "common/Config.h"
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "common/Json.h"
 #include "common/Seams.h"
@@ -54,19 +55,19 @@ std::set<std::wstring> refusedBrowserHosts;
 // configuration scripts are left to the system's own resolution.
 UniqueInternet OpenSessionOnTheBrowsersWay() {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG settings{};
-  if (::WinHttpGetIEProxyConfigForCurrentUser(&settings)) {
+  if (MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::WinHttpGetIEProxyConfigForCurrentUser(&settings))) {
     const UniqueGlobal autoConfigUrl(settings.lpszAutoConfigUrl);
     const UniqueGlobal proxy(settings.lpszProxy);
     const UniqueGlobal bypass(settings.lpszProxyBypass);
     const bool automatic = settings.fAutoDetect || settings.lpszAutoConfigUrl != nullptr;
     if (!automatic && settings.lpszProxy != nullptr && *settings.lpszProxy != L'\0') {
-      return UniqueInternet(
+      return UniqueInternet(MIRAVELL_LOG_LAST_ERROR_IF_NULL(
           ::WinHttpOpen(kPreflightAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, settings.lpszProxy,
-                        settings.lpszProxyBypass != nullptr ? settings.lpszProxyBypass : WINHTTP_NO_PROXY_BYPASS, 0));
+                        settings.lpszProxyBypass != nullptr ? settings.lpszProxyBypass : WINHTTP_NO_PROXY_BYPASS, 0)));
     }
   }
-  return UniqueInternet(::WinHttpOpen(kPreflightAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                      WINHTTP_NO_PROXY_BYPASS, 0));
+  return UniqueInternet(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::WinHttpOpen(
+      kPreflightAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)));
 }
 
 std::string Sha256Base64(const BYTE* data, DWORD size) {
@@ -139,14 +140,16 @@ std::vector<PinEntry> BuildDefaultPins() {
 
 std::string PinOfCertificate(PCCERT_CONTEXT certificate) {
   DWORD size = 0;
-  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo, 0,
-                             nullptr, nullptr, &size) ||
+  if (!MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO,
+                                                              &certificate->pCertInfo->SubjectPublicKeyInfo, 0, nullptr,
+                                                              nullptr, &size)) ||
       size == 0) {
     return {};
   }
   std::vector<BYTE> encoded(size);
-  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo, 0,
-                             nullptr, encoded.data(), &size)) {
+  if (!MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO,
+                                                              &certificate->pCertInfo->SubjectPublicKeyInfo, 0, nullptr,
+                                                              encoded.data(), &size))) {
     return {};
   }
   return Sha256Base64(encoded.data(), size);
@@ -241,6 +244,7 @@ void LoadDynamicPins() {
     if (auto loaded = PinTableFromDownload(response.body)) SetPinTable(std::move(*loaded));
   } catch (...) {
     // The built-in pins stay in force.
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
 }
 
@@ -259,15 +263,19 @@ bool PreflightHost(const std::wstring& host) {
 
   UniqueInternet session = OpenSessionOnTheBrowsersWay();
   if (!session) return true;
-  ::WinHttpSetTimeouts(session.get(), kPreflightTimeout, kPreflightTimeout, kPreflightTimeout, kPreflightTimeout);
-  UniqueInternet connection(::WinHttpConnect(session.get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+      ::WinHttpSetTimeouts(session.get(), kPreflightTimeout, kPreflightTimeout, kPreflightTimeout, kPreflightTimeout));
+  UniqueInternet connection(
+      MIRAVELL_LOG_LAST_ERROR_IF_NULL(::WinHttpConnect(session.get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0)));
   if (!connection) return true;
-  UniqueInternet request(::WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
-                                              WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+  UniqueInternet request(
+      MIRAVELL_LOG_LAST_ERROR_IF_NULL(::WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
+                                                           WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE)));
   if (!request) return true;
   SetRequestOptions(request.get(), true, false);
-  if (::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-    ::WinHttpReceiveResponse(request.get(), nullptr);
+  if (MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+          ::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))) {
+    MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::WinHttpReceiveResponse(request.get(), nullptr));
   }
   const bool passed = ValidateServerPins(request.get(), host);
   request.reset();

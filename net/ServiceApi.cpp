@@ -7,6 +7,7 @@
 
 #include "alerts/DeviceIdentity.h"
 #include "common/Config.h"
+#include "common/FailureLog.h"
 #include "common/Json.h"
 #include "common/Text.h"
 
@@ -123,6 +124,7 @@ VersionInfo CheckForUpdate(double currentVersion, const std::wstring& base) {
         base.empty() ? config::Wide(config::Id::VersionUrl) : base + config::Wide(config::Id::VersionPath);
     return ReadVersionAnswer(SharedHttpClient().Get(address), currentVersion);
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     return {};
   }
 }
@@ -166,6 +168,7 @@ std::optional<ContentData> GetContentData(const std::wstring& domain, const std:
                                                  ContentFormBody(linkToken, contentLinkId), kFormContentType);
     return ReadContentAnswer(response, error);
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     return std::nullopt;
   }
 }
@@ -198,6 +201,7 @@ std::vector<std::string> ReadServerListAnswer(const HttpResponse& response) {
     }
   } catch (...) {
     // The entries read so far stand.
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
   return servers;
 }
@@ -208,6 +212,7 @@ std::vector<std::string> FetchServerList(const std::wstring& domain) {
                                                              std::string(), kFormContentType);
     return ReadServerListAnswer(response);
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     return {};
   }
 }

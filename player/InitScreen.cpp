@@ -2,6 +2,7 @@
 
 #include "common/AppState.h"
 #include "common/Config.h"
+#include "common/FailureLog.h"
 #include "common/Seams.h"
 #include "player/PageFiles.h"
 #include "player/RequestFilter.h"
@@ -18,8 +19,8 @@ void TagInitRequest(ICoreWebView2WebResourceRequestedEventArgs* args) {
   const auto headers = RequestOf(args).headers;
   if (!headers) return;
   const std::wstring value = config::Wide(config::Id::InitHeaderValue);
-  headers->SetHeader(config::Wide(config::Id::InitHeader1).c_str(), value.c_str());
-  headers->SetHeader(config::Wide(config::Id::InitHeader2).c_str(), value.c_str());
+  MIRAVELL_LOG_IF_FAILED(headers->SetHeader(config::Wide(config::Id::InitHeader1).c_str(), value.c_str()));
+  MIRAVELL_LOG_IF_FAILED(headers->SetHeader(config::Wide(config::Id::InitHeader2).c_str(), value.c_str()));
 }
 
 }  // namespace
@@ -37,23 +38,24 @@ void ToggleInitFullscreen(HWND window) {
   const LONG_PTR style = ::GetWindowLongPtrW(window, GWL_STYLE);
   if (windows.initFullscreen) {
     ::SetWindowLongPtrW(window, GWL_STYLE, style | kOverlappedBits);
-    ::SetWindowPlacement(window, &windows.savedPlacement);
-    ::SetWindowPos(window, nullptr, 0, 0, 0, 0,
-                   SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+    MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::SetWindowPlacement(window, &windows.savedPlacement));
+    MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::SetWindowPos(
+        window, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED));
     windows.initFullscreen = false;
     return;
   }
   MONITORINFO monitor{};
   monitor.cbSize = sizeof(monitor);
   windows.savedPlacement.length = sizeof(WINDOWPLACEMENT);
-  if (!::GetWindowPlacement(window, &windows.savedPlacement) ||
-      !::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+  if (!MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::GetWindowPlacement(window, &windows.savedPlacement)) ||
+      !MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+          ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor))) {
     return;
   }
   ::SetWindowLongPtrW(window, GWL_STYLE, style & ~kOverlappedBits);
   const RECT& r = monitor.rcMonitor;
-  ::SetWindowPos(window, HWND_TOP, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                 SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::SetWindowPos(window, HWND_TOP, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                                                  SWP_NOOWNERZORDER | SWP_FRAMECHANGED));
   windows.initFullscreen = true;
 }
 
@@ -61,11 +63,14 @@ void HandleInitMessage(HWND window, const std::wstring& message) {
   WindowState& windows = GetWindowState();
   WebViewHost::WebView* view = windows.initView;
   if (message == L"btn_home") {
-    if (view != nullptr && view->webview) view->webview->Navigate(config::Wide(config::Id::HomePageUrl).c_str());
+    if (view != nullptr && view->webview) {
+      MIRAVELL_LOG_IF_FAILED(view->webview->Navigate(config::Wide(config::Id::HomePageUrl).c_str()));
+    }
   } else if (message == L"btn_back") {
     BOOL canGoBack = FALSE;
-    if (view != nullptr && view->webview && SUCCEEDED(view->webview->get_CanGoBack(&canGoBack)) && canGoBack) {
-      view->webview->GoBack();
+    if (view != nullptr && view->webview &&
+        SUCCEEDED(MIRAVELL_LOG_IF_FAILED(view->webview->get_CanGoBack(&canGoBack))) && canGoBack) {
+      MIRAVELL_LOG_IF_FAILED(view->webview->GoBack());
     }
   } else if (message == L"btn_fullscreen") {
     ToggleInitFullscreen(window);
@@ -88,8 +93,8 @@ void InstallInitCallbacks(WebViewHost::WebView& view, HWND window) {
     }
     view.ApplySettings();
     if (view.webview) {
-      view.webview->AddScriptToExecuteOnDocumentCreated(NavBarScript().c_str(), nullptr);
-      view.webview->Navigate(config::Wide(config::Id::InitialPageUrl).c_str());
+      MIRAVELL_LOG_IF_FAILED(view.webview->AddScriptToExecuteOnDocumentCreated(NavBarScript().c_str(), nullptr));
+      MIRAVELL_LOG_IF_FAILED(view.webview->Navigate(config::Wide(config::Id::InitialPageUrl).c_str()));
     }
     ShowOverSplash(window);
   };

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/AppState.h"
+#include "common/FailureLog.h"
 #include "common/Seams.h"
 #include "links/ContentUrl.h"
 #include "player/ContentPages.h"
@@ -23,7 +24,7 @@ void AddPlayerReferer(const std::wstring& uri, ICoreWebView2WebResourceRequested
   if (!headers) return;
   std::wstring referer = GetAppState().domain;
   if (!referer.empty() && referer.back() == L'/') referer.pop_back();
-  if (!referer.empty()) headers->SetHeader(L"Referer", referer.c_str());
+  if (!referer.empty()) MIRAVELL_LOG_IF_FAILED(headers->SetHeader(L"Referer", referer.c_str()));
 }
 
 }  // namespace
@@ -31,17 +32,20 @@ void AddPlayerReferer(const std::wstring& uri, ICoreWebView2WebResourceRequested
 void LoadPlayerContent(WebViewHost::WebView& view) {
   if (!view.webview) return;
   const AppState& app = GetAppState();
-  view.webview->AddScriptToExecuteOnDocumentCreated(LoaderScript().c_str(), nullptr);
+  MIRAVELL_LOG_IF_FAILED(view.webview->AddScriptToExecuteOnDocumentCreated(LoaderScript().c_str(), nullptr));
   if (app.contentType == L"url_direct") {
     if (!app.injectedScript.empty()) {
-      view.webview->AddScriptToExecuteOnDocumentCreated(ReadyWrapper(app.injectedScript).c_str(), nullptr);
+      MIRAVELL_LOG_IF_FAILED(
+          view.webview->AddScriptToExecuteOnDocumentCreated(ReadyWrapper(app.injectedScript).c_str(), nullptr));
     }
-    view.webview->Navigate(app.contentUrl.c_str());
+    MIRAVELL_LOG_IF_FAILED(view.webview->Navigate(app.contentUrl.c_str()));
   } else if (app.contentType == L"pdf" || app.contentType == L"pdf_url") {
-    view.webview->AddScriptToExecuteOnDocumentCreated(WatermarkScript(EscapeForJs(app.watermarkText)).c_str(), nullptr);
-    view.webview->Navigate(app.contentUrl.c_str());
+    MIRAVELL_LOG_IF_FAILED(view.webview->AddScriptToExecuteOnDocumentCreated(
+        WatermarkScript(EscapeForJs(app.watermarkText)).c_str(), nullptr));
+    MIRAVELL_LOG_IF_FAILED(view.webview->Navigate(app.contentUrl.c_str()));
   } else {
-    view.webview->NavigateToString(EmbedPage(app.productName, app.contentUrl, app.watermarkText).c_str());
+    MIRAVELL_LOG_IF_FAILED(
+        view.webview->NavigateToString(EmbedPage(app.productName, app.contentUrl, app.watermarkText).c_str()));
   }
 }
 
@@ -58,9 +62,11 @@ void TogglePlayerFullscreen() {
     ::SetWindowLongPtrW(window, GWL_STYLE, static_cast<LONG_PTR>(WS_POPUP | WS_VISIBLE));
     MONITORINFO monitor{};
     monitor.cbSize = sizeof(monitor);
-    ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+        ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
     const RECT& r = monitor.rcMonitor;
-    ::SetWindowPos(window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_FRAMECHANGED);
+    MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+        ::SetWindowPos(window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_FRAMECHANGED));
     return;
   }
   ::SetWindowLongPtrW(window, GWL_STYLE, static_cast<LONG_PTR>(WS_OVERLAPPEDWINDOW | WS_VISIBLE));
@@ -68,11 +74,12 @@ void TogglePlayerFullscreen() {
   // it is on (the earlier placement is not kept).
   MONITORINFO monitor{};
   monitor.cbSize = sizeof(monitor);
-  ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
   const RECT& work = monitor.rcWork;
   const int x = work.left + std::max<int>(0, (work.right - work.left - kPlayerWidth) / 2);
   const int y = work.top + std::max<int>(0, (work.bottom - work.top - kPlayerHeight) / 2);
-  ::SetWindowPos(window, nullptr, x, y, kPlayerWidth, kPlayerHeight, SWP_FRAMECHANGED);
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+      ::SetWindowPos(window, nullptr, x, y, kPlayerWidth, kPlayerHeight, SWP_FRAMECHANGED));
 }
 
 void HandlePlayerMessage(const std::wstring& message) {

@@ -4,6 +4,7 @@
 
 #include "alerts/DeviceIdentity.h"
 #include "common/Config.h"
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "common/Text.h"
 #include "net/Pinning.h"
@@ -15,9 +16,11 @@ namespace {
 
 void SetIdentity(ICoreWebView2HttpRequestHeaders* headers, config::Id keyHeader, config::Id modelHeader) {
   const DeviceIdentity& identity = GetDeviceIdentity();
-  if (!identity.machineKey.empty()) headers->SetHeader(config::Wide(keyHeader).c_str(), identity.machineKey.c_str());
+  if (!identity.machineKey.empty()) {
+    MIRAVELL_LOG_IF_FAILED(headers->SetHeader(config::Wide(keyHeader).c_str(), identity.machineKey.c_str()));
+  }
   if (!identity.machineModel.empty()) {
-    headers->SetHeader(config::Wide(modelHeader).c_str(), identity.machineModel.c_str());
+    MIRAVELL_LOG_IF_FAILED(headers->SetHeader(config::Wide(modelHeader).c_str(), identity.machineModel.c_str()));
   }
 }
 
@@ -41,8 +44,8 @@ bool MediaRequest(const std::wstring& lowerUri) {
 
 ResourceRequest RequestOf(ICoreWebView2WebResourceRequestedEventArgs* args) {
   ResourceRequest found;
-  if (args == nullptr || FAILED(args->get_Request(&found.request)) || !found.request ||
-      FAILED(found.request->get_Headers(&found.headers)) || !found.headers) {
+  if (args == nullptr || FAILED(MIRAVELL_LOG_IF_FAILED(args->get_Request(&found.request))) || !found.request ||
+      FAILED(MIRAVELL_LOG_IF_FAILED(found.request->get_Headers(&found.headers))) || !found.headers) {
     return {};
   }
   return found;
@@ -61,10 +64,11 @@ void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceR
   const auto [request, headers] = RequestOf(args);
   if (!headers) return;
 
-  headers->SetHeader(config::Wide(config::Id::TagHeaderName).c_str(), config::Wide(config::Id::TagHeaderValue).c_str());
+  MIRAVELL_LOG_IF_FAILED(headers->SetHeader(config::Wide(config::Id::TagHeaderName).c_str(),
+                                            config::Wide(config::Id::TagHeaderValue).c_str()));
 
   LPWSTR raw = nullptr;
-  if (FAILED(request->get_Uri(&raw)) || raw == nullptr) return;
+  if (FAILED(MIRAVELL_LOG_IF_FAILED(request->get_Uri(&raw))) || raw == nullptr) return;
   UniqueCoTaskMem<wchar_t> owned(raw);
   const std::wstring uri = raw;
   const std::wstring lower = ToLowerWide(uri);
@@ -73,10 +77,10 @@ void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceR
   if (!server.empty() && !PreflightHost(server)) {
     if (host.environment) {
       ComPtr<ICoreWebView2WebResourceResponse> blocked;
-      if (SUCCEEDED(host.environment->CreateWebResourceResponse(nullptr, 403, L"Blocked", L"Content-Type: text/plain",
-                                                                &blocked)) &&
+      if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(host.environment->CreateWebResourceResponse(
+              nullptr, 403, L"Blocked", L"Content-Type: text/plain", &blocked))) &&
           blocked) {
-        args->put_Response(blocked.Get());
+        MIRAVELL_LOG_IF_FAILED(args->put_Response(blocked.Get()));
       }
     }
     // The event must return at once; the alert ends the program from its own thread.

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "common/Config.h"
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "player/NavigationPolicy.h"
 #include "player/RequestFilter.h"
@@ -20,6 +21,8 @@ namespace {
 // runtime or profile folder, the one failure a repair can cure.
 constexpr HRESULT kBrokenRuntime = static_cast<HRESULT>(0x8007139F);
 constexpr int kMaxAttempts = 3;
+// Dark grey behind the page until it paints.
+constexpr COREWEBVIEW2_COLOR kBackground{255, 0x12, 0x12, 0x12};
 
 // Shared by Initialize and the completion handlers, which may outlive the
 // wait when it ends early.
@@ -35,7 +38,7 @@ struct Attempt {
 void Finish(const std::shared_ptr<Attempt>& attempt, HWND window, HRESULT result) {
   attempt->result = result;
   attempt->done = true;
-  ::PostMessageW(window, WM_NULL, 0, 0);  // wakes the waiting GetMessageW
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::PostMessageW(window, WM_NULL, 0, 0));  // wakes the waiting GetMessageW
 }
 
 // Takes a string the browser allocated and frees it.
@@ -48,7 +51,7 @@ std::wstring TakeString(LPWSTR text) {
 
 WebView::~WebView() {
   registrations_.clear();
-  if (controller) controller->Close();
+  if (controller) MIRAVELL_LOG_IF_FAILED(controller->Close());
   webview.Reset();
   controller.Reset();
   environment.Reset();
@@ -60,7 +63,10 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
 
   for (int attempts = 0;;) {
     ComPtr<runtime::EnvironmentOptions> options = runtime::EnvironmentOptions::Create();
-    if (options) options->put_AdditionalBrowserArguments(config::Wide(config::Id::BrowserArguments).c_str());
+    if (options) {
+      MIRAVELL_LOG_IF_FAILED(
+          options->put_AdditionalBrowserArguments(config::Wide(config::Id::BrowserArguments).c_str()));
+    }
 
     auto attempt = std::make_shared<Attempt>();
     auto environmentDone = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
@@ -71,7 +77,7 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
           auto controllerDone = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
               [this, parent, attempt](HRESULT controllerResult, ICoreWebView2Controller* createdController) {
                 if (attempt->abandoned) {
-                  if (createdController != nullptr) createdController->Close();
+                  if (createdController != nullptr) MIRAVELL_LOG_IF_FAILED(createdController->Close());
                   return;
                 }
                 if (FAILED(controllerResult) || createdController == nullptr) {
@@ -82,20 +88,22 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
                 const HRESULT viewResult = controller->get_CoreWebView2(&webview);
                 ComPtr<ICoreWebView2Controller2> controller2;
                 if (SUCCEEDED(controller.As(&controller2))) {
-                  controller2->put_DefaultBackgroundColor(COREWEBVIEW2_COLOR{255, 0x12, 0x12, 0x12});
+                  MIRAVELL_LOG_IF_FAILED(controller2->put_DefaultBackgroundColor(kBackground));
                 }
                 ComPtr<ICoreWebView2Controller4> controller4;
-                if (SUCCEEDED(controller.As(&controller4))) controller4->put_AllowExternalDrop(FALSE);
+                if (SUCCEEDED(controller.As(&controller4))) {
+                  MIRAVELL_LOG_IF_FAILED(controller4->put_AllowExternalDrop(FALSE));
+                }
                 RECT bounds{};
                 ::GetClientRect(parentWindow, &bounds);
-                controller->put_Bounds(bounds);
+                MIRAVELL_LOG_IF_FAILED(controller->put_Bounds(bounds));
                 HRESULT ready = FAILED(viewResult) ? viewResult : (webview ? S_OK : E_NOINTERFACE);
                 if (SUCCEEDED(ready)) ready = SetupEventHandlers();
                 if (FAILED(ready)) {
                   // A browser without its navigation policy, pin check or
                   // request tags must not run at all: the start has failed.
                   registrations_.clear();
-                  controller->Close();
+                  MIRAVELL_LOG_IF_FAILED(controller->Close());
                   webview.Reset();
                   controller.Reset();
                   return Finish(attempt, parent, ready);
@@ -138,11 +146,12 @@ HRESULT WebView::SetupEventHandlers() {
                                           [this](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
                                             if (!onNavigationStarting || args == nullptr) return;
                                             LPWSTR raw = nullptr;
-                                            if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return;
+                                            if (FAILED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw)))) return;
+                                            if (raw == nullptr) return;
                                             const std::wstring uri = TakeString(raw);
                                             bool cancel = false;
                                             onNavigationStarting(uri, cancel);
-                                            if (cancel) args->put_Cancel(TRUE);
+                                            if (cancel) MIRAVELL_LOG_IF_FAILED(args->put_Cancel(TRUE));
                                           })
                                           .Get(),
                                       &token);
@@ -168,11 +177,12 @@ HRESULT WebView::SetupEventHandlers() {
           [](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
             if (args == nullptr) return;
             COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
-            args->get_PermissionKind(&kind);
+            MIRAVELL_LOG_IF_FAILED(args->get_PermissionKind(&kind));
             const bool allow = kind == COREWEBVIEW2_PERMISSION_KIND_MICROPHONE ||
                                kind == COREWEBVIEW2_PERMISSION_KIND_CAMERA ||
                                kind == COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS;
-            args->put_State(allow ? COREWEBVIEW2_PERMISSION_STATE_ALLOW : COREWEBVIEW2_PERMISSION_STATE_DEFAULT);
+            MIRAVELL_LOG_IF_FAILED(
+                args->put_State(allow ? COREWEBVIEW2_PERMISSION_STATE_ALLOW : COREWEBVIEW2_PERMISSION_STATE_DEFAULT));
           })
           .Get(),
       &token);
@@ -184,14 +194,18 @@ HRESULT WebView::SetupEventHandlers() {
   result = webview->add_NewWindowRequested(runtime::MakeHandler<ICoreWebView2NewWindowRequestedEventHandler>(
                                                [this](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
                                                  if (args == nullptr) return;
-                                                 args->put_Handled(TRUE);  // no second window, ever
+                                                 // No second window, ever.
+                                                 MIRAVELL_LOG_IF_FAILED(args->put_Handled(TRUE));
                                                  LPWSTR raw = nullptr;
-                                                 if (FAILED(args->get_Uri(&raw)) || raw == nullptr) return;
+                                                 if (FAILED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw)))) return;
+                                                 if (raw == nullptr) return;
                                                  const std::wstring uri = TakeString(raw);
                                                  // Only web pages: the initialisation screen lets every navigation
                                                  // through, and a page's window.open("file://...") must not reach
                                                  // the file system (or a remote share) from there.
-                                                 if (webview && IsWebAddress(uri)) webview->Navigate(uri.c_str());
+                                                 if (webview && IsWebAddress(uri)) {
+                                                   MIRAVELL_LOG_IF_FAILED(webview->Navigate(uri.c_str()));
+                                                 }
                                                })
                                                .Get(),
                                            &token);
@@ -203,8 +217,9 @@ HRESULT WebView::SetupEventHandlers() {
   result = E_NOINTERFACE;
   ComPtr<ICoreWebView2_22> view22;
   if (SUCCEEDED(webview.As(&view22))) {
-    result = view22->AddWebResourceRequestedFilterWithRequestSourceKinds(
-        L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL, COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL);
+    // Refused, it is logged here: the older filter then takes its place.
+    result = MIRAVELL_LOG_IF_FAILED(view22->AddWebResourceRequestedFilterWithRequestSourceKinds(
+        L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL, COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL));
   }
   if (FAILED(result)) result = webview->AddWebResourceRequestedFilter(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
   if (FAILED(result)) return result;
@@ -224,17 +239,19 @@ HRESULT WebView::SetupEventHandlers() {
 void WebView::ApplySettings() {
   if (!webview) return;
   ComPtr<ICoreWebView2Settings> settings;
-  if (FAILED(webview->get_Settings(&settings)) || !settings) return;
-  settings->put_AreDevToolsEnabled(FALSE);
-  settings->put_AreDefaultContextMenusEnabled(FALSE);
-  settings->put_IsStatusBarEnabled(FALSE);
-  settings->put_IsZoomControlEnabled(FALSE);
+  if (FAILED(MIRAVELL_LOG_IF_FAILED(webview->get_Settings(&settings))) || !settings) return;
+  MIRAVELL_LOG_IF_FAILED(settings->put_AreDevToolsEnabled(FALSE));
+  MIRAVELL_LOG_IF_FAILED(settings->put_AreDefaultContextMenusEnabled(FALSE));
+  MIRAVELL_LOG_IF_FAILED(settings->put_IsStatusBarEnabled(FALSE));
+  MIRAVELL_LOG_IF_FAILED(settings->put_IsZoomControlEnabled(FALSE));
   ComPtr<ICoreWebView2Settings3> settings3;
-  if (SUCCEEDED(settings.As(&settings3))) settings3->put_AreBrowserAcceleratorKeysEnabled(FALSE);
+  if (SUCCEEDED(settings.As(&settings3))) {
+    MIRAVELL_LOG_IF_FAILED(settings3->put_AreBrowserAcceleratorKeysEnabled(FALSE));
+  }
 }
 
 void WebView::Resize(int width, int height) {
-  if (controller) controller->put_Bounds(RECT{0, 0, width, height});
+  if (controller) MIRAVELL_LOG_IF_FAILED(controller->put_Bounds(RECT{0, 0, width, height}));
 }
 
 }  // namespace WebViewHost

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 
 namespace {
@@ -203,6 +204,7 @@ STDAPI GetAvailableCoreWebView2BrowserVersionString(PCWSTR browserExecutableFold
     if (!runtime) return kNotFound;
     return CopyToTaskMemory(runtime->version, versionInfo);
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     return E_OUTOFMEMORY;
   }
 }
@@ -220,6 +222,7 @@ STDAPI CreateCoreWebView2EnvironmentWithOptions(
     if (create == nullptr) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     return create(TRUE, runtime->runtimeType, userDataFolder, environmentOptions, environmentCreatedHandler);
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     return E_OUTOFMEMORY;
   }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/Config.h"
+#include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "common/Log.h"
 #include "common/Processes.h"
@@ -40,7 +41,7 @@ std::wstring InstallerPath() {
 }
 
 bool Download(const std::wstring& url, const std::wstring& path) {
-  return SUCCEEDED(::URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, nullptr));
+  return SUCCEEDED(MIRAVELL_LOG_IF_FAILED(::URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, nullptr)));
 }
 
 // The installer asks its own questions and may take minutes; we wait as long
@@ -59,18 +60,18 @@ bool RunCheckedInstaller(const std::wstring& path, const std::wstring& publisher
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
   info.lpFile = path.c_str();
   info.nShow = SW_SHOWNORMAL;
-  const BOOL started = seams::ShellExecuteExSeam(&info);
+  const BOOL started = MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(seams::ShellExecuteExSeam(&info));
   // Once its process exists (or cannot), the file is no longer ours to hold.
   check.file.reset();
   if (!started) return true;
   UniqueHandle process(info.hProcess);
-  if (process) ::WaitForSingleObject(process.get(), INFINITE);
+  if (process) MIRAVELL_LOG_LAST_ERROR_IF(::WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED);
   return true;
 }
 
 DWORD ExitCodeOf(HANDLE process) {
   DWORD code = 0;
-  if (!::GetExitCodeProcess(process, &code)) return 0;
+  if (!MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::GetExitCodeProcess(process, &code))) return 0;
   return code;
 }
 
@@ -91,7 +92,7 @@ bool EnsureBrowserRuntimeFrom(const std::wstring& installerUrl, const std::wstri
     seams::ShowMessageBox(nullptr, kInstallationText, kInstallationTitle, kWarningFlags);
     return false;
   }
-  ::DeleteFileW(path.c_str());
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::DeleteFileW(path.c_str()));
   return true;
 }
 
@@ -114,7 +115,7 @@ void RepairBrowserRuntimeFrom(HWND window, const std::wstring& userDataFolder, c
   operation.pFrom = from.c_str();
   operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
   // A folder that stays is no reason to stop: the next attempt decides.
-  static_cast<void>(::SHFileOperationW(&operation));
+  MIRAVELL_LOG_IF_WIN32_ERROR(::SHFileOperationW(&operation));
 
   seams::ShowMessageBox(window, kRepairingText, kRepairingTitle, kInformationFlags);
 
@@ -123,7 +124,7 @@ void RepairBrowserRuntimeFrom(HWND window, const std::wstring& userDataFolder, c
   // download.
   if (Download(installerUrl, path)) {
     static_cast<void>(RunCheckedInstaller(path, publisher));
-    ::DeleteFileW(path.c_str());
+    MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::DeleteFileW(path.c_str()));
   }
   seams::SleepFor(kWaitAfterRepair);
 }
@@ -144,7 +145,9 @@ void KillOrphanedWebViewProcesses() {
     if (ExitCodeOf(process.get()) != STILL_ACTIVE) return;
     // Engine processes of a running program (ours or another's) stay.
     UniqueHandle parent(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.th32ParentProcessID));
-    if (!parent || ExitCodeOf(parent.get()) != STILL_ACTIVE) ::TerminateProcess(process.get(), 0);
+    if (!parent || ExitCodeOf(parent.get()) != STILL_ACTIVE) {
+      MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::TerminateProcess(process.get(), 0));
+    }
   });
 }
 

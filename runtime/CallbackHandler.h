@@ -13,6 +13,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/FailureLog.h"
+
 namespace runtime {
 
 namespace callback_detail {
@@ -58,6 +60,7 @@ struct InvokeOf<Interface, HRESULT (STDMETHODCALLTYPE Owner::*)(Args...)> {
           return function_(args...);
         }
       } catch (...) {
+        MIRAVELL_LOG_CAUGHT_EXCEPTION();
         return E_FAIL;
       }
     }

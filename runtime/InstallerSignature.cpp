@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "common/FailureLog.h"
 #include "common/Text.h"
 
 namespace runtime {
@@ -48,7 +49,7 @@ class TrustState {
   }
   ~TrustState() {
     data_.dwStateAction = WTD_STATEACTION_CLOSE;
-    static_cast<void>(Call());
+    MIRAVELL_LOG_IF_WIN32_ERROR(Call());
   }
   TrustState(const TrustState&) = delete;
   TrustState& operator=(const TrustState&) = delete;

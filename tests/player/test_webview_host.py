@@ -3,6 +3,7 @@ loader, as it would start the real engine: attempts, repairs, settings,
 events and the request filter."""
 import json
 import os
+import re
 import tempfile
 import unittest
 
@@ -39,6 +40,7 @@ class WebViewHostTest(unittest.TestCase):
             handle.write("old")
         result = winerun.run_program("host_probe.exe", ["--folder", winerun.windows_path(profile), *args], env=env)
         self.assertEqual(result.exit_code, 0, result.stderr[-2000:])
+        self.last_run = result
         out = json.loads(result.stdout.strip().splitlines()[-1])
         calls = []
         if os.path.exists(log):
@@ -139,6 +141,12 @@ class WebViewHostTest(unittest.TestCase):
         self.assertLess(view.index("AddWebResourceRequestedFilterWithRequestSourceKinds"),
                         view.index("AddWebResourceRequestedFilter"))
         self.assertIn("add_WebResourceRequested", view)
+        # A refusal the host survives still shows in the debug output: the
+        # call as written, its code and where it was made.
+        refusal = re.compile(r"Failure: 0x80004005 in view22->AddWebResourceRequestedFilterWithRequestSourceKinds\("
+                             r".*\) at .*player[/\\]WebViewHost\.cpp:\d+$")
+        self.assertEqual(len([line for line in self.last_run.failure_lines if refusal.match(line)]), 1,
+                         self.last_run.failure_lines)
 
     def test_events_reach_the_owner_as_the_host_maps_them(self):
         out, calls, _ = self.run_host({}, "--events", "--delete-unstarted")

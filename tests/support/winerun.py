@@ -4,6 +4,12 @@ run_program() starts one program the way a user would (through run.sh, in the
 bed's prefix and display) and returns its exit code, its standard streams and
 what it wrote to the debugger output channel, read from Wine's debugstr
 trace. The program is stopped (with its whole process group) on timeout.
+
+Lines starting with FAILURE_PREFIX are the program's log of failures it
+survived on purpose (common/FailureLog.h). They come and go with the machine:
+the bed's Wine refuses some calls on every run (SetWindowDisplayAffinity,
+WinHTTP's option 98), so debug_lines leaves them out and failure_lines holds
+them.
 """
 import dataclasses
 import hashlib
@@ -12,6 +18,8 @@ import re
 import signal
 import ssl
 import subprocess
+
+FAILURE_PREFIX = "Failure: "
 
 _TRACE = re.compile(rb'^[0-9a-f]+:(?:trace|warn|fixme|err):debugstr:OutputDebugString([AW]) (?:L?)"(.*)"$')
 
@@ -25,9 +33,18 @@ class Result:
     timed_out: bool = False
 
     @property
-    def debug_lines(self):
+    def all_debug_lines(self):
         """The outputs joined and split into lines (each LogLine is one line)."""
         return [line for line in "".join(self.debug_outputs).split("\n") if line != ""]
+
+    @property
+    def debug_lines(self):
+        """The lines without the logged failures."""
+        return [line for line in self.all_debug_lines if not line.startswith(FAILURE_PREFIX)]
+
+    @property
+    def failure_lines(self):
+        return [line for line in self.all_debug_lines if line.startswith(FAILURE_PREFIX)]
 
 
 def bin_dir():
