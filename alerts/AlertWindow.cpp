@@ -224,24 +224,30 @@ void ShowCountdownWindow(const std::wstring& title, const std::wstring& message,
   windowClass.hbrBackground = background.get();
   windowClass.lpszClassName = kCountdownClass;
   MIRAVELL_LOG_LAST_ERROR_IF_NULL(::RegisterClassExW(&windowClass));
+  // The class keeps the brush's handle, so the class goes before the brush,
+  // and after the window; the state goes out of reach with the class.
+  const auto unregister = ScopeExit([instance] {
+    currentCountdown = nullptr;
+    ::UnregisterClassW(kCountdownClass, instance);
+  });
 
   const int height = code.empty() ? kHeightWithoutCode : kHeightWithCode;
-  HWND window = MIRAVELL_LOG_LAST_ERROR_IF_NULL(::CreateWindowExW(
+  UniqueWindow window(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::CreateWindowExW(
       WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kCountdownClass, kCountdownText, WS_POPUP | WS_VISIBLE | WS_BORDER,
       (::GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2, (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, kWidth, height,
-      nullptr, nullptr, instance, nullptr));
-  if (window != nullptr) {
-    state.window = window;
-    MIRAVELL_LOG_LAST_ERROR_IF_NULL(::SetTimer(window, state.timerId, seams::TimerInterval(1000), nullptr));
-    ::SetForegroundWindow(window);
-    ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+      nullptr, nullptr, instance, nullptr)));
+  if (window) {
+    state.window = window.get();
+    MIRAVELL_LOG_LAST_ERROR_IF_NULL(::SetTimer(window.get(), state.timerId, seams::TimerInterval(1000), nullptr));
+    ::SetForegroundWindow(window.get());
+    ::SetWindowPos(window.get(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ::MessageBeep(MB_ICONHAND);
     MSG msg{};
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
       ::TranslateMessage(&msg);
       ::DispatchMessageW(&msg);
     }
-    ::DestroyWindow(window);
+    window.reset();
     // Destroying the window posted one more WM_QUIT. Left in the queue it
     // would close the fallback message box below the moment it opened.
     MSG pending{};
@@ -252,9 +258,6 @@ void ShowCountdownWindow(const std::wstring& title, const std::wstring& message,
         nullptr, message + L"\n\n" + arabicMessage + L"\n\nThe application will close in " + L"10" + L" seconds.",
         title, MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST);
   }
-  currentCountdown = nullptr;
-  // The class keeps the brush's handle; it goes with the class.
-  ::UnregisterClassW(kCountdownClass, instance);
 }
 
 LRESULT CALLBACK CountdownWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
