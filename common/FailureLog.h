@@ -81,14 +81,6 @@ T LogIfWin32Error(T value, const char* call, const char* file, int line) noexcep
 
 // Log-and-return: a failed HRESULT ends the calling function, returning
 // that HRESULT or the given value.
-#define MIRAVELL_RETURN_IF_FAILED(...)                                                                               \
-  do {                                                                                                               \
-    const HRESULT miravellFailedResult = (__VA_ARGS__);                                                              \
-    if (FAILED(miravellFailedResult)) {                                                                              \
-      ::failure_log::LogFailure(#__VA_ARGS__, static_cast<unsigned long>(miravellFailedResult), __FILE__, __LINE__); \
-      return miravellFailedResult;                                                                                   \
-    }                                                                                                                \
-  } while (false)
 #define MIRAVELL_RETURN_VALUE_IF_FAILED(value, ...)                                                                  \
   do {                                                                                                               \
     const HRESULT miravellFailedResult = (__VA_ARGS__);                                                              \
@@ -97,6 +89,9 @@ T LogIfWin32Error(T value, const char* call, const char* file, int line) noexcep
       return value;                                                                                                  \
     }                                                                                                                \
   } while (false)
+
+// The value is read inside the block, where the failed HRESULT has a name.
+#define MIRAVELL_RETURN_IF_FAILED(...) MIRAVELL_RETURN_VALUE_IF_FAILED(miravellFailedResult, __VA_ARGS__)
 
 // Inside a catch block whose exception is swallowed on purpose.
 #define MIRAVELL_LOG_CAUGHT_EXCEPTION() ::failure_log::LogCaughtException(__FILE__, __LINE__)
