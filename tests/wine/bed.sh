@@ -21,6 +21,21 @@ export WINEDEBUG=-all
 # No Mono or Gecko installer prompt may block a headless run.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Debian's Wine has no preloader, so nothing reserves the address where every
+# Windows process maps its shared user data (0x7ffe0000) before the loader's
+# Unix heap can take it. That heap starts at a random place up to 1 GB above
+# the loader (0x7d000000); about one start in five thousand found it over
+# 0x7ffe0000 and died with exit 1 ("failed to map the shared user data", an
+# error Wine's quiet debug setting hides). Without address randomisation the
+# heap starts right after the loader, 48 MB below. run.sh reads this choice.
+layout=()
+if setarch "$(uname -m)" -R true 2>/dev/null; then
+  layout=(setarch "$(uname -m)" -R)
+fi
+wine() {
+  if [ ${#layout[@]} -gt 0 ]; then "${layout[@]}" wine "$@"; else command wine "$@"; fi
+}
+
 start_xvfb() {
   if [ -n "${DISPLAY:-}" ] && [ -z "${MIRAVELL_FORCE_XVFB:-}" ]; then
     echo "$DISPLAY" > "$state/display"
@@ -55,11 +70,18 @@ stop_xvfb() {
 
 case "$action" in
   setup)
+    if [ ${#layout[@]} -gt 0 ]; then
+      touch "$state/fixed-layout"
+    else
+      rm -f "$state/fixed-layout"
+      echo "warning: this machine refuses to turn address randomisation off (setarch -R);" \
+           "one Windows program start in about five thousand will fail with exit 1" >&2
+    fi
     start_xvfb
     export DISPLAY=$(cat "$state/display")
     if [ ! -f "$prefix/.miravell-ready" ]; then
       rm -rf "$prefix"
-      wineboot --init < /dev/null > "$state/wineboot.log" 2>&1 || { cat "$state/wineboot.log" >&2; exit 1; }
+      wine wineboot --init < /dev/null > "$state/wineboot.log" 2>&1 || { cat "$state/wineboot.log" >&2; exit 1; }
       wineserver -w
       # A fresh prefix reports Windows 7; the program's users run 10 or 11.
       wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f < /dev/null > /dev/null 2>&1

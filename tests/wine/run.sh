@@ -14,10 +14,16 @@ if [ -f "$state/display" ]; then
   DISPLAY=$(cat "$state/display")
   export DISPLAY
 fi
+# Started with a fixed address layout when the bed could set one up (why:
+# bed.sh); the Windows programs a program starts inherit it.
+layout=()
+if [ -f "$state/fixed-layout" ]; then
+  layout=(setarch "$(uname -m)" -R)
+fi
 # Debian's wine wrapper nags about the missing 32-bit loader whenever a debug
 # channel is on; the 64-bit loader itself does not.
 if [ -x /usr/lib/wine/wine64 ]; then
   export WINELOADER=${WINELOADER:-/usr/lib/wine/wine64}
-  exec /usr/lib/wine/wine64 "$@"
+  exec "${layout[@]}" /usr/lib/wine/wine64 "$@"
 fi
-exec wine "$@"
+exec "${layout[@]}" wine "$@"
