@@ -40,13 +40,20 @@ class AlertWindowTest(unittest.TestCase):
         self.probe = winerun.start_program("alert_probe.exe", args + list(extra))
         return self.probe
 
+    def done_looking(self, probe):
+        """Closes the alert once the test has seen it and returns the probe's
+        result. The window stays up for the real ten seconds until then, so a
+        loaded machine cannot make it vanish before it was looked at."""
+        uidriver.close(cls=CLASS)
+        return probe.finish(30)
+
     def recorded(self):
         with open(self.record, encoding="utf-8") as handle:
             return handle.read()
 
     def test_window_with_code_clipboard_follow_up_and_exit_code_1(self):
         code = "MITM_PIN_cdn.example.com"
-        probe = self.raise_alert(code, tick_ms=400)
+        probe = self.raise_alert(code, tick_ms=0)
         window = uidriver.wait_window(cls=CLASS)
         self.assertEqual(window["title"], "Security Alert")
         self.assertEqual((window["rect"]["width"], window["rect"]["height"]), (700, 600))
@@ -71,7 +78,7 @@ class AlertWindowTest(unittest.TestCase):
         code_box = self.code_box_pixels(shot, left, top)
         self.assertGreater(sum(close(p, CODE_BOX, 2) for p in code_box), 1000, "code box")
 
-        result = probe.finish(30)
+        result = self.done_looking(probe)
         self.assertEqual(result.exit_code, 1, "a reported failure is not a success")
         line = self.recorded()
         self.assertTrue(line.startswith('mshta "about:<html><head><title>'))
@@ -86,7 +93,8 @@ class AlertWindowTest(unittest.TestCase):
         return uidriver.pixels(shot, left + 40, top + 330, 600, 220)
 
     def test_a_second_alert_waits_for_the_first_which_ends_the_process(self):
-        probe = self.raise_alert("FIRST", "--twice", tick_ms=150)
+        # Long enough that the driver, started with the probe, always sees it.
+        probe = self.raise_alert("FIRST", "--twice", tick_ms=400)
         uidriver.wait_window(cls=CLASS)
         most = 0
         while probe.running():
@@ -97,7 +105,7 @@ class AlertWindowTest(unittest.TestCase):
         self.assertIn(">FIRST<", self.recorded(), "the first alert's diagnostic window, not the second's")
 
     def test_window_without_code_is_shorter_and_has_no_code_box(self):
-        probe = self.raise_alert("", tick_ms=400)
+        probe = self.raise_alert("", tick_ms=0)
         window = uidriver.wait_window(cls=CLASS)
         self.assertEqual((window["rect"]["width"], window["rect"]["height"]), (700, 500))
         shot = uidriver.screenshot(os.path.join(self.folder.name, "nocode.png"))
@@ -110,11 +118,11 @@ class AlertWindowTest(unittest.TestCase):
             if sum(close(p, CODE_BOX, 2) for p in pixels) > 400:
                 wide_code_rows += 1
         self.assertEqual(wide_code_rows, 0, "no code box without a code")
-        self.assertEqual(probe.finish(30).exit_code, 1)
+        self.assertEqual(self.done_looking(probe).exit_code, 1)
 
     def test_long_code_is_cut_on_screen_but_whole_on_the_clipboard(self):
         code = "SSL_" + "very-long-host-name." * 12 + "example.com"
-        probe = self.raise_alert(code, tick_ms=400)
+        probe = self.raise_alert(code, tick_ms=0)
         window = uidriver.wait_window(cls=CLASS)
         self.assertEqual(uidriver.clipboard(), code)
         shot = uidriver.screenshot(os.path.join(self.folder.name, "long.png"))
@@ -125,7 +133,7 @@ class AlertWindowTest(unittest.TestCase):
         left, top = window["rect"]["left"] + 1, window["rect"]["top"] + 1
         margins = uidriver.pixels(shot, left, top + 300, 28, 250) + uidriver.pixels(shot, left + 672, top + 300, 26, 250)
         self.assertFalse(any(close(p, ACCENT, 30) for p in margins))
-        self.assertEqual(probe.finish(30).exit_code, 1)
+        self.assertEqual(self.done_looking(probe).exit_code, 1)
         self.assertIn(code, self.recorded(), "the diagnostic window gets the whole code")
 
     def test_closing_early_goes_straight_to_the_follow_up_and_the_end(self):
@@ -168,13 +176,13 @@ class AlertWindowTest(unittest.TestCase):
 
     def test_refused_link_alert_carries_a_code_support_can_decode(self):
         reason = "exception_MAC verification failed — data may be tampered"
-        probe = winerun.start_program("alert_probe.exe", ["--link-failure", reason, "--tick-ms", "50",
+        probe = winerun.start_program("alert_probe.exe", ["--link-failure", reason,
                                                           "--record", winerun.windows_path(self.record)])
         self.probe = probe
         window = uidriver.wait_window(cls=CLASS)
         self.assertEqual(window["rect"]["height"], 600)
         code = uidriver.clipboard()
-        self.assertEqual(probe.finish(30).exit_code, 1)
+        self.assertEqual(self.done_looking(probe).exit_code, 1)
         decoded = winerun.run_program("miravell-diag.exe", ["decode", code])
         self.assertEqual(decoded.exit_code, 0, decoded.stdout + decoded.stderr)
         self.assertIn(reason, decoded.stdout)
