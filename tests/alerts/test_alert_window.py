@@ -32,7 +32,8 @@ class AlertWindowTest(unittest.TestCase):
             self.probe.finish(10)
         self.folder.cleanup()
 
-    def raise_alert(self, code, *extra, tick_ms=200):
+    def raise_alert(self, code, *extra, tick_ms=0):
+        """Starts the alert; tick_ms shortens the countdown's one-second tick (0: the real one)."""
         args = ["--title", TITLE, "--message", MESSAGE, "--arabic", ARABIC, "--code", code,
                 "--record", winerun.windows_path(self.record)]
         if tick_ms:
@@ -53,7 +54,7 @@ class AlertWindowTest(unittest.TestCase):
 
     def test_window_with_code_clipboard_follow_up_and_exit_code_1(self):
         code = "MITM_PIN_cdn.example.com"
-        probe = self.raise_alert(code, tick_ms=0)
+        probe = self.raise_alert(code)
         window = uidriver.wait_window(cls=CLASS)
         self.assertEqual(window["title"], "Security Alert")
         self.assertEqual((window["rect"]["width"], window["rect"]["height"]), (700, 600))
@@ -105,7 +106,7 @@ class AlertWindowTest(unittest.TestCase):
         self.assertIn(">FIRST<", self.recorded(), "the first alert's diagnostic window, not the second's")
 
     def test_window_without_code_is_shorter_and_has_no_code_box(self):
-        probe = self.raise_alert("", tick_ms=0)
+        probe = self.raise_alert("")
         window = uidriver.wait_window(cls=CLASS)
         self.assertEqual((window["rect"]["width"], window["rect"]["height"]), (700, 500))
         shot = uidriver.screenshot(os.path.join(self.folder.name, "nocode.png"))
@@ -122,7 +123,7 @@ class AlertWindowTest(unittest.TestCase):
 
     def test_long_code_is_cut_on_screen_but_whole_on_the_clipboard(self):
         code = "SSL_" + "very-long-host-name." * 12 + "example.com"
-        probe = self.raise_alert(code, tick_ms=0)
+        probe = self.raise_alert(code)
         window = uidriver.wait_window(cls=CLASS)
         self.assertEqual(uidriver.clipboard(), code)
         shot = uidriver.screenshot(os.path.join(self.folder.name, "long.png"))
@@ -137,7 +138,7 @@ class AlertWindowTest(unittest.TestCase):
         self.assertIn(code, self.recorded(), "the diagnostic window gets the whole code")
 
     def test_closing_early_goes_straight_to_the_follow_up_and_the_end(self):
-        probe = self.raise_alert("CODE", tick_ms=0)  # the real one-second tick
+        probe = self.raise_alert("CODE")
         uidriver.wait_window(cls=CLASS)
         started = time.monotonic()
         uidriver.close(cls=CLASS)
@@ -147,7 +148,7 @@ class AlertWindowTest(unittest.TestCase):
         self.assertIn("CODE", self.recorded())
 
     def test_real_countdown_lasts_ten_seconds_on_a_worker_thread(self):
-        probe = self.raise_alert("CODE", "--thread", tick_ms=0)
+        probe = self.raise_alert("CODE", "--thread")
         uidriver.wait_window(cls=CLASS)
         started = time.monotonic()
         uidriver.wait_gone(cls=CLASS, timeout_ms=20000)
