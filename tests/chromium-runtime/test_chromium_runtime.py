@@ -32,12 +32,17 @@ setTimeout(() => { location.href = 'https://blocked.localhost:2/away'; }, 200);
 setTimeout(() => { chrome.webview.postMessage('still-here'); }, 1700);
 </script></body></html>"""
 
-# Served from loopback: a request of its own and a pop-up, which the host
-# turns into a navigation of the same view.
+# Served from loopback: a frame of another site with a request of its own
+# (Chromium would run it apart, out of the page's interception, unless told
+# not to), a request of the page's, and then a pop-up, which the host turns
+# into a navigation of the same view.
 OPENING_PAGE = b"""<!doctype html><html><body style="margin:0;background:#228b22">
+<iframe id="other" src="http://localhost:PORT/frame.html"></iframe>
 <script>
-fetch('/lesson/hls/x.ts').finally(() => window.open('/popup', '_blank'));
+document.getElementById('other').addEventListener('load', () =>
+  fetch('/lesson/hls/x.ts').finally(() => window.open('/popup', '_blank')));
 </script></body></html>"""
+FRAME_PAGE = b"""<!doctype html><html><body><script>fetch('/frame-request.txt');</script></body></html>"""
 
 
 class RecordingServer:
@@ -50,7 +55,8 @@ class RecordingServer:
         class Handler(http.server.BaseHTTPRequestHandler):
             def do_GET(self):
                 owner.requests.append((self.path, {k.lower(): v for k, v in self.headers.items()}))
-                body = OPENING_PAGE if self.path == "/opening.html" else b"ok"
+                port = str(owner.server.server_address[1]).encode()
+                body = {"/opening.html": OPENING_PAGE.replace(b"PORT", port), "/frame.html": FRAME_PAGE}.get(self.path, b"ok")
                 self.send_response(200)
                 self.send_header("Content-Type", "text/html" if self.path.endswith(".html") else "text/plain")
                 self.send_header("Content-Length", str(len(body)))
@@ -179,8 +185,8 @@ class ChromiumRuntimeTest(unittest.TestCase):
         finally:
             server.close()
         paths = [path for path, _ in server.requests]
-        # The document, its request and the pop-up the host showed in the same view.
-        for path in ("/opening.html", "/lesson/hls/x.ts", "/popup"):
+        # The document, its frame and their requests, and the pop-up the host showed in the same view.
+        for path in ("/opening.html", "/frame.html", "/frame-request.txt", "/lesson/hls/x.ts", "/popup"):
             self.assertIn(path, paths)
         # Every request that left carried the host's changes: none went round the filter.
         for path, headers in server.requests:
