@@ -83,10 +83,10 @@ bool PlaceClient(const std::filesystem::path& target, const std::filesystem::pat
     return false;
   }
   const std::filesystem::path source = named.empty() ? OwnFolder() / kDllName : named;
-  std::error_code error;
-  std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
-  if (!error) return true;
-  fwprintf(stderr, L"cannot copy %ls\n", source.c_str());
+  // Over an earlier install too: mingw's copy_file refuses to overwrite a
+  // file even when told to.
+  if (CopyFileW(source.c_str(), target.c_str(), FALSE)) return true;
+  fwprintf(stderr, L"cannot copy %ls (error %lu)\n", source.c_str(), GetLastError());
   return false;
 }
 
