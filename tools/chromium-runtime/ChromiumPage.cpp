@@ -1,7 +1,9 @@
 #include "tools/chromium-runtime/ChromiumPage.h"
 
 #include <shellapi.h>
+#include <windowsx.h>
 
+#include <array>
 #include <string_view>
 
 #include "common/Base64.h"
@@ -102,6 +104,36 @@ json Required(CdpClient& cdp, const char* method, const json& params, const std:
 bool IsWebAddress(const std::string& uri) {
   const std::wstring scheme = ToLowerWide(Utf8ToWide(uri.substr(0, uri.find(':') + 1)));
   return scheme == L"http:" || scheme == L"https:";
+}
+
+// Input.dispatch*'s modifier bits: Alt 1, Ctrl 2, Meta 4, Shift 8.
+int Modifiers() {
+  const auto down = [](int key) { return ::GetKeyState(key) < 0; };
+  return (down(VK_MENU) ? 1 : 0) | (down(VK_CONTROL) ? 2 : 0) | (down(VK_LWIN) || down(VK_RWIN) ? 4 : 0) |
+         (down(VK_SHIFT) ? 8 : 0);
+}
+
+// The DOM name of a key: what it types with the keyboard's state now, or for
+// the keys that type nothing their names; the page's scripts look at them.
+std::string KeyName(WPARAM key, LPARAM lParam) {
+  std::array<BYTE, 256> state{};
+  std::array<wchar_t, 4> typed{};
+  // Flag 4: the keyboard's state (a pending dead key) is left as it was.
+  if (::GetKeyboardState(state.data()) &&
+      ::ToUnicode(static_cast<UINT>(key), (static_cast<UINT>(lParam) >> 16) & 0xFF, state.data(), typed.data(),
+                  static_cast<int>(typed.size()), 4) == 1 &&
+      typed[0] > L' ') {
+    return WideToUtf8(std::wstring(1, typed[0]));
+  }
+  static const std::map<WPARAM, const char*> names = {
+      {VK_BACK, "Backspace"},  {VK_TAB, "Tab"},        {VK_RETURN, "Enter"},  {VK_ESCAPE, "Escape"},
+      {VK_SPACE, " "},         {VK_PRIOR, "PageUp"},   {VK_NEXT, "PageDown"}, {VK_END, "End"},
+      {VK_HOME, "Home"},       {VK_LEFT, "ArrowLeft"}, {VK_UP, "ArrowUp"},    {VK_RIGHT, "ArrowRight"},
+      {VK_DOWN, "ArrowDown"},  {VK_INSERT, "Insert"},  {VK_DELETE, "Delete"}, {VK_SHIFT, "Shift"},
+      {VK_CONTROL, "Control"}, {VK_MENU, "Alt"},       {VK_F5, "F5"},         {VK_F11, "F11"},
+      {VK_F12, "F12"}};
+  const auto found = names.find(key);
+  return found != names.end() ? found->second : std::string();
 }
 
 // The live engines, for the pump message (owner's thread only).
@@ -391,6 +423,104 @@ void Page::PostMessageJson(const std::string& messageJson) {
   Send("Runtime.evaluate",
        {{"expression",
          "window.chrome && window.chrome.webview && window.chrome.webview.__deliver(" + messageJson + ")"}});
+}
+
+void Page::Input(UINT message, WPARAM wParam, LPARAM lParam) {
+  const int modifiers = Modifiers();
+  if (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) {
+    POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    const int buttons =
+        ((wParam & MK_LBUTTON) ? 1 : 0) | ((wParam & MK_RBUTTON) ? 2 : 0) | ((wParam & MK_MBUTTON) ? 4 : 0);
+    json event = {{"x", at.x}, {"y", at.y}, {"modifiers", modifiers}, {"buttons", buttons}};
+    const auto click = [&](const char* type, const char* button, int count) {
+      clickCount_ = count;
+      event["type"] = type;
+      event["button"] = button;
+      event["clickCount"] = count;
+    };
+    switch (message) {
+      case WM_MOUSEMOVE:
+        event["type"] = "mouseMoved";
+        break;
+      case WM_LBUTTONDOWN:
+        click("mousePressed", "left", 1);
+        break;
+      case WM_LBUTTONDBLCLK:
+        click("mousePressed", "left", 2);
+        break;
+      case WM_LBUTTONUP:
+        click("mouseReleased", "left", clickCount_);
+        break;
+      case WM_RBUTTONDOWN:
+      case WM_RBUTTONDBLCLK:
+        click("mousePressed", "right", 1);
+        break;
+      case WM_RBUTTONUP:
+        click("mouseReleased", "right", 1);
+        break;
+      case WM_MBUTTONDOWN:
+      case WM_MBUTTONDBLCLK:
+        click("mousePressed", "middle", 1);
+        break;
+      case WM_MBUTTONUP:
+        click("mouseReleased", "middle", 1);
+        break;
+      case WM_MOUSEWHEEL:
+      case WM_MOUSEHWHEEL: {
+        // Wheel messages come in screen coordinates; a notch scrolls 100 pixels.
+        HWND window = ::WindowFromPoint(at);
+        if (window != nullptr) ::ScreenToClient(window, &at);
+        const double notches = GET_WHEEL_DELTA_WPARAM(wParam) / static_cast<double>(WHEEL_DELTA);
+        event = {{"type", "mouseWheel"},
+                 {"x", at.x},
+                 {"y", at.y},
+                 {"modifiers", modifiers},
+                 {"deltaX", message == WM_MOUSEHWHEEL ? notches * 100 : 0.0},
+                 {"deltaY", message == WM_MOUSEWHEEL ? -notches * 100 : 0.0}};
+        break;
+      }
+      default:
+        return;
+    }
+    Send("Input.dispatchMouseEvent", std::move(event));
+    return;
+  }
+  const int virtualKey = static_cast<int>(wParam);
+  switch (message) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_KEYUP:
+    case WM_SYSKEYUP: {
+      const bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
+      json event = {{"type", down ? "rawKeyDown" : "keyUp"},
+                    {"modifiers", modifiers},
+                    {"windowsVirtualKeyCode", virtualKey},
+                    {"nativeVirtualKeyCode", virtualKey},
+                    {"autoRepeat", down && (lParam & (1 << 30)) != 0},
+                    {"isSystemKey", message == WM_SYSKEYDOWN || message == WM_SYSKEYUP}};
+      if (const std::string key = KeyName(wParam, lParam); !key.empty()) event["key"] = key;
+      Send("Input.dispatchKeyEvent", std::move(event));
+      return;
+    }
+    case WM_CHAR:
+    case WM_SYSCHAR: {
+      // Typed text comes as characters after the key, as on Windows; the
+      // control characters the keys above already stand for type nothing.
+      const wchar_t typed = static_cast<wchar_t>(wParam);
+      if (typed < L' ' && typed != L'\r') return;
+      const std::string text = WideToUtf8(std::wstring(1, typed));
+      Send("Input.dispatchKeyEvent", {{"type", "char"},
+                                      {"modifiers", modifiers},
+                                      {"text", text},
+                                      {"unmodifiedText", text},
+                                      {"key", text},
+                                      {"windowsVirtualKeyCode", typed},
+                                      {"isSystemKey", message == WM_SYSCHAR}});
+      return;
+    }
+    default:
+      return;
+  }
 }
 
 void Page::Resize(int width, int height) {

@@ -142,6 +142,9 @@ class Page : public std::enable_shared_from_this<Page> {
   // Delivers a message to the page's chrome.webview listeners.
   void PostMessageJson(const std::string& json);
 
+  // A mouse or keyboard message of the window the page is shown in.
+  void Input(UINT message, WPARAM wParam, LPARAM lParam);
+
   void Resize(int width, int height);
   void SetVisible(bool visible);
   void SetBackground(int red, int green, int blue, int alpha);
@@ -182,6 +185,7 @@ class Page : public std::enable_shared_from_this<Page> {
   int width_ = 0;
   int height_ = 0;
   bool casting_ = false;
+  int clickCount_ = 1;
 };
 
 }  // namespace chromium_runtime

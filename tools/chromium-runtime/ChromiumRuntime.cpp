@@ -560,7 +560,7 @@ HRESULT STDMETHODCALLTYPE ControllerGetDrop(void* self, BOOL* value) {
   return S_OK;
 }
 
-// Nothing is ever dropped on the surface (it takes no input), so this is kept only.
+// The surface accepts no drops at all, so this is kept only.
 HRESULT STDMETHODCALLTYPE ControllerPutDrop(void* self, BOOL value) {
   Log("controller", "put_AllowExternalDrop", Json::array({value}));
   Self<Controller>(self)->allowExternalDrop = value;
@@ -612,6 +612,9 @@ Controller* MakeController(const std::shared_ptr<Engine>& engine, const std::sha
   events.wantsResource = [view](const std::string& uri, int context) { return WantsResource(view, uri, context); };
   events.resource = [view](const ResourceRequest& request) { return RaiseResource(view, request); };
   events.frame = [controller](const std::vector<std::uint8_t>& image) { ShowFrame(controller, image); };
+  controller->surface->SetInput([weak = std::weak_ptr<Page>(page)](UINT message, WPARAM wParam, LPARAM lParam) {
+    if (const std::shared_ptr<Page> target = weak.lock()) target->Input(message, wParam, lParam);
+  });
   page->SetEvents(std::move(events));
   engine->Register(page);
   return controller;

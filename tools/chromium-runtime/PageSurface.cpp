@@ -22,6 +22,7 @@ HINSTANCE OwnModule() {
 
 PageSurface::PageSurface(HWND parent) {
   WNDCLASSW windowClass{};
+  windowClass.style = CS_DBLCLKS;  // the page tells double clicks apart
   windowClass.lpfnWndProc = &Procedure;
   windowClass.hInstance = OwnModule();
   windowClass.lpszClassName = kClass;
@@ -122,6 +123,23 @@ LRESULT CALLBACK PageSurface::Procedure(HWND window, UINT message, WPARAM wParam
     }
     if (message == WM_ERASEBKGND) return 1;
     if (message == WM_NCDESTROY) ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    if (message == WM_GETDLGCODE) return DLGC_WANTALLKEYS | DLGC_WANTCHARS;
+    const bool mouse = message >= WM_MOUSEFIRST && message <= WM_MOUSELAST;
+    const bool keys = message >= WM_KEYFIRST && message <= WM_KEYLAST;
+    if ((mouse || keys) && surface != nullptr && surface->input_) {
+      if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN) {
+        // Keys follow the click, and a drag out of the window still ends in it.
+        ::SetFocus(window);
+        ::SetCapture(window);
+      } else if ((message == WM_LBUTTONUP || message == WM_RBUTTONUP || message == WM_MBUTTONUP) &&
+                 (wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0) {
+        ::ReleaseCapture();
+      }
+      const auto input = surface->input_;  // the page may be closed by what it does
+      input(message, wParam, lParam);
+      // Alt with a key stays the system's too (Alt+F4 closes the host).
+      if (message != WM_SYSKEYDOWN && message != WM_SYSKEYUP && message != WM_SYSCHAR) return 0;
+    }
   } catch (...) {
     MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }

@@ -2,12 +2,14 @@
 // What a person sees of a Chromium page: a child window over the
 // controller's bounds in the host's window, painted with the page's
 // screencast frames, and with the view's background colour until the first
-// frame comes (and around a frame smaller than the window).
+// frame comes (and around a frame smaller than the window). Its mouse and
+// keyboard messages go to the page.
 #include <windows.h>
 #include <wincodec.h>
 #include <wrl/client.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "common/Handles.h"
@@ -28,6 +30,8 @@ class PageSurface {
   // Decodes a PNG or JPEG frame and paints it; false when it could not be read.
   bool ShowFrame(const std::vector<std::uint8_t>& image);
   [[nodiscard]] bool hasFrame() const noexcept { return frame_.valid(); }
+  // Where the mouse and keyboard messages of the window go (the page).
+  void SetInput(std::function<void(UINT message, WPARAM wParam, LPARAM lParam)> input) { input_ = std::move(input); }
   // Unregisters the window class (the DLL is going away).
   static void Unregister();
 
@@ -40,6 +44,7 @@ class PageSurface {
   SIZE frameSize_{};
   COLORREF background_ = RGB(255, 255, 255);
   Microsoft::WRL::ComPtr<IWICImagingFactory> codecs_;
+  std::function<void(UINT, WPARAM, LPARAM)> input_;
 };
 
 }  // namespace chromium_runtime
