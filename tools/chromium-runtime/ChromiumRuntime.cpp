@@ -58,25 +58,6 @@ long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Holds one of our objects for a scope: one just made (adopting the
-// reference Make gave), or one the player may release from inside a handler
-// we are calling.
-enum class Hold { kShare, kAdopt };
-
-template <class T>
-class Held {
- public:
-  explicit Held(T* object, Hold mode = Hold::kShare) : object_(object) {
-    if (mode == Hold::kShare) AddRefObject(object_);
-  }
-  ~Held() { ReleaseObject(object_); }
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-
- private:
-  T* object_;
-};
-
 // "*" any run of characters, "?" any one; letters match either case.
 bool WildcardMatch(std::wstring_view pattern, std::wstring_view text) {
   std::size_t p = 0, t = 0, star = std::wstring_view::npos, resume = 0;
@@ -131,28 +112,25 @@ struct Filter {
 
 struct View : Object {
   std::shared_ptr<Page> page;
-  Settings* settings = nullptr;
+  ObjectPtr<Settings> settings;
   std::array<std::map<std::int64_t, ForeignRef>, kEventKinds> handlers;
   std::int64_t nextToken = 1;
   std::vector<Filter> filters;
   ~View() {
-    if (settings != nullptr) {
-      settings->changed = nullptr;
-      ReleaseObject(settings);
-    }
+    if (settings) settings->changed = nullptr;  // the player may hold the settings longer
   }
 };
 
 // Calls every handler of one event with the same arguments, in registration order.
 void Raise(View* view, EventKind kind, Args* args) {
-  const Held<View> holdView(view);
+  const ObjectPtr<View> hold = Share(view);
   const auto handlers = view->handlers[kind];  // a handler may remove itself
   for (const auto& entry : handlers) InvokeEvent(entry.second.get(), view, args);
 }
 
 bool RaiseNavigation(View* view, const NavigationStart& start) {
-  Args* args = MakeNavigationArgs();
-  const Held<Args> hold(args, Hold::kAdopt);
+  const ObjectPtr<Args> owned(MakeNavigationArgs());
+  Args* args = owned.get();
   args->uri = Wide(start.uri);
   args->userInitiated = start.userInitiated ? TRUE : FALSE;
   args->redirected = start.redirected ? TRUE : FALSE;
@@ -163,8 +141,8 @@ bool RaiseNavigation(View* view, const NavigationStart& start) {
 }
 
 void RaiseMessage(View* view, const std::string& json, bool isString, const std::string& source) {
-  Args* args = MakeMessageArgs();
-  const Held<Args> hold(args, Hold::kAdopt);
+  const ObjectPtr<Args> owned(MakeMessageArgs());
+  Args* args = owned.get();
   args->uri = Wide(source);
   args->message = Wide(json);
   args->messageIsString = isString;
@@ -173,8 +151,8 @@ void RaiseMessage(View* view, const std::string& json, bool isString, const std:
 }
 
 void RaiseNewWindow(View* view, const std::string& uri, bool userInitiated) {
-  Args* args = MakeNewWindowArgs();
-  const Held<Args> hold(args, Hold::kAdopt);
+  const ObjectPtr<Args> owned(MakeNewWindowArgs());
+  Args* args = owned.get();
   args->uri = Wide(uri);
   args->userInitiated = userInitiated ? TRUE : FALSE;
   Raise(view, kNewWindow, args);
@@ -190,8 +168,8 @@ bool WantsResource(const View* view, const std::string& uri, int context) {
 }
 
 ResourceDecision RaiseResource(View* view, const ResourceRequest& request) {
-  Args* args = MakeResourceArgs();
-  const Held<Args> hold(args, Hold::kAdopt);
+  const ObjectPtr<Args> owned(MakeResourceArgs());
+  Args* args = owned.get();
   args->resourceContext = request.context;
   args->request = MakeRequest(Wide(request.uri));
   args->request->method = Wide(request.method);
@@ -217,8 +195,7 @@ HRESULT Closed() { return HRESULT_FROM_WIN32(ERROR_INVALID_STATE); }
 HRESULT STDMETHODCALLTYPE ViewGetSettings(void* self, void** settings) {
   if (settings == nullptr) return E_POINTER;
   View* view = Self<View>(self);
-  AddRefObject(view->settings);
-  *settings = view->settings;
+  *settings = Share(view->settings.get()).release();
   return S_OK;
 }
 
@@ -421,7 +398,7 @@ void ApplySetting(View* view, size_t index) {
 View* MakeView(const std::shared_ptr<Engine>& engine, const std::shared_ptr<Page>& page) {
   View* view = Make<View>(ViewTable(), "view", ViewIids(true));
   view->page = page;
-  view->settings = MakeSettings(true);
+  view->settings.reset(MakeSettings(true));
   view->settings->userAgent = Wide(engine->userAgent());
   view->settings->changed = [view](size_t index) { ApplySetting(view, index); };
   return view;
@@ -433,7 +410,7 @@ struct Controller : Object {
   std::shared_ptr<Engine> engine;
   std::shared_ptr<Page> page;
   std::unique_ptr<PageSurface> surface;
-  View* view = nullptr;
+  ObjectPtr<View> view;
   HWND parent = nullptr;
   RECT bounds{};
   BOOL visible = TRUE;
@@ -449,10 +426,7 @@ struct Controller : Object {
     page->Close();
     surface.reset();
   }
-  ~Controller() {
-    Close();
-    if (view != nullptr) ReleaseObject(view);
-  }
+  ~Controller() { Close(); }
 };
 
 Json RectJson(const RECT& rect) { return Json::array({rect.left, rect.top, rect.right, rect.bottom}); }
@@ -531,8 +505,7 @@ HRESULT STDMETHODCALLTYPE ControllerGetView(void* self, void** view) {
   if (view == nullptr) return E_POINTER;
   *view = nullptr;
   if (controller->closed) return Closed();
-  AddRefObject(controller->view);
-  *view = controller->view;
+  *view = Share(controller->view.get()).release();
   return S_OK;
 }
 
@@ -594,14 +567,16 @@ void ShowFrame(Controller* controller, const std::vector<std::uint8_t>& image) {
   Log("controller", "first_frame", Json::array(), {{"ms", MillisecondsSince(controller->created)}});
 }
 
-Controller* MakeController(const std::shared_ptr<Engine>& engine, const std::shared_ptr<Page>& page, HWND parent) {
-  Controller* controller = Make<Controller>(ControllerTable(), "controller", ControllerIids(true, true));
+ObjectPtr<Controller> MakeController(const std::shared_ptr<Engine>& engine, const std::shared_ptr<Page>& page,
+                                     HWND parent) {
+  ObjectPtr<Controller> made(Make<Controller>(ControllerTable(), "controller", ControllerIids(true, true)));
+  Controller* controller = made.get();
   controller->engine = engine;
   controller->page = page;
   controller->parent = parent;
   controller->surface = std::make_unique<PageSurface>(parent);
-  controller->view = MakeView(engine, page);
-  View* view = controller->view;
+  controller->view.reset(MakeView(engine, page));
+  View* view = controller->view.get();
   // The page outlives neither: Close drops these before either goes.
   PageEvents events;
   events.navigationStarting = [view](const NavigationStart& start) { return RaiseNavigation(view, start); };
@@ -617,7 +592,7 @@ Controller* MakeController(const std::shared_ptr<Engine>& engine, const std::sha
   });
   page->SetEvents(std::move(events));
   engine->Register(page);
-  return controller;
+  return made;
 }
 
 // ---------------------------------------------------------------- the environment
@@ -653,11 +628,10 @@ HRESULT STDMETHODCALLTYPE EnvironmentCreateController(void* self, HWND parent, v
         InvokeResult(held.get(), failure, nullptr);
         return;
       }
-      Controller* controller = MakeController(engine, page, parent);
+      const ObjectPtr<Controller> controller = MakeController(engine, page, parent);
       controller->created = asked;
       Log("environment", "controller_completed", Json::array({HexResult(S_OK)}), {{"ms", MillisecondsSince(asked)}});
-      InvokeResult(held.get(), S_OK, controller);
-      ReleaseObject(controller);
+      InvokeResult(held.get(), S_OK, controller.get());
     });
   }).detach();
   return S_OK;
@@ -760,10 +734,10 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
           return;
         }
         engine->AttachTo(window, kPumpEngines);
-        Environment* environment = Make<Environment>(EnvironmentTable(), "environment", {kIidEnvironment});
+        const ObjectPtr<Environment> environment(
+            Make<Environment>(EnvironmentTable(), "environment", {kIidEnvironment}));
         environment->engine = engine;
-        InvokeResult(held.get(), S_OK, environment);
-        ReleaseObject(environment);
+        InvokeResult(held.get(), S_OK, environment.get());
       });
     }).detach();
     return S_OK;

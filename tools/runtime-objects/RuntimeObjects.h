@@ -23,6 +23,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -226,6 +227,20 @@ inline void AddRefObject(Object* object) { object->refs.fetch_add(1); }
 
 inline void ReleaseObject(Object* object) {
   if (object->refs.fetch_sub(1) == 1) object->destroy(object);
+}
+
+// Owns one reference to one of our objects.
+struct ObjectRelease {
+  void operator()(Object* object) const noexcept { ReleaseObject(object); }
+};
+template <class T>
+using ObjectPtr = std::unique_ptr<T, ObjectRelease>;
+
+// One more reference to an object held elsewhere.
+template <class T>
+ObjectPtr<T> Share(T* object) {
+  AddRefObject(object);
+  return ObjectPtr<T>(object);
 }
 
 inline HRESULT STDMETHODCALLTYPE QueryInterfaceSlot(void* self, REFIID riid, void** out) {
