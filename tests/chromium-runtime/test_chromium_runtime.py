@@ -1,5 +1,6 @@
 """The Chromium-backed runtime installed in the test prefix and started by
-the real browser host (host_probe) through the program's own loader: the page
+the real browser host (host_probe, as a console and as a Windows program)
+through the program's own loader: the page
 shows inside the controller's bounds, a cancelled navigation keeps it, string
 messages reach the host and nothing else does, pop-ups and requests come to
 the host's handlers, and no Chromium is left when the host ends. Needs
@@ -96,7 +97,7 @@ class ChromiumRuntimeTest(unittest.TestCase):
         winerun.run_program("install_scripted_runtime.exe", ["--uninstall", "--folder", cls.runtime_dir])
         cls.folder.cleanup()
 
-    def start_host(self, run_ms, page=None, address=None):
+    def start_host(self, run_ms, page=None, address=None, program="host_probe.exe"):
         work = tempfile.mkdtemp(dir=self.folder.name)
         self.log_path = os.path.join(work, "runtime.log")
         self.profile = os.path.join(work, "profile")
@@ -109,7 +110,7 @@ class ChromiumRuntimeTest(unittest.TestCase):
         if address is not None:
             args += ["--navigate", address]
         env = {"MIRAVELL_RUNTIME_LOG": winerun.windows_path(self.log_path)}
-        return winerun.start_program("host_probe.exe", args, env=env)
+        return winerun.start_program(program, args, env=env)
 
     def calls(self):
         if not os.path.exists(self.log_path):
@@ -154,7 +155,8 @@ class ChromiumRuntimeTest(unittest.TestCase):
                             f"{where}: {pixel} is not {colour}")
 
     def test_the_page_shows_in_the_bounds_stays_on_a_cancelled_navigation_and_posts_strings(self):
-        host = self.start_host(8000, page=STAYING_PAGE)
+        # A Windows program, as the player is (Wine starts its Unix children otherwise).
+        host = self.start_host(8000, page=STAYING_PAGE, program="host_probe_windows.exe")
         try:
             self.wait_for(lambda c: c.get("object") == "outcome" and c.get("call") == "message" and
                           c["args"] == ['"still-here"', True], "message still-here")
