@@ -341,8 +341,9 @@ void Page::NavigateToString(const std::string& html) {
   // A document of its own (scripts added for new documents run before its
   // own), known to the host as about:blank, the address it gives the pages
   // it makes itself.
-  generatedUrl_ = "data:text/html;charset=utf-8;base64," + Base64Encode(html);
-  StartNavigation(generatedUrl_, "about:blank");
+  const std::string address = "data:text/html;charset=utf-8;base64," + Base64Encode(html);
+  generatedUrls_.insert(address);
+  StartNavigation(address, "about:blank");
 }
 
 // Raises the navigation event later, as the engine would, and goes only when
@@ -384,7 +385,7 @@ void Page::Go(int step) {
   }
   const std::weak_ptr<Page> weak = weak_from_this();
   const std::uint64_t id = ++navigationId_;
-  const std::string shownAs = url == generatedUrl_ ? "about:blank" : url;
+  const std::string shownAs = generatedUrls_.contains(url) ? "about:blank" : url;
   engine_->Defer([weak, shownAs, entryId, id] {
     const std::shared_ptr<Page> page = weak.lock();
     if (!page || page->closed_) return;
@@ -591,7 +592,7 @@ void Page::OnEvent(const CdpEvent& event) {
     const json& frame = params.value("frame", json::object());
     if (frame.contains("parentId")) return;
     const std::string url = frame.value("url", std::string()) + frame.value("urlFragment", std::string());
-    source_ = !generatedUrl_.empty() && url == generatedUrl_ ? "about:blank" : url;
+    source_ = generatedUrls_.contains(url) ? "about:blank" : url;
   } else if (event.method == "Page.navigatedWithinDocument") {
     if (params.value("frameId", std::string()) == targetId_) source_ = params.value("url", source_);
   } else if (event.method == "Page.frameRequestedNavigation") {

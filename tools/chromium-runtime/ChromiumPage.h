@@ -174,7 +174,7 @@ class Page : public std::enable_shared_from_this<Page> {
   std::shared_ptr<const PageEvents> events_;
   bool closed_ = false;
   std::string source_ = "about:blank";
-  std::string generatedUrl_;  // the data: address of the last page the host made
+  std::set<std::string> generatedUrls_;  // the data: addresses of the pages the host made (history may go back to them)
   std::uint64_t navigationId_ = 0;
   std::string requestedReason_;                         // why the page last asked to navigate
   std::map<std::string, std::uint64_t> navigationIds_;  // by Fetch request, for redirects
