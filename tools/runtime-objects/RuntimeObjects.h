@@ -99,23 +99,10 @@ inline std::string HexResult(HRESULT hr) {
   return buffer;
 }
 
-inline bool ParseGuid(const char* text, GUID& guid) {
-  unsigned long d1 = 0;
-  unsigned int d2 = 0, d3 = 0, b[8] = {};
-  if (sscanf(text, "{%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d1, &d2, &d3, &b[0], &b[1], &b[2], &b[3], &b[4], &b[5],
-             &b[6], &b[7]) != 11) {
-    return false;
-  }
-  guid.Data1 = static_cast<unsigned long>(d1);
-  guid.Data2 = static_cast<unsigned short>(d2);
-  guid.Data3 = static_cast<unsigned short>(d3);
-  for (int i = 0; i < 8; ++i) guid.Data4[i] = static_cast<unsigned char>(b[i]);
-  return true;
-}
-
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" as the ABI table writes them.
 inline GUID Iid(const char* text) {
   GUID guid{};
-  ParseGuid(text, guid);
+  if (FAILED(IIDFromString(Wide(text).c_str(), &guid))) guid = GUID{};
   return guid;
 }
 
