@@ -299,6 +299,14 @@ std::wstring QuoteWindowsArgument(std::wstring_view argument) {
   return quoted;
 }
 
+// Whether this process is a Windows (GUI) program, not a console one.
+bool IsWindowsProgram() {
+  const auto* base = reinterpret_cast<const BYTE*>(::GetModuleHandleW(nullptr));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI;
+}
+
 UnixChild StartUnixChild(const std::vector<std::string>& argv, const std::string& stderrUnixPath,
                          std::chrono::milliseconds timeout) {
   if (argv.empty()) throw StartError(E_INVALIDARG, "no program to start");
@@ -320,9 +328,14 @@ UnixChild StartUnixChild(const std::vector<std::string>& argv, const std::string
   startup.hStdOutput = reinterpret_cast<HANDLE>(theirs.get());
   startup.hStdError = nullptr;
   PROCESS_INFORMATION info{};
-  // No CREATE_NO_WINDOW or DETACHED_PROCESS: for a Unix child Wine takes
-  // either as "no standard handles" and closes 0 and 1.
-  if (!::CreateProcessW(shell.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+  // Wine closes a Unix child's 0 and 1 when it is to get a console of its
+  // own: always with CREATE_NO_WINDOW, and with no flag at all when this
+  // process has no console (a Windows program, the player among them).
+  // DETACHED_PROCESS asks for no console, so a Windows program's child keeps
+  // them; a console program's child keeps them without a flag (and was seen
+  // to lose them with this one).
+  const DWORD flags = IsWindowsProgram() ? DETACHED_PROCESS : 0;
+  if (!::CreateProcessW(shell.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
                         &info)) {
     throw StartError(HRESULT_FROM_WIN32(::GetLastError()), "CreateProcessW cannot start /bin/sh");
   }
