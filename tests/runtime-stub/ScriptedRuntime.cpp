@@ -2,117 +2,34 @@
 // vtables laid out slot by slot from the ABI table, records every call in a
 // log, and raises the events a test asks for. Never shipped.
 //
-// The vtables are arrays of plain function pointers rather than C++ classes
-// so that each slot number is written down once, next to its function, and a
-// mismatch with the player's own declarations shows up as a wrong call in
-// the log instead of being hidden by a shared header.
+// The objects and their vtables come from tools/runtime-objects, which the
+// Chromium-backed runtime shares; what is particular to this one is the
+// script, the page surface that only names what it was told to show, and
+// the events raised on a test's request.
 #include <windows.h>
 #include <objbase.h>
 
 #include <nlohmann/json.hpp>
 
 #include <array>
-#include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "common/Handles.h"
+#include "tools/runtime-objects/RuntimeObjects.h"
+
 namespace {
 
-// Ordered so that log lines read object, call, args.
-using Json = nlohmann::ordered_json;
+using namespace runtime_objects;
 
-// Every slot is stored as this type; the table-building code casts back to
-// the real signature only at the call site, which the language allows.
-using Slot = void (*)();
-
-struct Token {
-  std::int64_t value;
-};
-
-struct Color {
-  BYTE a;
-  BYTE r;
-  BYTE g;
-  BYTE b;
-};
-
-// ---------------------------------------------------------------- text
-
-std::string Utf8(const wchar_t* text) {
-  if (text == nullptr) return {};
-  const int chars = static_cast<int>(wcslen(text));
-  if (chars == 0) return {};
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, chars, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, chars, out.data(), bytes, nullptr, nullptr);
-  return out;
-}
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int chars = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(chars), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), chars);
-  return out;
-}
-
-Json Text(const wchar_t* text) { return text == nullptr ? Json(nullptr) : Json(Utf8(text)); }
-
-std::wstring EnvironmentValue(const wchar_t* name) {
-  wchar_t buffer[2048];
-  const DWORD length = GetEnvironmentVariableW(name, buffer, static_cast<DWORD>(std::size(buffer)));
-  if (length == 0 || length >= std::size(buffer)) return {};
-  return std::wstring(buffer, length);
-}
-
-// Returned strings belong to the caller, who frees them with CoTaskMemFree.
-HRESULT CopyOut(const std::wstring& text, LPWSTR* out) {
-  if (out == nullptr) return E_POINTER;
-  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-  auto* copy = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
-  if (copy == nullptr) return E_OUTOFMEMORY;
-  memcpy(copy, text.c_str(), bytes);
-  *out = copy;
-  return S_OK;
-}
-
-std::string HexResult(HRESULT hr) {
-  char buffer[16];
-  snprintf(buffer, sizeof buffer, "0x%08lX", static_cast<unsigned long>(hr));
-  return buffer;
-}
-
-bool ParseGuid(const char* text, GUID& guid) {
-  unsigned long d1 = 0;
-  unsigned int d2 = 0, d3 = 0, b[8] = {};
-  if (sscanf(text, "{%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d1, &d2, &d3, &b[0], &b[1], &b[2], &b[3], &b[4], &b[5],
-             &b[6], &b[7]) != 11) {
-    return false;
-  }
-  guid.Data1 = static_cast<unsigned long>(d1);
-  guid.Data2 = static_cast<unsigned short>(d2);
-  guid.Data3 = static_cast<unsigned short>(d3);
-  for (int i = 0; i < 8; ++i) guid.Data4[i] = static_cast<unsigned char>(b[i]);
-  return true;
-}
-
-GUID Iid(const char* text) {
-  GUID guid{};
-  ParseGuid(text, guid);
-  return guid;
-}
-
-// ---------------------------------------------------------------- script and log
+// ---------------------------------------------------------------- script
 
 struct Script {
   std::vector<HRESULT> environmentResults;
@@ -172,204 +89,28 @@ Script LoadScript() {
   return script;
 }
 
-std::mutex logLock;
-
-void Log(const char* object, const char* call, Json args = Json::array(), Json extra = nullptr) {
-  const std::wstring path = EnvironmentValue(L"MIRAVELL_RUNTIME_LOG");
-  if (path.empty()) return;
-  Json line = {{"object", object}, {"call", call}, {"args", std::move(args)}};
-  if (extra.is_object()) line.update(extra);
-  const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-  std::lock_guard<std::mutex> guard(logLock);
-  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-// ---------------------------------------------------------------- objects
-
-struct Object;
-using Destroy = void (*)(Object*);
-
-// Head of every object: the vtable pointer must come first, as COM expects.
-struct Object {
-  const Slot* vtbl;
-  std::atomic<ULONG> refs{1};
-  const char* name;
-  Destroy destroy;
-  std::vector<GUID> iids;  // answered by QueryInterface besides IUnknown
-};
-
-template <class T>
-T* Self(void* self) {
-  return static_cast<T*>(static_cast<Object*>(self));
-}
-
-// A handler passed in by the player: slots 1 and 2 keep it alive, slot 3 is Invoke.
-struct Foreign {
-  const Slot* vtbl;
-};
-
-void AddRefForeign(void* object) {
-  if (object == nullptr) return;
-  using Fn = ULONG(STDMETHODCALLTYPE*)(void*);
-  reinterpret_cast<Fn>(static_cast<Foreign*>(object)->vtbl[1])(object);
-}
-
-void ReleaseForeign(void* object) {
-  if (object == nullptr) return;
-  using Fn = ULONG(STDMETHODCALLTYPE*)(void*);
-  reinterpret_cast<Fn>(static_cast<Foreign*>(object)->vtbl[2])(object);
-}
-
-HRESULT InvokeResult(void* handler, HRESULT hr, void* result) {
-  using Fn = HRESULT(STDMETHODCALLTYPE*)(void*, HRESULT, void*);
-  return reinterpret_cast<Fn>(static_cast<Foreign*>(handler)->vtbl[3])(handler, hr, result);
-}
-
-HRESULT InvokeText(void* handler, HRESULT hr, const wchar_t* text) {
-  using Fn = HRESULT(STDMETHODCALLTYPE*)(void*, HRESULT, const wchar_t*);
-  return reinterpret_cast<Fn>(static_cast<Foreign*>(handler)->vtbl[3])(handler, hr, text);
-}
-
-HRESULT InvokeEvent(void* handler, void* sender, void* args) {
-  using Fn = HRESULT(STDMETHODCALLTYPE*)(void*, void*, void*);
-  return reinterpret_cast<Fn>(static_cast<Foreign*>(handler)->vtbl[3])(handler, sender, args);
-}
-
-void AddRefObject(Object* object) { object->refs.fetch_add(1); }
-
-void ReleaseObject(Object* object) {
-  if (object->refs.fetch_sub(1) == 1) object->destroy(object);
-}
-
-HRESULT STDMETHODCALLTYPE QueryInterfaceSlot(void* self, REFIID riid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  Object* object = static_cast<Object*>(self);
-  bool known = IsEqualIID(riid, IID_IUnknown);
-  for (const GUID& iid : object->iids) known = known || IsEqualIID(riid, iid);
-  if (!known) {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRefObject(object);
-  *out = self;
-  return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE AddRefSlot(void* self) { return static_cast<Object*>(self)->refs.fetch_add(1) + 1; }
-
-ULONG STDMETHODCALLTYPE ReleaseSlot(void* self) {
-  Object* object = static_cast<Object*>(self);
-  const ULONG left = object->refs.fetch_sub(1) - 1;
-  if (left == 0) object->destroy(object);
-  return left;
-}
-
-// Slots the player has no business calling: they fail and leave a trace.
-// Declaring only `self` is safe whatever the real signature: on x64 the
-// caller owns the argument area and the result travels in a register.
-template <int Slot_>
-HRESULT STDMETHODCALLTYPE UnusedSlot(void* self) {
-  Log(static_cast<Object*>(self)->name, "unknown_slot", Json::array({Slot_}));
-  return E_NOTIMPL;
-}
-
-template <size_t N, size_t... I>
-std::array<Slot, N> UnusedTable(std::index_sequence<I...>) {
-  return {{reinterpret_cast<Slot>(&UnusedSlot<static_cast<int>(I)>)...}};
-}
-
-template <class Fn>
-Slot AsSlot(Fn fn) {
-  return reinterpret_cast<Slot>(fn);
-}
-
-// A vtable of exactly N entries: IUnknown, then every slot unused until set.
-template <size_t N>
-struct Table {
-  std::array<Slot, N> slots = UnusedTable<N>(std::make_index_sequence<N>());
-  Table() {
-    slots[0] = AsSlot(&QueryInterfaceSlot);
-    slots[1] = AsSlot(&AddRefSlot);
-    slots[2] = AsSlot(&ReleaseSlot);
-  }
-  template <class Fn>
-  Table& Set(size_t slot, Fn fn) {
-    slots.at(slot) = AsSlot(fn);
-    return *this;
-  }
-};
-
-template <class T>
-void DestroyAs(Object* object) {
-  delete static_cast<T*>(object);
-}
-
-template <class T>
-T* Make(const Slot* vtbl, const char* name, std::vector<GUID> iids) {
-  T* object = new T();
-  object->vtbl = vtbl;
-  object->name = name;
-  object->destroy = &DestroyAs<T>;
-  object->iids = std::move(iids);
-  return object;
-}
-
-// Posts work to the thread that called into the runtime, the way the real
-// runtime completes its calls later on the caller's thread.
-constexpr UINT kRunTask = WM_APP + 17;
 constexpr UINT_PTR kCommandTimer = 1;
-HWND postWindow = nullptr;
-constexpr wchar_t kPostClass[] = L"MiravellScriptedRuntimePost";
 Script loadedScript;
 bool scriptLoaded = false;
 size_t environmentCreations = 0;
 
 void PollCommands();
 
-LRESULT CALLBACK PostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == kRunTask) {
-    auto* task = reinterpret_cast<std::function<void()>*>(lParam);
-    try {
-      (*task)();
-    } catch (...) {
-      Log("runtime", "task_failed");
-    }
-    delete task;
-    return 0;
+// The post window also polls the command file, on a timer of its own.
+bool OnPostWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM) {
+  if (message != WM_TIMER || wParam != kCommandTimer) return false;
+  try {
+    PollCommands();
+  } catch (...) {
+    Log("runtime", "command_failed");
   }
-  if (message == WM_TIMER && wParam == kCommandTimer) {
-    try {
-      PollCommands();
-    } catch (...) {
-      Log("runtime", "command_failed");
-    }
-    return 0;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
+  return true;
 }
 
-HINSTANCE ModuleHandle() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&PostWindowProc), &module);
-  return module;
-}
-
-void EnsurePostWindow() {
-  if (postWindow != nullptr) return;
-  WNDCLASSW windowClass{};
-  windowClass.lpfnWndProc = &PostWindowProc;
-  windowClass.hInstance = ModuleHandle();
-  windowClass.lpszClassName = kPostClass;
-  RegisterClassW(&windowClass);
-  postWindow = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                               windowClass.hInstance, nullptr);
-  if (!EnvironmentValue(L"MIRAVELL_RUNTIME_COMMANDS").empty()) SetTimer(postWindow, kCommandTimer, 100, nullptr);
+void EnsureScriptedPostWindow() {
+  if (EnsurePostWindow() && !EnvironmentValue(L"MIRAVELL_RUNTIME_COMMANDS").empty()) {
+    SetTimer(postWindow, kCommandTimer, 100, nullptr);
+  }
 }
 
 // ---------------------------------------------------------------- the page surface
@@ -381,23 +122,20 @@ constexpr wchar_t kPageClass[] = L"MiravellScriptedRuntimePage";
 
 LRESULT CALLBACK PageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_PAINT) {
-    PAINTSTRUCT paint{};
-    HDC dc = BeginPaint(window, &paint);
+    const PaintScope paint(window);
+    HDC dc = paint.dc();
     RECT area{};
     GetClientRect(window, &area);
-    HBRUSH background = CreateSolidBrush(RGB(18, 18, 18));
-    FillRect(dc, &area, background);
-    DeleteObject(background);
+    const UniqueGdiObject<HBRUSH> background(CreateSolidBrush(RGB(18, 18, 18)));
+    FillRect(dc, &area, background.get());
     const int length = GetWindowTextLengthW(window);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), length + 1)));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(220, 220, 220));
-    HGDIOBJ font = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    const SelectionScope font(dc, GetStockObject(DEFAULT_GUI_FONT));
     InflateRect(&area, -24, -24);
     DrawTextW(dc, text.c_str(), -1, &area, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
-    SelectObject(dc, font);
-    EndPaint(window, &paint);
     return 0;
   }
   if (message == WM_ERASEBKGND) return 1;
@@ -424,493 +162,12 @@ void ShowOnPage(HWND page, const std::wstring& what, int scripts) {
   InvalidateRect(page, nullptr, TRUE);
 }
 
-void Later(std::function<void()> work) {
-  EnsurePostWindow();
-  auto* task = new std::function<void()>(std::move(work));
-  if (!PostMessageW(postWindow, kRunTask, 0, reinterpret_cast<LPARAM>(task))) delete task;
-}
-
-// As Later, but not before ms have passed (the wait runs on a thread of its
-// own; the work still runs on the thread that owns the post window).
-void LaterAfter(int ms, std::function<void()> work) {
-  if (ms <= 0) {
-    Later(std::move(work));
-    return;
-  }
-  EnsurePostWindow();
-  auto* task = new std::function<void()>(std::move(work));
-  HWND window = postWindow;
-  std::thread([window, task, ms] {
-    Sleep(static_cast<DWORD>(ms));
-    if (!PostMessageW(window, kRunTask, 0, reinterpret_cast<LPARAM>(task))) delete task;
-  }).detach();
-}
-
 const Script& CurrentScript() {
   if (!scriptLoaded) {
     loadedScript = LoadScript();
     scriptLoaded = true;
   }
   return loadedScript;
-}
-
-// ---------------------------------------------------------------- headers, request, response
-
-const GUID kIidRequestHeaders = Iid("{e86cac0e-5523-465c-b536-8fb9fc8c8c60}");
-const GUID kIidResponseHeaders = Iid("{03c5ff5a-9b45-4a88-881c-89a9f328619c}");
-const GUID kIidRequest = Iid("{97055cd4-512c-4264-8b5f-e3f446cea6a5}");
-const GUID kIidResponse = Iid("{aafcc94f-fa27-48fd-97df-830ef75aaec9}");
-
-// Header names compare without regard to case, as in HTTP.
-bool SameName(const std::wstring& known, const wchar_t* name) {
-  return name != nullptr && CompareStringOrdinal(known.c_str(), -1, name, -1, TRUE) == CSTR_EQUAL;
-}
-
-struct Headers : Object {
-  std::vector<std::pair<std::wstring, std::wstring>> entries;
-  Json set = Json::object();  // what the player changed
-
-  std::pair<std::wstring, std::wstring>* Find(const wchar_t* wanted) {
-    for (auto& entry : entries) {
-      if (SameName(entry.first, wanted)) return &entry;
-    }
-    return nullptr;
-  }
-  Json AsJson() const {
-    Json json = Json::object();
-    for (const auto& entry : entries) json[Utf8(entry.first.c_str())] = Utf8(entry.second.c_str());
-    return json;
-  }
-};
-
-HRESULT STDMETHODCALLTYPE HeadersGet(void* self, LPCWSTR name, LPWSTR* value) {
-  Headers* headers = Self<Headers>(self);
-  Log(headers->name, "GetHeader", Json::array({Text(name)}));
-  auto* entry = headers->Find(name);
-  if (entry == nullptr) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-  return CopyOut(entry->second, value);
-}
-
-HRESULT STDMETHODCALLTYPE HeadersContains(void* self, LPCWSTR name, BOOL* value) {
-  Headers* headers = Self<Headers>(self);
-  Log(headers->name, "Contains", Json::array({Text(name)}));
-  if (value == nullptr) return E_POINTER;
-  *value = headers->Find(name) != nullptr ? TRUE : FALSE;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE HeadersSet(void* self, LPCWSTR name, LPCWSTR value) {
-  Headers* headers = Self<Headers>(self);
-  Log(headers->name, "SetHeader", Json::array({Text(name), Text(value)}));
-  if (name == nullptr || value == nullptr) return E_INVALIDARG;
-  if (auto* entry = headers->Find(name)) {
-    entry->second = value;
-  } else {
-    headers->entries.emplace_back(name, value);
-  }
-  headers->set[Utf8(name)] = Utf8(value);
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE HeadersRemove(void* self, LPCWSTR name) {
-  Headers* headers = Self<Headers>(self);
-  Log(headers->name, "RemoveHeader", Json::array({Text(name)}));
-  for (auto it = headers->entries.begin(); it != headers->entries.end(); ++it) {
-    if (SameName(it->first, name)) {
-      headers->entries.erase(it);
-      break;
-    }
-  }
-  headers->set[Utf8(name)] = nullptr;
-  return S_OK;
-}
-
-// Response headers: 3 AppendHeader, 4 Contains, 5 GetHeader.
-HRESULT STDMETHODCALLTYPE ResponseHeadersAppend(void* self, LPCWSTR name, LPCWSTR value) {
-  Headers* headers = Self<Headers>(self);
-  Log(headers->name, "AppendHeader", Json::array({Text(name), Text(value)}));
-  if (name == nullptr || value == nullptr) return E_INVALIDARG;
-  headers->entries.emplace_back(name, value);
-  headers->set[Utf8(name)] = Utf8(value);
-  return S_OK;
-}
-
-const Slot* RequestHeadersTable() {
-  static const Table<9> table =
-      Table<9>().Set(3, &HeadersGet).Set(5, &HeadersContains).Set(6, &HeadersSet).Set(7, &HeadersRemove);
-  return table.slots.data();
-}
-
-const Slot* ResponseHeadersTable() {
-  static const Table<8> table = Table<8>().Set(3, &ResponseHeadersAppend).Set(4, &HeadersContains).Set(5, &HeadersGet);
-  return table.slots.data();
-}
-
-// Parses "Name: value" lines, the form CreateWebResourceResponse takes.
-void ParseHeaderLines(const wchar_t* text, Headers& headers) {
-  if (text == nullptr) return;
-  std::wstringstream stream(text);
-  std::wstring line;
-  while (std::getline(stream, line)) {
-    if (!line.empty() && line.back() == L'\r') line.pop_back();
-    const size_t colon = line.find(L':');
-    if (colon == std::wstring::npos) continue;
-    std::wstring value = line.substr(colon + 1);
-    while (!value.empty() && value.front() == L' ') value.erase(value.begin());
-    headers.entries.emplace_back(line.substr(0, colon), value);
-  }
-}
-
-struct Request : Object {
-  std::wstring uri;
-  std::wstring method = L"GET";
-  Headers* headers = nullptr;
-  ~Request() {
-    if (headers != nullptr) ReleaseObject(headers);
-  }
-};
-
-HRESULT STDMETHODCALLTYPE RequestGetUri(void* self, LPWSTR* uri) {
-  Log("request", "get_Uri");
-  return CopyOut(Self<Request>(self)->uri, uri);
-}
-
-HRESULT STDMETHODCALLTYPE RequestGetMethod(void* self, LPWSTR* method) {
-  Log("request", "get_Method");
-  return CopyOut(Self<Request>(self)->method, method);
-}
-
-HRESULT STDMETHODCALLTYPE RequestGetHeaders(void* self, void** headers) {
-  Log("request", "get_Headers");
-  if (headers == nullptr) return E_POINTER;
-  Request* request = Self<Request>(self);
-  AddRefObject(request->headers);
-  *headers = request->headers;
-  return S_OK;
-}
-
-const Slot* RequestTable() {
-  static const Table<10> table =
-      Table<10>().Set(3, &RequestGetUri).Set(5, &RequestGetMethod).Set(9, &RequestGetHeaders);
-  return table.slots.data();
-}
-
-struct Response : Object {
-  int status = 0;
-  std::wstring reason;
-  bool hasContent = false;
-  Headers* headers = nullptr;
-  ~Response() {
-    if (headers != nullptr) ReleaseObject(headers);
-  }
-  Json AsJson() const {
-    return {{"status", status},
-            {"reason", Utf8(reason.c_str())},
-            {"headers", headers->AsJson()},
-            {"has_content", hasContent}};
-  }
-};
-
-HRESULT STDMETHODCALLTYPE ResponseGetHeaders(void* self, void** headers) {
-  Log("response", "get_Headers");
-  if (headers == nullptr) return E_POINTER;
-  Response* response = Self<Response>(self);
-  AddRefObject(response->headers);
-  *headers = response->headers;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ResponseGetStatus(void* self, int* status) {
-  Log("response", "get_StatusCode");
-  if (status == nullptr) return E_POINTER;
-  *status = Self<Response>(self)->status;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ResponsePutStatus(void* self, int status) {
-  Log("response", "put_StatusCode", Json::array({status}));
-  Self<Response>(self)->status = status;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ResponseGetReason(void* self, LPWSTR* reason) {
-  Log("response", "get_ReasonPhrase");
-  return CopyOut(Self<Response>(self)->reason, reason);
-}
-
-HRESULT STDMETHODCALLTYPE ResponsePutReason(void* self, LPCWSTR reason) {
-  Log("response", "put_ReasonPhrase", Json::array({Text(reason)}));
-  Self<Response>(self)->reason = reason != nullptr ? reason : L"";
-  return S_OK;
-}
-
-const Slot* ResponseTable() {
-  static const Table<10> table = Table<10>()
-                                     .Set(5, &ResponseGetHeaders)
-                                     .Set(6, &ResponseGetStatus)
-                                     .Set(7, &ResponsePutStatus)
-                                     .Set(8, &ResponseGetReason)
-                                     .Set(9, &ResponsePutReason);
-  return table.slots.data();
-}
-
-// ---------------------------------------------------------------- event arguments
-
-struct Args : Object {
-  std::wstring uri;
-  std::wstring message;  // the JSON text of a web message
-  bool messageIsString = false;
-  BOOL cancel = FALSE;
-  BOOL handled = FALSE;
-  int permissionKind = 0;
-  int permissionState = 0;
-  int resourceContext = 0;
-  Request* request = nullptr;
-  Response* response = nullptr;
-  ~Args() {
-    if (request != nullptr) ReleaseObject(request);
-    if (response != nullptr) ReleaseObject(response);
-  }
-};
-
-HRESULT STDMETHODCALLTYPE ArgsGetUri(void* self, LPWSTR* uri) {
-  Args* args = Self<Args>(self);
-  Log(args->name, "get_Uri");
-  return CopyOut(args->uri, uri);
-}
-
-HRESULT STDMETHODCALLTYPE ArgsUserInitiated(void* self, BOOL* value) {
-  Log(static_cast<Object*>(self)->name, "get_IsUserInitiated");
-  if (value == nullptr) return E_POINTER;
-  *value = TRUE;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ArgsFalse(void* self, BOOL* value) {
-  Log(static_cast<Object*>(self)->name, "get_IsRedirected");
-  if (value == nullptr) return E_POINTER;
-  *value = FALSE;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE NavigationGetCancel(void* self, BOOL* cancel) {
-  Log("navigation_args", "get_Cancel");
-  if (cancel == nullptr) return E_POINTER;
-  *cancel = Self<Args>(self)->cancel;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE NavigationPutCancel(void* self, BOOL cancel) {
-  Log("navigation_args", "put_Cancel", Json::array({cancel}));
-  Self<Args>(self)->cancel = cancel;
-  return S_OK;
-}
-
-// 3 get_Uri, 4 get_IsUserInitiated, 5 get_IsRedirected, 7 get_Cancel, 8 put_Cancel.
-const Slot* NavigationArgsTable() {
-  static const Table<10> table = Table<10>()
-                                     .Set(3, &ArgsGetUri)
-                                     .Set(4, &ArgsUserInitiated)
-                                     .Set(5, &ArgsFalse)
-                                     .Set(7, &NavigationGetCancel)
-                                     .Set(8, &NavigationPutCancel);
-  return table.slots.data();
-}
-
-HRESULT STDMETHODCALLTYPE MessageGetSource(void* self, LPWSTR* source) {
-  Log("message_args", "get_Source");
-  return CopyOut(Self<Args>(self)->uri, source);
-}
-
-HRESULT STDMETHODCALLTYPE MessageGetJson(void* self, LPWSTR* json) {
-  Log("message_args", "get_WebMessageAsJson");
-  return CopyOut(Self<Args>(self)->message, json);
-}
-
-// Like the real runtime: only a message posted as a string has a string form.
-HRESULT STDMETHODCALLTYPE MessageTryString(void* self, LPWSTR* text) {
-  Args* args = Self<Args>(self);
-  Log("message_args", "TryGetWebMessageAsString");
-  if (text == nullptr) return E_POINTER;
-  *text = nullptr;
-  if (!args->messageIsString) return E_INVALIDARG;
-  const Json parsed = Json::parse(Utf8(args->message.c_str()), nullptr, false);
-  if (!parsed.is_string()) return E_INVALIDARG;
-  return CopyOut(Wide(parsed.get<std::string>()), text);
-}
-
-const Slot* MessageArgsTable() {
-  static const Table<6> table = Table<6>().Set(3, &MessageGetSource).Set(4, &MessageGetJson).Set(5, &MessageTryString);
-  return table.slots.data();
-}
-
-HRESULT STDMETHODCALLTYPE PermissionGetKind(void* self, int* kind) {
-  Log("permission_args", "get_PermissionKind");
-  if (kind == nullptr) return E_POINTER;
-  *kind = Self<Args>(self)->permissionKind;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE PermissionGetState(void* self, int* state) {
-  Log("permission_args", "get_State");
-  if (state == nullptr) return E_POINTER;
-  *state = Self<Args>(self)->permissionState;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE PermissionPutState(void* self, int state) {
-  Log("permission_args", "put_State", Json::array({state}));
-  Self<Args>(self)->permissionState = state;
-  return S_OK;
-}
-
-// 3 get_Uri, 4 get_PermissionKind, 5 get_IsUserInitiated, 6 get_State, 7 put_State.
-const Slot* PermissionArgsTable() {
-  static const Table<9> table = Table<9>()
-                                    .Set(3, &ArgsGetUri)
-                                    .Set(4, &PermissionGetKind)
-                                    .Set(5, &ArgsUserInitiated)
-                                    .Set(6, &PermissionGetState)
-                                    .Set(7, &PermissionPutState);
-  return table.slots.data();
-}
-
-HRESULT STDMETHODCALLTYPE NewWindowPutHandled(void* self, BOOL handled) {
-  Log("new_window_args", "put_Handled", Json::array({handled}));
-  Self<Args>(self)->handled = handled;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE NewWindowGetHandled(void* self, BOOL* handled) {
-  Log("new_window_args", "get_Handled");
-  if (handled == nullptr) return E_POINTER;
-  *handled = Self<Args>(self)->handled;
-  return S_OK;
-}
-
-// 3 get_Uri, 6 put_Handled, 7 get_Handled, 8 get_IsUserInitiated.
-const Slot* NewWindowArgsTable() {
-  static const Table<11> table = Table<11>()
-                                     .Set(3, &ArgsGetUri)
-                                     .Set(6, &NewWindowPutHandled)
-                                     .Set(7, &NewWindowGetHandled)
-                                     .Set(8, &ArgsUserInitiated);
-  return table.slots.data();
-}
-
-HRESULT STDMETHODCALLTYPE ResourceGetRequest(void* self, void** request) {
-  Log("resource_args", "get_Request");
-  if (request == nullptr) return E_POINTER;
-  Args* args = Self<Args>(self);
-  AddRefObject(args->request);
-  *request = args->request;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ResourceGetResponse(void* self, void** response) {
-  Log("resource_args", "get_Response");
-  if (response == nullptr) return E_POINTER;
-  Args* args = Self<Args>(self);
-  *response = args->response;
-  if (args->response != nullptr) AddRefObject(args->response);
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ResourcePutResponse(void* self, void* response) {
-  Args* args = Self<Args>(self);
-  // Only responses this runtime made can be read back; anything else is a fault of the caller.
-  Response* ours = nullptr;
-  if (response != nullptr && static_cast<Object*>(response)->vtbl == ResponseTable()) {
-    ours = Self<Response>(response);
-  }
-  Log("resource_args", "put_Response", Json::array({ours != nullptr ? ours->AsJson() : Json(nullptr)}));
-  if (response != nullptr && ours == nullptr) return E_INVALIDARG;
-  if (ours != nullptr) AddRefObject(ours);
-  if (args->response != nullptr) ReleaseObject(args->response);
-  args->response = ours;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ResourceGetContext(void* self, int* context) {
-  Log("resource_args", "get_ResourceContext");
-  if (context == nullptr) return E_POINTER;
-  *context = Self<Args>(self)->resourceContext;
-  return S_OK;
-}
-
-// 3 get_Request, 4 get_Response, 5 put_Response, 7 get_ResourceContext.
-const Slot* ResourceArgsTable() {
-  static const Table<8> table = Table<8>()
-                                    .Set(3, &ResourceGetRequest)
-                                    .Set(4, &ResourceGetResponse)
-                                    .Set(5, &ResourcePutResponse)
-                                    .Set(7, &ResourceGetContext);
-  return table.slots.data();
-}
-
-// ---------------------------------------------------------------- settings
-
-constexpr const char* kSettingNames[] = {"IsScriptEnabled",
-                                         "IsWebMessageEnabled",
-                                         "AreDefaultScriptDialogsEnabled",
-                                         "IsStatusBarEnabled",
-                                         "AreDevToolsEnabled",
-                                         "AreDefaultContextMenusEnabled",
-                                         "AreHostObjectsAllowed",
-                                         "IsZoomControlEnabled",
-                                         "IsBuiltInErrorPageEnabled",
-                                         "UserAgent",
-                                         "AreBrowserAcceleratorKeysEnabled"};
-constexpr size_t kUserAgent = 9;
-constexpr size_t kAccelerators = 10;
-
-struct Settings : Object {
-  std::array<BOOL, 11> flags{TRUE, TRUE, TRUE, TRUE, TRUE, TRUE, TRUE, TRUE, TRUE, FALSE, TRUE};
-  std::wstring userAgent = L"Mozilla/5.0 (Windows NT 10.0; Win64; x64) ScriptedRuntime";
-};
-
-template <size_t Index>
-HRESULT STDMETHODCALLTYPE SettingGet(void* self, BOOL* value) {
-  Log("settings", ("get_" + std::string(kSettingNames[Index])).c_str());
-  if (value == nullptr) return E_POINTER;
-  *value = Self<Settings>(self)->flags[Index];
-  return S_OK;
-}
-
-template <size_t Index>
-HRESULT STDMETHODCALLTYPE SettingPut(void* self, BOOL value) {
-  Log("settings", ("put_" + std::string(kSettingNames[Index])).c_str(), Json::array({value}));
-  Self<Settings>(self)->flags[Index] = value;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE SettingGetUserAgent(void* self, LPWSTR* value) {
-  Log("settings", "get_UserAgent");
-  return CopyOut(Self<Settings>(self)->userAgent, value);
-}
-
-HRESULT STDMETHODCALLTYPE SettingPutUserAgent(void* self, LPCWSTR value) {
-  Log("settings", "put_UserAgent", Json::array({Text(value)}));
-  Self<Settings>(self)->userAgent = value != nullptr ? value : L"";
-  return S_OK;
-}
-
-// Settings 3-20 are nine getter/setter pairs in name order; Settings2 adds
-// the user agent at 21-22 and Settings3 the accelerator keys at 23-24.
-template <size_t... I>
-void SetFlagSlots(Table<25>& table, std::index_sequence<I...>) {
-  (table.Set(3 + 2 * I, &SettingGet<I>).Set(4 + 2 * I, &SettingPut<I>), ...);
-}
-
-const Slot* SettingsTable() {
-  static const Table<25> table = [] {
-    Table<25> built;
-    SetFlagSlots(built, std::make_index_sequence<9>());
-    built.Set(21, &SettingGetUserAgent).Set(22, &SettingPutUserAgent);
-    built.Set(23, &SettingGet<kAccelerators>).Set(24, &SettingPut<kAccelerators>);
-    return built;
-  }();
-  return table.slots.data();
 }
 
 // ---------------------------------------------------------------- the view
@@ -1105,32 +362,10 @@ const Slot* ViewTable() {
   return table.slots.data();
 }
 
-std::vector<GUID> ViewIids(bool offer22) {
-  static const char* const chain[] = {
-      "{76eceacb-0462-4d94-ac83-423a6793775e}", "{9e8f0cf8-e670-4b5e-b2bc-73e061e3184c}",
-      "{a0d6df20-3b92-416d-aa0c-437a9c727857}", "{20d02d59-6df2-42dc-bd06-f98a694b1302}",
-      "{bedb11b8-d63c-11eb-b8bc-0242ac130003}", "{499aadac-d92c-4589-8a75-111bfc167795}",
-      "{79c24d83-09a3-45ae-9418-487f32a58740}", "{e9632730-6e1e-43ab-b7b8-7b2c9e62e094}",
-      "{4d7b2eab-9fdc-468d-b998-a9260b5ed651}", "{b1690564-6f5a-4983-8e48-31d1143fecdb}",
-      "{0be78e56-c193-4051-b943-23b460c08bdb}", "{35d69927-bcfa-4566-9349-6b3e0d154cac}",
-      "{f75f09a8-667e-4983-88d6-c8773f315e84}", "{6daa4f10-4a90-4753-8898-77c5df534165}",
-      "{517b2d1d-7dae-4a66-a4f4-10352ffb9518}", "{0eb34dc9-9f91-41e1-8639-95cd5943906b}",
-      "{702e75d4-fd44-434d-9d70-1a68a6b1192a}", "{7a626017-28be-49b2-b865-3ba2b3522d90}",
-      "{6921f954-79b0-437f-a997-c85811897c68}", "{b4bc1926-7305-11ee-b962-0242ac120002}",
-      "{c4980dea-587b-43b9-8143-3ef3bf552d95}"};
-  std::vector<GUID> iids;
-  for (const char* text : chain) iids.push_back(Iid(text));
-  if (offer22) iids.push_back(Iid("{db75dfc7-a857-4632-a398-6969dde26c0a}"));
-  return iids;
-}
-
 View* MakeView() {
   const Script& current = CurrentScript();
   View* view = Make<View>(ViewTable(), "view", ViewIids(current.offerView22));
-  std::vector<GUID> settingsIids = {Iid("{e562e4f0-d7fa-43ac-8d71-c05150499f00}"),
-                                    Iid("{ee9a0f68-f46c-4e32-ac23-ef8cac224d2a}")};
-  if (current.offerSettings3) settingsIids.push_back(Iid("{fdb5ab74-af33-4854-84f0-0a631deb5eba}"));
-  view->settings = Make<Settings>(SettingsTable(), "settings", std::move(settingsIids));
+  view->settings = MakeSettings(current.offerSettings3);
   return view;
 }
 
@@ -1280,14 +515,8 @@ const Slot* ControllerTable() {
 
 Controller* MakeController(HWND parent) {
   const Script& current = CurrentScript();
-  std::vector<GUID> iids = {Iid("{4d00c0d1-9434-4eb6-8078-8697a560334f}")};
-  if (current.offerController2 || current.offerController4)
-    iids.push_back(Iid("{c979903e-d4ca-4228-92eb-47ee3fa96eab}"));
-  if (current.offerController4) {
-    iids.push_back(Iid("{f9614724-5d2b-41dc-aef7-73d62b51543b}"));
-    iids.push_back(Iid("{97d418d5-a426-4e49-a151-e1a10f327d9e}"));
-  }
-  Controller* controller = Make<Controller>(ControllerTable(), "controller", std::move(iids));
+  Controller* controller = Make<Controller>(ControllerTable(), "controller",
+                                            ControllerIids(current.offerController2, current.offerController4));
   controller->parent = parent;
   controller->view = MakeView();
   controller->page = MakePage(parent);
@@ -1320,21 +549,6 @@ HRESULT STDMETHODCALLTYPE EnvironmentCreateController(void*, HWND parent, void* 
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE EnvironmentCreateResponse(void*, IStream* content, int status, LPCWSTR reason,
-                                                    LPCWSTR headerLines, void** out) {
-  if (out == nullptr) return E_POINTER;
-  Response* response = Make<Response>(ResponseTable(), "response", {kIidResponse});
-  response->status = status;
-  response->reason = reason != nullptr ? reason : L"";
-  response->hasContent = content != nullptr;
-  response->headers = Make<Headers>(ResponseHeadersTable(), "response_headers", {kIidResponseHeaders});
-  ParseHeaderLines(headerLines, *response->headers);
-  Log("environment", "CreateWebResourceResponse",
-      Json::array({content != nullptr, status, Text(reason), Text(headerLines)}));
-  *out = response;
-  return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE EnvironmentVersion(void*, LPWSTR* version) {
   Log("environment", "get_BrowserVersionString");
   return CopyOut(CurrentScript().version, version);
@@ -1362,29 +576,11 @@ const Slot* EnvironmentTable() {
   return table.slots.data();
 }
 
-// Reads a string property of the player's options object (slot given by the ABI table).
-Json OptionText(IUnknown* options, size_t slot) {
-  if (options == nullptr) return nullptr;
-  void* typed = nullptr;
-  if (FAILED(options->QueryInterface(Iid("{2fde08a8-1e9a-4766-8c05-95a9ceb9d1c5}"), &typed)) || typed == nullptr) {
-    return "no_options_interface";
-  }
-  using Fn = HRESULT(STDMETHODCALLTYPE*)(void*, LPWSTR*);
-  LPWSTR value = nullptr;
-  const HRESULT hr = reinterpret_cast<Fn>(static_cast<Foreign*>(typed)->vtbl[slot])(typed, &value);
-  Json result = SUCCEEDED(hr) ? Text(value) : Json(HexResult(hr));
-  CoTaskMemFree(value);
-  ReleaseForeign(typed);
-  return result;
-}
-
 // ---------------------------------------------------------------- raising events
-
-Args* MakeArgs(const Slot* vtbl, const char* name, const char* iid) { return Make<Args>(vtbl, name, {Iid(iid)}); }
 
 HRESULT RaiseNavigation(const std::wstring& uri, int* cancel) {
   if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
-  Args* args = MakeArgs(NavigationArgsTable(), "navigation_args", "{5b495469-e119-438a-9b18-7604f25f2e49}");
+  Args* args = MakeNavigationArgs();
   args->uri = uri;
   Raise(currentView, kNavigation, args);
   if (cancel != nullptr) *cancel = args->cancel != FALSE ? 1 : 0;
@@ -1395,7 +591,7 @@ HRESULT RaiseNavigation(const std::wstring& uri, int* cancel) {
 
 HRESULT RaiseMessage(const std::wstring& json, bool isString) {
   if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
-  Args* args = MakeArgs(MessageArgsTable(), "message_args", "{0f99a40c-e962-4207-9e92-e3d542eff849}");
+  Args* args = MakeMessageArgs();
   args->uri = currentView->source;
   args->message = json;
   args->messageIsString = isString;
@@ -1407,7 +603,7 @@ HRESULT RaiseMessage(const std::wstring& json, bool isString) {
 
 HRESULT RaisePermission(int kind, int* state) {
   if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
-  Args* args = MakeArgs(PermissionArgsTable(), "permission_args", "{973ae2ef-ff18-4894-8fb2-3c758f046810}");
+  Args* args = MakePermissionArgs();
   args->uri = currentView->source;
   args->permissionKind = kind;
   Raise(currentView, kPermission, args);
@@ -1419,7 +615,7 @@ HRESULT RaisePermission(int kind, int* state) {
 
 HRESULT RaiseNewWindow(const std::wstring& uri, int* handled) {
   if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
-  Args* args = MakeArgs(NewWindowArgsTable(), "new_window_args", "{34acb11c-fc37-4418-9132-f9c21d1eafb9}");
+  Args* args = MakeNewWindowArgs();
   args->uri = uri;
   Raise(currentView, kNewWindow, args);
   if (handled != nullptr) *handled = args->handled != FALSE ? 1 : 0;
@@ -1432,11 +628,9 @@ HRESULT RaiseNewWindow(const std::wstring& uri, int* handled) {
 // final headers and the response it put (null when none).
 HRESULT RaiseResource(const std::wstring& uri, const Json& headers, int context, Json& outcome) {
   if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
-  Args* args = MakeArgs(ResourceArgsTable(), "resource_args", "{453e667f-12c7-49d4-be6d-ddbe7956f57a}");
+  Args* args = MakeResourceArgs();
   args->resourceContext = context;
-  args->request = Make<Request>(RequestTable(), "request", {kIidRequest});
-  args->request->uri = uri;
-  args->request->headers = Make<Headers>(RequestHeadersTable(), "request_headers", {kIidRequestHeaders});
+  args->request = MakeRequest(uri);
   if (headers.is_object()) {
     for (const auto& [name, value] : headers.items()) {
       args->request->headers->entries.emplace_back(Wide(name),
@@ -1520,7 +714,7 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
                                                                       void* handler) {
   try {
     const Script& current = CurrentScript();
-    EnsurePostWindow();
+    EnsureScriptedPostWindow();
     Log("runtime", "CreateWebViewEnvironmentWithOptionsInternal",
         Json::array({first, runtimeType, Text(userDataFolder), options != nullptr}),
         {{"additional_browser_arguments", OptionText(options, 3)},
@@ -1536,8 +730,7 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
       if (FAILED(result)) {
         InvokeResult(handler, result, nullptr);
       } else {
-        Object* environment =
-            Make<Object>(EnvironmentTable(), "environment", {Iid("{b96d755e-0319-4e92-a296-23436f46a1fc}")});
+        Object* environment = Make<Object>(EnvironmentTable(), "environment", {kIidEnvironment});
         InvokeResult(handler, S_OK, environment);
         ReleaseObject(environment);
       }
@@ -1551,10 +744,9 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
 
 // A test that unloads the runtime must not leave a window whose procedure is gone.
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) postWindowSetup = {L"MiravellScriptedRuntimePost", &OnPostWindowMessage};
   if (reason == DLL_PROCESS_DETACH && reserved == nullptr && postWindow != nullptr) {
-    DestroyWindow(postWindow);
-    postWindow = nullptr;
-    UnregisterClassW(kPostClass, ModuleHandle());
+    DestroyPostWindow();
     UnregisterClassW(kPageClass, ModuleHandle());
   }
   return TRUE;

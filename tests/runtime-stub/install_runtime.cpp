@@ -6,7 +6,10 @@
 // resource, so the player's own install flow can download this one file and
 // run it from the temporary folder.
 //
-//   [--uninstall] [--version V] [--folder DIR]
+//   [--uninstall] [--version V] [--folder DIR] [--client DLL]
+//
+// --client places another client DLL (the Chromium-backed runtime) instead
+// of the one this program carries or finds beside itself.
 //
 // Arguments starting with '/' (the bootstrapper's own switches) are ignored.
 #include <windows.h>
@@ -69,20 +72,21 @@ bool WriteWhole(const std::filesystem::path& path, const void* bytes, DWORD size
   return WriteFile(file.get(), bytes, size, &written, nullptr) && written == size;
 }
 
-// The carried DLL wins: the bootstrapper runs alone from a download folder.
-bool PlaceClient(const std::filesystem::path& target) {
+// A DLL named on the command line wins; then the carried one: the
+// bootstrapper runs alone from a download folder.
+bool PlaceClient(const std::filesystem::path& target, const std::filesystem::path& named) {
   const void* bytes = nullptr;
   DWORD size = 0;
-  if (EmbeddedClient(bytes, size)) {
+  if (named.empty() && EmbeddedClient(bytes, size)) {
     if (WriteWhole(target, bytes, size)) return true;
     fwprintf(stderr, L"cannot write %ls\n", target.c_str());
     return false;
   }
-  const std::filesystem::path source = OwnFolder() / kDllName;
-  std::error_code error;
-  std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
-  if (!error) return true;
-  fwprintf(stderr, L"cannot copy %ls\n", source.c_str());
+  const std::filesystem::path source = named.empty() ? OwnFolder() / kDllName : named;
+  // Over an earlier install too: mingw's copy_file refuses to overwrite a
+  // file even when told to.
+  if (CopyFileW(source.c_str(), target.c_str(), FALSE)) return true;
+  fwprintf(stderr, L"cannot copy %ls (error %lu)\n", source.c_str(), GetLastError());
   return false;
 }
 
@@ -93,7 +97,7 @@ bool DeleteKey(const wchar_t* keyPath) {
   return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
 }
 
-int Install(const std::filesystem::path& folder, const std::wstring& version) {
+int Install(const std::filesystem::path& folder, const std::wstring& version, const std::filesystem::path& client) {
   const std::filesystem::path versionFolder = folder / version;
   const std::filesystem::path dllFolder = versionFolder / L"EBWebView" / L"x64";
   std::error_code error;
@@ -102,7 +106,7 @@ int Install(const std::filesystem::path& folder, const std::wstring& version) {
     fwprintf(stderr, L"cannot create %ls\n", dllFolder.c_str());
     return 2;
   }
-  if (!PlaceClient(dllFolder / kDllName)) return 2;
+  if (!PlaceClient(dllFolder / kDllName, client)) return 2;
   if (!SetString(kClientStateKey, L"EBWebView", versionFolder.wstring()) || !SetString(kClientsKey, L"pv", version)) {
     fwprintf(stderr, L"cannot write the registry\n");
     return 3;
@@ -130,6 +134,7 @@ int wmain(int argc, wchar_t** argv) {
     bool uninstall = false;
     std::wstring version = kDefaultVersion;
     std::filesystem::path folder;
+    std::filesystem::path client;
     for (int i = 1; i < argc; ++i) {
       const std::wstring arg = argv[i];
       if (arg == L"--uninstall") {
@@ -138,10 +143,12 @@ int wmain(int argc, wchar_t** argv) {
         version = argv[++i];
       } else if (arg == L"--folder" && i + 1 < argc) {
         folder = argv[++i];
+      } else if (arg == L"--client" && i + 1 < argc) {
+        client = argv[++i];
       } else if (!arg.empty() && arg[0] == L'/') {
         continue;
       } else {
-        fwprintf(stderr, L"usage: [--uninstall] [--version V] [--folder DIR]\n");
+        fwprintf(stderr, L"usage: [--uninstall] [--version V] [--folder DIR] [--client DLL]\n");
         return 1;
       }
     }
@@ -153,7 +160,7 @@ int wmain(int argc, wchar_t** argv) {
       }
       folder = std::filesystem::path(localAppData) / L"Microsoft" / L"EdgeWebView" / L"Application";
     }
-    return uninstall ? Uninstall(folder, version) : Install(folder, version);
+    return uninstall ? Uninstall(folder, version) : Install(folder, version, client);
   } catch (...) {
     return 5;
   }

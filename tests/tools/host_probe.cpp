@@ -7,11 +7,18 @@
 //   --settings          ApplySettings in onInitComplete(true)
 //   --events            raise one of each event after a successful start
 //   --delete-unstarted  also create and delete a host that never started
+//   --show              shows the window (for screenshots)
+//   --html FILE         after the start, shows the UTF-8 page in FILE (NavigateToString)
+//   --navigate URI      after the start (and the page), navigates there
+//   --run-ms N          pumps messages N ms before ending, so page events arrive
 #include <windows.h>
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -36,7 +43,9 @@ int wmain(int argc, wchar_t** argv) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
   std::wstring folder = std::wstring(temp) + L"host_probe_profile";
-  bool settings = false, events = false, deleteUnstarted = false;
+  bool settings = false, events = false, deleteUnstarted = false, show = false;
+  std::wstring htmlFile, navigateTo;
+  DWORD runMs = 0;
   for (int i = 1; i < argc; ++i) {
     const std::wstring flag = argv[i];
     if (flag == L"--folder" && i + 1 < argc)
@@ -47,6 +56,14 @@ int wmain(int argc, wchar_t** argv) {
       events = true;
     else if (flag == L"--delete-unstarted")
       deleteUnstarted = true;
+    else if (flag == L"--show")
+      show = true;
+    else if (flag == L"--html" && i + 1 < argc)
+      htmlFile = argv[++i];
+    else if (flag == L"--navigate" && i + 1 < argc)
+      navigateTo = argv[++i];
+    else if (flag == L"--run-ms" && i + 1 < argc)
+      runMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
     else
       return 2;
   }
@@ -71,6 +88,7 @@ int wmain(int argc, wchar_t** argv) {
 
   HWND window = ::CreateWindowExW(0, L"STATIC", L"host probe", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
                                   nullptr, nullptr);
+  if (show) ::ShowWindow(window, SW_SHOWNORMAL);
   auto* view = new WebViewHost::WebView();
   bool initializeReturned = false;
   json completions = json::array();
@@ -80,15 +98,20 @@ int wmain(int argc, wchar_t** argv) {
     if (success && settings) view->ApplySettings();
   };
   view->onWebMessage = [&](const std::wstring& message) { messages.push_back(WideToUtf8(message)); };
-  view->onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
+  json navigations = json::array();
+  view->onNavigationStarting = [&](const std::wstring& uri, bool& cancel) {
     cancel = uri.find(L"blocked") != std::wstring::npos;
+    navigations.push_back({{"uri", WideToUtf8(uri)}, {"cancel", cancel}});
   };
   json seenRequests = json::array();
   view->onResourceRequested = [&](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs*) {
     seenRequests.push_back(WideToUtf8(uri));
   };
+  const auto starting = std::chrono::steady_clock::now();
   const bool started = view->Initialize(window, folder);
   initializeReturned = true;
+  out["initialize_ms"] =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - starting).count();
   out["initialized"] = started;
   out["completions"] = completions;
   out["has_controller"] = view->controller != nullptr;
@@ -125,6 +148,23 @@ int wmain(int argc, wchar_t** argv) {
         L"https://cdn.example/lesson/hls/x.ts", L"{}", result.data(), static_cast<int>(result.size()));
     out["resource"] = json::parse(WideToUtf8(result.data()), nullptr, false);
   }
+  if (started && !htmlFile.empty()) {
+    std::ifstream file(htmlFile.c_str(), std::ios::binary);
+    const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    out["html_shown"] = SUCCEEDED(view->webview->NavigateToString(Utf8ToWide(page).c_str()));
+  }
+  if (started && !navigateTo.empty()) out["navigated"] = SUCCEEDED(view->webview->Navigate(navigateTo.c_str()));
+  // The page's events arrive while this thread pumps, as in the player.
+  const ULONGLONG until = ::GetTickCount64() + runMs;
+  for (ULONGLONG now = ::GetTickCount64(); now < until; now = ::GetTickCount64()) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - now), QS_ALLINPUT);
+    MSG message{};
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+  out["navigations"] = navigations;
   out["messages"] = messages;
   out["requests_seen"] = seenRequests;
   out["boxes"] = boxes;

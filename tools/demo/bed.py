@@ -19,7 +19,8 @@ import winerun  # noqa: E402
 BUILD_DIR = os.path.join(SOURCE_DIR, "build", "mingw")
 BIN_DIR = os.path.join(BUILD_DIR, "bin")
 NEEDED = ("Miravell.exe", "miravell-link.exe", "ui_driver.exe", "desktop_keeper.exe",
-          "install_scripted_runtime.exe", "EmbeddedBrowserWebView.dll")
+          "install_scripted_runtime.exe", "EmbeddedBrowserWebView.dll",
+          os.path.join("chromium-runtime", "EmbeddedBrowserWebView.dll"))
 
 
 def say(text):

@@ -1,0 +1,204 @@
+"""The Chromium-backed runtime installed in the test prefix and started by
+the real browser host (host_probe, as a console and as a Windows program)
+through the program's own loader: the page
+shows inside the controller's bounds, a cancelled navigation keeps it, string
+messages reach the host and nothing else does, pop-ups and requests come to
+the host's handlers, and no Chromium is left when the host ends. Needs
+Chromium: without it the start fails, and so does the test."""
+import http.server
+import json
+import os
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+import uidriver
+import winerun
+
+ORANGE = (0xFF, 0x8C, 0x00)
+BLUE = (0x1E, 0x90, 0xFF)
+
+# Left half orange, right half blue; then a navigation the probe's policy
+# cancels (an address with "blocked" in it, on a port where nothing listens:
+# let through, it would put an error page in the page's place at once), and a
+# message well after it that only a page still there can send.
+STAYING_PAGE = """<!doctype html><html><body style="margin:0;background:#1e90ff">
+<div style="position:fixed;left:0;top:0;width:50%;height:100%;background:#ff8c00"></div>
+<script>
+chrome.webview.postMessage('pageLoaded');
+chrome.webview.postMessage({kind: 'not a string'});
+setTimeout(() => { location.href = 'https://blocked.localhost:2/away'; }, 200);
+setTimeout(() => { chrome.webview.postMessage('still-here'); }, 1700);
+</script></body></html>"""
+
+# Served from loopback: a frame of another site with a request of its own
+# (Chromium would run it apart, out of the page's interception, unless told
+# not to), a request of the page's, and then a pop-up, which the host turns
+# into a navigation of the same view.
+OPENING_PAGE = b"""<!doctype html><html><body style="margin:0;background:#228b22">
+<iframe id="other" src="http://localhost:PORT/frame.html"></iframe>
+<script>
+document.getElementById('other').addEventListener('load', () =>
+  fetch('/lesson/hls/x.ts').finally(() => window.open('/popup', '_blank')));
+</script></body></html>"""
+FRAME_PAGE = b"""<!doctype html><html><body><script>fetch('/frame-request.txt');</script></body></html>"""
+
+
+class RecordingServer:
+    """Plain HTTP on loopback that records each request's path and headers."""
+
+    def __init__(self):
+        self.requests = []
+        owner = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                owner.requests.append((self.path, {k.lower(): v for k, v in self.headers.items()}))
+                port = str(owner.server.server_address[1]).encode()
+                body = {"/opening.html": OPENING_PAGE.replace(b"PORT", port), "/frame.html": FRAME_PAGE}.get(self.path, b"ok")
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html" if self.path.endswith(".html") else "text/plain")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.server.server_address[1]}{path}"
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def chromium_runtime_dll():
+    return os.path.join(winerun.bin_dir(), "chromium-runtime", "EmbeddedBrowserWebView.dll")
+
+
+class ChromiumRuntimeTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.runtime_dir = winerun.windows_path(os.path.join(cls.folder.name, "runtime"))
+        result = winerun.run_program("install_scripted_runtime.exe",
+                                     ["--folder", cls.runtime_dir, "--client", winerun.windows_path(chromium_runtime_dll())])
+        assert result.exit_code == 0, result.stdout + result.stderr
+
+    @classmethod
+    def tearDownClass(cls):
+        winerun.run_program("install_scripted_runtime.exe", ["--uninstall", "--folder", cls.runtime_dir])
+        cls.folder.cleanup()
+
+    def start_host(self, run_ms, page=None, address=None, program="host_probe.exe"):
+        work = tempfile.mkdtemp(dir=self.folder.name)
+        self.log_path = os.path.join(work, "runtime.log")
+        self.profile = os.path.join(work, "profile")
+        args = ["--folder", winerun.windows_path(self.profile), "--settings", "--show", "--run-ms", str(run_ms)]
+        if page is not None:
+            page_path = os.path.join(work, "page.html")
+            with open(page_path, "w", encoding="utf-8") as handle:
+                handle.write(page)
+            args += ["--html", winerun.windows_path(page_path)]
+        if address is not None:
+            args += ["--navigate", address]
+        env = {"MIRAVELL_RUNTIME_LOG": winerun.windows_path(self.log_path)}
+        return winerun.start_program(program, args, env=env)
+
+    def calls(self):
+        if not os.path.exists(self.log_path):
+            return []
+        with open(self.log_path, encoding="utf-8") as handle:
+            return [json.loads(line) for line in handle.read().split("\n")[:-1] if line.strip()]
+
+    def wait_for(self, found, what, timeout=40):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for call in self.calls():
+                if found(call):
+                    return call
+            time.sleep(0.1)
+        self.fail(f"no {what} after {timeout} s; log:\n" + "\n".join(json.dumps(c)[:300] for c in self.calls()[-30:]))
+
+    def finish(self, host):
+        result = host.finish(timeout=120)
+        self.assertFalse(result.timed_out)
+        self.assertEqual(result.exit_code, 0, result.stderr[-3000:])
+        out = json.loads(result.stdout.strip().splitlines()[-1])
+        self.assertTrue(out["initialized"], out)
+        # Chromium ends with the host: no process runs on its profile.
+        left = subprocess.run(["pgrep", "-f", "--", "--user-data-dir=" + self.profile], capture_output=True, text=True)
+        self.assertEqual(left.stdout.strip(), "", "Chromium outlived the host")
+        return out
+
+    def client_pixels(self, shot, window, x_share):
+        """The colour at x_share of the width, half the height, of the window's client area."""
+        rect, client = window["rect"], window["client"]
+        border = (rect["width"] - client["width"]) // 2
+        left = rect["left"] + border
+        top = rect["top"] + rect["height"] - client["height"] - border
+        x = left + int(client["width"] * x_share)
+        y = top + client["height"] // 2
+        return uidriver.pixels(shot, x - 5, y - 5, 10, 10)
+
+    def assert_colour(self, pixels, colour, where):
+        # JPEG frames: flat colours come within a few steps.
+        for pixel in pixels:
+            self.assertTrue(all(abs(a - b) <= 8 for a, b in zip(pixel, colour)),
+                            f"{where}: {pixel} is not {colour}")
+
+    def test_the_page_shows_in_the_bounds_stays_on_a_cancelled_navigation_and_posts_strings(self):
+        # A Windows program, as the player is (Wine starts its Unix children otherwise).
+        host = self.start_host(8000, page=STAYING_PAGE, program="host_probe_windows.exe")
+        try:
+            self.wait_for(lambda c: c.get("object") == "outcome" and c.get("call") == "message" and
+                          c["args"] == ['"still-here"', True], "message still-here")
+            window = uidriver.wait_window(title="host probe", visible=True)
+            shot = uidriver.screenshot(os.path.join(self.folder.name, "staying.png"))
+        finally:
+            out = self.finish(host)
+
+        self.assert_colour(self.client_pixels(shot, window, 0.25), ORANGE, "left half")
+        self.assert_colour(self.client_pixels(shot, window, 0.75), BLUE, "right half")
+        # The page the host made is known to its policy as about:blank.
+        self.assertEqual(out["navigations"], [{"uri": "about:blank", "cancel": False},
+                                              {"uri": "https://blocked.localhost:2/away", "cancel": True}])
+        self.assertEqual(out["messages"], ["pageLoaded", "still-here"])
+        messages = [c["args"] for c in self.calls() if c.get("object") == "outcome" and c.get("call") == "message"]
+        self.assertIn(['{"kind":"not a string"}', False], messages)
+        self.assertNotIn("unknown_slot", [c.get("call") for c in self.calls()])
+
+        timings = {c["call"]: c.get("ms") for c in self.calls() if "ms" in c}
+        print(f"\n[ figures  ] environment {timings.get('environment_completed')} ms, controller "
+              f"{timings.get('controller_completed')} ms, first frame {timings.get('first_frame')} ms after the "
+              f"controller was asked for; host start {out['initialize_ms']} ms")
+
+    def test_requests_leave_with_the_hosts_headers_and_pop_ups_become_navigations(self):
+        server = RecordingServer()
+        try:
+            out = self.finish(self.start_host(6000, address=server.url("/opening.html")))
+        finally:
+            server.close()
+        paths = [path for path, _ in server.requests]
+        # The document, its frame and their requests, and the pop-up the host showed in the same view.
+        for path in ("/opening.html", "/frame.html", "/frame-request.txt", "/lesson/hls/x.ts", "/popup"):
+            self.assertIn(path, paths)
+        # Every request that left carried the host's changes: none went round the filter.
+        for path, headers in server.requests:
+            self.assertEqual(headers.get("x-miravell-client"), "desktop-4.8.0", path)
+        media = dict(server.requests)["/lesson/hls/x.ts"]
+        self.assertIn("x-stream-key", media)
+        self.assertEqual([n["uri"] for n in out["navigations"]],
+                         [server.url("/opening.html"), server.url("/popup")])
+        windows = [c for c in self.calls() if c.get("object") == "outcome" and c.get("call") == "new_window"]
+        self.assertEqual([(w["args"], w["handled"]) for w in windows], [([server.url("/popup")], True)])
+
+if __name__ == "__main__":
+    unittest.main()

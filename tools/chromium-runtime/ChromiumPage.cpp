@@ -1,0 +1,667 @@
+#include "tools/chromium-runtime/ChromiumPage.h"
+
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include <array>
+#include <string_view>
+
+#include "common/Base64.h"
+#include "common/FailureLog.h"
+#include "common/Handles.h"
+#include "common/Text.h"
+
+namespace chromium_runtime {
+namespace {
+
+using nlohmann::json;
+
+// The page's way to the host. Only the top document gets chrome.webview, as
+// with the real runtime, and the binding Chromium adds to every frame is
+// answered only for the main frame. A string goes as "s" and its JSON, any
+// other value as "j" and its JSON, so the host can tell them apart.
+constexpr char kBinding[] = "__miravellHostPost";
+constexpr char kWebViewScript[] = R"js((() => {
+  if (window.top !== window) return;
+  const events = new EventTarget();
+  const webview = {
+    postMessage(message) {
+      const text = JSON.stringify(message);
+      if (text === undefined) throw new TypeError('postMessage: the message cannot be sent as JSON');
+      window.__miravellHostPost((typeof message === 'string' ? 's' : 'j') + text);
+    },
+    addEventListener: (...args) => events.addEventListener(...args),
+    removeEventListener: (...args) => events.removeEventListener(...args),
+  };
+  Object.defineProperty(webview, '__deliver', {
+    value: (data) => events.dispatchEvent(new MessageEvent('message', {data, source: webview})),
+  });
+  if (typeof window.chrome !== 'object' || window.chrome === null) window.chrome = {};
+  window.chrome.webview = webview;
+})();)js";
+
+// Without these, a page's frames and its history would slip past the
+// host: a cross-site frame would be a target of its own with its own
+// requests and scripts, and a page restored from the back-forward cache
+// sends no request, so no navigation event would be raised for it.
+constexpr const char* kDisabledFeatures[] = {"site-per-process", "IsolateOrigins", "BackForwardCache"};
+constexpr const char* kOwnSwitches[] = {"--disable-site-isolation-trials"};
+
+std::vector<std::string> SplitCommandLine(const std::wstring& text) {
+  std::vector<std::string> out;
+  if (text.find_first_not_of(L" \t") == std::wstring::npos) return out;
+  int count = 0;
+  // A program name first, so the host's first argument is split like the rest.
+  const std::wstring line = L"chromium " + text;
+  const UniqueLocal owner(reinterpret_cast<HLOCAL>(::CommandLineToArgvW(line.c_str(), &count)));
+  auto* const* args = static_cast<wchar_t* const*>(owner.get());
+  for (int i = 1; args != nullptr && i < count; ++i) out.push_back(WideToUtf8(args[i]));
+  return out;
+}
+
+void AppendList(std::string& list, std::string_view more) {
+  if (more.empty()) return;
+  if (!list.empty()) list += ',';
+  list += more;
+}
+
+// COREWEBVIEW2_WEB_RESOURCE_CONTEXT of a Fetch resource type.
+int ResourceContext(const std::string& type) {
+  static const std::map<std::string, int> contexts = {
+      {"Document", 1},   {"Stylesheet", 2}, {"Image", 3},           {"Media", 4},     {"Font", 5},
+      {"Script", 6},     {"XHR", 7},        {"Fetch", 8},           {"TextTrack", 9}, {"EventSource", 10},
+      {"WebSocket", 11}, {"Manifest", 12},  {"SignedExchange", 13}, {"Ping", 14},     {"CSPViolationReport", 15}};
+  const auto found = contexts.find(type);
+  return found == contexts.end() ? 16 : found->second;
+}
+
+HeaderList HeadersOf(const json& object) {
+  HeaderList list;
+  if (!object.is_object()) return list;
+  for (const auto& [name, value] : object.items()) {
+    list.emplace_back(name, value.is_string() ? value.get<std::string>() : value.dump());
+  }
+  return list;
+}
+
+json HeaderEntries(const HeaderList& headers) {
+  json entries = json::array();
+  for (const auto& [name, value] : headers) entries.push_back({{"name", name}, {"value", value}});
+  return entries;
+}
+
+// Why the browser said no, for the log.
+std::string Describe(const CdpReply& reply) {
+  return std::to_string(static_cast<int>(reply.status)) + " " + reply.value.dump();
+}
+
+json Required(CdpClient& cdp, const char* method, const json& params, const std::string& session = {}) {
+  CdpReply reply = cdp.Send(method, params, session);
+  if (!reply.ok()) throw StartError(E_FAIL, std::string(method) + " failed: " + Describe(reply));
+  return std::move(reply.value);
+}
+
+bool IsWebAddress(const std::string& uri) {
+  const std::wstring scheme = ToLowerWide(Utf8ToWide(uri.substr(0, uri.find(':') + 1)));
+  return scheme == L"http:" || scheme == L"https:";
+}
+
+// Input.dispatch*'s modifier bits: Alt 1, Ctrl 2, Meta 4, Shift 8.
+int Modifiers() {
+  const auto down = [](int key) { return ::GetKeyState(key) < 0; };
+  return (down(VK_MENU) ? 1 : 0) | (down(VK_CONTROL) ? 2 : 0) | (down(VK_LWIN) || down(VK_RWIN) ? 4 : 0) |
+         (down(VK_SHIFT) ? 8 : 0);
+}
+
+// The DOM name of a key: what it types with the keyboard's state now, or for
+// the keys that type nothing their names; the page's scripts look at them.
+std::string KeyName(WPARAM key, LPARAM lParam) {
+  std::array<BYTE, 256> state{};
+  std::array<wchar_t, 4> typed{};
+  // Flag 4: the keyboard's state (a pending dead key) is left as it was.
+  if (::GetKeyboardState(state.data()) &&
+      ::ToUnicode(static_cast<UINT>(key), (static_cast<UINT>(lParam) >> 16) & 0xFF, state.data(), typed.data(),
+                  static_cast<int>(typed.size()), 4) == 1 &&
+      typed[0] > L' ') {
+    return WideToUtf8(std::wstring(1, typed[0]));
+  }
+  static const std::map<WPARAM, const char*> names = {
+      {VK_BACK, "Backspace"},  {VK_TAB, "Tab"},        {VK_RETURN, "Enter"},  {VK_ESCAPE, "Escape"},
+      {VK_SPACE, " "},         {VK_PRIOR, "PageUp"},   {VK_NEXT, "PageDown"}, {VK_END, "End"},
+      {VK_HOME, "Home"},       {VK_LEFT, "ArrowLeft"}, {VK_UP, "ArrowUp"},    {VK_RIGHT, "ArrowRight"},
+      {VK_DOWN, "ArrowDown"},  {VK_INSERT, "Insert"},  {VK_DELETE, "Delete"}, {VK_SHIFT, "Shift"},
+      {VK_CONTROL, "Control"}, {VK_MENU, "Alt"},       {VK_F5, "F5"},         {VK_F11, "F11"},
+      {VK_F12, "F12"}};
+  const auto found = names.find(key);
+  return found != names.end() ? found->second : std::string();
+}
+
+// The live engines, for the pump message (owner's thread only).
+std::vector<std::weak_ptr<Engine>>& LiveEngines() {
+  static std::vector<std::weak_ptr<Engine>> engines;
+  return engines;
+}
+
+}  // namespace
+
+std::vector<std::string> BrowserArguments(const std::wstring& hostArguments) {
+  std::string disabled;
+  std::string enabled;
+  for (const char* feature : kDisabledFeatures) AppendList(disabled, feature);
+  std::vector<std::string> out(std::begin(kOwnSwitches), std::end(kOwnSwitches));
+  for (std::string& argument : SplitCommandLine(hostArguments)) {
+    if (argument.starts_with("--disable-features=")) {
+      AppendList(disabled, std::string_view(argument).substr(19));
+    } else if (argument.starts_with("--enable-features=")) {
+      AppendList(enabled, std::string_view(argument).substr(18));
+    } else {
+      out.push_back(std::move(argument));
+    }
+  }
+  out.push_back("--disable-features=" + disabled);
+  if (!enabled.empty()) out.push_back("--enable-features=" + enabled);
+  return out;
+}
+
+// ---------------------------------------------------------------- Engine
+
+Engine::Engine(const ChromiumOptions& options) : browser_(options) {
+  std::string product = browser_.version().value("product", std::string());
+  version_ = product.substr(product.find('/') == std::string::npos ? 0 : product.find('/') + 1);
+  // A page must not learn it runs headless: some sites refuse such browsers.
+  userAgent_ = browser_.version().value("userAgent", std::string());
+  if (const std::size_t headless = userAgent_.find("HeadlessChrome/"); headless != std::string::npos) {
+    userAgent_.erase(headless, 8);
+  }
+}
+
+std::shared_ptr<Engine> Engine::Start(const ChromiumOptions& options) {
+  return std::shared_ptr<Engine>(new Engine(options));
+}
+
+Engine::~Engine() = default;
+
+void Engine::AttachTo(HWND postWindow, UINT pumpMessage) {
+  postWindow_ = postWindow;
+  pumpMessage_ = pumpMessage;
+  auto& live = LiveEngines();
+  std::erase_if(live, [](const std::weak_ptr<Engine>& engine) { return engine.expired(); });
+  live.push_back(weak_from_this());
+  cdp().SetEventHandler([this](const CdpEvent& event) { OnEvent(event); });
+  cdp().SetWakeUp([postWindow, pumpMessage] { ::PostMessageW(postWindow, pumpMessage, 0, 0); });
+  // Anything already queued would wait for a wake-up that has come and gone.
+  ::PostMessageW(postWindow, pumpMessage, 0, 0);
+  // Pop-ups are found as new targets with one of ours as their opener.
+  cdp().SendAsync("Target.setDiscoverTargets", {{"discover", true}}, {}, kDefaultCdpTimeout, [](const CdpReply& reply) {
+    if (!reply.ok()) failure_log::LogFailure("Target.setDiscoverTargets", E_FAIL, __FILE__, __LINE__);
+  });
+}
+
+void Engine::PumpAll() {
+  const std::vector<std::weak_ptr<Engine>> engines = LiveEngines();  // a handler may start another
+  for (const auto& weak : engines) {
+    if (const std::shared_ptr<Engine> engine = weak.lock()) engine->Pump();
+  }
+}
+
+void Engine::Pump() {
+  // A host handler that runs a modal loop would pump again from inside a
+  // handler and run later events before the rest of this batch.
+  if (pumping_) return;
+  pumping_ = true;
+  const ScopeExit done([this] { pumping_ = false; });
+  cdp().Pump();
+  std::vector<std::function<void()>> deferred;
+  deferred.swap(deferred_);
+  for (const auto& work : deferred) {
+    try {
+      work();
+    } catch (...) {
+      MIRAVELL_LOG_CAUGHT_EXCEPTION();
+    }
+  }
+  if (!deferred_.empty() && postWindow_ != nullptr) {
+    ::PostMessageW(postWindow_, pumpMessage_, 0, 0);
+  } else if (::WaitForSingleObject(cdp().ReadyEvent(), 0) == WAIT_OBJECT_0 && postWindow_ != nullptr) {
+    ::PostMessageW(postWindow_, pumpMessage_, 0, 0);
+  }
+}
+
+void Engine::Defer(std::function<void()> work) {
+  deferred_.push_back(std::move(work));
+  if (postWindow_ != nullptr) ::PostMessageW(postWindow_, pumpMessage_, 0, 0);
+}
+
+void Engine::Register(const std::shared_ptr<Page>& page) { pages_[page->sessionId()] = page; }
+
+void Engine::Unregister(const Page& page) { pages_.erase(page.sessionId()); }
+
+void Engine::OnEvent(const CdpEvent& event) {
+  if (event.sessionId.empty()) {
+    if (event.method != "Target.targetCreated") return;
+    const json& info = event.params.value("targetInfo", json::object());
+    const std::string opener = info.value("openerId", std::string());
+    if (opener.empty() || info.value("type", std::string()) != "page") return;
+    for (const auto& [session, weak] : pages_) {
+      const std::shared_ptr<Page> page = weak.lock();
+      if (!page || page->targetId() != opener) continue;
+      // One window only: the page learns of the pop-up through
+      // NewWindowRequested and may show it in the same view.
+      cdp().SendAsync("Target.closeTarget", {{"targetId", info.value("targetId", std::string())}}, {},
+                      kDefaultCdpTimeout, [](const CdpReply&) {});
+      return;
+    }
+    return;
+  }
+  const auto found = pages_.find(event.sessionId);
+  const std::shared_ptr<Page> page = found != pages_.end() ? found->second.lock() : nullptr;
+  if (page) {
+    page->OnEvent(event);
+  } else if (event.method == "Fetch.requestPaused") {
+    // A request of a page nobody holds any more must not hang.
+    cdp().SendAsync("Fetch.continueRequest", {{"requestId", event.params.value("requestId", std::string())}},
+                    event.sessionId, kDefaultCdpTimeout, [](const CdpReply&) {});
+  }
+}
+
+// ---------------------------------------------------------------- Page
+
+Page::Page(std::shared_ptr<Engine> engine, std::string targetId, std::string sessionId)
+    : engine_(std::move(engine)), targetId_(std::move(targetId)), sessionId_(std::move(sessionId)) {}
+
+std::shared_ptr<Page> Page::Open(const std::shared_ptr<Engine>& engine) {
+  CdpClient& cdp = engine->cdp();
+  const std::string targetId =
+      Required(cdp, "Target.createTarget", {{"url", "about:blank"}}).value("targetId", std::string());
+  std::string sessionId;
+  try {
+    sessionId = Required(cdp, "Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}})
+                    .value("sessionId", std::string());
+    Required(cdp, "Page.enable", json::object(), sessionId);
+    Required(cdp, "Runtime.enable", json::object(), sessionId);
+    Required(cdp, "Runtime.addBinding", {{"name", kBinding}}, sessionId);
+    Required(cdp, "Page.addScriptToEvaluateOnNewDocument", {{"source", kWebViewScript}}, sessionId);
+    Required(
+        cdp, "Fetch.enable",
+        {{"patterns", json::array({{{"urlPattern", "*"}, {"resourceType", "Document"}, {"requestStage", "Request"}}})}},
+        sessionId);
+    Required(cdp, "Emulation.setUserAgentOverride", {{"userAgent", engine->userAgent()}}, sessionId);
+    // Headless pages never have the focus; the player's pages expect it.
+    Required(cdp, "Emulation.setFocusEmulationEnabled", {{"enabled", true}}, sessionId);
+  } catch (...) {
+    (void)cdp.Send("Target.closeTarget", {{"targetId", targetId}});
+    throw;
+  }
+  return std::shared_ptr<Page>(new Page(engine, targetId, sessionId));
+}
+
+Page::~Page() {
+  try {
+    Close();
+  } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
+  }
+}
+
+void Page::Send(const char* method, json params, std::function<void(const CdpReply&)> done) {
+  if (closed_) return;
+  const std::string name = method;
+  engine_->cdp().SendAsync(
+      method, params, sessionId_, kDefaultCdpTimeout, [name, done = std::move(done)](const CdpReply& reply) {
+        if (!reply.ok() && reply.status != CdpStatus::kDisconnected) {
+          failure_log::LogFailure((name + " " + Describe(reply)).c_str(), E_FAIL, __FILE__, __LINE__);
+        }
+        if (done) done(reply);
+      });
+}
+
+void Page::Close() {
+  if (closed_) return;
+  engine_->cdp().SendAsync("Target.closeTarget", {{"targetId", targetId_}}, {}, kDefaultCdpTimeout,
+                           [](const CdpReply&) {});
+  closed_ = true;
+  engine_->Unregister(*this);
+  events_.reset();
+}
+
+std::string Page::Source() const { return source_; }
+
+void Page::Navigate(const std::string& uri) {
+  if (IsWebAddress(uri)) {
+    // The request is held at its start, where the navigation event is raised.
+    requestedReason_.clear();
+    Send("Page.navigate", {{"url", uri}});
+    return;
+  }
+  // No request leaves for these, so the event is raised here first.
+  StartNavigation(uri, uri);
+}
+
+void Page::NavigateToString(const std::string& html) {
+  // A document of its own (scripts added for new documents run before its
+  // own), known to the host as about:blank, the address it gives the pages
+  // it makes itself.
+  const std::string address = "data:text/html;charset=utf-8;base64," + Base64Encode(html);
+  generatedUrls_.insert(address);
+  StartNavigation(address, "about:blank");
+}
+
+// Raises the navigation event later, as the engine would, and goes only when
+// nobody cancelled it.
+void Page::StartNavigation(const std::string& uri, const std::string& shownAs) {
+  const std::weak_ptr<Page> weak = weak_from_this();
+  const std::uint64_t id = ++navigationId_;
+  engine_->Defer([weak, uri, shownAs, id] {
+    const std::shared_ptr<Page> page = weak.lock();
+    if (!page || page->closed_) return;
+    const auto events = page->events_;
+    const bool cancel = events && events->navigationStarting && events->navigationStarting({shownAs, false, false, id});
+    if (!cancel) page->Send("Page.navigate", {{"url", uri}});
+  });
+}
+
+bool Page::CanGo(int step) {
+  if (closed_) return false;
+  const CdpReply history = engine_->cdp().Send("Page.getNavigationHistory", json::object(), sessionId_);
+  if (!history.ok()) return false;
+  const int current = history.value.value("currentIndex", 0);
+  const json& entries = history.value.value("entries", json::array());
+  const int wanted = current + step;
+  // The blank page every target starts with is no place to go back to.
+  const int first = !entries.empty() && entries[0].value("url", std::string()) == "about:blank" ? 1 : 0;
+  return wanted >= first && wanted < static_cast<int>(entries.size());
+}
+
+void Page::Go(int step) {
+  if (!CanGo(step)) return;
+  const CdpReply history = engine_->cdp().Send("Page.getNavigationHistory", json::object(), sessionId_);
+  if (!history.ok()) return;
+  const json& entry = history.value["entries"][history.value.value("currentIndex", 0) + step];
+  const std::string url = entry.value("url", std::string());
+  const int entryId = entry.value("id", 0);
+  if (IsWebAddress(url)) {
+    Send("Page.navigateToHistoryEntry", {{"entryId", entryId}});
+    return;
+  }
+  const std::weak_ptr<Page> weak = weak_from_this();
+  const std::uint64_t id = ++navigationId_;
+  const std::string shownAs = generatedUrls_.contains(url) ? "about:blank" : url;
+  engine_->Defer([weak, shownAs, entryId, id] {
+    const std::shared_ptr<Page> page = weak.lock();
+    if (!page || page->closed_) return;
+    const auto events = page->events_;
+    const bool cancel = events && events->navigationStarting && events->navigationStarting({shownAs, false, false, id});
+    if (!cancel) page->Send("Page.navigateToHistoryEntry", {{"entryId", entryId}});
+  });
+}
+
+void Page::Reload() { Send("Page.reload"); }
+
+void Page::Stop() { Send("Page.stopLoading"); }
+
+void Page::AddScript(const std::string& source, std::function<void(HRESULT, const std::string&)> done) {
+  Send("Page.addScriptToEvaluateOnNewDocument", {{"source", source}}, [done](const CdpReply& reply) {
+    if (done) done(reply.ok() ? S_OK : E_FAIL, reply.ok() ? reply.value.value("identifier", std::string()) : "");
+  });
+}
+
+void Page::RemoveScript(const std::string& id) {
+  Send("Page.removeScriptToEvaluateOnNewDocument", {{"identifier", id}});
+}
+
+void Page::ExecuteScript(const std::string& source, std::function<void(HRESULT, const std::string&)> done) {
+  Send("Runtime.evaluate", {{"expression", source}, {"returnByValue", true}}, [done](const CdpReply& reply) {
+    if (!done) return;
+    if (!reply.ok()) return done(E_FAIL, "null");
+    // A script that threw, or whose value JSON cannot carry, gives null.
+    const json& result = reply.value.value("result", json::object());
+    done(S_OK, reply.value.contains("exceptionDetails") || !result.contains("value") ? "null" : result["value"].dump());
+  });
+}
+
+void Page::PostMessageJson(const std::string& messageJson) {
+  if (json::parse(messageJson, nullptr, false).is_discarded()) return;
+  Send("Runtime.evaluate",
+       {{"expression",
+         "window.chrome && window.chrome.webview && window.chrome.webview.__deliver(" + messageJson + ")"}});
+}
+
+void Page::Input(UINT message, WPARAM wParam, LPARAM lParam) {
+  const int modifiers = Modifiers();
+  if (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) {
+    POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    const int buttons =
+        ((wParam & MK_LBUTTON) ? 1 : 0) | ((wParam & MK_RBUTTON) ? 2 : 0) | ((wParam & MK_MBUTTON) ? 4 : 0);
+    json event = {{"x", at.x}, {"y", at.y}, {"modifiers", modifiers}, {"buttons", buttons}};
+    const auto click = [&](const char* type, const char* button, int count) {
+      clickCount_ = count;
+      event["type"] = type;
+      event["button"] = button;
+      event["clickCount"] = count;
+    };
+    switch (message) {
+      case WM_MOUSEMOVE:
+        event["type"] = "mouseMoved";
+        break;
+      case WM_LBUTTONDOWN:
+        click("mousePressed", "left", 1);
+        break;
+      case WM_LBUTTONDBLCLK:
+        click("mousePressed", "left", 2);
+        break;
+      case WM_LBUTTONUP:
+        click("mouseReleased", "left", clickCount_);
+        break;
+      case WM_RBUTTONDOWN:
+      case WM_RBUTTONDBLCLK:
+        click("mousePressed", "right", 1);
+        break;
+      case WM_RBUTTONUP:
+        click("mouseReleased", "right", 1);
+        break;
+      case WM_MBUTTONDOWN:
+      case WM_MBUTTONDBLCLK:
+        click("mousePressed", "middle", 1);
+        break;
+      case WM_MBUTTONUP:
+        click("mouseReleased", "middle", 1);
+        break;
+      case WM_MOUSEWHEEL:
+      case WM_MOUSEHWHEEL: {
+        // Wheel messages come in screen coordinates; a notch scrolls 100 pixels.
+        HWND window = ::WindowFromPoint(at);
+        if (window != nullptr) ::ScreenToClient(window, &at);
+        const double notches = GET_WHEEL_DELTA_WPARAM(wParam) / static_cast<double>(WHEEL_DELTA);
+        event = {{"type", "mouseWheel"},
+                 {"x", at.x},
+                 {"y", at.y},
+                 {"modifiers", modifiers},
+                 {"deltaX", message == WM_MOUSEHWHEEL ? notches * 100 : 0.0},
+                 {"deltaY", message == WM_MOUSEWHEEL ? -notches * 100 : 0.0}};
+        break;
+      }
+      default:
+        return;
+    }
+    Send("Input.dispatchMouseEvent", std::move(event));
+    return;
+  }
+  const int virtualKey = static_cast<int>(wParam);
+  switch (message) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_KEYUP:
+    case WM_SYSKEYUP: {
+      const bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
+      json event = {{"type", down ? "rawKeyDown" : "keyUp"},
+                    {"modifiers", modifiers},
+                    {"windowsVirtualKeyCode", virtualKey},
+                    {"nativeVirtualKeyCode", virtualKey},
+                    {"autoRepeat", down && (lParam & (1 << 30)) != 0},
+                    {"isSystemKey", message == WM_SYSKEYDOWN || message == WM_SYSKEYUP}};
+      if (const std::string key = KeyName(wParam, lParam); !key.empty()) event["key"] = key;
+      Send("Input.dispatchKeyEvent", std::move(event));
+      return;
+    }
+    case WM_CHAR:
+    case WM_SYSCHAR: {
+      // Typed text comes as characters after the key, as on Windows; the
+      // control characters the keys above already stand for type nothing.
+      const wchar_t typed = static_cast<wchar_t>(wParam);
+      if (typed < L' ' && typed != L'\r') return;
+      const std::string text = WideToUtf8(std::wstring(1, typed));
+      Send("Input.dispatchKeyEvent", {{"type", "char"},
+                                      {"modifiers", modifiers},
+                                      {"text", text},
+                                      {"unmodifiedText", text},
+                                      {"key", text},
+                                      {"windowsVirtualKeyCode", typed},
+                                      {"isSystemKey", message == WM_SYSCHAR}});
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+void Page::Resize(int width, int height) {
+  if (width == width_ && height == height_) return;
+  width_ = width;
+  height_ = height;
+  if (width <= 0 || height <= 0) return;
+  Send("Emulation.setDeviceMetricsOverride",
+       {{"width", width}, {"height", height}, {"deviceScaleFactor", 1}, {"mobile", false}});
+  Screencast();
+}
+
+void Page::SetVisible(bool visible) {
+  if (visible == visible_) return;
+  visible_ = visible;
+  Screencast();
+}
+
+// Frames come only while the page shows, at the size of the view.
+void Page::Screencast() {
+  if (casting_) {
+    Send("Page.stopScreencast");
+    casting_ = false;
+  }
+  if (!visible_ || width_ <= 0 || height_ <= 0) return;
+  Send("Page.startScreencast",
+       {{"format", "jpeg"}, {"quality", 90}, {"maxWidth", width_}, {"maxHeight", height_}, {"everyNthFrame", 1}});
+  casting_ = true;
+}
+
+void Page::SetBackground(int red, int green, int blue, int alpha) {
+  Send("Emulation.setDefaultBackgroundColorOverride",
+       {{"color", {{"r", red}, {"g", green}, {"b", blue}, {"a", alpha / 255.0}}}});
+}
+
+void Page::SetScriptEnabled(bool enabled) { Send("Emulation.setScriptExecutionDisabled", {{"value", !enabled}}); }
+
+void Page::SetUserAgent(const std::string& userAgent) {
+  Send("Emulation.setUserAgentOverride", {{"userAgent", userAgent}});
+}
+
+void Page::InterceptAllRequests(bool all) {
+  if (all == interceptAll_) return;
+  interceptAll_ = all;
+  json pattern = {{"urlPattern", "*"}, {"requestStage", "Request"}};
+  if (!all) pattern["resourceType"] = "Document";
+  Send("Fetch.enable", {{"patterns", json::array({pattern})}});
+}
+
+void Page::OnEvent(const CdpEvent& event) {
+  if (closed_ || !events_) return;
+  const std::shared_ptr<const PageEvents> events = events_;
+  const json& params = event.params;
+  if (event.method == "Fetch.requestPaused") {
+    OnRequestPaused(params, *events);
+  } else if (event.method == "Page.screencastFrame") {
+    OnFrame(params, *events);
+  } else if (event.method == "Runtime.bindingCalled") {
+    OnBinding(params, *events);
+  } else if (event.method == "Runtime.executionContextCreated") {
+    const json& context = params.value("context", json::object());
+    contextFrames_[context.value("id", 0)] = context.value("auxData", json::object()).value("frameId", std::string());
+  } else if (event.method == "Runtime.executionContextDestroyed") {
+    contextFrames_.erase(params.value("executionContextId", 0));
+  } else if (event.method == "Runtime.executionContextsCleared") {
+    contextFrames_.clear();
+  } else if (event.method == "Page.frameNavigated") {
+    const json& frame = params.value("frame", json::object());
+    if (frame.contains("parentId")) return;
+    const std::string url = frame.value("url", std::string()) + frame.value("urlFragment", std::string());
+    source_ = generatedUrls_.contains(url) ? "about:blank" : url;
+  } else if (event.method == "Page.navigatedWithinDocument") {
+    if (params.value("frameId", std::string()) == targetId_) source_ = params.value("url", source_);
+  } else if (event.method == "Page.frameRequestedNavigation") {
+    if (params.value("frameId", std::string()) == targetId_) requestedReason_ = params.value("reason", std::string());
+  } else if (event.method == "Page.windowOpen") {
+    if (events->newWindow) events->newWindow(params.value("url", std::string()), params.value("userGesture", false));
+  } else if (event.method == "Page.javascriptDialogOpening") {
+    // A headless page waits for ever on a dialog nobody answers.
+    Send("Page.handleJavaScriptDialog", {{"accept", true}});
+  }
+}
+
+void Page::OnRequestPaused(const json& params, const PageEvents& events) {
+  const std::string requestId = params.value("requestId", std::string());
+  const json& request = params.value("request", json::object());
+  const std::string uri = request.value("url", std::string()) + request.value("urlFragment", std::string());
+  const std::string type = params.value("resourceType", std::string());
+  if (type == "Document" && params.value("frameId", std::string()) == targetId_) {
+    const std::string redirectedFrom = params.value("redirectedRequestId", std::string());
+    NavigationStart start{uri, false, !redirectedFrom.empty(), 0};
+    const auto earlier = navigationIds_.find(redirectedFrom);
+    start.id = earlier != navigationIds_.end() ? earlier->second : ++navigationId_;
+    navigationIds_.erase(redirectedFrom);
+    navigationIds_[requestId] = start.id;
+    start.userInitiated = requestedReason_ == "anchorClick" || requestedReason_.starts_with("formSubmission");
+    requestedReason_.clear();
+    if (events.navigationStarting && events.navigationStarting(start)) {
+      // Aborted, the navigation commits nothing: the page stays as it was.
+      Send("Fetch.failRequest", {{"requestId", requestId}, {"errorReason", "Aborted"}});
+      return;
+    }
+  }
+  const int context = ResourceContext(type);
+  if (events.wantsResource && events.resource && events.wantsResource(uri, context)) {
+    ResourceRequest asked{uri, request.value("method", std::string("GET")), HeadersOf(request["headers"]), context};
+    const ResourceDecision decision = events.resource(asked);
+    if (closed_) return;
+    if (decision.response) {
+      const ResourceResponse& response = *decision.response;
+      json fulfil = {{"requestId", requestId},
+                     {"responseCode", response.status},
+                     {"responseHeaders", HeaderEntries(response.headers)},
+                     {"body", Base64Encode(response.body)}};
+      if (!response.reason.empty()) fulfil["responsePhrase"] = response.reason;
+      Send("Fetch.fulfillRequest", std::move(fulfil));
+      return;
+    }
+    if (decision.headers) {
+      Send("Fetch.continueRequest", {{"requestId", requestId}, {"headers", HeaderEntries(*decision.headers)}});
+      return;
+    }
+  }
+  Send("Fetch.continueRequest", {{"requestId", requestId}});
+}
+
+void Page::OnFrame(const json& params, const PageEvents& events) {
+  // Every frame is acknowledged, or Chromium sends no more.
+  Send("Page.screencastFrameAck", {{"sessionId", params.value("sessionId", 0)}});
+  if (!events.frame || !visible_) return;
+  events.frame(Base64Decode(params.value("data", std::string())));
+}
+
+void Page::OnBinding(const json& params, const PageEvents& events) {
+  if (params.value("name", std::string()) != kBinding || !webMessages_ || !events.message) return;
+  const auto frame = contextFrames_.find(params.value("executionContextId", 0));
+  if (frame == contextFrames_.end() || frame->second != targetId_) return;
+  const std::string payload = params.value("payload", std::string());
+  if (payload.size() < 2 || (payload[0] != 's' && payload[0] != 'j')) return;
+  events.message(payload.substr(1), payload[0] == 's', source_);
+}
+
+}  // namespace chromium_runtime

@@ -1,0 +1,191 @@
+#pragma once
+// What the runtime's COM objects stand on: one Chromium per environment
+// (Engine) and one page target per controller (Page), driven over the
+// DevTools protocol. Everything here but Engine::Start and Page::Open runs on
+// the thread that created the environment, in the order the browser said it:
+// the engine's events and answers are pumped there from its post window, so
+// the player's handlers run on its own thread as with the real runtime.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/chromium-runtime/ChromiumBrowser.h"
+
+namespace chromium_runtime {
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+// The switches a runtime start adds to the host's arguments, with every
+// --enable-features and --disable-features merged into one of each (Chromium
+// honours only the last of a repeated switch). Arguments are split the way
+// Windows splits a command line.
+std::vector<std::string> BrowserArguments(const std::wstring& hostArguments);
+
+// A top-level navigation about to leave.
+struct NavigationStart {
+  std::string uri;
+  bool userInitiated = false;
+  bool redirected = false;
+  std::uint64_t id = 0;
+};
+
+// A request the host filters asked to see, and what the host made of it.
+struct ResourceRequest {
+  std::string uri;
+  std::string method;
+  HeaderList headers;
+  int context = 0;  // COREWEBVIEW2_WEB_RESOURCE_CONTEXT
+};
+struct ResourceResponse {
+  int status = 200;
+  std::string reason;
+  HeaderList headers;
+  std::string body;
+};
+struct ResourceDecision {
+  std::optional<HeaderList> headers;  // the request's headers, when the host changed them
+  std::optional<ResourceResponse> response;
+};
+
+// The host's side of a page, called on the owner's thread.
+struct PageEvents {
+  std::function<bool(const NavigationStart&)> navigationStarting;  // true: cancelled
+  std::function<void(const std::string& json, bool isString, const std::string& source)> message;
+  std::function<void(const std::string& uri, bool userInitiated)> newWindow;
+  // Whether a filter of the host's asks for the request; then resource decides.
+  std::function<bool(const std::string& uri, int context)> wantsResource;
+  std::function<ResourceDecision(const ResourceRequest&)> resource;
+  std::function<void(const std::vector<std::uint8_t>& image)> frame;  // an encoded screencast frame
+};
+
+class Page;
+
+class Engine : public std::enable_shared_from_this<Engine> {
+ public:
+  // Starts Chromium (blocking; any thread). Throws StartError.
+  static std::shared_ptr<Engine> Start(const ChromiumOptions& options);
+  // Closes the browser.
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  // From here on the owner's thread only, except cdp() and userAgent().
+
+  // Events and answers wake the window with this message; the window then
+  // calls PumpAll. Also starts watching for pop-ups.
+  void AttachTo(HWND postWindow, UINT pumpMessage);
+  // Runs what the browser said, for every live engine.
+  static void PumpAll();
+
+  [[nodiscard]] CdpClient& cdp() noexcept { return browser_.cdp(); }
+  // Chromium's version ("156.0.7000.1") and its user agent as a window would send it.
+  [[nodiscard]] const std::string& version() const noexcept { return version_; }
+  [[nodiscard]] const std::string& userAgent() const noexcept { return userAgent_; }
+
+  // Runs work at the next pump, after what the browser has said so far.
+  void Defer(std::function<void()> work);
+
+  void Register(const std::shared_ptr<Page>& page);
+  void Unregister(const Page& page);
+
+ private:
+  explicit Engine(const ChromiumOptions& options);
+  void Pump();
+  void OnEvent(const CdpEvent& event);
+
+  ChromiumBrowser browser_;
+  std::string version_;
+  std::string userAgent_;
+  HWND postWindow_ = nullptr;
+  UINT pumpMessage_ = 0;
+  bool pumping_ = false;
+  std::vector<std::function<void()>> deferred_;
+  std::map<std::string, std::weak_ptr<Page>> pages_;  // by session
+};
+
+class Page : public std::enable_shared_from_this<Page> {
+ public:
+  // Opens a blank page target and prepares it (blocking; any thread; the
+  // engine's owner thread must keep pumping meanwhile). Throws StartError.
+  static std::shared_ptr<Page> Open(const std::shared_ptr<Engine>& engine);
+  ~Page();
+  Page(const Page&) = delete;
+  Page& operator=(const Page&) = delete;
+
+  [[nodiscard]] const std::string& targetId() const noexcept { return targetId_; }
+  [[nodiscard]] const std::string& sessionId() const noexcept { return sessionId_; }
+
+  // From here on the owner's thread only.
+  void SetEvents(PageEvents events) { events_ = std::make_shared<const PageEvents>(std::move(events)); }
+  void OnEvent(const CdpEvent& event);
+
+  // The address the host knows the page by: about:blank for a page it made.
+  [[nodiscard]] std::string Source() const;
+  void Navigate(const std::string& uri);
+  void NavigateToString(const std::string& html);
+  [[nodiscard]] bool CanGo(int step);
+  void Go(int step);
+  void Reload();
+  void Stop();
+  void AddScript(const std::string& source, std::function<void(HRESULT, const std::string& id)> done);
+  void RemoveScript(const std::string& id);
+  void ExecuteScript(const std::string& source, std::function<void(HRESULT, const std::string& json)> done);
+  // Delivers a message to the page's chrome.webview listeners.
+  void PostMessageJson(const std::string& json);
+
+  // A mouse or keyboard message of the window the page is shown in.
+  void Input(UINT message, WPARAM wParam, LPARAM lParam);
+
+  void Resize(int width, int height);
+  void SetVisible(bool visible);
+  void SetBackground(int red, int green, int blue, int alpha);
+  void SetScriptEnabled(bool enabled);
+  void SetWebMessageEnabled(bool enabled) { webMessages_ = enabled; }
+  void SetUserAgent(const std::string& userAgent);
+  // Whether every request is intercepted (some filter exists) or only documents.
+  void InterceptAllRequests(bool all);
+  // Ends the target; later calls do nothing.
+  void Close();
+  [[nodiscard]] bool closed() const noexcept { return closed_; }
+
+ private:
+  Page(std::shared_ptr<Engine> engine, std::string targetId, std::string sessionId);
+  void Send(const char* method, nlohmann::json params = nlohmann::json::object(),
+            std::function<void(const CdpReply&)> done = nullptr);
+  void StartNavigation(const std::string& uri, const std::string& shownAs);
+  void OnRequestPaused(const nlohmann::json& params, const PageEvents& events);
+  void OnFrame(const nlohmann::json& params, const PageEvents& events);
+  void OnBinding(const nlohmann::json& params, const PageEvents& events);
+  void Screencast();
+
+  std::shared_ptr<Engine> engine_;
+  std::string targetId_;
+  std::string sessionId_;
+  // Shared so that a handler that closes the page does not destroy itself.
+  std::shared_ptr<const PageEvents> events_;
+  bool closed_ = false;
+  std::string source_ = "about:blank";
+  std::set<std::string> generatedUrls_;  // the data: addresses of the pages the host made (history may go back to them)
+  std::uint64_t navigationId_ = 0;
+  std::string requestedReason_;                         // why the page last asked to navigate
+  std::map<std::string, std::uint64_t> navigationIds_;  // by Fetch request, for redirects
+  std::map<int, std::string> contextFrames_;            // execution context -> frame
+  bool webMessages_ = true;
+  bool interceptAll_ = false;
+  bool visible_ = true;
+  int width_ = 0;
+  int height_ = 0;
+  bool casting_ = false;
+  int clickCount_ = 1;
+};
+
+}  // namespace chromium_runtime
