@@ -22,6 +22,8 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+import lessons
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 CERTS = os.path.join(HERE, "certs")
 
@@ -35,8 +37,13 @@ PROFILES = {
     "forged": ("forged-leaf.pem", "forged-leaf.key", ["forged-ca.pem"]),
     "forged-real-chain": ("forged-leaf2.pem", "forged-leaf2.key", ["service-ca.pem"]),
     "public": ("public-leaf.pem", "public-leaf.key", ["public-ca.pem"]),
+    "outside": ("outside-leaf.pem", "outside-leaf.key", ["service-ca.pem"]),
 }
 DEFAULT_PROFILE = "service"
+# Hosts outside the service that lessons use get the pinned CA's leaf for
+# their own names unless a choice was made.
+OUTSIDE_PROFILE = "outside"
+OUTSIDE_DOMAINS = ("youtube.com", "youtube-nocookie.com", "ytimg.com")
 PIN_SECRET = ("X-Secret", "local-mock-secret-012345678")
 IDLE_TIMEOUT = 30  # seconds an idle keep-alive connection is kept
 
@@ -90,8 +97,13 @@ class TlsProfiles:
             self.contexts = contexts
 
     def profile_for(self, host):
+        host = (host or "").lower()
         with self.lock:
-            return self.choices.get((host or "").lower(), self.choices.get("*", DEFAULT_PROFILE))
+            chosen = self.choices.get(host, self.choices.get("*"))
+        if chosen:
+            return chosen
+        outside = any(host == domain or host.endswith("." + domain) for domain in OUTSIDE_DOMAINS)
+        return OUTSIDE_PROFILE if outside else DEFAULT_PROFILE
 
     def choose(self, host, profile):
         if profile not in PROFILES:
@@ -216,12 +228,18 @@ class Routes:
             return list(self.requests)
 
 
-def default_answer(method, path, headers):
-    """(status, headers, body) the service gives when no route is scripted."""
+def default_answer(method, path, headers, host="", body=b""):
+    """(status, headers, body) the service gives when no route is scripted:
+    the video platform's pages on its own host names, the service's
+    answers and lessons on every other host."""
     json_type = {"Content-Type": "application/json"}
     parsed = urllib.parse.urlsplit(path)
     if method == "HEAD":
         return 200, {}, b""
+    if host in lessons.OUTSIDE_HOSTS:
+        if method != "GET":
+            return 405, json_type, json_bytes({"message": "method not allowed"})
+        return lessons.outside_answer(host, parsed.path)
     if method == "GET" and parsed.path == "/pins":
         if headers.get(PIN_SECRET[0]) != PIN_SECRET[1]:
             return 403, json_type, json_bytes({"message": "forbidden"})
@@ -231,19 +249,15 @@ def default_answer(method, path, headers):
     if method == "GET" and parsed.path == "/api/v1/desktop/version/windows":
         return 200, json_type, json_bytes({"version": "4.8", "is_required": 0, "link": ""})
     if method == "PUT" and parsed.path == "/api/v1/desktop/content-link/resolve-id":
-        return 200, json_type, json_bytes({"data": {
-            "type": "pdf", "url": "https://miravell.localhost/files/lesson.pdf", "video_source": "",
-            "user_email": "student@example.com", "injected_script_number": 1}})
+        return 200, json_type, lessons.resolve_answer(body)
     if method == "POST" and parsed.path == "/api/v1/desktop/servers/active":
         return 200, json_type, json_bytes({"data": {"servers": [{"address": "https://edge1.miravell.localhost"}]}})
     if method == "GET" and parsed.path == "/api/v1/desktop/scripts/get":
         number = urllib.parse.parse_qs(parsed.query).get("n", [""])[0]
         if re.fullmatch(r"-?[0-9]+", number):  # the player sends negative numbers too
             return 200, {"Content-Type": "text/javascript"}, f"console.log('lesson script {number}');".encode()
-    if method == "GET" and parsed.path in ("/app", "/app/courses"):
-        title = "Courses" if parsed.path == "/app/courses" else "Miravell"
-        page = f"<!DOCTYPE html><html><head><title>{title}</title></head><body><h1>{title}</h1></body></html>"
-        return 200, {"Content-Type": "text/html; charset=utf-8"}, page.encode()
+    if method == "GET" and (page := lessons.service_page(parsed.path)) is not None:
+        return 200, {"Content-Type": page[0]}, page[1]
     return 404, json_type, json_bytes({"message": "not found"})
 
 
@@ -313,7 +327,8 @@ class ServiceHandler(BaseHTTPRequestHandler):
             time.sleep(self.server.routes.latency_ms / 1000.0)
         route = self.server.routes.take(self._request_host(), self.command, self.path)
         if route is None:
-            status, headers, payload = default_answer(self.command, self.path, self.headers)
+            status, headers, payload = default_answer(self.command, self.path, self.headers, self._request_host(),
+                                                      body)
             reason = None
         else:
             if route.get("delay_ms"):
