@@ -3,8 +3,10 @@ the real browser host (host_probe, as a console and as a Windows program)
 through the program's own loader: the page
 shows inside the controller's bounds, a cancelled navigation keeps it, string
 messages reach the host and nothing else does, pop-ups and requests come to
-the host's handlers, and no Chromium is left when the host ends. Needs
-Chromium: without it the start fails, and so does the test."""
+the host's handlers, pages of the mock service (the service's hosts and the
+outside hosts lessons use) load over HTTPS with the trust installed beside
+the runtime and not without it, and no Chromium is left when the host ends.
+Needs Chromium: without it the start fails, and so does the test."""
 import http.server
 import json
 import os
@@ -14,6 +16,7 @@ import threading
 import time
 import unittest
 
+import mockservice
 import uidriver
 import winerun
 
@@ -79,18 +82,13 @@ class RecordingServer:
         self.server.server_close()
 
 
-def chromium_runtime_dll():
-    return os.path.join(winerun.bin_dir(), "chromium-runtime", "EmbeddedBrowserWebView.dll")
-
-
 class ChromiumRuntimeTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.TemporaryDirectory()
         cls.runtime_dir = winerun.windows_path(os.path.join(cls.folder.name, "runtime"))
-        result = winerun.run_program("install_scripted_runtime.exe",
-                                     ["--folder", cls.runtime_dir, "--client", winerun.windows_path(chromium_runtime_dll())])
-        assert result.exit_code == 0, result.stdout + result.stderr
+        # With the mock's trust and host mapping, as the test bed installs it.
+        winerun.install_chromium_runtime(cls.runtime_dir)
 
     @classmethod
     def tearDownClass(cls):
@@ -199,6 +197,51 @@ class ChromiumRuntimeTest(unittest.TestCase):
                          [server.url("/opening.html"), server.url("/popup")])
         windows = [c for c in self.calls() if c.get("object") == "outcome" and c.get("call") == "new_window"]
         self.assertEqual([(w["args"], w["handled"]) for w in windows], [([server.url("/popup")], True)])
+
+    def test_mock_pages_load_over_https_with_the_installed_trust_and_fail_without_it(self):
+        mock = mockservice.shared()
+        mapping_only = mockservice.MockService.browser_arguments().split(" ", 1)[1]
+        self.assertTrue(mapping_only.startswith('"--host-resolver-rules='), mapping_only)
+        embed = ("www.youtube.com", "/embed/mrvVolcano01")
+        # (switches installed beside the runtime, None for the test bed's; address; requests that must reach
+        # the mock as (host, path), none when the page must not load). No certificate switch comes from the
+        # host or the environment in any case.
+        cases = [
+            (None, "https://www.youtube.com/embed/mrvVolcano01",
+             [embed, ("i.ytimg.com", "/vi/mrvVolcano01/hqdefault.jpg")]),
+            (None, "https://desktop.miravell.localhost/lessons/water-cycle",
+             [("desktop.miravell.localhost", "/lessons/water-cycle"),
+              ("desktop.miravell.localhost", "/lessons/media/water-cycle.png")]),
+            (mapping_only, "https://www.youtube.com/embed/mrvVolcano01", []),
+        ]
+        try:
+            for switches, address, expected in cases:
+                with self.subTest(address=address, trusted=switches is None):
+                    if switches is not None:
+                        winerun.install_chromium_runtime(self.runtime_dir, browser_args=switches)
+                    mock.reset()
+                    host = self.start_host(5000, address=address)
+                    try:
+                        deadline = time.monotonic() + 40
+                        while time.monotonic() < deadline:
+                            reached = {(r["host"], r["path"]) for r in mock.requests() if r["method"] == "GET"}
+                            refused = [h["sni"] for h in mock.handshakes() if not h["ok"]]
+                            if (set(expected) <= reached) if expected else refused:
+                                break
+                            time.sleep(0.2)
+                    finally:
+                        self.finish(host)
+                    if expected:
+                        self.assertLessEqual(set(expected), reached)
+                        self.assertEqual([], refused)
+                    else:
+                        self.assertNotIn(embed, reached)
+                        self.assertIn("www.youtube.com", refused, "the mapping took it to the mock, and it was refused")
+                    starts = [c for c in self.calls() if c.get("call") == "CreateWebViewEnvironmentWithOptionsInternal"]
+                    self.assertNotIn("certificate", json.dumps(starts))
+        finally:
+            winerun.install_chromium_runtime(self.runtime_dir)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -6,10 +6,13 @@
 // resource, so the player's own install flow can download this one file and
 // run it from the temporary folder.
 //
-//   [--uninstall] [--version V] [--folder DIR] [--client DLL]
+//   [--uninstall] [--version V] [--folder DIR] [--client DLL] [--browser-args SWITCHES]
 //
 // --client places another client DLL (the Chromium-backed runtime) instead
-// of the one this program carries or finds beside itself.
+// of the one this program carries or finds beside itself. --browser-args
+// leaves switches beside it for that DLL to start its browser with (the
+// test bed's trust and host mapping); an install without them removes any
+// an earlier install left.
 //
 // Arguments starting with '/' (the bootstrapper's own switches) are ignored.
 #include <windows.h>
@@ -29,6 +32,8 @@ constexpr wchar_t kClientStateKey[] =
 constexpr wchar_t kClientsKey[] = L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
 constexpr wchar_t kDefaultVersion[] = L"129.0.2792.45";
 constexpr wchar_t kDllName[] = L"EmbeddedBrowserWebView.dll";
+// Read by tools/chromium-runtime (ChromiumBrowser.h, kArgumentsFileName).
+constexpr wchar_t kArgumentsFileName[] = L"browser-arguments.txt";
 
 std::wstring EnvironmentValue(const wchar_t* name) {
   wchar_t buffer[MAX_PATH * 2];
@@ -90,6 +95,21 @@ bool PlaceClient(const std::filesystem::path& target, const std::filesystem::pat
   return false;
 }
 
+bool PlaceArguments(const std::filesystem::path& folder, const std::wstring& arguments) {
+  const std::filesystem::path file = folder / kArgumentsFileName;
+  if (arguments.empty()) {
+    return DeleteFileW(file.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+  }
+  const int size = WideCharToMultiByte(CP_UTF8, 0, arguments.c_str(), static_cast<int>(arguments.size()), nullptr, 0,
+                                       nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, arguments.c_str(), static_cast<int>(arguments.size()), utf8.data(), size, nullptr,
+                      nullptr);
+  if (WriteWhole(file, utf8.data(), static_cast<DWORD>(utf8.size()))) return true;
+  fwprintf(stderr, L"cannot write %ls\n", file.c_str());
+  return false;
+}
+
 bool DeleteKey(const wchar_t* keyPath) {
   const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, keyPath);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return false;
@@ -97,7 +117,8 @@ bool DeleteKey(const wchar_t* keyPath) {
   return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
 }
 
-int Install(const std::filesystem::path& folder, const std::wstring& version, const std::filesystem::path& client) {
+int Install(const std::filesystem::path& folder, const std::wstring& version, const std::filesystem::path& client,
+            const std::wstring& browserArguments) {
   const std::filesystem::path versionFolder = folder / version;
   const std::filesystem::path dllFolder = versionFolder / L"EBWebView" / L"x64";
   std::error_code error;
@@ -106,7 +127,7 @@ int Install(const std::filesystem::path& folder, const std::wstring& version, co
     fwprintf(stderr, L"cannot create %ls\n", dllFolder.c_str());
     return 2;
   }
-  if (!PlaceClient(dllFolder / kDllName, client)) return 2;
+  if (!PlaceClient(dllFolder / kDllName, client) || !PlaceArguments(dllFolder, browserArguments)) return 2;
   if (!SetString(kClientStateKey, L"EBWebView", versionFolder.wstring()) || !SetString(kClientsKey, L"pv", version)) {
     fwprintf(stderr, L"cannot write the registry\n");
     return 3;
@@ -135,6 +156,7 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring version = kDefaultVersion;
     std::filesystem::path folder;
     std::filesystem::path client;
+    std::wstring browserArguments;
     for (int i = 1; i < argc; ++i) {
       const std::wstring arg = argv[i];
       if (arg == L"--uninstall") {
@@ -145,10 +167,13 @@ int wmain(int argc, wchar_t** argv) {
         folder = argv[++i];
       } else if (arg == L"--client" && i + 1 < argc) {
         client = argv[++i];
+      } else if (arg == L"--browser-args" && i + 1 < argc) {
+        browserArguments = argv[++i];
       } else if (!arg.empty() && arg[0] == L'/') {
         continue;
       } else {
-        fwprintf(stderr, L"usage: [--uninstall] [--version V] [--folder DIR] [--client DLL]\n");
+        fwprintf(stderr,
+                 L"usage: [--uninstall] [--version V] [--folder DIR] [--client DLL] [--browser-args SWITCHES]\n");
         return 1;
       }
     }
@@ -160,7 +185,7 @@ int wmain(int argc, wchar_t** argv) {
       }
       folder = std::filesystem::path(localAppData) / L"Microsoft" / L"EdgeWebView" / L"Application";
     }
-    return uninstall ? Uninstall(folder, version) : Install(folder, version, client);
+    return uninstall ? Uninstall(folder, version) : Install(folder, version, client, browserArguments);
   } catch (...) {
     return 5;
   }

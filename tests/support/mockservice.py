@@ -17,6 +17,7 @@ import atexit
 import base64
 import fcntl
 import http.client
+import importlib.util
 import json
 import os
 import signal
@@ -219,6 +220,21 @@ class MockService:
                         key, pin = line.split()
                         pins[key] = pin
         return pins
+
+    @staticmethod
+    def browser_arguments():
+        """Chromium switches (one string, command-line quoting) with which a
+        browser reaches this mock on 127.0.0.1:443 for the outside hosts its
+        lessons use and takes the mock's certificates: the test CA's key pin,
+        honoured for any certificate of the chain the mock sends. For
+        `install_scripted_runtime.exe --client <Chromium runtime> --browser-args`."""
+        spec = importlib.util.spec_from_file_location("mock_lessons", os.path.join(MOCK_DIR, "lessons.py"))
+        lessons = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(lessons)
+        rules = ",".join(f"MAP {name} 127.0.0.1" for domain in lessons.OUTSIDE_DOMAINS
+                         for name in (domain, "*." + domain))
+        pin = MockService.pins()["service-ca"]
+        return f'--ignore-certificate-errors-spki-list={pin} "--host-resolver-rules={rules}"'
 
     @staticmethod
     def cert_path(name):

@@ -176,6 +176,28 @@ def ensure_runtime():
         raise RuntimeError(f"cannot install the scripted runtime: {result.stdout} {result.stderr}")
 
 
+def chromium_runtime_dll():
+    return os.path.join(bin_dir(), "chromium-runtime", "EmbeddedBrowserWebView.dll")
+
+
+def install_chromium_runtime(folder=None, browser_args=None):
+    """Installs the Chromium-backed runtime (tools/chromium-runtime) as the
+    prefix's browser runtime, or in `folder`, started with `browser_args`:
+    by default the mock service's trust and host mapping
+    (mockservice.MockService.browser_arguments); "" for none."""
+    import mockservice  # only here: mockservice needs nothing of this module
+    if browser_args is None:
+        browser_args = mockservice.MockService.browser_arguments()
+    args = ["--client", windows_path(chromium_runtime_dll())]
+    if folder is not None:
+        args += ["--folder", folder]
+    if browser_args:
+        args += ["--browser-args", browser_args]
+    result = run_program("install_scripted_runtime.exe", args)
+    if result.exit_code != 0:
+        raise RuntimeError(f"cannot install the Chromium runtime: {result.stdout} {result.stderr}")
+
+
 USER_ROOTS = r"HKCU\Software\Microsoft\SystemCertificates\Root\Certificates"
 
 

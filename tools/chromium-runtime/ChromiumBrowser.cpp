@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 
 #include "common/FailureLog.h"
+#include "common/Handles.h"
+#include "common/Text.h"
 
 namespace chromium_runtime {
 namespace {
@@ -45,6 +48,25 @@ std::chrono::milliseconds Left(Clock::time_point deadline) {
 }
 
 }  // namespace
+
+std::wstring InstalledBrowserArguments() {
+  HMODULE self = nullptr;
+  if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&InstalledBrowserArguments), &self)) {
+    return {};
+  }
+  std::wstring path(MAX_PATH * 2, L'\0');
+  path.resize(::GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size())));
+  const std::filesystem::path file = std::filesystem::path(path).parent_path() / kArgumentsFileName;
+  UniqueHandle handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return {};
+  std::string text;
+  char buffer[4096];
+  DWORD read = 0;
+  while (::ReadFile(handle.get(), buffer, sizeof(buffer), &read, nullptr) && read != 0) text.append(buffer, read);
+  return Utf8ToWide(text);
+}
 
 std::vector<std::string> ChromiumArguments(const ChromiumOptions& options, const std::string& unixProfile,
                                            bool asRoot) {

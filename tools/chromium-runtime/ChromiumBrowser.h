@@ -28,6 +28,15 @@ struct ChromiumOptions {
 // its sandbox, so asRoot turns it off.
 std::vector<std::string> ChromiumArguments(const ChromiumOptions& options, const std::string& unixProfile, bool asRoot);
 
+// Where install_scripted_runtime --browser-args leaves its switches: beside
+// the runtime DLL, so that what a test bed needs (trust in its test CA, its
+// host mapping) belongs to the installed runtime and never to the host.
+inline constexpr wchar_t kArgumentsFileName[] = L"browser-arguments.txt";
+
+// The switches left beside the module this code is linked into (the runtime
+// DLL), in the host's command-line syntax; empty when there are none.
+std::wstring InstalledBrowserArguments();
+
 class ChromiumBrowser {
  public:
   // Starts Chromium and waits for its first answer (Browser.getVersion).

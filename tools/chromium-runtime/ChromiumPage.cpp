@@ -44,7 +44,10 @@ constexpr char kWebViewScript[] = R"js((() => {
 // host: a cross-site frame would be a target of its own with its own
 // requests and scripts, and a page restored from the back-forward cache
 // sends no request, so no navigation event would be raised for it.
-constexpr const char* kDisabledFeatures[] = {"site-per-process", "IsolateOrigins", "BackForwardCache"};
+// PdfOopif: with the PDF viewer in a frame of its own, a headless page
+// paints the viewer's empty background only; the older guest view paints the
+// document.
+constexpr const char* kDisabledFeatures[] = {"site-per-process", "IsolateOrigins", "BackForwardCache", "PdfOopif"};
 constexpr const char* kOwnSwitches[] = {"--disable-site-isolation-trials"};
 
 std::vector<std::string> SplitCommandLine(const std::wstring& text) {

@@ -676,8 +676,10 @@ chromium_runtime::ChromiumOptions OptionsFor(PCWSTR userDataFolder, IUnknown* op
   // The same layout as the real runtime's: the profile in EBWebView.
   chromium.profileFolder = (folder / L"EBWebView").wstring();
   chromium.logFile = (folder / L"chromium.log").wstring();
-  std::wstring arguments;
-  if (const Json given = OptionText(options, 3); given.is_string()) arguments = Wide(given.get<std::string>());
+  // The installed runtime's own switches first: the host's and the
+  // environment's come later and win.
+  std::wstring arguments = chromium_runtime::InstalledBrowserArguments();
+  if (const Json given = OptionText(options, 3); given.is_string()) arguments += L" " + Wide(given.get<std::string>());
   // Appended, as the real runtime does.
   if (const std::wstring more = EnvironmentValue(L"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS"); !more.empty()) {
     arguments += L" " + more;

@@ -20,6 +20,9 @@ SERVICE = "https://miravell.localhost"
 VIDEO_HOSTS = ("youtube.com", "www.youtube.com", "m.youtube.com", "youtube-nocookie.com", "www.youtube-nocookie.com")
 VIDEO_IMAGE_HOST = "i.ytimg.com"
 OUTSIDE_HOSTS = VIDEO_HOSTS + (VIDEO_IMAGE_HOST,)
+# The names certs/outside-leaf is valid for (each with its subdomains): what
+# a browser must be pointed at the mock for, and trust it with.
+OUTSIDE_DOMAINS = ("youtube.com", "youtube-nocookie.com", "ytimg.com")
 
 # Video id -> (title, poster file, duration shown).
 VIDEOS = {"mrvVolcano01": ("How volcanoes erupt", "volcano-poster.png", "6:12")}

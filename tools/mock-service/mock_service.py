@@ -43,7 +43,6 @@ DEFAULT_PROFILE = "service"
 # Hosts outside the service that lessons use get the pinned CA's leaf for
 # their own names unless a choice was made.
 OUTSIDE_PROFILE = "outside"
-OUTSIDE_DOMAINS = ("youtube.com", "youtube-nocookie.com", "ytimg.com")
 PIN_SECRET = ("X-Secret", "local-mock-secret-012345678")
 IDLE_TIMEOUT = 30  # seconds an idle keep-alive connection is kept
 
@@ -102,7 +101,7 @@ class TlsProfiles:
             chosen = self.choices.get(host, self.choices.get("*"))
         if chosen:
             return chosen
-        outside = any(host == domain or host.endswith("." + domain) for domain in OUTSIDE_DOMAINS)
+        outside = any(host == domain or host.endswith("." + domain) for domain in lessons.OUTSIDE_DOMAINS)
         return OUTSIDE_PROFILE if outside else DEFAULT_PROFILE
 
     def choose(self, host, profile):
