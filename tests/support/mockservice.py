@@ -222,19 +222,24 @@ class MockService:
         return pins
 
     @staticmethod
-    def browser_arguments():
+    def browser_arguments(trust=True):
         """Chromium switches (one string, command-line quoting) with which a
         browser reaches this mock on 127.0.0.1:443 for the outside hosts its
-        lessons use and takes the mock's certificates: the test CA's key pin,
-        honoured for any certificate of the chain the mock sends. For
-        `install_scripted_runtime.exe --client <Chromium runtime> --browser-args`."""
+        lessons use and, with trust, takes the mock's certificates: the test
+        CA's key pin, honoured for any certificate of the chain the mock sends.
+        A page the player writes itself has no address, so Chromium counts it
+        public, and would refuse its frames from the loopback the hosts are
+        mapped to. For `install_scripted_runtime.exe --client <Chromium
+        runtime> --browser-args`."""
         spec = importlib.util.spec_from_file_location("mock_lessons", os.path.join(MOCK_DIR, "lessons.py"))
         lessons = importlib.util.module_from_spec(spec)
         spec.loader.exec_module(lessons)
         rules = ",".join(f"MAP {name} 127.0.0.1" for domain in lessons.OUTSIDE_DOMAINS
                          for name in (domain, "*." + domain))
-        pin = MockService.pins()["service-ca"]
-        return f'--ignore-certificate-errors-spki-list={pin} "--host-resolver-rules={rules}"'
+        switches = f'"--host-resolver-rules={rules}" --disable-features=LocalNetworkAccessChecks'
+        if trust:
+            switches = f'--ignore-certificate-errors-spki-list={MockService.pins()["service-ca"]} {switches}'
+        return switches
 
     @staticmethod
     def cert_path(name):
