@@ -49,6 +49,7 @@ constexpr char kWebViewScript[] = R"js((() => {
 // document.
 constexpr const char* kDisabledFeatures[] = {"site-per-process", "IsolateOrigins", "BackForwardCache", "PdfOopif"};
 constexpr const char* kOwnSwitches[] = {"--disable-site-isolation-trials"};
+constexpr UINT kSettleMs = 250;
 
 std::vector<std::string> SplitCommandLine(const std::wstring& text) {
   std::vector<std::string> out;
@@ -164,6 +165,52 @@ std::vector<std::string> BrowserArguments(const std::wstring& hostArguments) {
   out.push_back("--disable-features=" + disabled);
   if (!enabled.empty()) out.push_back("--enable-features=" + enabled);
   return out;
+}
+
+// ---------------------------------------------------------------- OneShotTimer
+
+namespace {
+
+// Pending calls by timer id (the thread that set them only).
+std::map<UINT_PTR, std::function<void()>>& TimerCalls() {
+  static std::map<UINT_PTR, std::function<void()>> calls;
+  return calls;
+}
+
+void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
+  ::KillTimer(nullptr, id);
+  auto& calls = TimerCalls();
+  const auto found = calls.find(id);
+  if (found == calls.end()) return;
+  const std::function<void()> call = std::move(found->second);
+  calls.erase(found);
+  try {
+    call();
+  } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
+  }
+}
+
+}  // namespace
+
+void OneShotTimer::Start(UINT milliseconds, std::function<void()> callback) {
+  Cancel();
+  id_ = ::SetTimer(nullptr, 0, milliseconds, &OnTimer);
+  if (id_ == 0) {
+    failure_log::LogFailure("SetTimer", ::GetLastError(), __FILE__, __LINE__);
+    return;
+  }
+  TimerCalls()[id_] = [this, callback = std::move(callback)] {
+    id_ = 0;
+    callback();
+  };
+}
+
+void OneShotTimer::Cancel() noexcept {
+  if (id_ == 0) return;
+  ::KillTimer(nullptr, id_);
+  TimerCalls().erase(id_);
+  id_ = 0;
 }
 
 // ---------------------------------------------------------------- Engine
@@ -323,6 +370,7 @@ void Page::Close() {
   engine_->cdp().SendAsync("Target.closeTarget", {{"targetId", targetId_}}, {}, kDefaultCdpTimeout,
                            [](const CdpReply&) {});
   closed_ = true;
+  settle_.Cancel();
   engine_->Unregister(*this);
   events_.reset();
 }
@@ -654,6 +702,20 @@ void Page::OnRequestPaused(const json& params, const PageEvents& events) {
 void Page::OnFrame(const json& params, const PageEvents& events) {
   // Every frame is acknowledged, or Chromium sends no more.
   Send("Page.screencastFrameAck", {{"sessionId", params.value("sessionId", 0)}});
+  // Chromium drops a frame made while earlier ones wait for their
+  // acknowledgement, and sends none again until the page changes: the last
+  // frame of an animation (the player's fading overlay) can be lost, and the
+  // view would keep a half-faded picture for good. A quiet spell after frames
+  // therefore restarts the screencast once, which sends the page as it is.
+  if (settling_) {
+    settling_ = false;
+  } else {
+    settle_.Start(kSettleMs, [this] {
+      if (closed_ || !casting_) return;
+      settling_ = true;
+      Screencast();
+    });
+  }
   if (!events.frame || !visible_) return;
   events.frame(Base64Decode(params.value("data", std::string())));
 }

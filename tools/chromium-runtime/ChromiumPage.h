@@ -69,6 +69,23 @@ struct PageEvents {
 
 class Page;
 
+// A thread timer (SetTimer without a window) that calls back once, on the
+// thread that started it, from that thread's message loop; starting it again
+// or destroying it drops the pending call.
+class OneShotTimer {
+ public:
+  OneShotTimer() = default;
+  ~OneShotTimer() { Cancel(); }
+  OneShotTimer(const OneShotTimer&) = delete;
+  OneShotTimer& operator=(const OneShotTimer&) = delete;
+
+  void Start(UINT milliseconds, std::function<void()> callback);
+  void Cancel() noexcept;
+
+ private:
+  UINT_PTR id_ = 0;
+};
+
 class Engine : public std::enable_shared_from_this<Engine> {
  public:
   // Starts Chromium (blocking; any thread). Throws StartError.
@@ -185,6 +202,8 @@ class Page : public std::enable_shared_from_this<Page> {
   int width_ = 0;
   int height_ = 0;
   bool casting_ = false;
+  OneShotTimer settle_;    // asks for the current picture once frames stop coming
+  bool settling_ = false;  // that request is out: its frame arms no other
   int clickCount_ = 1;
 };
 
