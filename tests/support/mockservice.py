@@ -231,9 +231,9 @@ class MockService:
         public, and would refuse its frames from the loopback the hosts are
         mapped to. For `install_scripted_runtime.exe --client <Chromium
         runtime> --browser-args`."""
-        spec = importlib.util.spec_from_file_location("mock_lessons", os.path.join(MOCK_DIR, "lessons.py"))
-        lessons = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(lessons)
+        module = importlib.util.spec_from_file_location("mock_lessons", os.path.join(MOCK_DIR, "lessons.py"))
+        lessons = importlib.util.module_from_spec(module)
+        module.loader.exec_module(lessons)
         rules = ",".join(f"MAP {name} 127.0.0.1" for domain in lessons.OUTSIDE_DOMAINS
                          for name in (domain, "*." + domain))
         switches = f'"--host-resolver-rules={rules}" --disable-features=LocalNetworkAccessChecks'
