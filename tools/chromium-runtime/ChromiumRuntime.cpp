@@ -40,6 +40,7 @@ using chromium_runtime::NavigationStart;
 using chromium_runtime::Page;
 using chromium_runtime::PageEvents;
 using chromium_runtime::PageSurface;
+using chromium_runtime::PermissionRequest;
 using chromium_runtime::ResourceDecision;
 using chromium_runtime::ResourceRequest;
 using chromium_runtime::ResourceResponse;
@@ -157,6 +158,19 @@ void RaiseNewWindow(View* view, const std::string& uri, bool userInitiated) {
   args->userInitiated = userInitiated ? TRUE : FALSE;
   Raise(view, kNewWindow, args);
   Log("outcome", "new_window", Json::array({uri}), {{"handled", args->handled != FALSE}});
+}
+
+// The state the handlers left: the engine's default unless one decided.
+int RaisePermission(View* view, const PermissionRequest& request) {
+  const ObjectPtr<Args> owned(MakePermissionArgs());
+  Args* args = owned.get();
+  args->uri = Wide(request.uri);
+  args->permissionKind = request.kind;
+  args->userInitiated = request.userInitiated ? TRUE : FALSE;
+  Raise(view, kPermission, args);
+  Log("outcome", "permission", Json::array({request.uri, request.kind, request.userInitiated}),
+      {{"state", args->permissionState}});
+  return args->permissionState;
 }
 
 bool WantsResource(const View* view, const std::string& uri, int context) {
@@ -587,6 +601,7 @@ ObjectPtr<Controller> MakeController(const std::shared_ptr<Engine>& engine, cons
   events.wantsResource = [view](const std::string& uri, int context) { return WantsResource(view, uri, context); };
   events.resource = [view](const ResourceRequest& request) { return RaiseResource(view, request); };
   events.frame = [controller](const std::vector<std::uint8_t>& image) { ShowFrame(controller, image); };
+  events.permission = [view](const PermissionRequest& request) { return RaisePermission(view, request); };
   controller->surface->SetInput([weak = std::weak_ptr<Page>(page)](UINT message, WPARAM wParam, LPARAM lParam) {
     if (const std::shared_ptr<Page> target = weak.lock()) target->Input(message, wParam, lParam);
   });
