@@ -380,6 +380,7 @@ std::shared_ptr<Page> Page::Open(const std::shared_ptr<Engine>& engine) {
     sessionId = Required(cdp, "Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}})
                     .value("sessionId", std::string());
     Required(cdp, "Page.enable", json::object(), sessionId);
+    Required(cdp, "Page.setLifecycleEventsEnabled", {{"enabled", true}}, sessionId);
     Required(cdp, "Runtime.enable", json::object(), sessionId);
     Required(cdp, "Runtime.addBinding", {{"name", kBinding}}, sessionId);
     Required(cdp, "Page.addScriptToEvaluateOnNewDocument", {{"source", kWebViewScript}}, sessionId);
@@ -701,6 +702,14 @@ void Page::OnEvent(const CdpEvent& event) {
     topOrigin_ = frame.value("securityOrigin", std::string());
     const std::string url = frame.value("url", std::string()) + frame.value("urlFragment", std::string());
     source_ = generatedUrls_.contains(url) ? "about:blank" : url;
+    if (!contentPainted_ && IsWebAddress(url)) contentLoader_ = frame.value("loaderId", std::string());
+  } else if (event.method == "Page.lifecycleEvent") {
+    if (!contentLoader_.empty() && params.value("name", std::string()) == "firstPaint" &&
+        params.value("frameId", std::string()) == targetId_ &&
+        params.value("loaderId", std::string()) == contentLoader_) {
+      contentPainted_ = true;
+      contentLoader_.clear();
+    }
   } else if (event.method == "Page.navigatedWithinDocument") {
     if (params.value("frameId", std::string()) == targetId_) source_ = params.value("url", source_);
   } else if (event.method == "Page.frameRequestedNavigation") {
@@ -761,6 +770,10 @@ void Page::OnFrame(const json& params, const PageEvents& events) {
   Send("Page.screencastFrameAck", {{"sessionId", params.value("sessionId", 0)}});
   if (!events.frame || !visible_) return;
   events.frame(Base64Decode(params.value("data", std::string())));
+  if (contentPainted_ && !contentShown_ && !closed_) {
+    contentShown_ = true;
+    if (events.contentShown) events.contentShown(source_);
+  }
 }
 
 void Page::OnBinding(const json& params, const PageEvents& events) {

@@ -72,6 +72,9 @@ struct PageEvents {
   std::function<bool(const std::string& uri, int context)> wantsResource;
   std::function<ResourceDecision(const ResourceRequest&)> resource;
   std::function<void(const std::vector<std::uint8_t>& image)> frame;  // an encoded screencast frame
+  // Once, after the first frame shown since the first web document painted
+  // (not the blank page every target starts with, nor a page the host made).
+  std::function<void(const std::string& uri)> contentShown;
   // COREWEBVIEW2_PERMISSION_STATE: 0 the engine's default, 1 allow, 2 deny.
   std::function<int(const PermissionRequest&)> permission;
 };
@@ -197,6 +200,9 @@ class Page : public std::enable_shared_from_this<Page> {
   int width_ = 0;
   int height_ = 0;
   bool casting_ = false;
+  std::string contentLoader_;  // the first web document's, until its first paint
+  bool contentPainted_ = false;
+  bool contentShown_ = false;
   int clickCount_ = 1;
 };
 

@@ -59,6 +59,13 @@ long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
+// The wall clock, on the timing lines, so that a Unix-side benchmark can put
+// them on its own clock (Wine's is the machine's).
+long long UnixMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 // "*" any run of characters, "?" any one; letters match either case.
 bool WildcardMatch(std::wstring_view pattern, std::wstring_view text) {
   std::size_t p = 0, t = 0, star = std::wstring_view::npos, resume = 0;
@@ -578,7 +585,13 @@ const Slot* ControllerTable() {
 void ShowFrame(Controller* controller, const std::vector<std::uint8_t>& image) {
   if (controller->closed || !controller->surface->ShowFrame(image) || controller->framed) return;
   controller->framed = true;
-  Log("controller", "first_frame", Json::array(), {{"ms", MillisecondsSince(controller->created)}});
+  Log("controller", "first_frame", Json::array(),
+      {{"ms", MillisecondsSince(controller->created)}, {"unix_ms", UnixMilliseconds()}});
+}
+
+void ShowContent(Controller* controller, const std::string& uri) {
+  Log("controller", "first_content_frame", Json::array({uri}),
+      {{"ms", MillisecondsSince(controller->created)}, {"unix_ms", UnixMilliseconds()}});
 }
 
 ObjectPtr<Controller> MakeController(const std::shared_ptr<Engine>& engine, const std::shared_ptr<Page>& page,
@@ -601,6 +614,7 @@ ObjectPtr<Controller> MakeController(const std::shared_ptr<Engine>& engine, cons
   events.wantsResource = [view](const std::string& uri, int context) { return WantsResource(view, uri, context); };
   events.resource = [view](const ResourceRequest& request) { return RaiseResource(view, request); };
   events.frame = [controller](const std::vector<std::uint8_t>& image) { ShowFrame(controller, image); };
+  events.contentShown = [controller](const std::string& uri) { ShowContent(controller, uri); };
   events.permission = [view](const PermissionRequest& request) { return RaisePermission(view, request); };
   controller->surface->SetInput([weak = std::weak_ptr<Page>(page)](UINT message, WPARAM wParam, LPARAM lParam) {
     if (const std::shared_ptr<Page> target = weak.lock()) target->Input(message, wParam, lParam);
@@ -645,7 +659,8 @@ HRESULT STDMETHODCALLTYPE EnvironmentCreateController(void* self, HWND parent, v
       }
       const ObjectPtr<Controller> controller = MakeController(engine, page, parent);
       controller->created = asked;
-      Log("environment", "controller_completed", Json::array({HexResult(S_OK)}), {{"ms", MillisecondsSince(asked)}});
+      Log("environment", "controller_completed", Json::array({HexResult(S_OK)}),
+          {{"ms", MillisecondsSince(asked)}, {"unix_ms", UnixMilliseconds()}});
       InvokeResult(held.get(), S_OK, controller.get());
     });
   }).detach();
@@ -720,7 +735,8 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
     Log("runtime", "CreateWebViewEnvironmentWithOptionsInternal",
         Json::array({first, runtimeType, Text(userDataFolder), options != nullptr}),
         {{"additional_browser_arguments", OptionText(options, 3)},
-         {"target_compatible_browser_version", OptionText(options, 7)}});
+         {"target_compatible_browser_version", OptionText(options, 7)},
+         {"unix_ms", UnixMilliseconds()}});
     if (handler == nullptr) return E_POINTER;
     EnsurePostWindow();
     HWND window = postWindow;
@@ -743,7 +759,7 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
       }
       PostTask([engine, window, asked, held, result, why] {
         Log("runtime", "environment_completed", Json::array({HexResult(result)}),
-            {{"ms", MillisecondsSince(asked)}, {"why", why}});
+            {{"ms", MillisecondsSince(asked)}, {"unix_ms", UnixMilliseconds()}, {"why", why}});
         if (FAILED(result)) {
           InvokeResult(held.get(), result, nullptr);
           return;
