@@ -61,7 +61,13 @@ constexpr char kPermissionScript[] = R"js((() => {
     },
   });
   const descriptors = {'midi-sysex': {name: 'midi', sysex: true}};
+  // A frame the permissions policy keeps from a feature is refused by the
+  // engine without a prompt, so the host is not asked.
+  const features = {'midi-sysex': 'midi', notifications: null};
+  const policy = document.featurePolicy;
   const undecided = async (name) => {
+    const feature = name in features ? features[name] : name;
+    if (feature && policy && !policy.allowsFeature(feature)) return false;
     try {
       return (await navigator.permissions.query(descriptors[name] || {name})).state === 'prompt';
     } catch (e) {
