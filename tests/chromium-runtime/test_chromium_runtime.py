@@ -48,6 +48,41 @@ document.getElementById('other').addEventListener('load', () =>
 </script></body></html>"""
 FRAME_PAGE = b"""<!doctype html><html><body><script>fetch('/frame-request.txt');</script></body></html>"""
 
+# What a page asks for and what it gets, one request after the other, posted
+# to the host as one message. The player allows camera, microphone and
+# notifications and leaves the rest to the engine; the probe denies the
+# clipboard on top. Each row: the page's request, the kind the host is asked
+# about (None: not asked, the first answer stands), the state the host's
+# handlers leave, what the page sees, the permission's state afterwards.
+PERMISSION_CASES = [
+    ("camera", 2, 1, "ok video", "granted"),
+    ("microphone", 1, 1, "ok audio", "granted"),
+    ("notifications", 4, 1, "ok granted", "granted"),
+    # Headless Chromium refuses what it would prompt for, and forgets it.
+    ("geolocation", 3, 0, "error 1", "prompt"),
+    ("clipboard-read", 6, 2, "error NotAllowedError", "denied"),
+    ("camera", None, None, "ok video", "granted"),
+]
+PERMISSION_PAGE = b"""<!doctype html><html><body><script>
+const requests = {
+  camera: () => navigator.mediaDevices.getUserMedia({video: true}).then(s => s.getTracks().map(t => t.kind).join()),
+  microphone: () => navigator.mediaDevices.getUserMedia({audio: true}).then(s => s.getTracks().map(t => t.kind).join()),
+  notifications: () => Notification.requestPermission(),
+  geolocation: () => new Promise((resolve, reject) => navigator.geolocation.getCurrentPosition(
+      () => resolve('position'), (e) => reject({name: String(e.code)}), {timeout: 5000})),
+  'clipboard-read': () => navigator.clipboard.readText().then(() => 'read'),
+};
+(async () => {
+  const seen = [];
+  for (const name of NAMES) {
+    const outcome = await requests[name]().then(v => 'ok ' + v, e => 'error ' + e.name);
+    const state = (await navigator.permissions.query({name})).state;
+    seen.push([name, outcome, state]);
+  }
+  chrome.webview.postMessage(JSON.stringify(seen));
+})();
+</script></body></html>""".replace(b"NAMES", json.dumps([c[0] for c in PERMISSION_CASES]).encode())
+
 
 class RecordingServer:
     """Plain HTTP on loopback that records each request's path and headers."""
@@ -60,7 +95,8 @@ class RecordingServer:
             def do_GET(self):
                 owner.requests.append((self.path, {k.lower(): v for k, v in self.headers.items()}))
                 port = str(owner.server.server_address[1]).encode()
-                body = {"/opening.html": OPENING_PAGE.replace(b"PORT", port), "/frame.html": FRAME_PAGE}.get(self.path, b"ok")
+                body = {"/opening.html": OPENING_PAGE.replace(b"PORT", port), "/frame.html": FRAME_PAGE,
+                        "/permissions.html": PERMISSION_PAGE}.get(self.path, b"ok")
                 self.send_response(200)
                 self.send_header("Content-Type", "text/html" if self.path.endswith(".html") else "text/plain")
                 self.send_header("Content-Length", str(len(body)))
@@ -95,7 +131,7 @@ class ChromiumRuntimeTest(unittest.TestCase):
         winerun.run_program("install_scripted_runtime.exe", ["--uninstall", "--folder", cls.runtime_dir])
         cls.folder.cleanup()
 
-    def start_host(self, run_ms, page=None, address=None, program="host_probe.exe"):
+    def start_host(self, run_ms, page=None, address=None, program="host_probe.exe", more_args=(), more_env=None):
         work = tempfile.mkdtemp(dir=self.folder.name)
         self.log_path = os.path.join(work, "runtime.log")
         self.profile = os.path.join(work, "profile")
@@ -107,8 +143,8 @@ class ChromiumRuntimeTest(unittest.TestCase):
             args += ["--html", winerun.windows_path(page_path)]
         if address is not None:
             args += ["--navigate", address]
-        env = {"MIRAVELL_RUNTIME_LOG": winerun.windows_path(self.log_path)}
-        return winerun.start_program(program, args, env=env)
+        env = {"MIRAVELL_RUNTIME_LOG": winerun.windows_path(self.log_path), **(more_env or {})}
+        return winerun.start_program(program, args + list(more_args), env=env)
 
     def calls(self):
         if not os.path.exists(self.log_path):
@@ -241,6 +277,24 @@ class ChromiumRuntimeTest(unittest.TestCase):
         finally:
             winerun.install_chromium_runtime(self.runtime_dir)
 
+    def test_permission_requests_ask_the_host_and_its_answer_decides(self):
+        server = RecordingServer()
+        try:
+            # Fake devices: the machine has no camera or microphone to grant.
+            out = self.finish(self.start_host(
+                15000, address=server.url("/permissions.html"), more_args=["--deny", "6"],
+                more_env={"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS": "--use-fake-device-for-media-stream"}))
+        finally:
+            server.close()
+        self.assertEqual(len(out["messages"]), 1, out["messages"])
+        self.assertEqual(json.loads(out["messages"][0]),
+                         [[name, outcome, state] for name, _, _, outcome, state in PERMISSION_CASES])
+        # Asked once per undecided request, about the page's origin, without a
+        # user gesture; the probe's handler reads it all through the interface.
+        self.assertEqual(out["permissions"],
+                         [{"kind": kind, "uri": server.url("/"), "user": False, "state": state}
+                          for _, kind, state, _, _ in PERMISSION_CASES if kind is not None])
+        self.assertNotIn("unknown_slot", [c.get("call") for c in self.calls()])
 
 if __name__ == "__main__":
     unittest.main()

@@ -11,6 +11,8 @@
 //   --html FILE         after the start, shows the UTF-8 page in FILE (NavigateToString)
 //   --navigate URI      after the start (and the page), navigates there
 //   --run-ms N          pumps messages N ms before ending, so page events arrive
+//   --deny KIND         after the player's own handler, denies permission requests of
+//                       that COREWEBVIEW2_PERMISSION_KIND (the player never denies)
 #include <windows.h>
 
 #include <nlohmann/json.hpp>
@@ -25,6 +27,7 @@
 #include "common/Seams.h"
 #include "common/Text.h"
 #include "player/WebViewHost.h"
+#include "runtime/CallbackHandler.h"
 
 namespace {
 
@@ -46,6 +49,7 @@ int wmain(int argc, wchar_t** argv) {
   bool settings = false, events = false, deleteUnstarted = false, show = false;
   std::wstring htmlFile, navigateTo;
   DWORD runMs = 0;
+  int denied = -1;
   for (int i = 1; i < argc; ++i) {
     const std::wstring flag = argv[i];
     if (flag == L"--folder" && i + 1 < argc)
@@ -64,6 +68,8 @@ int wmain(int argc, wchar_t** argv) {
       navigateTo = argv[++i];
     else if (flag == L"--run-ms" && i + 1 < argc)
       runMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
+    else if (flag == L"--deny" && i + 1 < argc)
+      denied = static_cast<int>(std::wcstol(argv[++i], nullptr, 10));
     else
       return 2;
   }
@@ -116,6 +122,34 @@ int wmain(int argc, wchar_t** argv) {
   out["completions"] = completions;
   out["has_controller"] = view->controller != nullptr;
 
+  // Registered after the player's handler, so it sees the state the player left.
+  json permissions = json::array();
+  EventRegistrationToken permissionToken{};
+  if (started && view->webview) {
+    view->webview->add_PermissionRequested(
+        runtime::MakeHandler<ICoreWebView2PermissionRequestedEventHandler>(
+            [&](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
+              COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
+              COREWEBVIEW2_PERMISSION_STATE state = COREWEBVIEW2_PERMISSION_STATE_DEFAULT;
+              BOOL user = FALSE;
+              LPWSTR uri = nullptr;
+              args->get_PermissionKind(&kind);
+              args->get_State(&state);
+              args->get_IsUserInitiated(&user);
+              args->get_Uri(&uri);
+              const std::string origin = uri != nullptr ? WideToUtf8(uri) : std::string();
+              ::CoTaskMemFree(uri);
+              if (static_cast<int>(kind) == denied) {
+                state = COREWEBVIEW2_PERMISSION_STATE_DENY;
+                args->put_State(state);
+              }
+              permissions.push_back(
+                  {{"kind", kind}, {"uri", origin}, {"user", user != FALSE}, {"state", static_cast<int>(state)}});
+            })
+            .Get(),
+        &permissionToken);
+  }
+
   if (started && events) {
     using RaiseNavigation = HRESULT(__stdcall*)(const wchar_t*, int*);
     using RaiseMessage = HRESULT(__stdcall*)(const wchar_t*, int);
@@ -165,6 +199,7 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   out["navigations"] = navigations;
+  out["permissions"] = permissions;
   out["messages"] = messages;
   out["requests_seen"] = seenRequests;
   out["boxes"] = boxes;

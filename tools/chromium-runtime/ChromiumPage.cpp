@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -39,6 +40,113 @@ constexpr char kWebViewScript[] = R"js((() => {
   if (typeof window.chrome !== 'object' || window.chrome === null) window.chrome = {};
   window.chrome.webview = webview;
 })();)js";
+
+// Chromium tells nobody when a page asks for a permission: headless, it
+// refuses at once whatever would have been a prompt. So every frame gets the
+// request APIs wrapped before its own scripts run: a request the engine
+// would prompt for (its state is "prompt") first asks the host over a
+// binding of its own, the host's answer is applied to the origin with
+// Browser.setPermission, and only then does the original API run and decide.
+// A permission already granted or denied is not asked about again, as with
+// the real runtime. The payload names permissions as kPermissions does.
+constexpr char kPermissionBinding[] = "__miravellPermissionAsk";
+constexpr char kPermissionScript[] = R"js((() => {
+  const pending = new Map();
+  let next = 0;
+  Object.defineProperty(window, '__miravellPermissionAnswer', {
+    value: (id) => {
+      const done = pending.get(id);
+      pending.delete(id);
+      if (done) done();
+    },
+  });
+  const descriptors = {'midi-sysex': {name: 'midi', sysex: true}};
+  // A frame the permissions policy keeps from a feature is refused by the
+  // engine without a prompt, so the host is not asked.
+  const features = {'midi-sysex': 'midi', notifications: null};
+  const policy = document.featurePolicy;
+  const undecided = async (name) => {
+    const feature = name in features ? features[name] : name;
+    if (feature && policy && !policy.allowsFeature(feature)) return false;
+    try {
+      return (await navigator.permissions.query(descriptors[name] || {name})).state === 'prompt';
+    } catch (e) {
+      return false;  // a permission this engine does not know: it decides alone
+    }
+  };
+  const ask = async (names) => {
+    // Read before any wait: the activation is the request's, not the answer's.
+    const user = !!(navigator.userActivation && navigator.userActivation.isActive);
+    const open = [];
+    for (const name of names) if (await undecided(name)) open.push(name);
+    const post = window.__miravellPermissionAsk;
+    if (open.length === 0 || typeof post !== 'function') return;
+    const id = ++next;
+    await new Promise((resolve) => {
+      pending.set(id, resolve);
+      post(JSON.stringify({id, names: open, user}));
+    });
+  };
+  const wrap = (owner, key, names) => {
+    const original = owner && owner[key];
+    if (typeof original !== 'function') return;
+    owner[key] = function (...args) {
+      return ask(names(...args)).then(() => original.apply(this, args));
+    };
+  };
+  if (window.MediaDevices) {
+    wrap(MediaDevices.prototype, 'getUserMedia', (c) =>
+      [...(c && c.audio ? ['microphone'] : []), ...(c && c.video ? ['camera'] : [])]);
+  }
+  if (window.Notification) wrap(Notification, 'requestPermission', () => ['notifications']);
+  if (window.Clipboard) {
+    wrap(Clipboard.prototype, 'read', () => ['clipboard-read']);
+    wrap(Clipboard.prototype, 'readText', () => ['clipboard-read']);
+  }
+  if (window.Navigator) wrap(Navigator.prototype, 'requestMIDIAccess', (o) => (o && o.sysex ? ['midi-sysex'] : []));
+  wrap(window, 'queryLocalFonts', () => ['local-fonts']);
+  wrap(window, 'getScreenDetails', () => ['window-management']);
+  if (window.Geolocation) {
+    const geolocation = Geolocation.prototype;
+    const current = geolocation.getCurrentPosition;
+    const watch = geolocation.watchPosition;
+    const clear = geolocation.clearWatch;
+    geolocation.getCurrentPosition = function (...args) {
+      ask(['geolocation']).then(() => current.apply(this, args));
+    };
+    // watchPosition answers with an id at once: ours, mapped to the
+    // engine's once the host has answered.
+    const watches = new Map();
+    let nextWatch = 0;
+    geolocation.watchPosition = function (...args) {
+      const id = ++nextWatch;
+      watches.set(id, null);
+      ask(['geolocation']).then(() => {
+        if (watches.has(id)) watches.set(id, watch.apply(this, args));
+      });
+      return id;
+    };
+    geolocation.clearWatch = function (id) {
+      const engines = watches.get(id);
+      watches.delete(id);
+      if (engines !== null && engines !== undefined) clear.call(this, engines);
+    };
+  }
+})();)js";
+
+// The permissions the script above asks about: the runtime's kind and
+// Browser.setPermission's descriptor.
+struct PermissionName {
+  const char* name;
+  int kind;  // COREWEBVIEW2_PERMISSION_KIND
+  const char* descriptor;
+};
+constexpr PermissionName kPermissions[] = {
+    {"microphone", 1, R"({"name":"microphone"})"},         {"camera", 2, R"({"name":"camera"})"},
+    {"geolocation", 3, R"({"name":"geolocation"})"},       {"notifications", 4, R"({"name":"notifications"})"},
+    {"clipboard-read", 6, R"({"name":"clipboard-read"})"}, {"local-fonts", 10, R"({"name":"local-fonts"})"},
+    {"midi-sysex", 11, R"({"name":"midi","sysex":true})"}, {"window-management", 12, R"({"name":"window-management"})"},
+};
 
 // Without these, a page's frames and its history would slip past the
 // host: a cross-site frame would be a target of its own with its own
@@ -328,9 +436,12 @@ std::shared_ptr<Page> Page::Open(const std::shared_ptr<Engine>& engine) {
     sessionId = Required(cdp, "Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}})
                     .value("sessionId", std::string());
     Required(cdp, "Page.enable", json::object(), sessionId);
+    Required(cdp, "Page.setLifecycleEventsEnabled", {{"enabled", true}}, sessionId);
     Required(cdp, "Runtime.enable", json::object(), sessionId);
     Required(cdp, "Runtime.addBinding", {{"name", kBinding}}, sessionId);
     Required(cdp, "Page.addScriptToEvaluateOnNewDocument", {{"source", kWebViewScript}}, sessionId);
+    Required(cdp, "Runtime.addBinding", {{"name", kPermissionBinding}}, sessionId);
+    Required(cdp, "Page.addScriptToEvaluateOnNewDocument", {{"source", kPermissionScript}}, sessionId);
     Required(
         cdp, "Fetch.enable",
         {{"patterns", json::array({{{"urlPattern", "*"}, {"resourceType", "Document"}, {"requestStage", "Request"}}})}},
@@ -635,15 +746,27 @@ void Page::OnEvent(const CdpEvent& event) {
   } else if (event.method == "Runtime.executionContextCreated") {
     const json& context = params.value("context", json::object());
     contextFrames_[context.value("id", 0)] = context.value("auxData", json::object()).value("frameId", std::string());
+    contextOrigins_[context.value("id", 0)] = context.value("origin", std::string());
   } else if (event.method == "Runtime.executionContextDestroyed") {
     contextFrames_.erase(params.value("executionContextId", 0));
+    contextOrigins_.erase(params.value("executionContextId", 0));
   } else if (event.method == "Runtime.executionContextsCleared") {
     contextFrames_.clear();
+    contextOrigins_.clear();
   } else if (event.method == "Page.frameNavigated") {
     const json& frame = params.value("frame", json::object());
     if (frame.contains("parentId")) return;
+    topOrigin_ = frame.value("securityOrigin", std::string());
     const std::string url = frame.value("url", std::string()) + frame.value("urlFragment", std::string());
     source_ = generatedUrls_.contains(url) ? "about:blank" : url;
+    if (!contentPainted_ && IsWebAddress(url)) contentLoader_ = frame.value("loaderId", std::string());
+  } else if (event.method == "Page.lifecycleEvent") {
+    if (!contentLoader_.empty() && params.value("name", std::string()) == "firstPaint" &&
+        params.value("frameId", std::string()) == targetId_ &&
+        params.value("loaderId", std::string()) == contentLoader_) {
+      contentPainted_ = true;
+      contentLoader_.clear();
+    }
   } else if (event.method == "Page.navigatedWithinDocument") {
     if (params.value("frameId", std::string()) == targetId_) source_ = params.value("url", source_);
   } else if (event.method == "Page.frameRequestedNavigation") {
@@ -718,15 +841,69 @@ void Page::OnFrame(const json& params, const PageEvents& events) {
   }
   if (!events.frame || !visible_) return;
   events.frame(Base64Decode(params.value("data", std::string())));
+  if (contentPainted_ && !contentShown_ && !closed_) {
+    contentShown_ = true;
+    if (events.contentShown) events.contentShown(source_);
+  }
 }
 
 void Page::OnBinding(const json& params, const PageEvents& events) {
+  if (params.value("name", std::string()) == kPermissionBinding) return OnPermissionAsked(params, events);
   if (params.value("name", std::string()) != kBinding || !webMessages_ || !events.message) return;
   const auto frame = contextFrames_.find(params.value("executionContextId", 0));
   if (frame == contextFrames_.end() || frame->second != targetId_) return;
   const std::string payload = params.value("payload", std::string());
   if (payload.size() < 2 || (payload[0] != 's' && payload[0] != 'j')) return;
   events.message(payload.substr(1), payload[0] == 's', source_);
+}
+
+void Page::OnPermissionAsked(const json& params, const PageEvents& events) {
+  const int context = params.value("executionContextId", 0);
+  const json asked = json::parse(params.value("payload", std::string()), nullptr, false);
+  if (!asked.is_object() || !asked.contains("id") || !asked["id"].is_number_integer()) return;
+  const std::string answer = "window.__miravellPermissionAnswer(" + std::to_string(asked["id"].get<long long>()) + ")";
+  // The page waits for this whatever came of its request; a context gone
+  // meanwhile needs no answer, so a failure is nobody's concern.
+  const std::string session = sessionId_;
+  const auto resume = [cdp = &engine_->cdp(), session, context, answer] {
+    cdp->SendAsync("Runtime.evaluate", {{"expression", answer}, {"contextId", context}}, session, kDefaultCdpTimeout,
+                   [](const CdpReply&) {});
+  };
+  // The origin is the browser's word for the context, never the page's.
+  const auto origin = contextOrigins_.find(context);
+  if (origin == contextOrigins_.end() || !IsWebAddress(origin->second) || topOrigin_.empty()) return resume();
+  const std::string requester = origin->second + "/";
+  const bool userInitiated = asked.value("user", false);
+  // Each permission is a request of its own to the host, as with the real
+  // runtime; the original API runs once all are applied.
+  auto remaining = std::make_shared<int>(1);
+  const auto oneDone = [remaining, resume] {
+    if (--*remaining == 0) resume();
+  };
+  for (const json& name : asked.value("names", json::array())) {
+    const auto known = std::find_if(std::begin(kPermissions), std::end(kPermissions), [&](const PermissionName& entry) {
+      return name.is_string() && name.get<std::string>() == entry.name;
+    });
+    if (known == std::end(kPermissions)) continue;
+    const int state = events.permission ? events.permission({known->kind, requester, userInitiated}) : 0;
+    if (closed_) return;
+    // Default leaves it to the engine, which in a headless browser refuses
+    // what it would have prompted for, without remembering the refusal.
+    const char* setting = state == 1 ? "granted" : state == 2 ? "denied" : "prompt";
+    ++*remaining;
+    // Chromium keeps a frame's delegated permissions by the top page's origin.
+    engine_->cdp().SendAsync(
+        "Browser.setPermission",
+        {{"permission", json::parse(known->descriptor)}, {"setting", setting}, {"origin", topOrigin_}}, {},
+        kDefaultCdpTimeout, [oneDone, name = std::string(known->name)](const CdpReply& reply) {
+          if (!reply.ok() && reply.status != CdpStatus::kDisconnected) {
+            failure_log::LogFailure(("Browser.setPermission " + name + " " + Describe(reply)).c_str(), E_FAIL, __FILE__,
+                                    __LINE__);
+          }
+          oneDone();
+        });
+  }
+  oneDone();
 }
 
 }  // namespace chromium_runtime

@@ -56,6 +56,13 @@ struct ResourceDecision {
   std::optional<ResourceResponse> response;
 };
 
+// A page asks for a permission the engine would prompt for.
+struct PermissionRequest {
+  int kind = 0;     // COREWEBVIEW2_PERMISSION_KIND
+  std::string uri;  // the requesting frame's origin, "https://host/"
+  bool userInitiated = false;
+};
+
 // The host's side of a page, called on the owner's thread.
 struct PageEvents {
   std::function<bool(const NavigationStart&)> navigationStarting;  // true: cancelled
@@ -65,6 +72,11 @@ struct PageEvents {
   std::function<bool(const std::string& uri, int context)> wantsResource;
   std::function<ResourceDecision(const ResourceRequest&)> resource;
   std::function<void(const std::vector<std::uint8_t>& image)> frame;  // an encoded screencast frame
+  // Once, after the first frame shown since the first web document painted
+  // (not the blank page every target starts with, nor a page the host made).
+  std::function<void(const std::string& uri)> contentShown;
+  // COREWEBVIEW2_PERMISSION_STATE: 0 the engine's default, 1 allow, 2 deny.
+  std::function<int(const PermissionRequest&)> permission;
 };
 
 class Page;
@@ -182,6 +194,7 @@ class Page : public std::enable_shared_from_this<Page> {
   void OnRequestPaused(const nlohmann::json& params, const PageEvents& events);
   void OnFrame(const nlohmann::json& params, const PageEvents& events);
   void OnBinding(const nlohmann::json& params, const PageEvents& events);
+  void OnPermissionAsked(const nlohmann::json& params, const PageEvents& events);
   void Screencast();
 
   std::shared_ptr<Engine> engine_;
@@ -196,14 +209,19 @@ class Page : public std::enable_shared_from_this<Page> {
   std::string requestedReason_;                         // why the page last asked to navigate
   std::map<std::string, std::uint64_t> navigationIds_;  // by Fetch request, for redirects
   std::map<int, std::string> contextFrames_;            // execution context -> frame
+  std::map<int, std::string> contextOrigins_;           // execution context -> its origin
+  std::string topOrigin_;                               // the main frame's, which delegated permissions are kept by
   bool webMessages_ = true;
   bool interceptAll_ = false;
   bool visible_ = true;
   int width_ = 0;
   int height_ = 0;
   bool casting_ = false;
-  OneShotTimer settle_;    // asks for the current picture once frames stop coming
-  bool settling_ = false;  // that request is out: its frame arms no other
+  OneShotTimer settle_;        // asks for the current picture once frames stop coming
+  bool settling_ = false;      // that request is out: its frame arms no other
+  std::string contentLoader_;  // the first web document's, until its first paint
+  bool contentPainted_ = false;
+  bool contentShown_ = false;
   int clickCount_ = 1;
 };
 

@@ -40,6 +40,7 @@ using chromium_runtime::NavigationStart;
 using chromium_runtime::Page;
 using chromium_runtime::PageEvents;
 using chromium_runtime::PageSurface;
+using chromium_runtime::PermissionRequest;
 using chromium_runtime::ResourceDecision;
 using chromium_runtime::ResourceRequest;
 using chromium_runtime::ResourceResponse;
@@ -56,6 +57,13 @@ bool OnPostWindowMessage(HWND, UINT message, WPARAM, LPARAM) {
 
 long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// The wall clock, on the timing lines, so that a Unix-side benchmark can put
+// them on its own clock (Wine's is the machine's).
+long long UnixMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 // "*" any run of characters, "?" any one; letters match either case.
@@ -157,6 +165,19 @@ void RaiseNewWindow(View* view, const std::string& uri, bool userInitiated) {
   args->userInitiated = userInitiated ? TRUE : FALSE;
   Raise(view, kNewWindow, args);
   Log("outcome", "new_window", Json::array({uri}), {{"handled", args->handled != FALSE}});
+}
+
+// The state the handlers left: the engine's default unless one decided.
+int RaisePermission(View* view, const PermissionRequest& request) {
+  const ObjectPtr<Args> owned(MakePermissionArgs());
+  Args* args = owned.get();
+  args->uri = Wide(request.uri);
+  args->permissionKind = request.kind;
+  args->userInitiated = request.userInitiated ? TRUE : FALSE;
+  Raise(view, kPermission, args);
+  Log("outcome", "permission", Json::array({request.uri, request.kind, request.userInitiated}),
+      {{"state", args->permissionState}});
+  return args->permissionState;
 }
 
 bool WantsResource(const View* view, const std::string& uri, int context) {
@@ -564,7 +585,13 @@ const Slot* ControllerTable() {
 void ShowFrame(Controller* controller, const std::vector<std::uint8_t>& image) {
   if (controller->closed || !controller->surface->ShowFrame(image) || controller->framed) return;
   controller->framed = true;
-  Log("controller", "first_frame", Json::array(), {{"ms", MillisecondsSince(controller->created)}});
+  Log("controller", "first_frame", Json::array(),
+      {{"ms", MillisecondsSince(controller->created)}, {"unix_ms", UnixMilliseconds()}});
+}
+
+void ShowContent(Controller* controller, const std::string& uri) {
+  Log("controller", "first_content_frame", Json::array({uri}),
+      {{"ms", MillisecondsSince(controller->created)}, {"unix_ms", UnixMilliseconds()}});
 }
 
 ObjectPtr<Controller> MakeController(const std::shared_ptr<Engine>& engine, const std::shared_ptr<Page>& page,
@@ -587,6 +614,8 @@ ObjectPtr<Controller> MakeController(const std::shared_ptr<Engine>& engine, cons
   events.wantsResource = [view](const std::string& uri, int context) { return WantsResource(view, uri, context); };
   events.resource = [view](const ResourceRequest& request) { return RaiseResource(view, request); };
   events.frame = [controller](const std::vector<std::uint8_t>& image) { ShowFrame(controller, image); };
+  events.contentShown = [controller](const std::string& uri) { ShowContent(controller, uri); };
+  events.permission = [view](const PermissionRequest& request) { return RaisePermission(view, request); };
   controller->surface->SetInput([weak = std::weak_ptr<Page>(page)](UINT message, WPARAM wParam, LPARAM lParam) {
     if (const std::shared_ptr<Page> target = weak.lock()) target->Input(message, wParam, lParam);
   });
@@ -630,7 +659,8 @@ HRESULT STDMETHODCALLTYPE EnvironmentCreateController(void* self, HWND parent, v
       }
       const ObjectPtr<Controller> controller = MakeController(engine, page, parent);
       controller->created = asked;
-      Log("environment", "controller_completed", Json::array({HexResult(S_OK)}), {{"ms", MillisecondsSince(asked)}});
+      Log("environment", "controller_completed", Json::array({HexResult(S_OK)}),
+          {{"ms", MillisecondsSince(asked)}, {"unix_ms", UnixMilliseconds()}});
       InvokeResult(held.get(), S_OK, controller.get());
     });
   }).detach();
@@ -707,7 +737,8 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
     Log("runtime", "CreateWebViewEnvironmentWithOptionsInternal",
         Json::array({first, runtimeType, Text(userDataFolder), options != nullptr}),
         {{"additional_browser_arguments", OptionText(options, 3)},
-         {"target_compatible_browser_version", OptionText(options, 7)}});
+         {"target_compatible_browser_version", OptionText(options, 7)},
+         {"unix_ms", UnixMilliseconds()}});
     if (handler == nullptr) return E_POINTER;
     EnsurePostWindow();
     HWND window = postWindow;
@@ -730,7 +761,7 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
       }
       PostTask([engine, window, asked, held, result, why] {
         Log("runtime", "environment_completed", Json::array({HexResult(result)}),
-            {{"ms", MillisecondsSince(asked)}, {"why", why}});
+            {{"ms", MillisecondsSince(asked)}, {"unix_ms", UnixMilliseconds()}, {"why", why}});
         if (FAILED(result)) {
           InvokeResult(held.get(), result, nullptr);
           return;
