@@ -13,6 +13,7 @@ without it the start fails, and so does the test."""
 import json
 import os
 import struct
+import subprocess
 import tempfile
 import time
 import unittest
@@ -140,8 +141,9 @@ def pdf_document(link):
     return bytes(out)
 
 
-# The pages above, on the service's host. No page may come from the engine's
-# cache: the service's log shows each load.
+# The pages above, routed on the service's host over the mock's default
+# answers; a path left out of PAGES gets the mock's own content. No page may
+# come from the engine's cache: the service's log shows each load.
 def html(body):
     return {"headers": {"Content-Type": "text/html; charset=utf-8", "Cache-Control": "no-store"}, "body": body}
 
@@ -204,6 +206,14 @@ class RealEngineTest(ProgramTest):
         self.started = time.monotonic()
         self.start_player(args, env=env)
 
+    def finish(self, exit_code):
+        """The program's end: its exit code, and its browser gone with it."""
+        self.assertEqual(self.program.finish(60).exit_code, exit_code)
+        # The profile lives in this bed's prefix: another bed's Chromium is not ours.
+        profile = "--user-data-dir=" + os.environ["MIRAVELL_TESTBED"]
+        self.wait_until(lambda: subprocess.run(["pgrep", "-f", "--", profile], capture_output=True).returncode == 1,
+                        "the end of Chromium", timeout=15, while_running=False)
+
     def calls(self):
         try:
             with open(self.log_path, encoding="utf-8") as handle:
@@ -219,13 +229,14 @@ class RealEngineTest(ProgramTest):
         """The page's string messages, in order."""
         return [json.loads(c["args"][0]) for c in self.outcomes("message") if c["args"][1]]
 
-    def wait_until(self, found, what, timeout=45):
+    def wait_until(self, found, what, timeout=45, while_running=True):
         deadline = time.monotonic() + timeout
         while True:
             value = found()
             if value:
                 return value
-            if time.monotonic() > deadline or not self.program.running():
+            if time.monotonic() > deadline or (while_running and not self.program.running()):
+                what = what() if callable(what) else what
                 self.fail(f"no {what} after {time.monotonic() - self.started:.1f} s; messages {self.messages()}; "
                           "log:\n" + "\n".join(json.dumps(c)[:300] for c in self.calls()[-25:]))
             time.sleep(0.1)
@@ -262,7 +273,7 @@ class RealEngineTest(ProgramTest):
         at = self.screen_point(window, x, y)
         seen = []
         return self.wait_until(lambda: seen.append(self.pixel(*at)) or close_to(seen[-1], colour),
-                               f"{what}: {colour} at {at} (last seen {seen[-1:]})")
+                               lambda: f"{what}: {colour} at {at} (last seen {seen[-1:]})")
 
     def count(self, window, area, matches):
         """How many pixels of a client area (x, y, width, height) match."""
@@ -271,10 +282,10 @@ class RealEngineTest(ProgramTest):
         return sum(1 for pixel in uidriver.pixels(shot, x, y, area[2], area[3]) if matches(pixel))
 
     def click(self, window, x, y):
-        uidriver._call("click", "--at", "%d,%d" % self.screen_point(window, x, y))
+        uidriver.click(*self.screen_point(window, x, y))
 
     def move(self, window, x, y):
-        uidriver._call("move", "--at", "%d,%d" % self.screen_point(window, x, y))
+        uidriver.move(*self.screen_point(window, x, y))
 
     # --- cases --------------------------------------------------------------
 
@@ -287,6 +298,9 @@ class RealEngineTest(ProgramTest):
             return [json.loads(m[4:]) for m in messages[page:] if m.startswith("nav:")]
 
         bar = self.wait_until(reports, "the bar's first report")[0]["bar"]
+        # Off the bar first: a move to where the pointer already is would
+        # tell the page nothing.
+        self.move(window, 600, 500)
         self.move(window, bar[0] + 18, bar[1] + bar[3] // 2)
         return self.wait_until(lambda: reports()[-1]["hovered"] and reports()[-1], "the bar under the pointer")
 
@@ -314,6 +328,11 @@ class RealEngineTest(ProgramTest):
         self.assertEqual(self.wait_message("page:", 3), "/app")
         self.wait_colour(window, 600, 500, ORANGE, "start page again")
 
+        view = [(c["call"], c["args"][:1]) for c in self.calls() if c.get("object") == "view"
+                and c["call"] in ("Navigate", "GoBack")]
+        self.assertEqual(view, [("Navigate", [SERVICE + "/app"]), ("Navigate", [SERVICE + "/app/courses"]),
+                                ("GoBack", [])])
+
         # Fullscreen covers the monitor with the page, and gives the placement back.
         self.click_button(window, self.nav_bar(window), 2)
         full = self.wait_until(lambda: next((w for w in uidriver.windows(cls=INIT_CLASS)
@@ -336,7 +355,7 @@ class RealEngineTest(ProgramTest):
         self.assertEqual(uidriver.clipboard(), "MITM_PIN_" + MEDIA_HOST)
         self.assertEqual(self.wait_message("media:"), "failed")
         uidriver.close(cls=ALERT_CLASS)
-        self.assertEqual(self.program.finish(60).exit_code, 1)
+        self.finish(1)
         self.assertEqual([r["method"] for r in self.mock.requests() if r["host"] == MEDIA_HOST], ["HEAD"])
 
 
@@ -358,6 +377,7 @@ class RealEngineTest(ProgramTest):
         # still answers (its fullscreen tile below).
         self.click(window, 190, 80)
         self.assertTrue(self.wait_outcome("navigation", "https://example.org/")["cancel"])
+        self.assertNotIn("https://example.org/", [c["args"][0] for c in self.outcomes("resource")])
         self.wait_colour(window, 600, 500, GREEN, "lesson after the cancelled navigation")
 
         # The page's toggle: the monitor, then back at the player's size.
@@ -387,7 +407,7 @@ class RealEngineTest(ProgramTest):
         self.assertEqual([w["class"] for w in shown], [PLAYER_CLASS])
 
         uidriver.close(cls=PLAYER_CLASS)
-        self.assertEqual(self.program.finish(60).exit_code, 0)
+        self.finish(0)
         # Each page was asked for once through the player's request filter.
         # (A pop-up a click opens sends one more, untagged request for its
         # address before the runtime substitute closes it: a limitation of
@@ -417,7 +437,7 @@ class RealEngineTest(ProgramTest):
         self.assertEqual([(c["args"][0], c["cancel"]) for c in self.outcomes("navigation")],
                          [(SERVICE + "/files/lesson.pdf", False), (SERVICE + "/files/notes.html", False)])
         uidriver.close(cls=PLAYER_CLASS)
-        self.assertEqual(self.program.finish(60).exit_code, 0)
+        self.finish(0)
 
 if __name__ == "__main__":
     unittest.main()

@@ -78,6 +78,16 @@ def close(cls=None, title=None, timeout_ms=20000):
     return _call("close", *_filters(cls, title), timeout_ms=timeout_ms)["window"]
 
 
+def move(x, y):
+    """Moves the mouse to a point of the screen, through the system's input queue."""
+    return _call("move", "--at", f"{x},{y}")
+
+
+def click(x, y):
+    """Moves the mouse to a point of the screen and clicks its left button there."""
+    return _call("click", "--at", f"{x},{y}")
+
+
 def clipboard():
     return _call("clipboard")["text"]
 
