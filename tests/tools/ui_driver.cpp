@@ -1,7 +1,7 @@
 // Test program that looks at and answers the windows of other programs in
 // the same Wine desktop, the way a user would: it finds windows by class and
-// title, reads message boxes, presses their buttons, closes windows, reads
-// the clipboard and moves and clicks the mouse. Every answer is one JSON object on standard output; exit
+// title, reads message boxes, presses their buttons, closes windows and reads
+// the clipboard. Every answer is one JSON object on standard output; exit
 // code 0 when the request was met, 1 when not (timeout, no such window), 2 on
 // a usage error.
 #include <windows.h>
@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cwchar>
 #include <optional>
 #include <string>
 #include <thread>
@@ -31,7 +30,6 @@ struct Options {
   std::optional<std::wstring> button;
   int timeoutMs = 10000;
   bool gone = false;
-  std::optional<POINT> at;
 };
 
 std::wstring ClassOf(HWND window) {
@@ -140,40 +138,6 @@ int Fail(const std::string& why) {
   return 1;
 }
 
-// "X,Y" in screen pixels.
-std::optional<POINT> ParsePoint(const wchar_t* text) {
-  wchar_t* end = nullptr;
-  const long x = std::wcstol(text, &end, 10);
-  if (end == text || *end != L',') return std::nullopt;
-  const wchar_t* second = end + 1;
-  const long y = std::wcstol(second, &end, 10);
-  if (end == second || *end != L'\0') return std::nullopt;
-  return POINT{x, y};
-}
-
-// Through the system's input queue, as a user's mouse: the window under the
-// pointer gets the move first (hover effects), then the button.
-bool SendMouse(POINT at, bool click) {
-  const int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);
-  if (width < 2 || height < 2) return false;
-  INPUT move{};
-  move.type = INPUT_MOUSE;
-  move.mi.dx = static_cast<LONG>((static_cast<long long>(at.x) * 65535) / (width - 1));
-  move.mi.dy = static_cast<LONG>((static_cast<long long>(at.y) * 65535) / (height - 1));
-  move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  if (::SendInput(1, &move, sizeof(INPUT)) != 1) return false;
-  if (!click) return true;
-  // A pause between the move and the press, as a hand makes: pages that
-  // react to the pointer entering have seen it before the button comes.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  // The buttons carry the place too: Wine may still report the pointer where
-  // it was before the move when a button comes right after it.
-  INPUT buttons[2]{move, move};
-  buttons[0].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-  buttons[1].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
-  return ::SendInput(2, buttons, sizeof(INPUT)) == 2;
-}
-
 int Run(const Options& options) {
   if (options.command == L"windows") {
     json list = json::array();
@@ -224,13 +188,6 @@ int Run(const Options& options) {
     PrintJson({{"ok", true}, {"window", Describe(found->first, found->second)}});
     return 0;
   }
-  if (options.command == L"move" || options.command == L"click") {
-    if (!options.at) return Fail(WideToUtf8(options.command) + " needs --at X,Y");
-    if (!SendMouse(*options.at, options.command == L"click")) return Fail("input refused");
-    HWND under = ::WindowFromPoint(*options.at);
-    PrintJson({{"ok", true}, {"under", under != nullptr ? WideToUtf8(ClassOf(under)) : ""}});
-    return 0;
-  }
   if (options.command == L"clipboard") {
     ClipboardScope clipboard(nullptr);
     if (!clipboard.open()) return Fail("clipboard not available");
@@ -249,8 +206,8 @@ int Run(const Options& options) {
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     std::fputs(
-        "usage: ui_driver windows|wait|box|press|close|clipboard|move|click [--class C] [--title T] [--button B] "
-        "[--timeout MS] [--gone] [--at X,Y]\n",
+        "usage: ui_driver windows|wait|box|press|close|clipboard [--class C] [--title T] [--button B] "
+        "[--timeout MS] [--gone]\n",
         stderr);
     return 2;
   }
@@ -269,8 +226,6 @@ int wmain(int argc, wchar_t** argv) {
       options.timeoutMs = _wtoi(argv[++i]);
     else if (flag == L"--gone")
       options.gone = true;
-    else if (flag == L"--at" && hasValue && (options.at = ParsePoint(argv[i + 1])))
-      ++i;
     else
       return 2;
   }
