@@ -30,6 +30,8 @@ class PageSurface {
   // Decodes a PNG or JPEG frame and paints it; false when it could not be read.
   bool ShowFrame(const std::vector<std::uint8_t>& image);
   [[nodiscard]] bool hasFrame() const noexcept { return frame_.valid(); }
+  // Called once when no frame has come for quietMs after the last one.
+  void SetQuiet(std::function<void()> quiet) { quiet_ = std::move(quiet); }
   // Where the mouse and keyboard messages of the window go (the page).
   void SetInput(std::function<void(UINT message, WPARAM wParam, LPARAM lParam)> input) { input_ = std::move(input); }
   // Unregisters the window class (the DLL is going away).
@@ -45,6 +47,7 @@ class PageSurface {
   COLORREF background_ = RGB(255, 255, 255);
   Microsoft::WRL::ComPtr<IWICImagingFactory> codecs_;
   std::function<void(UINT, WPARAM, LPARAM)> input_;
+  std::function<void()> quiet_;
 };
 
 }  // namespace chromium_runtime
