@@ -291,8 +291,13 @@ class RealEngineTest(ProgramTest):
         """Waits until the client point shows colour (the page paints through screencast frames)."""
         at = self.screen_point(window, x, y)
         seen = []
-        return self.wait_until(lambda: seen.append(self.pixel(*at)) or close_to(seen[-1], colour),
-                               lambda: f"{what}: {colour} at {at} (last seen {seen[-1:]})")
+
+        def shows():
+            seen.append((round(time.monotonic() - self.started, 1), self.pixel(*at)))
+            return close_to(seen[-1][1], colour)
+
+        frames = lambda: [(c["call"], c.get("ms")) for c in self.calls() if c.get("call") == "first_frame"]
+        return self.wait_until(shows, lambda: f"{what}: {colour} at {at}; seen {seen[-12:]}; {frames()}")
 
     def count(self, window, area, matches):
         """How many pixels of a client area (x, y, width, height) match."""
