@@ -550,20 +550,22 @@ void Page::Screencast() {
   Send("Page.startScreencast",
        {{"format", "jpeg"}, {"quality", 90}, {"maxWidth", width_}, {"maxHeight", height_}, {"everyNthFrame", 1}});
   casting_ = true;
+  // The frame of the new size may come before the screencast starts again.
+  ++changes_;
 }
 
 // Chromium drops the frames it makes while two wait for their
 // acknowledgement, and a page that then stops changing sends none: the window
-// would keep a frame from the middle of a fade for good. A capture after the
+// would keep a frame from the middle of a fade, or of the old size, for good. A capture after the
 // screencast has gone quiet shows where the page came to rest.
 void Page::Settle() {
-  if (closed_ || !visible_ || !casting_ || settled_ == frames_) return;
-  settled_ = frames_;
+  if (closed_ || !visible_ || !casting_ || settled_ == changes_) return;
+  settled_ = changes_;
   Send("Page.captureScreenshot", {{"format", "jpeg"}, {"quality", 90}},
-       [weak = weak_from_this(), asked = frames_](const CdpReply& reply) {
+       [weak = weak_from_this(), asked = changes_](const CdpReply& reply) {
          const std::shared_ptr<Page> page = weak.lock();
          // A frame that came meanwhile is newer than the capture.
-         if (!page || !reply.ok() || page->frames_ != asked || page->closed_ || !page->visible_) return;
+         if (!page || !reply.ok() || page->changes_ != asked || page->closed_ || !page->visible_) return;
          const std::shared_ptr<const PageEvents> events = page->events_;
          if (events && events->frame) events->frame(Base64Decode(reply.value.value("data", std::string())));
        });
@@ -668,7 +670,7 @@ void Page::OnRequestPaused(const json& params, const PageEvents& events) {
 void Page::OnFrame(const json& params, const PageEvents& events) {
   // Every frame is acknowledged, or Chromium sends no more.
   Send("Page.screencastFrameAck", {{"sessionId", params.value("sessionId", 0)}});
-  ++frames_;
+  ++changes_;
   if (!events.frame || !visible_) return;
   events.frame(Base64Decode(params.value("data", std::string())));
 }

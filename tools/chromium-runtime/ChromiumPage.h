@@ -148,7 +148,8 @@ class Page : public std::enable_shared_from_this<Page> {
   void Resize(int width, int height);
   void SetVisible(bool visible);
   // Once the screencast has gone quiet: a capture of the page as it is now,
-  // given to the frame event, unless one was taken since the last frame.
+  // given to the frame event, unless one was taken since the last frame or
+  // the last start of the screencast.
   void Settle();
   void SetBackground(int red, int green, int blue, int alpha);
   void SetScriptEnabled(bool enabled);
@@ -188,7 +189,7 @@ class Page : public std::enable_shared_from_this<Page> {
   int width_ = 0;
   int height_ = 0;
   bool casting_ = false;
-  std::uint64_t frames_ = 0;   // screencast frames so far
+  std::uint64_t changes_ = 0;  // screencast frames and starts so far
   std::uint64_t settled_ = 0;  // the count a capture was asked for at
   int clickCount_ = 1;
 };

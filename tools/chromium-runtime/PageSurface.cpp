@@ -41,10 +41,17 @@ void PageSurface::Move(const RECT& bounds) {
   if (!window_) return;
   MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::MoveWindow(window_.get(), bounds.left, bounds.top, bounds.right - bounds.left,
                                                 bounds.bottom - bounds.top, TRUE));
+  ArmQuiet();  // the page's picture of the new size may never come as a frame
 }
 
 void PageSurface::Show(bool visible) {
-  if (window_) ::ShowWindow(window_.get(), visible ? SW_SHOWNA : SW_HIDE);
+  if (!window_) return;
+  ::ShowWindow(window_.get(), visible ? SW_SHOWNA : SW_HIDE);
+  if (visible) ArmQuiet();
+}
+
+void PageSurface::ArmQuiet() {
+  if (window_ && quiet_) MIRAVELL_LOG_LAST_ERROR_IF_NULL(::SetTimer(window_.get(), kQuietTimer, kQuietMs, nullptr));
 }
 
 void PageSurface::SetBackground(COLORREF colour) {
@@ -91,7 +98,7 @@ bool PageSurface::ShowFrame(const std::vector<std::uint8_t>& image) {
   frame_ = std::move(bitmap);
   frameSize_ = {static_cast<LONG>(width), static_cast<LONG>(height)};
   ::InvalidateRect(window_.get(), nullptr, FALSE);
-  if (quiet_) MIRAVELL_LOG_LAST_ERROR_IF_NULL(::SetTimer(window_.get(), kQuietTimer, kQuietMs, nullptr));
+  ArmQuiet();
   return true;
 }
 
