@@ -1,8 +1,10 @@
 """Looks at and answers windows of programs running in the Wine test bed.
 
 Each call runs the ui_driver test program once and returns its JSON answer.
-Screenshots are taken from the bed's X display with ImageMagick's import.
+Screenshots are taken from the bed's X display with ImageMagick's import; the
+mouse is the display's own pointer (XTEST).
 """
+import ctypes
 import json
 import os
 import subprocess
@@ -76,6 +78,60 @@ def press(button, title=None, timeout_ms=20000):
 
 def close(cls=None, title=None, timeout_ms=20000):
     return _call("close", *_filters(cls, title), timeout_ms=timeout_ms)["window"]
+
+
+class _Pointer:
+    """The bed's X pointer, moved and pressed through the XTEST extension: the
+    events come from the X server as a hand's would, and Wine turns them into
+    the window's own mouse messages. (Input injected from inside Wine moves
+    the X pointer too, and the server's report of where it was can overtake
+    the injected event.)"""
+
+    def __init__(self):
+        self.x11 = ctypes.CDLL("libX11.so.6")
+        self.xtest = ctypes.CDLL("libXtst.so.6")
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        for name in ("XFlush", "XSync", "XCloseDisplay"):
+            getattr(self.x11, name).argtypes = [ctypes.c_void_p] + ([ctypes.c_int] if name == "XSync" else [])
+        self.xtest.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
+                                                    ctypes.c_ulong]
+        self.xtest.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+
+    def __enter__(self):
+        self.display = self.x11.XOpenDisplay(winerun.display().encode())
+        if not self.display:
+            raise DriverError(f"cannot open the display {winerun.display()}")
+        return self
+
+    def __exit__(self, *exc):
+        self.x11.XSync(self.display, 0)
+        self.x11.XCloseDisplay(self.display)
+
+    def move(self, x, y):
+        self.xtest.XTestFakeMotionEvent(self.display, -1, x, y, 0)
+        self.x11.XSync(self.display, 0)
+
+    def button(self, down):
+        self.xtest.XTestFakeButtonEvent(self.display, 1, 1 if down else 0, 0)
+        self.x11.XSync(self.display, 0)
+
+
+def move(x, y):
+    """Moves the mouse to a point of the screen."""
+    with _Pointer() as pointer:
+        pointer.move(x, y)
+
+
+def click(x, y):
+    """Moves the mouse to a point of the screen and clicks its left button there."""
+    with _Pointer() as pointer:
+        pointer.move(x, y)
+        # A pause between the move and the press, as a hand makes: pages that
+        # react to the pointer entering have seen it before the button comes.
+        time.sleep(0.05)
+        pointer.button(True)
+        pointer.button(False)
 
 
 def clipboard():

@@ -157,7 +157,6 @@ constexpr PermissionName kPermissions[] = {
 // document.
 constexpr const char* kDisabledFeatures[] = {"site-per-process", "IsolateOrigins", "BackForwardCache", "PdfOopif"};
 constexpr const char* kOwnSwitches[] = {"--disable-site-isolation-trials"};
-constexpr UINT kSettleMs = 250;
 
 std::vector<std::string> SplitCommandLine(const std::wstring& text) {
   std::vector<std::string> out;
@@ -273,52 +272,6 @@ std::vector<std::string> BrowserArguments(const std::wstring& hostArguments) {
   out.push_back("--disable-features=" + disabled);
   if (!enabled.empty()) out.push_back("--enable-features=" + enabled);
   return out;
-}
-
-// ---------------------------------------------------------------- OneShotTimer
-
-namespace {
-
-// Pending calls by timer id (the thread that set them only).
-std::map<UINT_PTR, std::function<void()>>& TimerCalls() {
-  static std::map<UINT_PTR, std::function<void()>> calls;
-  return calls;
-}
-
-void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
-  ::KillTimer(nullptr, id);
-  auto& calls = TimerCalls();
-  const auto found = calls.find(id);
-  if (found == calls.end()) return;
-  const std::function<void()> call = std::move(found->second);
-  calls.erase(found);
-  try {
-    call();
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-  }
-}
-
-}  // namespace
-
-void OneShotTimer::Start(UINT milliseconds, std::function<void()> callback) {
-  Cancel();
-  id_ = ::SetTimer(nullptr, 0, milliseconds, &OnTimer);
-  if (id_ == 0) {
-    failure_log::LogFailure("SetTimer", ::GetLastError(), __FILE__, __LINE__);
-    return;
-  }
-  TimerCalls()[id_] = [this, callback = std::move(callback)] {
-    id_ = 0;
-    callback();
-  };
-}
-
-void OneShotTimer::Cancel() noexcept {
-  if (id_ == 0) return;
-  ::KillTimer(nullptr, id_);
-  TimerCalls().erase(id_);
-  id_ = 0;
 }
 
 // ---------------------------------------------------------------- Engine
@@ -481,7 +434,6 @@ void Page::Close() {
   engine_->cdp().SendAsync("Target.closeTarget", {{"targetId", targetId_}}, {}, kDefaultCdpTimeout,
                            [](const CdpReply&) {});
   closed_ = true;
-  settle_.Cancel();
   engine_->Unregister(*this);
   events_.reset();
 }
@@ -712,6 +664,25 @@ void Page::Screencast() {
   Send("Page.startScreencast",
        {{"format", "jpeg"}, {"quality", 90}, {"maxWidth", width_}, {"maxHeight", height_}, {"everyNthFrame", 1}});
   casting_ = true;
+  // The frame of the new size may come before the screencast starts again.
+  ++changes_;
+}
+
+// Chromium drops the frames it makes while two wait for their
+// acknowledgement, and a page that then stops changing sends none: the window
+// would keep a frame from the middle of a fade, or of the old size, for good. A capture after the
+// screencast has gone quiet shows where the page came to rest.
+void Page::Settle() {
+  if (closed_ || !visible_ || !casting_ || settled_ == changes_) return;
+  settled_ = changes_;
+  Send("Page.captureScreenshot", {{"format", "jpeg"}, {"quality", 90}},
+       [weak = weak_from_this(), asked = changes_](const CdpReply& reply) {
+         const std::shared_ptr<Page> page = weak.lock();
+         // A frame that came meanwhile is newer than the capture.
+         if (!page || !reply.ok() || page->changes_ != asked || page->closed_ || !page->visible_) return;
+         const std::shared_ptr<const PageEvents> events = page->events_;
+         if (events && events->frame) events->frame(Base64Decode(reply.value.value("data", std::string())));
+       });
 }
 
 void Page::SetBackground(int red, int green, int blue, int alpha) {
@@ -825,20 +796,7 @@ void Page::OnRequestPaused(const json& params, const PageEvents& events) {
 void Page::OnFrame(const json& params, const PageEvents& events) {
   // Every frame is acknowledged, or Chromium sends no more.
   Send("Page.screencastFrameAck", {{"sessionId", params.value("sessionId", 0)}});
-  // Chromium drops a frame made while earlier ones wait for their
-  // acknowledgement, and sends none again until the page changes: the last
-  // frame of an animation (the player's fading overlay) can be lost, and the
-  // view would keep a half-faded picture for good. A quiet spell after frames
-  // therefore restarts the screencast once, which sends the page as it is.
-  if (settling_) {
-    settling_ = false;
-  } else {
-    settle_.Start(kSettleMs, [this] {
-      if (closed_ || !casting_) return;
-      settling_ = true;
-      Screencast();
-    });
-  }
+  ++changes_;
   if (!events.frame || !visible_) return;
   events.frame(Base64Decode(params.value("data", std::string())));
   if (contentPainted_ && !contentShown_ && !closed_) {

@@ -81,23 +81,6 @@ struct PageEvents {
 
 class Page;
 
-// A thread timer (SetTimer without a window) that calls back once, on the
-// thread that started it, from that thread's message loop; starting it again
-// or destroying it drops the pending call.
-class OneShotTimer {
- public:
-  OneShotTimer() = default;
-  ~OneShotTimer() { Cancel(); }
-  OneShotTimer(const OneShotTimer&) = delete;
-  OneShotTimer& operator=(const OneShotTimer&) = delete;
-
-  void Start(UINT milliseconds, std::function<void()> callback);
-  void Cancel() noexcept;
-
- private:
-  UINT_PTR id_ = 0;
-};
-
 class Engine : public std::enable_shared_from_this<Engine> {
  public:
   // Starts Chromium (blocking; any thread). Throws StartError.
@@ -176,6 +159,10 @@ class Page : public std::enable_shared_from_this<Page> {
 
   void Resize(int width, int height);
   void SetVisible(bool visible);
+  // Once the screencast has gone quiet: a capture of the page as it is now,
+  // given to the frame event, unless one was taken since the last frame or
+  // the last start of the screencast.
+  void Settle();
   void SetBackground(int red, int green, int blue, int alpha);
   void SetScriptEnabled(bool enabled);
   void SetWebMessageEnabled(bool enabled) { webMessages_ = enabled; }
@@ -217,11 +204,11 @@ class Page : public std::enable_shared_from_this<Page> {
   int width_ = 0;
   int height_ = 0;
   bool casting_ = false;
-  OneShotTimer settle_;        // asks for the current picture once frames stop coming
-  bool settling_ = false;      // that request is out: its frame arms no other
   std::string contentLoader_;  // the first web document's, until its first paint
   bool contentPainted_ = false;
   bool contentShown_ = false;
+  std::uint64_t changes_ = 0;  // screencast frames and starts so far
+  std::uint64_t settled_ = 0;  // the count a capture was asked for at
   int clickCount_ = 1;
 };
 

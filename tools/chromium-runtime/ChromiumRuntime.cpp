@@ -619,6 +619,9 @@ ObjectPtr<Controller> MakeController(const std::shared_ptr<Engine>& engine, cons
   controller->surface->SetInput([weak = std::weak_ptr<Page>(page)](UINT message, WPARAM wParam, LPARAM lParam) {
     if (const std::shared_ptr<Page> target = weak.lock()) target->Input(message, wParam, lParam);
   });
+  controller->surface->SetQuiet([weak = std::weak_ptr<Page>(page)] {
+    if (const std::shared_ptr<Page> target = weak.lock()) target->Settle();
+  });
   page->SetEvents(std::move(events));
   engine->Register(page);
   return made;

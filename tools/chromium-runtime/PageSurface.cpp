@@ -10,6 +10,8 @@ namespace chromium_runtime {
 namespace {
 
 constexpr wchar_t kClass[] = L"MiravellChromiumPage";
+constexpr UINT_PTR kQuietTimer = 1;
+constexpr UINT kQuietMs = 300;
 
 HINSTANCE OwnModule() {
   HMODULE module = nullptr;
@@ -39,10 +41,17 @@ void PageSurface::Move(const RECT& bounds) {
   if (!window_) return;
   MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::MoveWindow(window_.get(), bounds.left, bounds.top, bounds.right - bounds.left,
                                                 bounds.bottom - bounds.top, TRUE));
+  ArmQuiet();  // the page's picture of the new size may never come as a frame
 }
 
 void PageSurface::Show(bool visible) {
-  if (window_) ::ShowWindow(window_.get(), visible ? SW_SHOWNA : SW_HIDE);
+  if (!window_) return;
+  ::ShowWindow(window_.get(), visible ? SW_SHOWNA : SW_HIDE);
+  if (visible) ArmQuiet();
+}
+
+void PageSurface::ArmQuiet() {
+  if (window_ && quiet_) MIRAVELL_LOG_LAST_ERROR_IF_NULL(::SetTimer(window_.get(), kQuietTimer, kQuietMs, nullptr));
 }
 
 void PageSurface::SetBackground(COLORREF colour) {
@@ -89,6 +98,7 @@ bool PageSurface::ShowFrame(const std::vector<std::uint8_t>& image) {
   frame_ = std::move(bitmap);
   frameSize_ = {static_cast<LONG>(width), static_cast<LONG>(height)};
   ::InvalidateRect(window_.get(), nullptr, FALSE);
+  ArmQuiet();
   return true;
 }
 
@@ -122,6 +132,14 @@ LRESULT CALLBACK PageSurface::Procedure(HWND window, UINT message, WPARAM wParam
       return 0;
     }
     if (message == WM_ERASEBKGND) return 1;
+    if (message == WM_TIMER && wParam == kQuietTimer) {
+      ::KillTimer(window, kQuietTimer);
+      if (surface != nullptr && surface->quiet_) {
+        const auto quiet = surface->quiet_;  // the page may be closed by what it does
+        quiet();
+      }
+      return 0;
+    }
     if (message == WM_NCDESTROY) ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     if (message == WM_GETDLGCODE) return DLGC_WANTALLKEYS | DLGC_WANTCHARS;
     const bool mouse = message >= WM_MOUSEFIRST && message <= WM_MOUSELAST;

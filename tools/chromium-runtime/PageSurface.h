@@ -30,6 +30,9 @@ class PageSurface {
   // Decodes a PNG or JPEG frame and paints it; false when it could not be read.
   bool ShowFrame(const std::vector<std::uint8_t>& image);
   [[nodiscard]] bool hasFrame() const noexcept { return frame_.valid(); }
+  // Called once when no frame has come for a moment after the last one, or
+  // after the window was moved or shown.
+  void SetQuiet(std::function<void()> quiet) { quiet_ = std::move(quiet); }
   // Where the mouse and keyboard messages of the window go (the page).
   void SetInput(std::function<void(UINT message, WPARAM wParam, LPARAM lParam)> input) { input_ = std::move(input); }
   // Unregisters the window class (the DLL is going away).
@@ -38,6 +41,7 @@ class PageSurface {
  private:
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void Paint();
+  void ArmQuiet();
 
   UniqueWindow window_;
   UniqueGdiObject<HBITMAP> frame_;
@@ -45,6 +49,7 @@ class PageSurface {
   COLORREF background_ = RGB(255, 255, 255);
   Microsoft::WRL::ComPtr<IWICImagingFactory> codecs_;
   std::function<void(UINT, WPARAM, LPARAM)> input_;
+  std::function<void()> quiet_;
 };
 
 }  // namespace chromium_runtime
