@@ -12,7 +12,7 @@ import uidriver
 import winerun
 from programs import ALERT_CLASS, CONTENT_PATH, INIT_CLASS, PLAYER_CLASS, SCHEME_KEY, VERSION_PATH, ProgramTest, make_link
 
-FALLBACK = "https://files.miravell.localhost/desktop/miravell/Miravell.exe"
+FALLBACK = "https://files.miravell.localhost/desktop/miravell/MiravellSetup.exe"
 UPDATE_AVAILABLE = "Miravell - Update Available"
 UPDATE_REQUIRED = "Miravell - Update Required"
 HANDLER = r"HKLM\Software\Classes\{}\shell\open\command"

@@ -112,7 +112,7 @@ TEST(Config, AddressesAreHttpsAndPathsStartWithASlash) {
   for (const auto id : {config::Id::VersionPath, config::Id::ContentPath, config::Id::ServerListPath}) {
     EXPECT_EQ(config::Text(id).front(), '/') << config::Name(id);
   }
-  EXPECT_TRUE(config::Text(config::Id::FallbackDownloadUrl).ends_with("/desktop/miravell/Miravell.exe"));
+  EXPECT_TRUE(config::Text(config::Id::FallbackDownloadUrl).ends_with("/desktop/miravell/MiravellSetup.exe"));
   EXPECT_GT(config::Text(config::Id::HomePageUrl).size(), config::Text(config::Id::InitialPageUrl).size());
   // The fixed version address is a service host followed by the version path.
   EXPECT_TRUE(config::Text(config::Id::VersionUrl).ends_with(config::Text(config::Id::VersionPath)));
