@@ -127,11 +127,15 @@ class Running:
 
 
 def program_path(program):
-    return program if os.path.isabs(program) else os.path.join(bin_dir(), program)
+    """A file name in the bin folder, a Unix path, or a path inside the prefix
+    (C:\\...), which Wine takes as it is."""
+    if os.path.isabs(program) or re.match(r"^[A-Za-z]:\\", program):
+        return program
+    return os.path.join(bin_dir(), program)
 
 
 def start_program(program, args=(), env=None, cwd=None):
-    """Starts a program of the build (a file name in the bin folder, or a path)."""
+    """Starts a program (see program_path)."""
     full_env = dict(os.environ)
     full_env["WINEDEBUG"] = "-all,+debugstr"
     if env:

@@ -1,0 +1,259 @@
+; The per-machine installer of the Miravell player. CMake runs makensis on
+; this file with the values below (installer/CMakeLists.txt); nothing in it
+; repeats the version or a build path.
+;
+;   VERSION  the program's version, X.Y.Z (project() in CMakeLists.txt)
+;   EXE      the Miravell.exe to ship
+;   ICON     the program's icon
+;   OUTFILE  where the installer goes
+;
+; Command line, for people who deploy it to many machines:
+;   MiravellSetup-X.Y.Z.exe /S [/NODESKTOP]   silent, optionally no desktop shortcut
+;   Uninstall.exe /S [/PURGE]                 silent; /PURGE also removes the lesson data
+
+!ifndef VERSION | EXE | ICON | OUTFILE
+  !error "makensis needs -DVERSION=X.Y.Z -DEXE=... -DICON=... -DOUTFILE=... (the build passes them)"
+!endif
+
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+; The installer's own windows are sharp on scaled displays.
+ManifestDPIAware true
+ManifestSupportedOS Win10
+
+!define PRODUCT "Miravell"
+!define PUBLISHER "Miravell Learning"
+!define SCHEME "miravell"
+; The same description the program writes when it registers its scheme
+; (app/ProtocolRegistration.cpp); the program rewrites these values on every
+; start, so anything else here would change under the user.
+!define SCHEME_DESCRIPTION "Quella Desktop Player"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+; Window classes of a running player: the splash, the start screen, the
+; player and the alert countdown.
+!define CLASS_SPLASH "QuellaTransparentSplashClass"
+!define CLASS_INIT "QuellaInitWindow"
+!define CLASS_PLAYER "MiravellWindow"
+!define CLASS_ALERT "QuellaSecureExitCountdown"
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\${PRODUCT}"
+; An upgrade goes where the earlier version is.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "${PRODUCT} ${VERSION}"
+ShowInstDetails nevershow
+ShowUninstDetails nevershow
+; A file that cannot be replaced stops the install instead of leaving a mix
+; of two versions.
+AllowSkipFiles off
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} setup"
+VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
+
+!include "MUI2.nsh"
+!include "LogicLib.nsh"
+!include "FileFunc.nsh"
+!include "Sections.nsh"
+!include "x64.nsh"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+!define MUI_COMPONENTSPAGE_NODESC
+!define MUI_UNCOMPONENTSPAGE_NODESC
+
+; No welcome or finish page: those need a helper DLL unpacked into the
+; user's temporary folder, which an elevated installer must not load from.
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_INSTFILES
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_COMPONENTS
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "English"
+
+LangString RunningText ${LANG_ENGLISH} "${PRODUCT} is still open. Close it, then choose Retry."
+
+; --- a running player ---------------------------------------------------------
+
+; Asks a running player to close (its windows answer WM_CLOSE the way they
+; answer the close button) and waits for it. When it stays, a silent run ends
+; it; a person is asked to close it. The un. copy serves the uninstaller.
+!macro CLOSE_RUNNING prefix
+Function ${prefix}CloseRunningPlayer
+  Push $0
+  Push $1
+  retry:
+  StrCpy $1 0
+  ${Do}
+    FindWindow $0 "${CLASS_PLAYER}"
+    ${If} $0 == 0
+      FindWindow $0 "${CLASS_INIT}"
+    ${EndIf}
+    ${If} $0 == 0
+      FindWindow $0 "${CLASS_ALERT}"
+    ${EndIf}
+    ${If} $0 == 0
+      FindWindow $0 "${CLASS_SPLASH}"
+    ${EndIf}
+    ${IfThen} $0 == 0 ${|} ${ExitDo} ${|}
+    ${If} $1 == 0
+      DetailPrint "Closing the running ${PRODUCT}"
+    ${EndIf}
+    SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
+    IntOp $1 $1 + 1
+    ${IfThen} $1 >= 20 ${|} ${ExitDo} ${|}
+    Sleep 250
+  ${Loop}
+  ; A closed player takes a moment to leave: it shuts its browser down first.
+  StrCpy $1 0
+  ${Do}
+    Call ${prefix}PlayerExeIsFree
+    Pop $0
+    ${IfThen} $0 == 1 ${|} ${ExitDo} ${|}
+    IntOp $1 $1 + 1
+    ${IfThen} $1 >= 60 ${|} ${ExitDo} ${|}
+    Sleep 250
+  ${Loop}
+  ${If} $0 != 1
+    ${If} ${Silent}
+      ; School deployments run unattended: nobody could answer a question.
+      DetailPrint "Ending the running ${PRODUCT}"
+      ExecWait '"$SYSDIR\taskkill.exe" /F /IM Miravell.exe'
+      Sleep 1000
+    ${Else}
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(RunningText)" IDRETRY retry
+      Quit
+    ${EndIf}
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Pushes 1 when no process holds the installed exe (or there is none yet).
+; Windows refuses to open a running image for writing.
+Function ${prefix}PlayerExeIsFree
+  Push $0
+  ${IfNot} ${FileExists} "$INSTDIR\Miravell.exe"
+    Pop $0
+    Push 1
+    Return
+  ${EndIf}
+  ClearErrors
+  FileOpen $0 "$INSTDIR\Miravell.exe" a
+  ${If} ${Errors}
+    Pop $0
+    Push 0
+    Return
+  ${EndIf}
+  FileClose $0
+  Pop $0
+  Push 1
+FunctionEnd
+!macroend
+!insertmacro CLOSE_RUNNING ""
+!insertmacro CLOSE_RUNNING "un."
+
+; --- install ------------------------------------------------------------------
+
+Section "-${PRODUCT}" SecProgram
+  SectionIn RO
+  SetShellVarContext all
+  Call CloseRunningPlayer
+
+  SetOutPath "$INSTDIR"
+  File "/oname=Miravell.exe" "${EXE}"
+  WriteUninstaller "$INSTDIR\Uninstall.exe"
+
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Miravell.exe" "" "$INSTDIR\Miravell.exe" 0
+
+  ; The scheme for the user who installs, exactly as the program registers
+  ; it for the user who runs it: links work before its first start.
+  WriteRegStr HKCU "Software\Classes\${SCHEME}" "" "${SCHEME_DESCRIPTION}"
+  WriteRegStr HKCU "Software\Classes\${SCHEME}" "URL Protocol" ""
+  WriteRegStr HKCU "Software\Classes\${SCHEME}\DefaultIcon" "" "$INSTDIR\Miravell.exe,1"
+  WriteRegStr HKCU "Software\Classes\${SCHEME}\shell\open\command" "" '"$INSTDIR\Miravell.exe" "%1"'
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Miravell.exe,0"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
+SectionEnd
+
+Section "Desktop shortcut" SecDesktop
+  SetShellVarContext all
+  CreateShortcut "$DESKTOP\${PRODUCT}.lnk" "$INSTDIR\Miravell.exe" "" "$INSTDIR\Miravell.exe" 0
+SectionEnd
+
+Function .onInit
+  ${IfNot} ${RunningX64}
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} needs 64-bit Windows." /SD IDOK
+    Abort
+  ${EndIf}
+  SetRegView 64
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/NODESKTOP" $1
+  ${IfNot} ${Errors}
+    !insertmacro UnselectSection ${SecDesktop}
+  ${EndIf}
+FunctionEnd
+
+; --- uninstall ----------------------------------------------------------------
+
+Section "-un.${PRODUCT}"
+  SetShellVarContext all
+  Call un.CloseRunningPlayer
+
+  Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+  Delete "$DESKTOP\${PRODUCT}.lnk"
+
+  ; Only a registration that still points here: another copy of the program
+  ; may have taken the scheme over since.
+  ReadRegStr $0 HKCU "Software\Classes\${SCHEME}\shell\open\command" ""
+  ${If} $0 == '"$INSTDIR\Miravell.exe" "%1"'
+  ${OrIf} $0 == ""
+    DeleteRegKey HKCU "Software\Classes\${SCHEME}"
+  ${EndIf}
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+
+  Delete "$INSTDIR\Miravell.exe"
+  Delete "$INSTDIR\Uninstall.exe"
+  RMDir "$INSTDIR"
+SectionEnd
+
+; The data folder holds the browser profile (sign-ins, cached lessons). It
+; stays unless the person asks; the program puts it in the machine's data
+; folder when elevated and in the user's otherwise (app/Paths.cpp).
+Section /o "un.Remove lesson data (sign-ins, cache)" SecPurge
+  SetShellVarContext all
+  RMDir /r "$APPDATA\${PRODUCT}"
+  SetShellVarContext current
+  RMDir /r "$LOCALAPPDATA\${PRODUCT}"
+SectionEnd
+
+Function un.onInit
+  SetRegView 64
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/PURGE" $1
+  ${IfNot} ${Errors}
+    !insertmacro SelectSection ${SecPurge}
+  ${EndIf}
+FunctionEnd
