@@ -1,0 +1,165 @@
+"""The build's signing step (cmake/SignFile.py) and policy (cmake/Signing.cmake)
+with a throwaway chain from make-test-certificates.sh: which certificates it
+refuses, that a refusal leaves no file behind, and that a build signed once
+and built again with another certificate, a broken one or none never keeps a
+stale signature. Needs osslsigncode, openssl, cmake and ninja on this machine;
+SIGNING_INPUT names a Windows program of the build to sign copies of."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
+SIGN_FILE = os.path.join(SOURCE, "cmake", "SignFile.py")
+POLICY_PROJECT = os.path.join(HERE, "policy")
+
+
+def run(command, env=None):
+    """Runs command with env's variables set (None: removed)."""
+    full_env = dict(os.environ)
+    for name, value in (env or {}).items():
+        if value is None:
+            full_env.pop(name, None)
+        else:
+            full_env[name] = value
+    return subprocess.run(command, capture_output=True, text=True, env=full_env)
+
+
+def verify(path, root):
+    """osslsigncode's verdict on path's signature against root alone."""
+    return run(["osslsigncode", "verify", "-CAfile", root, "-in", path]).returncode == 0
+
+
+class Chain:
+    """One chain for the whole module: making it takes a few seconds."""
+    folder = None
+
+    @classmethod
+    def get(cls):
+        if cls.folder is None:
+            cls.folder = tempfile.mkdtemp(prefix="signing-chain-")
+            subprocess.run([os.path.join(HERE, "make-test-certificates.sh"), cls.folder], check=True)
+        return cls.folder
+
+    @classmethod
+    def path(cls, name):
+        return os.path.join(cls.get(), name)
+
+    @classmethod
+    def password(cls):
+        with open(cls.path("password"), encoding="ascii") as handle:
+            return handle.read().strip()
+
+
+def tearDownModule():
+    if Chain.folder:
+        shutil.rmtree(Chain.folder, ignore_errors=True)
+
+
+class SignStepTest(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="signing-step-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def sign(self, pfx, password):
+        target = os.path.join(self.work, "Miravell.exe")
+        shutil.copyfile(os.environ["SIGNING_INPUT"], target)
+        done = run([sys.executable, SIGN_FILE, "osslsigncode", "openssl", pfx, "--timestamp=", "--description=Miravell", target],
+                   env={"MIRAVELL_SIGN_PASSWORD": password})
+        return done, target
+
+    def test_only_a_current_code_signing_certificate_signs_and_a_refusal_leaves_no_file(self):
+        cases = [
+            # name, PFX, password, refusal (None: signed)
+            ("current code-signing certificate", "signing.pfx", None, None),
+            ("expired", "expired.pfx", None, "expired on"),
+            ("not yet valid", "not-yet-valid.pfx", None, "is not valid before"),
+            ("made for TLS servers only", "server-only.pfx", None, "not made for code signing"),
+            ("wrong password", "signing.pfx", "not-the-password", "cannot read"),
+            ("no such file", "absent.pfx", None, "does not exist"),
+        ]
+        for name, pfx, password, refusal in cases:
+            with self.subTest(name):
+                done, target = self.sign(Chain.path(pfx), password or Chain.password())
+                if refusal is None:
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    self.assertTrue(verify(target, Chain.path("root.pem")))
+                else:
+                    self.assertNotEqual(done.returncode, 0)
+                    self.assertIn(refusal, done.stderr)
+                    self.assertFalse(os.path.exists(target), "a refused file must not stay behind")
+
+
+class PolicyTest(unittest.TestCase):
+    """Configures and builds the policy project with Ninja, as the product's
+    build would, environment and all."""
+
+    def setUp(self):
+        self.build = tempfile.mkdtemp(prefix="signing-policy-")
+        self.addCleanup(shutil.rmtree, self.build, True)
+        self.product = os.path.join(self.build, "Product.exe")
+
+    def configure(self, profile, pfx="", extra=()):
+        """pfx None: MIRAVELL_SIGN_PFX not in the environment at all."""
+        env = {"MIRAVELL_SIGN_PFX": pfx, "MIRAVELL_SIGN_TIMESTAMP_URL": ""}
+        return run(["cmake", "-G", "Ninja", "-S", POLICY_PROJECT, "-B", self.build,
+                    f"-DMIRAVELL_PROFILE={profile}", f"-DINPUT={os.environ['SIGNING_INPUT']}", *extra], env=env)
+
+    def build_product(self):
+        return run(["cmake", "--build", self.build], env={"MIRAVELL_SIGN_PASSWORD": Chain.password()})
+
+    def test_a_certificate_is_required_where_the_build_ships(self):
+        cases = [
+            # name, profile, PFX, extra arguments, configures, text in the output
+            ("production without a certificate", "production", "", (), False, "No code-signing certificate"),
+            ("production made unsigned by hand", "production", "", ("-DMIRAVELL_SIGN_REQUIRED=OFF",), True,
+             "stay unsigned"),
+            ("local without a certificate", "local", None, (), True, "stay unsigned"),
+            ("a certificate that is not there", "local", "/nonexistent/signing.pfx", (), False, "does not exist"),
+        ]
+        for name, profile, pfx, extra, configures, text in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.build, ignore_errors=True)
+                done = self.configure(profile, pfx, extra)
+                self.assertEqual(done.returncode == 0, configures, done.stdout + done.stderr)
+                self.assertIn(text, done.stdout + done.stderr)
+
+    def test_each_build_leaves_the_file_signed_by_the_configured_certificate_or_not_at_all(self):
+        signing, expired = Chain.path("signing.pfx"), Chain.path("expired.pfx")
+        # The certificate file at a path of its own, to be replaced in place.
+        replaced = os.path.join(self.build, "..", os.path.basename(self.build) + "-cert.pfx")
+        shutil.copyfile(signing, replaced)
+        self.addCleanup(os.remove, replaced)
+        root = Chain.path("root.pem")
+        keep = object()
+        steps = [
+            # name, configure with (keep: no new configure), replace the certificate with, builds, file state
+            ("signed", signing, None, True, "signed"),
+            ("configured again without the variable", None, None, True, "signed"),
+            ("an expired certificate", expired, None, False, "absent"),
+            ("built again while it is still expired", keep, None, False, "absent"),
+            ("a good certificate again", signing, None, True, "signed"),
+            ("no certificate", "", None, True, "unsigned"),
+            ("a certificate again", replaced, None, True, "signed"),
+            ("the certificate file replaced by an expired one", keep, expired, False, "absent"),
+        ]
+        for name, pfx, replacement, builds, state in steps:
+            with self.subTest(name):
+                if pfx is not keep:
+                    configured = self.configure("local", pfx)
+                    self.assertEqual(configured.returncode, 0, configured.stdout + configured.stderr)
+                if replacement is not None:
+                    shutil.copyfile(replacement, replaced)
+                built = self.build_product()
+                self.assertEqual(built.returncode == 0, builds, built.stdout + built.stderr)
+                present = os.path.exists(self.product)
+                self.assertEqual(present, state != "absent")
+                if present:
+                    self.assertEqual(verify(self.product, root), state == "signed")
+
+
+if __name__ == "__main__":
+    unittest.main()
