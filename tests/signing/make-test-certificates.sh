@@ -11,6 +11,8 @@
 #   expired.pfx       the same kind of leaf, valid only in the past
 #   not-yet-valid.pfx the same kind of leaf, valid only from next year on
 #   server-only.pfx   a current leaf for TLS servers, not for code signing
+#   tsa.pem, tsa.key  a timestamping authority under root.pem, for a local
+#                     timestamp server
 #   publisher         the leaves' common name (the signer's name a verifier sees)
 #
 # Outputs that exist are kept, so that a second run (CI, a developer) signs
@@ -20,7 +22,7 @@ out=${1:?usage: make-test-certificates.sh OUTDIR}
 publisher="Miravell Test Build Signer"
 mkdir -p "$out"
 cd "$out"
-if [ -s signing.pfx ] && [ -s server-only.pfx ] && [ -s password ] && [ -s root.pem ]; then
+if [ -s signing.pfx ]; then
   exit 0
 fi
 umask 077
@@ -59,6 +61,12 @@ keyUsage=critical,digitalSignature
 extendedKeyUsage=codeSigning
 subjectKeyIdentifier=hash
 authorityKeyIdentifier=keyid
+[tsa]
+basicConstraints=CA:FALSE
+keyUsage=critical,digitalSignature
+extendedKeyUsage=critical,timeStamping
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
 [server]
 basicConstraints=CA:FALSE
 keyUsage=critical,digitalSignature,keyEncipherment
@@ -67,13 +75,19 @@ subjectKeyIdentifier=hash
 authorityKeyIdentifier=keyid
 CNF
 
-# leaf NAME EXTENSIONS START END: NAME.pfx holding a new key, its certificate
-# (UTC times as YYYYMMDDHHMMSSZ) and the root.
-leaf() {
+# issue NAME EXTENSIONS START END: $work/NAME.key and its certificate
+# $work/NAME.pem (UTC times as YYYYMMDDHHMMSSZ).
+issue() {
   openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/$1.key" 2>/dev/null
   openssl req -new -key "$work/$1.key" -subj "/O=Miravell Test/CN=$publisher" -out "$work/$1.csr"
   openssl ca -batch -config "$work/ca.cnf" -extensions "$2" -startdate "$3" -enddate "$4" \
     -rand_serial -notext -in "$work/$1.csr" -out "$work/$1.pem" 2>"$work/ca.log" || { cat "$work/ca.log" >&2; exit 1; }
+}
+
+# leaf NAME EXTENSIONS START END: NAME.pfx holding a new key, its
+# certificate and the root.
+leaf() {
+  issue "$@"
   openssl pkcs12 -export -inkey "$work/$1.key" -in "$work/$1.pem" -certfile root.pem \
     -passout file:password -out "$1.pfx"
 }
@@ -81,4 +95,7 @@ year=$(date -u +%Y)
 leaf expired codesign "$((year - 3))0101000000Z" "$((year - 2))0101000000Z"
 leaf not-yet-valid codesign "$((year + 1))0101000000Z" "$((year + 2))0101000000Z"
 leaf server-only server "$((year - 1))0101000000Z" "$((year + 2))0101000000Z"
+issue tsa tsa "$((year - 1))0101000000Z" "$((year + 2))0101000000Z"
+cp "$work/tsa.pem" "$work/tsa.key" .
+# Last: its presence says the folder is complete.
 leaf signing codesign "$((year - 1))0101000000Z" "$((year + 2))0101000000Z"

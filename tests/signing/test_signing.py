@@ -4,11 +4,13 @@ refuses, that a refusal leaves no file behind, and that a build signed once
 and built again with another certificate, a broken one or none never keeps a
 stale signature. Needs osslsigncode, openssl, cmake and ninja on this machine;
 SIGNING_INPUT names a Windows program of the build to sign copies of."""
+import http.server
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -31,6 +33,55 @@ def run(command, env=None):
 def verify(path, root):
     """osslsigncode's verdict on path's signature against root alone."""
     return run(["osslsigncode", "verify", "-CAfile", root, "-in", path]).returncode == 0
+
+
+class TimestampServer:
+    """An RFC 3161 timestamp server on loopback answering with openssl ts,
+    signing with the chain's timestamping certificate."""
+
+    def __init__(self, chain):
+        self.work = tempfile.mkdtemp(prefix="signing-tsa-")
+        config = os.path.join(self.work, "tsa.cnf")
+        with open(config, "w", encoding="ascii") as handle:
+            handle.write(f"""[tsa]
+default_tsa=local
+[local]
+serial={os.path.join(self.work, "serial")}
+signer_cert={chain("tsa.pem")}
+signer_key={chain("tsa.key")}
+signer_digest=sha256
+default_policy=1.2.3.4.1
+digests=sha256
+ess_cert_id_alg=sha256
+""")
+        self.requests = 0
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                server.requests += 1
+                query = os.path.join(server.work, "query")
+                with open(query, "wb") as handle:
+                    handle.write(self.rfile.read(int(self.headers["Content-Length"])))
+                done = subprocess.run(["openssl", "ts", "-reply", "-config", config, "-queryfile", query],
+                                      capture_output=True)
+                self.send_response(200 if done.returncode == 0 else 500)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(done.stdout)))
+                self.end_headers()
+                self.wfile.write(done.stdout)
+
+            def log_message(self, *args):
+                pass
+
+        self.http = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+        self.url = f"http://127.0.0.1:{self.http.server_address[1]}/"
+        threading.Thread(target=self.http.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.http.shutdown()
+        self.http.server_close()
+        shutil.rmtree(self.work, ignore_errors=True)
 
 
 class Chain:
@@ -64,12 +115,23 @@ class SignStepTest(unittest.TestCase):
         self.work = tempfile.mkdtemp(prefix="signing-step-")
         self.addCleanup(shutil.rmtree, self.work, True)
 
-    def sign(self, pfx, password):
+    def sign(self, pfx, password, timestamp=""):
         target = os.path.join(self.work, "Miravell.exe")
         shutil.copyfile(os.environ["SIGNING_INPUT"], target)
-        done = run([sys.executable, SIGN_FILE, "osslsigncode", "openssl", pfx, "--timestamp=", "--description=Miravell", target],
-                   env={"MIRAVELL_SIGN_PASSWORD": password})
+        done = run([sys.executable, SIGN_FILE, "osslsigncode", "openssl", pfx, "--timestamp=" + timestamp,
+                    "--description=Miravell", target], env={"MIRAVELL_SIGN_PASSWORD": password})
         return done, target
+
+    def test_a_timestamp_server_given_timestamps_the_signature(self):
+        server = TimestampServer(Chain.path)
+        self.addCleanup(server.close)
+        done, target = self.sign(Chain.path("signing.pfx"), Chain.password(), server.url)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(server.requests, 1)
+        checked = run(["osslsigncode", "verify", "-CAfile", Chain.path("root.pem"), "-TSA-CAfile",
+                       Chain.path("root.pem"), "-in", target])
+        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+        self.assertIn("Timestamp Server Signature verification: ok", checked.stdout)
 
     def test_only_a_current_code_signing_certificate_signs_and_a_refusal_leaves_no_file(self):
         cases = [
