@@ -15,14 +15,16 @@
 #                     timestamp server
 #   publisher         the leaves' common name (the signer's name a verifier sees)
 #
-# Outputs that exist are kept, so that a second run (CI, a developer) signs
-# with the same certificate and the build is not made to sign again.
+# A chain that exists is kept while its signing certificate has a day left,
+# so that a second run (CI, a developer) signs with the same certificate and
+# the build is not made to sign again.
 set -euo pipefail
 out=${1:?usage: make-test-certificates.sh OUTDIR}
 publisher="Miravell Test Build Signer"
 mkdir -p "$out"
 cd "$out"
-if [ -s signing.pfx ]; then
+if [ -s signing.pfx ] && openssl pkcs12 -in signing.pfx -passin file:password -nokeys -clcerts 2>/dev/null |
+    openssl x509 -noout -checkend 86400 >/dev/null 2>&1; then
   exit 0
 fi
 umask 077
