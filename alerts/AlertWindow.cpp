@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/Dpi.h"
 #include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "common/Html.h"
@@ -76,12 +77,13 @@ void DrawLine(HDC dc, const std::wstring& text, HFONT font, COLORREF colour, REC
   ::DrawTextW(dc, text.c_str(), -1, &rect, format);
 }
 
-// Height of a word-wrapped, centred text in the given width; at least 20.
-int MeasureWrapped(HDC dc, const std::wstring& text, HFONT font, int width, UINT extra) {
+// Height of a word-wrapped, centred text in the given width; at least the
+// given least height.
+int MeasureWrapped(HDC dc, const std::wstring& text, HFONT font, int width, UINT extra, int least) {
   SelectionScope selected(dc, font);
   RECT rect{0, 0, width, 0};
   ::DrawTextW(dc, text.c_str(), -1, &rect, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | extra);
-  return std::max<int>(rect.bottom - rect.top, 20);
+  return std::max<int>(rect.bottom - rect.top, least);
 }
 
 std::wstring Formatted(const wchar_t* pattern, int value) {
@@ -90,12 +92,17 @@ std::wstring Formatted(const wchar_t* pattern, int value) {
   return buffer;
 }
 
+// The layout below is in 96-DPI units; every length goes through px() for
+// the monitor the window is on. Fonts are made at each paint, so after a
+// move to a monitor of another scale the next paint has them at its size.
 void PaintCountdown(HWND window, HDC target, const CountdownState& state) {
   RECT client{};
   ::GetClientRect(window, &client);
   const int w = client.right - client.left;
   const int h = client.bottom - client.top;
   const int cx = w / 2;
+  const UINT dpi = DpiOfWindow(window);
+  const auto px = [dpi](int length) { return ScaleForDpi(length, dpi); };
 
   UniqueMemoryDc dc(::CreateCompatibleDC(target));
   UniqueGdiObject<HBITMAP> bitmap(::CreateCompatibleBitmap(target, w, h));
@@ -106,62 +113,64 @@ void PaintCountdown(HWND window, HDC target, const CountdownState& state) {
   UniqueGdiObject<HBRUSH> background(::CreateSolidBrush(kBackground));
   ::FillRect(dc.get(), &client, background.get());
 
-  if (auto icon = static_cast<HICON>(
-          ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIcon), IMAGE_ICON, 64, 64, LR_SHARED))) {
-    ::DrawIconEx(dc.get(), (w - 64) / 2, 20, icon, 64, 64, 0, nullptr, DI_NORMAL);
+  const int iconSize = px(64);
+  if (auto icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIcon), IMAGE_ICON,
+                                                  iconSize, iconSize, LR_SHARED))) {
+    ::DrawIconEx(dc.get(), (w - iconSize) / 2, px(20), icon, iconSize, iconSize, 0, nullptr, DI_NORMAL);
   }
 
-  const auto titleFont = MakeFont(24, FW_BOLD);
-  DrawLine(dc.get(), state.title, titleFont.get(), kAccent, {20, 92, w - 20, 127}, DT_CENTER | DT_SINGLELINE);
+  const auto titleFont = MakeFont(px(24), FW_BOLD);
+  DrawLine(dc.get(), state.title, titleFont.get(), kAccent, {px(20), px(92), w - px(20), px(127)},
+           DT_CENTER | DT_SINGLELINE);
 
-  UniqueGdiObject<HPEN> thinAccent(::CreatePen(PS_SOLID, 1, kAccent));
+  UniqueGdiObject<HPEN> thinAccent(::CreatePen(PS_SOLID, px(1), kAccent));
   {
     SelectionScope pen(dc.get(), thinAccent.get());
-    ::MoveToEx(dc.get(), 40, 137, nullptr);
-    ::LineTo(dc.get(), w - 40, 137);
+    ::MoveToEx(dc.get(), px(40), px(137), nullptr);
+    ::LineTo(dc.get(), w - px(40), px(137));
   }
 
-  const auto bodyFont = MakeFont(16, FW_NORMAL);
-  const int h1 = MeasureWrapped(dc.get(), state.message, bodyFont.get(), w - 60, 0);
-  DrawLine(dc.get(), state.message, bodyFont.get(), kEnglishText, {30, 152, w - 30, 152 + h1},
+  const auto bodyFont = MakeFont(px(16), FW_NORMAL);
+  const int h1 = MeasureWrapped(dc.get(), state.message, bodyFont.get(), w - px(60), 0, px(20));
+  DrawLine(dc.get(), state.message, bodyFont.get(), kEnglishText, {px(30), px(152), w - px(30), px(152) + h1},
            DT_WORDBREAK | DT_CENTER);
-  const int h2 = MeasureWrapped(dc.get(), state.arabicMessage, bodyFont.get(), w - 60, DT_RTLREADING);
-  DrawLine(dc.get(), state.arabicMessage, bodyFont.get(), kArabicText, {30, 162 + h1, w - 30, 162 + h1 + h2},
-           DT_WORDBREAK | DT_CENTER | DT_RTLREADING);
-  const int y = 162 + h1 + h2;
+  const int h2 = MeasureWrapped(dc.get(), state.arabicMessage, bodyFont.get(), w - px(60), DT_RTLREADING, px(20));
+  DrawLine(dc.get(), state.arabicMessage, bodyFont.get(), kArabicText,
+           {px(30), px(162) + h1, w - px(30), px(162) + h1 + h2}, DT_WORDBREAK | DT_CENTER | DT_RTLREADING);
+  const int y = px(162) + h1 + h2;
 
-  UniqueGdiObject<HPEN> ringPen(::CreatePen(PS_SOLID, 3, kAccent));
+  UniqueGdiObject<HPEN> ringPen(::CreatePen(PS_SOLID, px(3), kAccent));
   UniqueGdiObject<HBRUSH> codeBrush(::CreateSolidBrush(kCodeBox));
   {
     SelectionScope pen(dc.get(), ringPen.get());
     SelectionScope brush(dc.get(), codeBrush.get());
-    ::Ellipse(dc.get(), cx - 45, y + 20, cx + 45, y + 110);
+    ::Ellipse(dc.get(), cx - px(45), y + px(20), cx + px(45), y + px(110));
   }
 
-  const auto numberFont = MakeFont(60, FW_BOLD);
+  const auto numberFont = MakeFont(px(60), FW_BOLD);
   DrawLine(dc.get(), Formatted(L"%d", state.secondsLeft), numberFont.get(), kAccent,
-           {cx - 45, y + 30, cx + 45, y + 100}, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+           {cx - px(45), y + px(30), cx + px(45), y + px(100)}, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 
-  const auto smallFont = MakeFont(13, FW_NORMAL);
+  const auto smallFont = MakeFont(px(13), FW_NORMAL);
   DrawLine(dc.get(), Formatted(kEnglishCountdown, state.secondsLeft), smallFont.get(), kCountdownLines,
-           {20, y + 120, w - 20, y + 140}, DT_CENTER | DT_SINGLELINE);
+           {px(20), y + px(120), w - px(20), y + px(140)}, DT_CENTER | DT_SINGLELINE);
   DrawLine(dc.get(), Formatted(kArabicCountdown, state.secondsLeft), smallFont.get(), kCountdownLines,
-           {20, y + 142, w - 20, y + 162}, DT_CENTER | DT_SINGLELINE | DT_RTLREADING);
+           {px(20), y + px(142), w - px(20), y + px(162)}, DT_CENTER | DT_SINGLELINE | DT_RTLREADING);
 
   if (!state.code.empty()) {
-    DrawLine(dc.get(), kCodeHeading, smallFont.get(), kAccent, {20, y + 172, w - 20, y + 190},
+    DrawLine(dc.get(), kCodeHeading, smallFont.get(), kAccent, {px(20), y + px(172), w - px(20), y + px(190)},
              DT_CENTER | DT_SINGLELINE);
-    RECT box{30, y + 194, w - 30, y + 224};
+    RECT box{px(30), y + px(194), w - px(30), y + px(224)};
     ::FillRect(dc.get(), &box, codeBrush.get());
     {
       SelectionScope pen(dc.get(), thinAccent.get());
       SelectionScope brush(dc.get(), ::GetStockObject(HOLLOW_BRUSH));
       ::Rectangle(dc.get(), box.left, box.top, box.right, box.bottom);
     }
-    const auto codeFont = MakeFont(12, FW_NORMAL, kCodeFont, FIXED_PITCH | FF_MODERN);
-    DrawLine(dc.get(), state.code, codeFont.get(), kAccent, {35, y + 196, w - 35, y + 222},
+    const auto codeFont = MakeFont(px(12), FW_NORMAL, kCodeFont, FIXED_PITCH | FF_MODERN);
+    DrawLine(dc.get(), state.code, codeFont.get(), kAccent, {px(35), y + px(196), w - px(35), y + px(222)},
              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
-    DrawLine(dc.get(), kCopiedNote, smallFont.get(), kClipboardNote, {20, y + 229, w - 20, y + 245},
+    DrawLine(dc.get(), kCopiedNote, smallFont.get(), kClipboardNote, {px(20), y + px(229), w - px(20), y + px(245)},
              DT_CENTER | DT_SINGLELINE);
   }
 
@@ -231,10 +240,13 @@ void ShowCountdownWindow(const std::wstring& title, const std::wstring& message,
     ::UnregisterClassW(kCountdownClass, instance);
   });
 
-  const int height = code.empty() ? kHeightWithoutCode : kHeightWithCode;
+  // Centred on the primary monitor, at its scale.
+  const UINT dpi = PrimaryMonitorDpi();
+  const int width = ScaleForDpi(kWidth, dpi);
+  const int height = ScaleForDpi(code.empty() ? kHeightWithoutCode : kHeightWithCode, dpi);
   UniqueWindow window(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::CreateWindowExW(
       WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kCountdownClass, kCountdownText, WS_POPUP | WS_VISIBLE | WS_BORDER,
-      (::GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2, (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, kWidth, height,
+      (::GetSystemMetrics(SM_CXSCREEN) - width) / 2, (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height,
       nullptr, nullptr, instance, nullptr)));
   if (window) {
     state.window = window.get();
@@ -279,6 +291,10 @@ LRESULT CALLBACK CountdownWindowProc(HWND window, UINT message, WPARAM wParam, L
         break;
       case WM_DESTROY:
         ::PostQuitMessage(0);
+        return 0;
+      case WM_DPICHANGED:
+        ApplySuggestedDpiRect(window, lParam);
+        ::InvalidateRect(window, nullptr, FALSE);
         return 0;
       case WM_PAINT: {
         PaintScope paint(window);

@@ -5,6 +5,7 @@
 #include "app/Paths.h"
 #include "app/resources/resource.h"
 #include "common/AppState.h"
+#include "common/Dpi.h"
 #include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "player/PlayerWindow.h"
@@ -29,9 +30,9 @@ void PaintLoadingText(HWND window) {
   ::GetClientRect(window, &client);
   ::SetBkMode(paint.dc(), TRANSPARENT);
   ::SetTextColor(paint.dc(), RGB(200, 200, 200));
-  UniqueGdiObject<HFONT> font(::CreateFontW(24, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                            DEFAULT_PITCH | FF_DONTCARE, kLoadingFont));
+  UniqueGdiObject<HFONT> font(::CreateFontW(ScaleForDpi(24, DpiOfWindow(window)), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                            FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                            CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kLoadingFont));
   SelectionScope selected(paint.dc(), font.get());
   ::DrawTextW(paint.dc(), kLoadingText, -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 }
@@ -69,10 +70,14 @@ void DrainMessageQueue() {
   }
 }
 
+// Both main windows are placed by the system (CW_USEDEFAULT), which puts a
+// new window on the primary monitor: its scale gives their size.
 HWND CreatePlayerWindowFrame(HINSTANCE instance) {
-  HWND window = ::CreateWindowExW(WS_EX_APPWINDOW, kPlayerWindowClass, MainWindowTitle().c_str(),
-                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, kPlayerWidth,
-                                  kPlayerHeight, nullptr, nullptr, instance, nullptr);
+  const UINT dpi = PrimaryMonitorDpi();
+  HWND window =
+      ::CreateWindowExW(WS_EX_APPWINDOW, kPlayerWindowClass, MainWindowTitle().c_str(),
+                        WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, ScaleForDpi(kPlayerWidth, dpi),
+                        ScaleForDpi(kPlayerHeight, dpi), nullptr, nullptr, instance, nullptr);
   if (window != nullptr) {
     ::UpdateWindow(window);
     DrainMessageQueue();
@@ -93,9 +98,10 @@ bool CreatePlayerWindow(HINSTANCE, HWND window) {
 }
 
 bool CreateInitScreen(HINSTANCE instance) {
-  HWND window =
-      ::CreateWindowExW(WS_EX_APPWINDOW, kInitWindowClass, MainWindowTitle().c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                        CW_USEDEFAULT, CW_USEDEFAULT, kInitWidth, kInitHeight, nullptr, nullptr, instance, nullptr);
+  const UINT dpi = PrimaryMonitorDpi();
+  HWND window = ::CreateWindowExW(
+      WS_EX_APPWINDOW, kInitWindowClass, MainWindowTitle().c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT,
+      CW_USEDEFAULT, ScaleForDpi(kInitWidth, dpi), ScaleForDpi(kInitHeight, dpi), nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return false;
   MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::SetWindowDisplayAffinity(window, WDA_EXCLUDEFROMCAPTURE));
   const std::wstring dataFolder = BrowserDataFolder();
@@ -118,6 +124,10 @@ LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return 0;
       case WM_PAINT:
         PaintLoadingText(window);
+        return 0;
+      case WM_DPICHANGED:
+        // The new size arrives as WM_SIZE, which resizes the browser.
+        ApplySuggestedDpiRect(window, lParam);
         return 0;
       case WM_TIMER:
         if (wParam == kPlayerCheckTimer) integrity::OnPlayerTimer();
@@ -142,6 +152,10 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
       case WM_PAINT:
         PaintLoadingText(window);
+        return 0;
+      case WM_DPICHANGED:
+        // The new size arrives as WM_SIZE, which resizes the browser.
+        ApplySuggestedDpiRect(window, lParam);
         return 0;
       default:
         return ::DefWindowProcW(window, message, wParam, lParam);

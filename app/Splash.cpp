@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "app/Gdiplus.h"
 #include "app/resources/resource.h"
 #include "common/AppState.h"
+#include "common/Dpi.h"
 #include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "common/Seams.h"
@@ -75,6 +77,33 @@ UniqueGdiObject<HBITMAP> PremultipliedDib(Gdiplus::Bitmap& image, UINT width, UI
   return dib;
 }
 
+// The picture at the size it takes on a monitor of the given DPI. Its 512
+// pixels are 96-DPI units like the rest of our layout; a smooth resample
+// keeps its edges soft where the system's stretching would blur the window.
+// At 96 DPI the image itself, untouched.
+std::unique_ptr<Gdiplus::Bitmap> ImageForDpi(std::unique_ptr<Gdiplus::Bitmap> image, UINT dpi) {
+  const INT width = ScaleForDpi(static_cast<int>(image->GetWidth()), dpi);
+  const INT height = ScaleForDpi(static_cast<int>(image->GetHeight()), dpi);
+  if (width == static_cast<INT>(image->GetWidth()) && height == static_cast<INT>(image->GetHeight())) return image;
+  auto scaled = std::make_unique<Gdiplus::Bitmap>(width, height, PixelFormat32bppARGB);
+  if (scaled->GetLastStatus() != Gdiplus::Ok) return image;
+  Gdiplus::Status drawn = Gdiplus::GenericError;
+  {
+    Gdiplus::Graphics canvas(scaled.get());
+    canvas.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+    canvas.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    canvas.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    // Without it the filter reads past the picture's border and draws a faint
+    // frame around it.
+    Gdiplus::ImageAttributes clampEdges;
+    clampEdges.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+    drawn = canvas.DrawImage(image.get(), Gdiplus::Rect(0, 0, width, height), 0, 0, static_cast<INT>(image->GetWidth()),
+                             static_cast<INT>(image->GetHeight()), Gdiplus::UnitPixel, &clampEdges);
+  }
+  if (drawn != Gdiplus::Ok) return image;
+  return scaled;
+}
+
 }  // namespace
 
 void PremultiplyPixel(std::uint8_t* bgra) noexcept {
@@ -98,6 +127,9 @@ void CreateSplashWindow(HINSTANCE instance) {
 
   std::unique_ptr<Gdiplus::Bitmap> image(Gdiplus::Bitmap::FromStream(stream.get()));
   if (!image || image->GetLastStatus() != Gdiplus::Ok) return Fail(kDecodeFailed);
+  // The splash stands in the middle of the primary monitor, so it takes that
+  // monitor's scale.
+  image = ImageForDpi(std::move(image), PrimaryMonitorDpi());
   const UINT width = image->GetWidth();
   const UINT height = image->GetHeight();
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/AppState.h"
+#include "common/Dpi.h"
 #include "common/FailureLog.h"
 #include "common/Seams.h"
 #include "links/ContentUrl.h"
@@ -70,16 +71,18 @@ void TogglePlayerFullscreen() {
     return;
   }
   ::SetWindowLongPtrW(window, GWL_STYLE, static_cast<LONG_PTR>(WS_OVERLAPPEDWINDOW | WS_VISIBLE));
-  // Back at 1280 x 720, placed so the whole window is visible on the monitor
-  // it is on (the earlier placement is not kept).
+  // Back at 1280 x 720 (in 96-DPI units: the monitor's scale applies), placed so the whole window is visible on the
+  // monitor it is on (the earlier placement is not kept).
   MONITORINFO monitor{};
   monitor.cbSize = sizeof(monitor);
   MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
   const RECT& work = monitor.rcWork;
-  const int x = work.left + std::max<int>(0, (work.right - work.left - kPlayerWidth) / 2);
-  const int y = work.top + std::max<int>(0, (work.bottom - work.top - kPlayerHeight) / 2);
-  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
-      ::SetWindowPos(window, nullptr, x, y, kPlayerWidth, kPlayerHeight, SWP_FRAMECHANGED));
+  const UINT dpi = DpiOfWindow(window);
+  const int width = ScaleForDpi(kPlayerWidth, dpi);
+  const int height = ScaleForDpi(kPlayerHeight, dpi);
+  const int x = work.left + std::max<int>(0, (work.right - work.left - width) / 2);
+  const int y = work.top + std::max<int>(0, (work.bottom - work.top - height) / 2);
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::SetWindowPos(window, nullptr, x, y, width, height, SWP_FRAMECHANGED));
 }
 
 void HandlePlayerMessage(const std::wstring& message) {

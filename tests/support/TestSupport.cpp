@@ -100,6 +100,19 @@ ScopedTrustedRoot::~ScopedTrustedRoot() {
   PCCERT_CONTEXT found =
       ::CertFindCertificateInStore(roots.store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr);
   if (found != nullptr) ::CertDeleteCertificateFromStore(found);
+  // Wine's store forgets the root but leaves it in the registry, where the
+  // next process finds it trusted; the key is named by the SHA-1 thumbprint.
+  BYTE thumbprint[20] = {};
+  DWORD thumbprintSize = sizeof(thumbprint);
+  if (::CertGetCertificateContextProperty(wanted, CERT_SHA1_HASH_PROP_ID, thumbprint, &thumbprintSize)) {
+    std::wstring key = L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";
+    constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+    for (DWORD i = 0; i < thumbprintSize; ++i) {
+      key += kHex[thumbprint[i] >> 4];
+      key += kHex[thumbprint[i] & 0x0F];
+    }
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+  }
   ::CertFreeCertificateContext(wanted);
 }
 

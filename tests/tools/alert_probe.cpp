@@ -19,6 +19,7 @@
 
 #include "alerts/AlertWindow.h"
 #include "app/LinkErrors.h"
+#include "common/Dpi.h"
 #include "common/Seams.h"
 #include "common/Text.h"
 
@@ -38,6 +39,10 @@ LRESULT CALLBACK BlockCountdownWindow(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // The player's manifest makes it per-monitor aware; the alert must be
+  // seen here as it is there.
+  // Without the setting (old releases) everything is at 96 DPI anyway.
+  (void)MakeProcessPerMonitorAware();
   std::wstring title = L"Alert", message = L"Message", arabic = L"رسالة", recordPath;
   std::string code;
   int tickMs = 0;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/Dpi.h"
 #include "common/Handles.h"
 #include "common/Text.h"
 #include "tests/tools/PrintJson.h"
@@ -211,6 +212,10 @@ int wmain(int argc, wchar_t** argv) {
         stderr);
     return 2;
   }
+  // Rectangles in the screen's own pixels, as the player (per-monitor aware)
+  // and the screenshots see them, not scaled down to 96 DPI for us.
+  // Without the setting (old releases) everything is at 96 DPI anyway.
+  (void)MakeProcessPerMonitorAware();
   Options options;
   options.command = argv[1];
   for (int i = 2; i < argc; ++i) {

@@ -7,6 +7,11 @@
 #   bed.sh setup STATE_DIR [- KEEPER]  prepare the prefix, start wineserver
 #                                     (and Xvfb), and the desktop keeper
 #   bed.sh cleanup STATE_DIR   stop what setup started
+#
+# MIRAVELL_BED_DPI (e.g. 144) prepares a prefix whose screens are at that
+# DPI instead of 96, and MIRAVELL_BED_SCREEN (default 1920x1080) sizes its
+# screen; such a bed needs a state folder of its own (its prefix is made for
+# that DPI, and Wine reads the DPI once per wineserver).
 set -euo pipefail
 
 action=${1:?usage: bed.sh setup|cleanup STATE_DIR}
@@ -14,6 +19,8 @@ state=${2:?usage: bed.sh setup|cleanup STATE_DIR}
 mkdir -p "$state"
 state=$(cd "$state" && pwd)
 prefix=${MIRAVELL_WINEPREFIX:-$state/prefix}
+dpi=${MIRAVELL_BED_DPI:-}
+screen=${MIRAVELL_BED_SCREEN:-1920x1080}
 
 export WINEPREFIX=$prefix
 export WINEARCH=win64
@@ -47,7 +54,7 @@ start_xvfb() {
   fi
   command -v Xvfb >/dev/null || { echo "Xvfb is missing (apt-get install xvfb)" >&2; exit 1; }
   exec 3> "$state/display.fd"
-  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp +extension RANDR \
+  Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp +extension RANDR \
     < /dev/null > "$state/xvfb.log" 2>&1 &
   echo $! > "$state/xvfb.pid"
   exec 3>&-
@@ -79,7 +86,8 @@ case "$action" in
     fi
     start_xvfb
     export DISPLAY=$(cat "$state/display")
-    if [ ! -f "$prefix/.miravell-ready" ]; then
+    # The marker holds the DPI the prefix was made for (empty: 96).
+    if [ ! -f "$prefix/.miravell-ready" ] || [ "$(cat "$prefix/.miravell-ready")" != "$dpi" ]; then
       rm -rf "$prefix"
       wine wineboot --init < /dev/null > "$state/wineboot.log" 2>&1 || { cat "$state/wineboot.log" >&2; exit 1; }
       wineserver -w
@@ -89,13 +97,20 @@ case "$action" in
       # (topmost and layered windows included), as Windows does, instead of
       # leaving it to an X server that has no window manager.
       wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f < /dev/null > /dev/null 2>&1
-      wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1920x1080 /f < /dev/null > /dev/null 2>&1
+      wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d "$screen" /f < /dev/null > /dev/null 2>&1
       # Windows' UI fonts carry Arabic glyphs; their Wine stand-ins do not.
       for font in "Segoe UI" "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2"; do
         wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ /d "DejaVu Sans" /f < /dev/null > /dev/null 2>&1
       done
+      if [ -n "$dpi" ]; then
+        # Wine 8 takes the system DPI from the user's desktop settings and,
+        # without them, from the current hardware profile (winecfg's place).
+        wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f < /dev/null > /dev/null 2>&1
+        wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+          /v LogPixels /t REG_DWORD /d "$dpi" /f < /dev/null > /dev/null 2>&1
+      fi
       wineserver -w
-      touch "$prefix/.miravell-ready"
+      printf '%s' "$dpi" > "$prefix/.miravell-ready"
     fi
     # One persistent server for the whole run, so no test pays its start.
     # Nothing started here may keep CTest's output pipes open, or CTest would
