@@ -6,6 +6,8 @@
 ;   EXE      the Miravell.exe to ship
 ;   ICON     the program's icon
 ;   OUTFILE  where the installer goes
+;   SIGN_UNINSTALLER  (optional) the command that signs a file in place,
+;                     given its path after the last word
 ;
 ; Command line, for people who deploy it to many machines:
 ;   MiravellSetup-X.Y.Z.exe /S [/NODESKTOP]   silent, optionally no desktop shortcut
@@ -16,6 +18,9 @@
 !endif
 
 Unicode true
+!ifdef SIGN_UNINSTALLER
+  !uninstfinalize `${SIGN_UNINSTALLER} "%1"` = 0
+!endif
 Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin

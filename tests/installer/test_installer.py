@@ -5,6 +5,7 @@ import filecmp
 import os
 import re
 import shutil
+import subprocess
 import tempfile
 import time
 import unittest
@@ -19,6 +20,8 @@ VERSION = os.environ.get("MIRAVELL_VERSION", "")
 INSTALLER = os.environ.get("MIRAVELL_INSTALLER", "")
 OLDER_VERSION = os.environ.get("MIRAVELL_OLDER_VERSION", "")
 OLDER_INSTALLER = os.environ.get("MIRAVELL_OLDER_INSTALLER", "")
+# Set when the build signs with the test chain (tests/signing).
+SIGNING_ROOT = os.environ.get("MIRAVELL_SIGNING_ROOT", "")
 
 PROGRAM_DIR = "C:\\Program Files\\Miravell"
 PROGRAM = PROGRAM_DIR + "\\Miravell.exe"
@@ -155,6 +158,11 @@ class InstallerTest(ProgramTest):
         self.assertTrue(filecmp.cmp(prefix_path(PROGRAM), os.path.join(winerun.bin_dir(), "Miravell.exe"), False))
         for path in (UNINSTALLER, START_MENU_LINK, DESKTOP_LINK):
             self.assertTrue(self.exists(path), path)
+        if SIGNING_ROOT:
+            # Written on the machine from the copy inside the installer.
+            verified = subprocess.run(["osslsigncode", "verify", "-CAfile", SIGNING_ROOT, prefix_path(UNINSTALLER)],
+                                      capture_output=True, text=True)
+            self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
         entry = reg_values(UNINSTALL_KEY)
         size = sum(os.path.getsize(prefix_path(p)) for p in (PROGRAM, UNINSTALLER)) // 1024
         self.assertLessEqual(abs(entry.pop("EstimatedSize") - size), 2)
