@@ -90,6 +90,39 @@ TEST(Countdown, TicksTenTimesThenCloses) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+TEST(Countdown, MovesToTheRectangleAMonitorChangeSuggests) {
+  // Wine never sends WM_DPICHANGED, and its rectangle pointer cannot cross
+  // processes: the test sends it from the window's own thread at its first tick.
+  static RECT after{};
+  static bool sent = false;
+  sent = false;
+  HHOOK hook = ::SetWindowsHookExW(
+      WH_GETMESSAGE,
+      [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        const auto* message = reinterpret_cast<const MSG*>(lParam);
+        if (code == HC_ACTION && wParam == PM_REMOVE && message->message == WM_TIMER && message->wParam == 1001 &&
+            !sent) {
+          sent = true;
+          RECT suggested{40, 30, 40 + 1050, 30 + 900};
+          ::SendMessageW(message->hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+          ::GetWindowRect(message->hwnd, &after);
+        }
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+      },
+      nullptr, ::GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  seams::Hooks hooks;
+  hooks.timerInterval = [](UINT) { return 20u; };
+  seams::ScopedHooks scope(std::move(hooks));
+  ShowCountdownWindow(L"Title", L"Message", L"رسالة", L"CODE");
+  ::UnhookWindowsHookEx(hook);
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(after.left, 40);
+  EXPECT_EQ(after.top, 30);
+  EXPECT_EQ(after.right - after.left, 1050);
+  EXPECT_EQ(after.bottom - after.top, 900);
+}
+
 // --- ending browser children ---------------------------------------------------------
 
 bool Running(DWORD pid) {
