@@ -257,6 +257,31 @@ TEST(PlayerWindow, DestroyStopsThePlayerWorkAndEndsTheMessageLoop) {
   EXPECT_TRUE(quit);
 }
 
+// Wine never sends WM_DPICHANGED; a window of this thread can be sent it, with
+// the suggested rectangle the system would give.
+TEST(MainWindows, BothMoveToTheRectangleAMonitorChangeSuggests) {
+  HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  for (const bool player : {true, false}) {
+    SCOPED_TRACE(player ? "player" : "start screen");
+    RegisterMainWindowClass(instance, player);
+    HWND window = ::CreateWindowExW(0, player ? kPlayerWindowClass : kInitWindowClass, L"test", WS_OVERLAPPEDWINDOW, 0,
+                                    0, 200, 100, nullptr, nullptr, instance, nullptr);
+    ASSERT_NE(window, nullptr);
+    RECT suggested{60, 20, 60 + 1920, 20 + 1080};
+    ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    RECT after{};
+    ::GetWindowRect(window, &after);
+    EXPECT_EQ(after.left, 60);
+    EXPECT_EQ(after.top, 20);
+    EXPECT_EQ(after.right - after.left, 1920);
+    EXPECT_EQ(after.bottom - after.top, 1080);
+    ::DestroyWindow(window);
+    MSG message{};
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+}
+
 TEST(MainWindows, TitleIsProductVersion) { EXPECT_EQ(MainWindowTitle(), L"Miravell V 4.8.0"); }
 
 }  // namespace
