@@ -198,7 +198,6 @@ class InstallerTest(ProgramTest):
         self.assertEqual(self.scheme_values(), dict.fromkeys(SCHEME_VALUES))
         self.assertTrue(self.exists(MACHINE_DATA), "lesson data stays unless asked")
 
-    @unittest.skipUnless(OLDER_INSTALLER, "no older installer to upgrade from")
     def test_upgrade_over_an_open_older_build_then_purge(self):
         self.install(OLDER_INSTALLER, "/NODESKTOP")
         self.assertEqual(reg_values(UNINSTALL_KEY)["DisplayVersion"], OLDER_VERSION)
@@ -228,6 +227,41 @@ class InstallerTest(ProgramTest):
         for path in (PROGRAM_DIR, START_MENU_LINK, MACHINE_DATA, self.user_data):
             self.assertFalse(self.exists(path), path)
         self.assertIsNone(reg_values(SCHEME_ROOT))
+
+    def test_a_silent_upgrade_ends_a_player_that_does_not_close(self):
+        self.install(OLDER_INSTALLER, "/NODESKTOP")
+        # A player stuck with no window to close: a program that only sleeps,
+        # under the installed name, so it holds the file the upgrade replaces.
+        shutil.copyfile(os.path.join(winerun.bin_dir(), "sleeper.exe"), prefix_path(PROGRAM))
+        stuck = winerun.start_program(PROGRAM, ["300"])
+        image = os.path.realpath(prefix_path(PROGRAM))
+        wait_until(lambda: image_mapped(image), "the stand-in running from the installed file", timeout=60)
+
+        started = time.monotonic()
+        self.install(INSTALLER, "/NODESKTOP")
+        waited = time.monotonic() - started
+        result = stuck.finish(30)
+        self.assertFalse(result.timed_out, "the silent upgrade left the stuck player running")
+        # It gives the player 15 s to let go of its file before ending it. (Wine's
+        # taskkill ends a process with exit code 0, so the code cannot tell.)
+        self.assertGreaterEqual(waited, 14, "ended without the grace a closing player gets")
+        self.assertEqual(reg_values(UNINSTALL_KEY)["DisplayVersion"], VERSION)
+        self.assertTrue(filecmp.cmp(prefix_path(PROGRAM), os.path.join(winerun.bin_dir(), "Miravell.exe"), False))
+
+
+def image_mapped(unix_path):
+    """Whether a process has the file mapped as its image (Wine maps a
+    program's file once it runs it; the file is then in use for Windows)."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/maps", encoding="utf-8", errors="replace") as handle:
+                if any(line.rstrip("\n").endswith(unix_path) for line in handle):
+                    return True
+        except OSError:
+            continue
+    return False
 
 
 if __name__ == "__main__":
