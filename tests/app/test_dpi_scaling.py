@@ -4,14 +4,12 @@ position and font must come out 1.5 times larger and drawn at that size, not
 stretched."""
 import os
 import subprocess
-import tempfile
 import time
 import unittest
 
-import scripted
 import uidriver
 import winerun
-from programs import ALERT_CLASS, INIT_CLASS, PLAYER_CLASS, SPLASH_CLASS, ProgramTest, expected_steps, make_link, step_lines
+from programs import ALERT_CLASS, INIT_CLASS, PLAYER_CLASS, SPLASH_CLASS, ScriptedStartTest, expected_steps, make_link, step_lines
 
 DPI = int(os.environ.get("MIRAVELL_BED_DPI") or 96)
 ACCENT = (233, 69, 96)
@@ -37,21 +35,7 @@ def size_of(window):
     return window["rect"]["width"], window["rect"]["height"]
 
 
-class DpiScalingTest(ProgramTest):
-    @classmethod
-    def setUpClass(cls):
-        winerun.ensure_runtime()
-        cls.folder = tempfile.TemporaryDirectory()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.folder.cleanup()
-
-    def start(self, *args, browser_delay_ms=0):
-        self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name),
-                                        script={"environment_delay_ms": browser_delay_ms}, commands=False)
-        return self.start_player(args, env=self.session.env)
-
+class DpiScalingTest(ScriptedStartTest):
     def shot_once_drawn(self, name, drawn, timeout=15):
         """A screenshot taken once drawn(shot) holds: a window is on screen a
         moment before the system has composed its picture."""

@@ -4,30 +4,14 @@ import subprocess
 import tempfile
 import unittest
 
-import scripted
 import uidriver
 import winerun
-from programs import INIT_CLASS, PLAYER_CLASS, SCHEME_KEY, SPLASH_CLASS, TITLE, ProgramTest, expected_steps, make_link, step_lines
+from programs import INIT_CLASS, PLAYER_CLASS, SCHEME_KEY, SPLASH_CLASS, TITLE, ScriptedStartTest, expected_steps, make_link, step_lines
 
 APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults\Miravell.exe"
 
 
-class StartupTest(ProgramTest):
-    @classmethod
-    def setUpClass(cls):
-        winerun.ensure_runtime()
-        cls.folder = tempfile.TemporaryDirectory()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.folder.cleanup()
-
-    def start(self, *args, browser_delay_ms=0):
-        # A slow browser start keeps the splash up long enough to look at it.
-        self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name),
-                                        script={"environment_delay_ms": browser_delay_ms}, commands=False)
-        return self.start_player(args, env=self.session.env)
-
+class StartupTest(ScriptedStartTest):
     def test_windows_7_is_refused_with_both_lines_and_exit_code_1(self):
         code, _ = winerun.wine_command(["reg", "add", APP_DEFAULTS, "/v", "Version", "/d", "win7", "/f"])
         self.assertEqual(code, 0)

@@ -1,8 +1,10 @@
 """What the whole-program tests share: the names the player shows, links made
 by miravell-link, the step log, and a test case whose program never outlives
 its test."""
+import tempfile
 import unittest
 
+import scripted
 import winerun
 
 SPLASH_CLASS = "QuellaTransparentSplashClass"
@@ -51,3 +53,23 @@ class ProgramTest(unittest.TestCase):
         if self.program is not None and self.program.running():
             self.program.kill()
             self.program.finish(10)
+
+
+class ScriptedStartTest(ProgramTest):
+    """Starts of Miravell.exe on the scripted browser runtime, each with a
+    session folder of its own under one folder for the class."""
+
+    @classmethod
+    def setUpClass(cls):
+        winerun.ensure_runtime()
+        cls.folder = tempfile.TemporaryDirectory()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def start(self, *args, browser_delay_ms=0):
+        # A slow browser start keeps the splash up long enough to look at it.
+        self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name),
+                                        script={"environment_delay_ms": browser_delay_ms}, commands=False)
+        return self.start_player(args, env=self.session.env)
