@@ -1,9 +1,13 @@
 #include "app/BrowserStage.h"
 
 #include <memory>
+#include <utility>
 
+#include "app/Paths.h"
 #include "common/AppState.h"
+#include "common/FailureLog.h"
 #include "common/Handles.h"
+#include "common/Seams.h"
 #include "player/InitScreen.h"
 #include "player/PlayerWindow.h"
 #include "player/WebViewHost.h"
@@ -24,21 +28,42 @@ namespace {
 // The owners of the two browser hosts; the window state only points at them.
 std::unique_ptr<WebViewHost::WebView> playerHost;
 std::unique_ptr<WebViewHost::WebView> initHost;
+// From stage 9 until a host takes it over or the start ends without one.
+std::unique_ptr<WebViewHost::StartedEnvironment> startedEnvironment;
 
 }  // namespace
+
+std::wstring BrowserDataFolder() {
+  const AppState& app = GetAppState();
+  return GetAppDataFolder(app.isElevated, app.productName) + L"\\WebView2Data";
+}
+
+void StartBrowserEnvironment() {
+  startedEnvironment = WebViewHost::StartedEnvironment::Start(BrowserDataFolder());
+  // Whatever ends the process from here on lets the engine go first.
+  seams::SetBeforeEndProcess(&ReleaseBrowserEnvironment);
+}
+
+void ReleaseBrowserEnvironment() noexcept {
+  try {
+    startedEnvironment.reset();
+  } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
+  }
+}
 
 bool InitializePlayerBrowser(HWND window, const std::wstring& dataFolder) {
   playerHost = std::make_unique<WebViewHost::WebView>();
   GetWindowState().playerView = playerHost.get();
   InstallPlayerCallbacks(*playerHost, window);
-  return playerHost->Initialize(window, dataFolder);
+  return playerHost->Initialize(window, dataFolder, std::move(startedEnvironment));
 }
 
 bool InitializeInitBrowser(HWND window, const std::wstring& dataFolder) {
   initHost = std::make_unique<WebViewHost::WebView>();
   GetWindowState().initView = initHost.get();
   InstallInitCallbacks(*initHost, window);
-  return initHost->Initialize(window, dataFolder);
+  return initHost->Initialize(window, dataFolder, std::move(startedEnvironment));
 }
 
 void ResizePlayerBrowser(int width, int height) {
@@ -50,6 +75,7 @@ void ResizeInitBrowser(int width, int height) {
 }
 
 void DeleteBrowserHosts() {
+  ReleaseBrowserEnvironment();
   WindowState& windows = GetWindowState();
   windows.playerView = nullptr;
   playerHost.reset();

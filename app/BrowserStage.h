@@ -8,6 +8,19 @@
 // consent when it is not). False ends the start with exit code 1.
 bool EnsureBrowserRuntimeStage();
 
+// The browser's profile folder: the data folder + "\WebView2Data".
+std::wstring BrowserDataFolder();
+
+// Right after stage 9: the engine's environment begins to start, so that it
+// comes up while the pins, the update check and the link resolution run.
+// The host of whichever window follows takes it over.
+void StartBrowserEnvironment();
+
+// The start ends without a browser window (a refused link, an update, an
+// alert): the early environment goes, and its engine processes with it.
+// Harmless when there is none.
+void ReleaseBrowserEnvironment() noexcept;
+
 // Creates and initialises the player's browser host in the window, with its
 // profile in the data folder. A failed start ends the process inside.
 bool InitializePlayerBrowser(HWND window, const std::wstring& dataFolder);

@@ -2,7 +2,6 @@
 
 #include "app/BrowserStage.h"
 #include "app/IntegrityHooks.h"
-#include "app/Paths.h"
 #include "app/resources/resource.h"
 #include "common/AppState.h"
 #include "common/Dpi.h"
@@ -35,11 +34,6 @@ void PaintLoadingText(HWND window) {
                                             CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kLoadingFont));
   SelectionScope selected(paint.dc(), font.get());
   ::DrawTextW(paint.dc(), kLoadingText, -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-}
-
-std::wstring BrowserDataFolder() {
-  const AppState& app = GetAppState();
-  return GetAppDataFolder(app.isElevated, app.productName) + L"\\WebView2Data";
 }
 
 }  // namespace

@@ -79,6 +79,9 @@ int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
   integrity::RunStartupChecks(integrity::StartupGroup::Second);
 
   if (!EnsureBrowserRuntimeStage()) return 1;
+  // Every step from here to the window waits on the service; the engine
+  // starts meanwhile instead of after them.
+  StartBrowserEnvironment();
 
   LogLine("Step 7: Initializing SSL pinning defaults");
   InstallBuiltInPins();
@@ -108,12 +111,17 @@ int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
   if (argument.hasSchemeArgs) {
     HWND window = CreatePlayerWindowFrame(instance);
     std::string reason;
-    if (!ParseSchemeArgs(argument.link, reason)) return ReportLinkFailure(reason);
+    if (!ParseSchemeArgs(argument.link, reason)) {
+      // No window will show a page: the engine goes before the message does.
+      ReleaseBrowserEnvironment();
+      return ReportLinkFailure(reason);
+    }
     integrity::OnLinkParsed();
     RunUpdateCheck(app.domain, false);
     if (window == nullptr) return 1;
     if (!CreatePlayerWindow(instance, window)) return 1;
   } else if (!CreateInitScreen(instance)) {
+    ReleaseBrowserEnvironment();
     seams::ShowMessageBox(nullptr, kStartupErrorText, kStartupErrorTitle, kErrorBoxFlags);
     return 1;
   }

@@ -1,5 +1,6 @@
 #include "common/Seams.h"
 
+#include <atomic>
 #include <thread>
 
 #include "common/FailureLog.h"
@@ -13,6 +14,8 @@ Hooks& Installed() {
   return hooks;
 }
 
+std::atomic<BeforeEndProcess> beforeEnd{nullptr};
+
 const wchar_t* OrNull(const std::wstring& text) { return text.empty() ? nullptr : text.c_str(); }
 
 }  // namespace
@@ -22,7 +25,10 @@ int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& cap
   return ::MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
 }
 
+void SetBeforeEndProcess(BeforeEndProcess action) noexcept { beforeEnd.store(action); }
+
 void EndProcess(UINT code) {
+  if (const BeforeEndProcess action = beforeEnd.exchange(nullptr)) action();
   if (const auto& hook = Installed().exitProcess) {
     hook(code);
     throw ProcessExitRequested{code};

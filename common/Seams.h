@@ -41,6 +41,13 @@ int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& cap
 // ExitProcess. Never returns.
 [[noreturn]] void EndProcess(UINT code);
 
+// Runs once, right before EndProcess ends the process (a test's stand-in
+// included): for what must be let go rather than vanish with the process,
+// such as a browser engine started early. Replaces an earlier one; null
+// clears it.
+using BeforeEndProcess = void (*)() noexcept;
+void SetBeforeEndProcess(BeforeEndProcess action) noexcept;
+
 // ShellExecuteW; empty texts are passed as null pointers.
 HINSTANCE ShellExecuteSeam(HWND owner, const std::wstring& verb, const std::wstring& file,
                            const std::wstring& parameters, const std::wstring& directory, int show);

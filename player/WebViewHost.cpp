@@ -1,6 +1,7 @@
 #include "player/WebViewHost.h"
 
 #include <memory>
+#include <utility>
 
 #include "common/Config.h"
 #include "common/FailureLog.h"
@@ -47,7 +48,65 @@ std::wstring TakeString(LPWSTR text) {
   return text != nullptr ? std::wstring(text) : std::wstring();
 }
 
+// Creates the environment options (the engine's extra switches) and asks
+// the loader for an environment; the call's own result.
+HRESULT BeginEnvironment(const std::wstring& userDataFolder,
+                         ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+  ComPtr<runtime::EnvironmentOptions> options = runtime::EnvironmentOptions::Create();
+  if (options) {
+    MIRAVELL_LOG_IF_FAILED(options->put_AdditionalBrowserArguments(config::Wide(config::Id::BrowserArguments).c_str()));
+  }
+  return CreateCoreWebView2EnvironmentWithOptions(nullptr, userDataFolder.c_str(), options.Get(), handler);
+}
+
 }  // namespace
+
+struct StartedEnvironment::Pending {
+  bool answered = false;
+  // The owner dropped it: an answer arriving now is let go at once.
+  bool dropped = false;
+  HRESULT result = S_OK;
+  ComPtr<ICoreWebView2Environment> environment;
+  Answer next;
+};
+
+StartedEnvironment::StartedEnvironment(std::wstring userDataFolder)
+    : userDataFolder_(std::move(userDataFolder)), pending_(std::make_shared<Pending>()) {}
+
+std::unique_ptr<StartedEnvironment> StartedEnvironment::Start(const std::wstring& userDataFolder) {
+  runtime::KillOrphanedWebViewProcesses();
+  std::unique_ptr<StartedEnvironment> started(new StartedEnvironment(userDataFolder));
+  auto answered = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+      [pending = started->pending_](HRESULT result, ICoreWebView2Environment* created) {
+        if (pending->dropped || pending->answered) return;
+        pending->answered = true;
+        if (pending->next) {
+          const Answer next = std::exchange(pending->next, nullptr);
+          next(result, created);
+          return;
+        }
+        pending->result = result;
+        pending->environment = created;
+      });
+  started->callResult_ = answered ? BeginEnvironment(userDataFolder, answered.Get()) : E_OUTOFMEMORY;
+  return started;
+}
+
+StartedEnvironment::~StartedEnvironment() {
+  pending_->dropped = true;
+  pending_->next = nullptr;
+  pending_->environment.Reset();
+}
+
+void StartedEnvironment::Then(Answer next) {
+  if (!pending_->answered) {
+    pending_->next = std::move(next);
+    return;
+  }
+  // Handed on, not kept: the host holds it from here.
+  const ComPtr<ICoreWebView2Environment> environment = std::exchange(pending_->environment, nullptr);
+  next(pending_->result, environment.Get());
+}
 
 WebView::~WebView() {
   registrations_.clear();
@@ -58,68 +117,75 @@ WebView::~WebView() {
 }
 
 bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
+  return Initialize(parent, userDataFolder, std::unique_ptr<StartedEnvironment>());
+}
+
+bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, std::unique_ptr<StartedEnvironment> started) {
   parentWindow = parent;
+  // Engine processes of this program's own early start have a living
+  // parent and stay.
   runtime::KillOrphanedWebViewProcesses();
+  if (started && started->userDataFolder() != userDataFolder) started.reset();
 
   for (int attempts = 0;;) {
-    ComPtr<runtime::EnvironmentOptions> options = runtime::EnvironmentOptions::Create();
-    if (options) {
-      MIRAVELL_LOG_IF_FAILED(
-          options->put_AdditionalBrowserArguments(config::Wide(config::Id::BrowserArguments).c_str()));
-    }
-
     auto attempt = std::make_shared<Attempt>();
-    auto environmentDone = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
-        [this, parent, attempt](HRESULT result, ICoreWebView2Environment* created) {
-          if (attempt->abandoned) return;
-          if (FAILED(result) || created == nullptr) return Finish(attempt, parent, result);
-          environment = created;
-          auto controllerDone = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
-              [this, parent, attempt](HRESULT controllerResult, ICoreWebView2Controller* createdController) {
-                if (attempt->abandoned) {
-                  if (createdController != nullptr) MIRAVELL_LOG_IF_FAILED(createdController->Close());
-                  return;
-                }
-                if (FAILED(controllerResult) || createdController == nullptr) {
-                  return Finish(attempt, parent, controllerResult);
-                }
-                controller = createdController;
-                webview.Reset();
-                const HRESULT viewResult = controller->get_CoreWebView2(&webview);
-                ComPtr<ICoreWebView2Controller2> controller2;
-                if (SUCCEEDED(controller.As(&controller2))) {
-                  MIRAVELL_LOG_IF_FAILED(controller2->put_DefaultBackgroundColor(kBackground));
-                }
-                ComPtr<ICoreWebView2Controller4> controller4;
-                if (SUCCEEDED(controller.As(&controller4))) {
-                  MIRAVELL_LOG_IF_FAILED(controller4->put_AllowExternalDrop(FALSE));
-                }
-                RECT bounds{};
-                ::GetClientRect(parentWindow, &bounds);
-                MIRAVELL_LOG_IF_FAILED(controller->put_Bounds(bounds));
-                HRESULT ready = FAILED(viewResult) ? viewResult : (webview ? S_OK : E_NOINTERFACE);
-                if (SUCCEEDED(ready)) ready = SetupEventHandlers();
-                if (FAILED(ready)) {
-                  // A browser without its navigation policy, pin check or
-                  // request tags must not run at all: the start has failed.
-                  registrations_.clear();
-                  MIRAVELL_LOG_IF_FAILED(controller->Close());
-                  webview.Reset();
-                  controller.Reset();
-                  return Finish(attempt, parent, ready);
-                }
-                if (onInitComplete) onInitComplete(true);
-                Finish(attempt, parent, S_OK);
-              });
-          // A failure here means no completion will ever arrive: end the
-          // attempt with its code instead of waiting for ever.
-          const HRESULT started = environment->CreateCoreWebView2Controller(parent, controllerDone.Get());
-          if (FAILED(started)) Finish(attempt, parent, started);
-        });
+    auto environmentDone = [this, parent, attempt](HRESULT result, ICoreWebView2Environment* created) {
+      if (attempt->abandoned) return;
+      if (FAILED(result) || created == nullptr) return Finish(attempt, parent, result);
+      environment = created;
+      auto controllerDone = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
+          [this, parent, attempt](HRESULT controllerResult, ICoreWebView2Controller* createdController) {
+            if (attempt->abandoned) {
+              if (createdController != nullptr) MIRAVELL_LOG_IF_FAILED(createdController->Close());
+              return;
+            }
+            if (FAILED(controllerResult) || createdController == nullptr) {
+              return Finish(attempt, parent, controllerResult);
+            }
+            controller = createdController;
+            webview.Reset();
+            const HRESULT viewResult = controller->get_CoreWebView2(&webview);
+            ComPtr<ICoreWebView2Controller2> controller2;
+            if (SUCCEEDED(controller.As(&controller2))) {
+              MIRAVELL_LOG_IF_FAILED(controller2->put_DefaultBackgroundColor(kBackground));
+            }
+            ComPtr<ICoreWebView2Controller4> controller4;
+            if (SUCCEEDED(controller.As(&controller4))) {
+              MIRAVELL_LOG_IF_FAILED(controller4->put_AllowExternalDrop(FALSE));
+            }
+            RECT bounds{};
+            ::GetClientRect(parentWindow, &bounds);
+            MIRAVELL_LOG_IF_FAILED(controller->put_Bounds(bounds));
+            HRESULT ready = FAILED(viewResult) ? viewResult : (webview ? S_OK : E_NOINTERFACE);
+            if (SUCCEEDED(ready)) ready = SetupEventHandlers();
+            if (FAILED(ready)) {
+              // A browser without its navigation policy, pin check or
+              // request tags must not run at all: the start has failed.
+              registrations_.clear();
+              MIRAVELL_LOG_IF_FAILED(controller->Close());
+              webview.Reset();
+              controller.Reset();
+              return Finish(attempt, parent, ready);
+            }
+            if (onInitComplete) onInitComplete(true);
+            Finish(attempt, parent, S_OK);
+          });
+      // A failure here means no completion will ever arrive: end the
+      // attempt with its code instead of waiting for ever.
+      const HRESULT begun = environment->CreateCoreWebView2Controller(parent, controllerDone.Get());
+      if (FAILED(begun)) Finish(attempt, parent, begun);
+    };
 
-    const HRESULT call =
-        CreateCoreWebView2EnvironmentWithOptions(nullptr, userDataFolder.c_str(), options.Get(), environmentDone.Get());
-    environmentDone.Reset();
+    HRESULT call = S_OK;
+    if (started) {
+      call = started->callResult();
+      if (SUCCEEDED(call)) started->Then(environmentDone);
+    } else {
+      call = BeginEnvironment(
+          userDataFolder,
+          runtime::MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(std::move(environmentDone))
+              .Get());
+    }
     if (SUCCEEDED(call)) {
       MSG message{};
       while (!attempt->done) {
@@ -128,8 +194,11 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
         ::DispatchMessageW(&message);
       }
       if (!attempt->done) attempt->abandoned = true;
-      if (webview) return true;
     }
+    // The early environment serves the first attempt only; a repair deletes
+    // the folder it would hold open.
+    started.reset();
+    if (webview) return true;
     const HRESULT failure = FAILED(call) ? call : attempt->result;
     if (failure != kBrokenRuntime) break;
     runtime::RepairBrowserRuntime(parent, userDataFolder);

@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +37,39 @@ class EventRegistration {
   EventRegistrationToken token_;
 };
 
+// An environment whose creation began before its window existed, so that
+// the engine starts while the service answers. The host that takes it over
+// waits for its answer as for one of its own; dropped unused, it keeps
+// nothing alive, neither the environment nor an answer still to come.
+class StartedEnvironment {
+ public:
+  using Answer = std::function<void(HRESULT result, ICoreWebView2Environment* environment)>;
+
+  // Ends orphaned engine processes, then begins creating an environment with
+  // its profile in userDataFolder, on the calling (user-interface) thread.
+  static std::unique_ptr<StartedEnvironment> Start(const std::wstring& userDataFolder);
+
+  ~StartedEnvironment();
+  StartedEnvironment(const StartedEnvironment&) = delete;
+  StartedEnvironment& operator=(const StartedEnvironment&) = delete;
+
+  [[nodiscard]] const std::wstring& userDataFolder() const noexcept { return userDataFolder_; }
+  // The creation call's own result; after a failure no answer comes.
+  [[nodiscard]] HRESULT callResult() const noexcept { return callResult_; }
+  // Hands the answer over once: at once when it has come, else when it comes.
+  void Then(Answer next);
+
+  // Shared with the completion handler, which may outlive this object.
+  struct Pending;
+
+ private:
+  explicit StartedEnvironment(std::wstring userDataFolder);
+
+  std::wstring userDataFolder_;
+  HRESULT callResult_ = E_FAIL;
+  std::shared_ptr<Pending> pending_;
+};
+
 class WebView {
  public:
   // Decides whether a navigation may go ahead; cancel starts false.
@@ -64,6 +98,10 @@ class WebView {
   // repair when the runtime reports a broken state. On false,
   // onInitComplete(false) has been called.
   bool Initialize(HWND parent, const std::wstring& userDataFolder, int unused = 0);
+  // The same, with an environment already under way: the first attempt
+  // takes it over when it was started for this folder; a failed one is
+  // repaired and retried as any other.
+  bool Initialize(HWND parent, const std::wstring& userDataFolder, std::unique_ptr<StartedEnvironment> started);
 
   // Locks the browser down: no developer tools, context menus, status bar,
   // zoom or browser shortcut keys.

@@ -8,6 +8,7 @@ import time
 import unittest
 
 import mockservice
+import scripted
 import uidriver
 import winerun
 from programs import ALERT_CLASS, CONTENT_PATH, INIT_CLASS, PLAYER_CLASS, SCHEME_KEY, VERSION_PATH, ProgramTest, make_link
@@ -66,6 +67,16 @@ class LinkStartTest(ProgramTest):
                 return []
             time.sleep(0.1)
 
+    def engine_log(self):
+        """A fresh runtime log for the next start: the engine's own record."""
+        return scripted.Session(tempfile.mkdtemp(dir=self.folder.name), commands=False)
+
+    def assert_engine_let_go(self, engine):
+        """The environment started early went without a window ever using it."""
+        calls = [(c["object"], c["call"]) for c in engine.calls()]
+        self.assertIn(("environment", "released"), calls)
+        self.assertNotIn(("environment", "CreateCoreWebView2Controller"), calls)
+
     def steps(self, result):
         return [line for line in result.debug_lines if line.startswith("Step ")]
 
@@ -87,22 +98,31 @@ class LinkStartTest(ProgramTest):
 
     def test_optional_update_declined_goes_on_to_the_init_screen(self):
         self.offer()
-        program = self.start()
+        engine = self.engine_log()
+        program = self.start(env=engine.env)
+        uidriver.box(title=UPDATE_AVAILABLE)
+        # The engine was asked for before the update check, and the start
+        # screen's host then used that one environment.
+        self.assertTrue(engine.calls("runtime", "CreateWebViewEnvironmentWithOptionsInternal"))
         uidriver.press("No", title=UPDATE_AVAILABLE)
         uidriver.wait_window(cls=INIT_CLASS)
         uidriver.close(cls=INIT_CLASS)
         result = program.finish(30)
         self.assertEqual(result.exit_code, 0)
+        self.assertEqual(len(engine.calls("runtime", "CreateWebViewEnvironmentWithOptionsInternal")), 1)
+        self.assertEqual(len(engine.calls("environment", "CreateCoreWebView2Controller")), 1)
         self.assertIn("Step 8: Registering URL protocol...", self.steps(result))
         self.assertEqual(self.opened_addresses(wait=False), [])
 
     def test_mandatory_update_ends_with_0_whether_accepted_or_not(self):
         self.offer(required=1, link="file:///C:/windows/system32/calc.exe")
-        program = self.start()
+        engine = self.engine_log()
+        program = self.start(env=engine.env)
         box = uidriver.box(title=UPDATE_REQUIRED)
         self.assertTrue(box["text"].startswith("A mandatory update is available."))
         uidriver.press("OK", title=UPDATE_REQUIRED)
         self.assertEqual(program.finish(30).exit_code, 0)
+        self.assert_engine_let_go(engine)
         self.assertEqual(self.opened_addresses(), [FALLBACK], "a non-web link is replaced by the built-in address")
 
         os.remove(self.opened)
@@ -128,6 +148,10 @@ class LinkStartTest(ProgramTest):
         log = os.path.join(self.folder.name, "runtime.log")
         program = self.start(make_link("tok", "https://cdn.example/lesson"),
                              env={"MIRAVELL_RUNTIME_LOG": winerun.windows_path(log)})
+        uidriver.box(title=UPDATE_AVAILABLE)
+        with open(log, encoding="utf-8") as handle:
+            self.assertIn("CreateWebViewEnvironmentWithOptionsInternal", handle.read(),
+                          "the engine starts before the update check and the link's exchanges")
         first = uidriver.press("No", title=UPDATE_AVAILABLE)["hwnd"]
         deadline = time.monotonic() + 20
         while uidriver.box(title=UPDATE_AVAILABLE)["hwnd"] == first:  # the second run's question
@@ -147,21 +171,26 @@ class LinkStartTest(ProgramTest):
         self.assertEqual([c["call"] for c in view][:2], ["AddScriptToExecuteOnDocumentCreated", "Navigate"])
         self.assertIn("quella-full-loader", json.dumps(view[0]["args"]))
         self.assertEqual(view[1]["args"], ["https://cdn.example/lesson"])
+        self.assertEqual([c["call"] for c in calls].count("CreateWebViewEnvironmentWithOptionsInternal"), 1)
 
     def test_a_link_refused_by_the_service_shows_its_text_and_ends_with_1(self):
         self.mock.route(method="PUT", path=CONTENT_PATH, status=403,
                         body=json.dumps({"message": "انتهت صلاحية هذا الرابط"}))
-        program = self.start(make_link("tok", "lesson-9"))
+        engine = self.engine_log()
+        program = self.start(make_link("tok", "lesson-9"), env=engine.env)
         box = uidriver.box(title="Miravell - خطأ")
         self.assertEqual(box["text"], "انتهت صلاحية هذا الرابط")
+        self.assert_engine_let_go(engine)  # before the message, not when it is answered
         uidriver.press("OK", title="Miravell - خطأ")
         self.assertEqual(program.finish(30).exit_code, 1)
 
     def test_a_broken_link_ends_in_the_alert_with_a_decodable_code(self):
         link = make_link("tok", "lesson-9")
         broken = link.rsplit(":", 1)[0]  # two values left
-        program = self.start(broken)
+        engine = self.engine_log()
+        program = self.start(broken, env=engine.env)
         window = uidriver.wait_window(cls=ALERT_CLASS)
+        self.assert_engine_let_go(engine)
         self.assertEqual(window["rect"]["height"], 600)
         code = uidriver.clipboard()
         uidriver.close(cls=ALERT_CLASS)

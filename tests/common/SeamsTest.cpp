@@ -31,6 +31,26 @@ TEST(Seams, MessageBoxAndExitGoToTheInstalledStandIns) {
   EXPECT_EQ(exits, std::vector<UINT>{3});
 }
 
+int releases = 0;
+void CountRelease() noexcept { ++releases; }
+
+TEST(Seams, WhatMustBeLetGoGoesOnceBeforeTheEnd) {
+  std::vector<int> releasesAtExit;
+  seams::Hooks hooks;
+  hooks.exitProcess = [&](UINT) { releasesAtExit.push_back(releases); };
+  seams::ScopedHooks scope(std::move(hooks));
+  releases = 0;
+  seams::SetBeforeEndProcess(&CountRelease);
+  for (int end = 0; end < 2; ++end) {
+    try {
+      seams::EndProcess(0);
+    } catch (const seams::ProcessExitRequested&) {
+    }
+  }
+  // Before the exit, and only once: a second ending finds nothing left.
+  EXPECT_EQ(releasesAtExit, (std::vector<int>{1, 1}));
+}
+
 TEST(Seams, ScopesNestAndRestoreTheOuterStandIns) {
   int outerCalls = 0;
   int innerCalls = 0;

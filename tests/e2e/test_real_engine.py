@@ -22,7 +22,7 @@ import zlib
 import mockservice
 import uidriver
 import winerun
-from programs import ALERT_CLASS, INIT_CLASS, PLAYER_CLASS, ProgramTest, make_link
+from programs import ALERT_CLASS, CONTENT_PATH, INIT_CLASS, PLAYER_CLASS, ProgramTest, make_link
 
 SERVICE = "https://miravell.localhost"
 MEDIA_HOST = "cdn.lessons.localhost"  # pinned by the service's pin list, outside the operator's domain
@@ -333,6 +333,23 @@ class RealEngineTest(ProgramTest):
     def click_button(self, window, bar, index):
         x, y, width, height = bar["buttons"][index]
         self.click(window, x + width // 2, y + height // 2)
+
+    def test_a_refused_link_lets_the_engine_go_before_its_message(self):
+        # The engine starts while the service answers; the service then
+        # refuses the link, and no window will ever use that engine.
+        self.mock.route(method="PUT", path=CONTENT_PATH, status=403, body=json.dumps({"message": "refused"}))
+        self.start(make_link("tok-1", "lesson-9"))
+        uidriver.box(title="Miravell - خطأ")
+
+        def chromium_gone():
+            answered = [c for c in self.calls() if c.get("call") == "environment_completed"]
+            return answered and subprocess.run(["pgrep", "-f", "--", "--user-data-dir=" + os.environ["MIRAVELL_TESTBED"]],
+                                               capture_output=True).returncode == 1 and answered
+        answered = self.wait_until(chromium_gone, "end of Chromium while the message is up", timeout=30)
+        self.assertEqual(answered[0]["args"], ["0x00000000"], "Chromium did start")
+        self.assertNotIn("CreateCoreWebView2Controller", [c.get("call") for c in self.calls()])
+        uidriver.press("OK", title="Miravell - خطأ")
+        self.finish(1)
 
     def test_start_screen_bar_buttons_then_a_pinned_host_outside_its_pins(self):
         pins = mockservice.MockService.pins()

@@ -96,28 +96,56 @@ class WebViewHostTest(unittest.TestCase):
         self.assertNotIn("put_AllowExternalDrop", controller)
         self.assertNotIn("put_AreBrowserAcceleratorKeysEnabled", self.names(calls, "settings"))
 
+    # The environment made by the host itself, and one started before the
+    # window existed and handed over: the same attempts, repairs and failures.
+    STARTS = ((), ("--early",))
+
     def test_a_broken_runtime_is_repaired_and_tried_again(self):
-        out, calls, profile_left = self.run_host({"environment_results": [BROKEN, BROKEN, "0"]})
-        self.assertTrue(out["initialized"])
-        self.assertEqual([b["title"] for b in out["boxes"]], ["Repairing...", "Repairing..."])
-        self.assertTrue(all(b["owned"] for b in out["boxes"]), "the repair box belongs to the window")
-        self.assertEqual(out["slept_ms"], 2000)
-        self.assertFalse(profile_left, "the profile folder was deleted")
-        self.assertEqual(out["completions"], [{"success": True, "inside_initialize": True}])
+        for start in self.STARTS:
+            with self.subTest(start=start):
+                out, calls, profile_left = self.run_host({"environment_results": [BROKEN, BROKEN, "0"]}, *start)
+                self.assertTrue(out["initialized"])
+                self.assertEqual([b["title"] for b in out["boxes"]], ["Repairing...", "Repairing..."])
+                self.assertTrue(all(b["owned"] for b in out["boxes"]), "the repair box belongs to the window")
+                self.assertEqual(out["slept_ms"], 2000)
+                self.assertFalse(profile_left, "the profile folder was deleted")
+                self.assertEqual(out["completions"], [{"success": True, "inside_initialize": True}])
+                self.assertEqual(self.names(calls, "runtime").count("CreateWebViewEnvironmentWithOptionsInternal"), 3)
 
     def test_three_broken_attempts_give_up(self):
-        out, _, _ = self.run_host({"environment_results": [BROKEN, BROKEN, BROKEN, "0"]})
-        self.assertFalse(out["initialized"])
-        self.assertEqual(len(out["boxes"]), 3, "a repair after each failed attempt, the third too")
-        self.assertEqual(out["completions"], [{"success": False, "inside_initialize": True}])
+        for start in self.STARTS:
+            with self.subTest(start=start):
+                out, _, _ = self.run_host({"environment_results": [BROKEN, BROKEN, BROKEN, "0"]}, *start)
+                self.assertFalse(out["initialized"])
+                self.assertEqual(len(out["boxes"]), 3, "a repair after each failed attempt, the third too")
+                self.assertEqual(out["completions"], [{"success": False, "inside_initialize": True}])
 
     def test_any_other_failure_is_not_retried(self):
-        for script in ({"environment_results": ["0x80004005"]}, {"environment_call_result": "0x80070002"},
-                       {"controller_result": "0x80004005"}, {"controller_sync_failure": "0x80004005"}):
-            out, _, _ = self.run_host(script)
-            self.assertFalse(out["initialized"], script)
-            self.assertEqual(out["boxes"], [], script)
-            self.assertEqual(out["completions"], [{"success": False, "inside_initialize": True}], script)
+        for start in self.STARTS:
+            for script in ({"environment_results": ["0x80004005"]}, {"environment_call_result": "0x80070002"},
+                           {"controller_result": "0x80004005"}, {"controller_sync_failure": "0x80004005"}):
+                with self.subTest(start=start, script=script):
+                    out, _, _ = self.run_host(script, *start)
+                    self.assertFalse(out["initialized"])
+                    self.assertEqual(out["boxes"], [])
+                    self.assertEqual(out["completions"], [{"success": False, "inside_initialize": True}])
+
+    def test_an_early_environment_is_taken_over_once_or_let_go(self):
+        # (options, engine delay ms, controller expected). The answer comes
+        # before the host asks for it, after, or after the start was dropped.
+        for args, delay, taken in ((("--early",), 0, True), (("--early",), 1000, True),
+                                   (("--drop-early", "--run-ms", "300"), 0, False),
+                                   (("--drop-early", "--run-ms", "1000"), 1200, False)):
+            with self.subTest(args=args, delay=delay):
+                out, calls, _ = self.run_host({"environment_delay_ms": delay}, *args)
+                order = [(c["object"], c["call"]) for c in calls]
+                self.assertEqual(order.count(("runtime", "CreateWebViewEnvironmentWithOptionsInternal")), 1, order)
+                self.assertEqual(out.get("initialized", False), taken)
+                self.assertEqual(("environment", "CreateCoreWebView2Controller") in order, taken, order)
+                # Nothing keeps the environment once its owner is gone.
+                self.assertIn(("environment", "released"), order)
+                self.assertLess(order.index(("runtime", "environment_completed")),
+                                order.index(("environment", "released")))
 
     def test_a_refused_registration_fails_the_start(self):
         # Without any one of them the browser would run without its policy,

@@ -731,6 +731,11 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
         InvokeResult(handler, result, nullptr);
       } else {
         Object* environment = Make<Object>(EnvironmentTable(), "environment", {kIidEnvironment});
+        // The last reference going is what would let a real engine end.
+        environment->destroy = [](Object* object) {
+          Log("environment", "released");
+          delete object;
+        };
         InvokeResult(handler, S_OK, environment);
         ReleaseObject(environment);
       }

@@ -11,6 +11,12 @@
 //   --html FILE         after the start, shows the UTF-8 page in FILE (NavigateToString)
 //   --navigate URI      after the start (and the page), navigates there
 //   --run-ms N          pumps messages N ms before ending, so page events arrive
+//   --early             starts the environment before the window exists, blocks the
+//                       thread 300 ms without pumping (the service exchanges), handles
+//                       what is queued (an answer that came meanwhile), then hands it
+//                       to Initialize
+//   --drop-early        starts the environment, pumps --run-ms, drops it unused, pumps
+//                       --run-ms again, and ends without any host
 //   --deny KIND         after the player's own handler, denies permission requests of
 //                       that COREWEBVIEW2_PERMISSION_KIND (the player never denies)
 #include <windows.h>
@@ -21,6 +27,8 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -46,7 +54,7 @@ int wmain(int argc, wchar_t** argv) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
   std::wstring folder = std::wstring(temp) + L"host_probe_profile";
-  bool settings = false, events = false, deleteUnstarted = false, show = false;
+  bool settings = false, events = false, deleteUnstarted = false, show = false, early = false, dropEarly = false;
   std::wstring htmlFile, navigateTo;
   DWORD runMs = 0;
   int denied = -1;
@@ -62,6 +70,10 @@ int wmain(int argc, wchar_t** argv) {
       deleteUnstarted = true;
     else if (flag == L"--show")
       show = true;
+    else if (flag == L"--early")
+      early = true;
+    else if (flag == L"--drop-early")
+      dropEarly = true;
     else if (flag == L"--html" && i + 1 < argc)
       htmlFile = argv[++i];
     else if (flag == L"--navigate" && i + 1 < argc)
@@ -92,6 +104,39 @@ int wmain(int argc, wchar_t** argv) {
     out["deleted_unstarted"] = true;
   }
 
+  const auto pump = [](DWORD ms) {
+    const ULONGLONG until = ::GetTickCount64() + ms;
+    for (ULONGLONG now = ::GetTickCount64(); now < until; now = ::GetTickCount64()) {
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - now), QS_ALLINPUT);
+      MSG message{};
+      while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+      }
+    }
+  };
+  if (dropEarly) {
+    auto unused = WebViewHost::StartedEnvironment::Start(folder);
+    out["call_result"] = static_cast<unsigned long>(unused->callResult());
+    pump(runMs);
+    unused.reset();
+    pump(runMs);
+    const std::string text = out.dump();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    return 0;
+  }
+  std::unique_ptr<WebViewHost::StartedEnvironment> earlyStart;
+  if (early) {
+    earlyStart = WebViewHost::StartedEnvironment::Start(folder);
+    ::Sleep(300);
+    MSG message{};
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+
   HWND window = ::CreateWindowExW(0, L"STATIC", L"host probe", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
                                   nullptr, nullptr);
   if (show) ::ShowWindow(window, SW_SHOWNORMAL);
@@ -114,7 +159,7 @@ int wmain(int argc, wchar_t** argv) {
     seenRequests.push_back(WideToUtf8(uri));
   };
   const auto starting = std::chrono::steady_clock::now();
-  const bool started = view->Initialize(window, folder);
+  const bool started = view->Initialize(window, folder, std::move(earlyStart));
   initializeReturned = true;
   out["initialize_ms"] =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - starting).count();
@@ -189,15 +234,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (started && !navigateTo.empty()) out["navigated"] = SUCCEEDED(view->webview->Navigate(navigateTo.c_str()));
   // The page's events arrive while this thread pumps, as in the player.
-  const ULONGLONG until = ::GetTickCount64() + runMs;
-  for (ULONGLONG now = ::GetTickCount64(); now < until; now = ::GetTickCount64()) {
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - now), QS_ALLINPUT);
-    MSG message{};
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&message);
-      ::DispatchMessageW(&message);
-    }
-  }
+  pump(runMs);
   out["navigations"] = navigations;
   out["permissions"] = permissions;
   out["messages"] = messages;
