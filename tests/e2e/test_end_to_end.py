@@ -133,8 +133,10 @@ class EndToEndTest(ProgramTest):
         uidriver.close(cls=INIT_CLASS)
         self.assertEqual(self.finish().exit_code, 0)
         self.assertEqual(self.steps, expected_steps(False))
-        # Shutdown deleted the browser host, which closes its controller.
-        self.assertEqual(session.calls()[-1], {"object": "controller", "call": "Close", "args": []})
+        # Shutdown deleted the browser host, which closes its controller and
+        # then lets the environment go.
+        self.assertEqual(session.calls()[-2:], [{"object": "controller", "call": "Close", "args": []},
+                                                {"object": "environment", "call": "released", "args": []}])
         road = self.road()
         self.assert_start_of_road(road)
         self.assertEqual(len(road), 4, "a plain start asks the service nothing more")
