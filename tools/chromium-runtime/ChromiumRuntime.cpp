@@ -634,7 +634,8 @@ struct Environment : Object {
 };
 
 HRESULT STDMETHODCALLTYPE EnvironmentCreateController(void* self, HWND parent, void* handler) {
-  Log("environment", "CreateCoreWebView2Controller", Json::array({IsWindow(parent) != FALSE}));
+  Log("environment", "CreateCoreWebView2Controller", Json::array({IsWindow(parent) != FALSE}),
+      {{"unix_ms", UnixMilliseconds()}});
   if (handler == nullptr) return E_POINTER;
   if (!::IsWindow(parent)) return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
   const std::shared_ptr<Engine> engine = Self<Environment>(self)->engine;

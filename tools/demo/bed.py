@@ -37,8 +37,10 @@ def ensure_build():
 
 
 @contextlib.contextmanager
-def running_bed(state_dir):
-    """Yields a started mock service with everything around it running."""
+def running_bed(state_dir, https_port=443):
+    """Yields a started mock service with everything around it running.
+    With https_port 0 the mock serves on a free port, for a caller that puts
+    something of its own on 443 in front of it."""
     for tool in ("wine", "python3"):
         if shutil.which(tool) is None:
             raise SystemExit(f"{tool} is missing; .ci/run installs everything the build and the bed need")
@@ -57,8 +59,8 @@ def running_bed(state_dir):
     mock = None
     try:
         winerun.ensure_runtime()
-        say("starting the mock service (HTTPS on port 443)...")
-        mock = mockservice.MockService().start(os.path.join(state_dir, "mock"))
+        say(f"starting the mock service (HTTPS on port {https_port or 'a free port'})...")
+        mock = mockservice.MockService().start(os.path.join(state_dir, "mock"), https_port=https_port)
         yield mock
     finally:
         if mock is not None:
