@@ -34,6 +34,9 @@ std::unique_ptr<WebViewHost::StartedEnvironment> startedEnvironment;
 }  // namespace
 
 std::wstring BrowserDataFolder() {
+  // Chosen once, by the early start when there is one: its choice probes
+  // the disk, and the window's host must take the same folder.
+  if (startedEnvironment) return startedEnvironment->userDataFolder();
   const AppState& app = GetAppState();
   return GetAppDataFolder(app.isElevated, app.productName) + L"\\WebView2Data";
 }

@@ -122,10 +122,9 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
 
 bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, std::unique_ptr<StartedEnvironment> started) {
   parentWindow = parent;
-  // Engine processes of this program's own early start have a living
-  // parent and stay.
-  runtime::KillOrphanedWebViewProcesses();
   if (started && started->userDataFolder() != userDataFolder) started.reset();
+  // An environment started early ended the orphans itself, just before.
+  if (!started) runtime::KillOrphanedWebViewProcesses();
 
   for (int attempts = 0;;) {
     auto attempt = std::make_shared<Attempt>();

@@ -104,15 +104,18 @@ int wmain(int argc, wchar_t** argv) {
     out["deleted_unstarted"] = true;
   }
 
-  const auto pump = [](DWORD ms) {
+  const auto drain = [] {
+    MSG message{};
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  };
+  const auto pump = [&drain](DWORD ms) {
     const ULONGLONG until = ::GetTickCount64() + ms;
     for (ULONGLONG now = ::GetTickCount64(); now < until; now = ::GetTickCount64()) {
       ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - now), QS_ALLINPUT);
-      MSG message{};
-      while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-      }
+      drain();
     }
   };
   if (dropEarly) {
@@ -130,11 +133,7 @@ int wmain(int argc, wchar_t** argv) {
   if (early) {
     earlyStart = WebViewHost::StartedEnvironment::Start(folder);
     ::Sleep(300);
-    MSG message{};
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&message);
-      ::DispatchMessageW(&message);
-    }
+    drain();
   }
 
   HWND window = ::CreateWindowExW(0, L"STATIC", L"host probe", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
