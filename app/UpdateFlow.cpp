@@ -26,9 +26,9 @@ constexpr wchar_t kOptionalText[] =
 constexpr wchar_t kOptionalTitle[] = L"Miravell - Update Available";
 
 [[noreturn]] void OpenDownloadAndEnd(const std::wstring& address) {
-  // The shell's answer is a number above 32 when it opened the address.
-  MIRAVELL_LOG_LAST_ERROR_IF(
-      reinterpret_cast<INT_PTR>(seams::ShellExecuteSeam(nullptr, L"open", address, L"", L"", SW_SHOWNORMAL)) <= 32);
+  // The student's browser, and the installer it downloads, must not inherit
+  // our elevation.
+  seams::OpenForUserSeam(address);
   seams::EndProcess(0);
 }
 

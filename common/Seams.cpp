@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 
+#include "common/DesktopShell.h"
 #include "common/FailureLog.h"
 #include "common/Handles.h"
 
@@ -45,6 +46,23 @@ HINSTANCE ShellExecuteSeam(HWND owner, const std::wstring& verb, const std::wstr
 BOOL ShellExecuteExSeam(SHELLEXECUTEINFOW* info) {
   if (const auto& hook = Installed().shellExecuteEx) return hook(info);
   return ::ShellExecuteExW(info);
+}
+
+bool OpenForUserSeam(const std::wstring& address) {
+  if (const auto& hook = Installed().openForUser) return hook(address);
+  switch (OpenThroughDesktopShell(address)) {
+    case DesktopShellOpen::Opened:
+      return true;
+    case DesktopShellOpen::Failed:
+      return false;
+    case DesktopShellOpen::NoDesktopShell:
+      break;
+  }
+  // The shell's answer is a number above 32 when it opened the address.
+  const bool opened =
+      reinterpret_cast<INT_PTR>(ShellExecuteSeam(nullptr, L"open", address, L"", L"", SW_SHOWNORMAL)) > 32;
+  MIRAVELL_LOG_LAST_ERROR_IF(!opened);
+  return opened;
 }
 
 void SleepFor(std::chrono::milliseconds duration) {

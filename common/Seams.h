@@ -21,6 +21,8 @@ struct Hooks {
                           const std::wstring& parameters, const std::wstring& directory, int show)>
       shellExecute;
   std::function<BOOL(SHELLEXECUTEINFOW* info)> shellExecuteEx;
+  // Returns whether the address was opened for the user.
+  std::function<bool(const std::wstring& address)> openForUser;
   std::function<void(std::chrono::milliseconds duration)> sleep;
   // Starts a detached process (program path, command line); returns whether it started.
   std::function<bool(const std::wstring& application, const std::wstring& commandLine)> launchProcess;
@@ -54,6 +56,12 @@ HINSTANCE ShellExecuteSeam(HWND owner, const std::wstring& verb, const std::wstr
 
 // ShellExecuteExW.
 BOOL ShellExecuteExSeam(SHELLEXECUTEINFOW* info);
+
+// Opens an address for the user with the user's own rights: through the
+// desktop's shell, and through ShellExecuteW (as elevated as we are) only
+// where no desktop shell answers. Whatever it opens must never run with our
+// rights when it need not. Returns whether the address was opened.
+bool OpenForUserSeam(const std::wstring& address);
 
 // Blocks the calling thread without pumping messages.
 void SleepFor(std::chrono::milliseconds duration);

@@ -27,11 +27,19 @@ bool Resolve(const LinkValues& values, std::string& reason) {
     reason = kReasonDomainNotAllowed;
     return false;
   }
+  const std::wstring contentLinkId = Utf8ToWide(values.contentLinkId);
+  const bool direct = contentLinkId.starts_with(L"http://") || contentLinkId.starts_with(L"https://");
+  // A direct address is opened without the service ever seeing the link, so
+  // it may only name a place the player trusts already; the service can still
+  // send a student anywhere through its own answer.
+  if (direct && !IsAllowedDirectContent(contentLinkId)) {
+    reason = kReasonContentNotAllowed;
+    return false;
+  }
   AppState& app = GetAppState();
   app.domain = domain;
 
-  const std::wstring contentLinkId = Utf8ToWide(values.contentLinkId);
-  if (contentLinkId.starts_with(L"http://") || contentLinkId.starts_with(L"https://")) {
+  if (direct) {
     app.contentUrl = contentLinkId;
     app.contentType = kDirectType;
     app.watermarkText.clear();

@@ -54,12 +54,13 @@ bool IsServiceHost(std::wstring_view host) {
   return false;
 }
 
-bool IsServiceAddress(std::wstring_view address) {
+std::wstring PlainHttpsHost(std::wstring_view address) {
   for (const wchar_t c : address) {
-    if (!IsPlainAddressCharacter(c)) return false;
+    // Browsers drop or reinterpret these before they look for the host.
+    if (c < L' ' || c == 0x7F || c == L'\\') return {};
   }
   if (address.size() < kHttpsPrefix.size() || ToLowerWide(address.substr(0, kHttpsPrefix.size())) != kHttpsPrefix) {
-    return false;
+    return {};
   }
   std::wstring_view authority = address.substr(kHttpsPrefix.size());
   authority = authority.substr(0, authority.find_first_of(L"/?#"));
@@ -67,8 +68,26 @@ bool IsServiceAddress(std::wstring_view address) {
   // literal) is where parsers disagree about the host.
   std::wstring_view host = authority;
   if (const auto colon = authority.find(L':'); colon != std::wstring_view::npos) {
-    if (!IsPort(authority.substr(colon + 1))) return false;
+    if (!IsPort(authority.substr(colon + 1))) return {};
     host = authority.substr(0, colon);
   }
-  return IsHostName(host) && IsServiceHost(host);
+  if (!IsHostName(host)) return {};
+  return ToLowerWide(WithoutTrailingDot(host));
+}
+
+bool IsServiceAddress(std::wstring_view address) {
+  for (const wchar_t c : address) {
+    if (!IsPlainAddressCharacter(c)) return false;
+  }
+  return IsServiceHost(PlainHttpsHost(address));
+}
+
+bool IsAllowedDirectContent(std::wstring_view address) {
+  const std::wstring host = PlainHttpsHost(address);
+  if (host.empty()) return false;
+  if (IsServiceHost(host)) return true;
+  for (const auto& allowed : config::WideList(config::Id::AllowedHosts)) {
+    if (IsHostOrSubdomain(host, allowed)) return true;
+  }
+  return false;
 }

@@ -2,12 +2,15 @@
 
 #include <wrl/client.h>
 
+#include <vector>
+
 #include "alerts/DeviceIdentity.h"
 #include "common/Config.h"
 #include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "common/Text.h"
 #include "net/Pinning.h"
+#include "player/NavigationPolicy.h"
 #include "player/WebViewHost.h"
 
 using Microsoft::WRL::ComPtr;
@@ -24,16 +27,15 @@ void SetIdentity(ICoreWebView2HttpRequestHeaders* headers, config::Id keyHeader,
   }
 }
 
-// Requests to the service's own sites carry the device identity.
-bool ServiceSiteRequest(const std::wstring& lowerUri) {
-  for (const auto& text : config::WideList(config::Id::IdentityRuleHosts)) {
-    if (lowerUri.find(text) != std::wstring::npos) return true;
+bool OnAnyDomain(const std::wstring& host, const std::vector<std::wstring>& domains) {
+  for (const auto& domain : domains) {
+    if (IsHostOrSubdomain(host, domain)) return true;
   }
   return false;
 }
 
-// So do the media requests of the service's players.
-bool MediaRequest(const std::wstring& lowerUri) {
+// The media rules' texts, as the service's players name their streams.
+bool MediaPath(const std::wstring& lowerUri) {
   return lowerUri.ends_with(config::Wide(config::Id::MediaRuleSuffix6)) ||
          lowerUri.ends_with(config::Wide(config::Id::MediaRuleSuffix9)) ||
          lowerUri.find(config::Wide(config::Id::MediaRuleContains)) != std::wstring::npos ||
@@ -41,6 +43,19 @@ bool MediaRequest(const std::wstring& lowerUri) {
 }
 
 }  // namespace
+
+IdentityRules IdentityRulesFor(const std::wstring& lowerUri) {
+  // The identity is a device secret: only the host decides who gets it, never
+  // text elsewhere in the address ("https://evil.example/hls/?miravell.com"),
+  // and never over plain HTTP, where anyone on the path reads it.
+  if (!lowerUri.starts_with(L"https://")) return {};
+  const std::wstring host = ExtractHost(lowerUri);
+  if (host.empty()) return {};
+  IdentityRules rules;
+  rules.serviceSite = OnAnyDomain(host, config::WideList(config::Id::IdentityRuleHosts));
+  rules.media = OnAnyDomain(host, AllowedHosts()) && MediaPath(lowerUri);
+  return rules;
+}
 
 ResourceRequest RequestOf(ICoreWebView2WebResourceRequestedEventArgs* args) {
   ResourceRequest found;
@@ -88,8 +103,9 @@ void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceR
     return;
   }
 
-  if (ServiceSiteRequest(lower)) SetIdentity(headers.Get(), config::Id::IdentityHeader2, config::Id::IdentityHeader3);
-  if (MediaRequest(lower)) SetIdentity(headers.Get(), config::Id::IdentityHeader4, config::Id::IdentityHeader5);
+  const IdentityRules identity = IdentityRulesFor(lower);
+  if (identity.serviceSite) SetIdentity(headers.Get(), config::Id::IdentityHeader2, config::Id::IdentityHeader3);
+  if (identity.media) SetIdentity(headers.Get(), config::Id::IdentityHeader4, config::Id::IdentityHeader5);
 
   if (host.onResourceRequested) host.onResourceRequested(uri, args);
 }

@@ -17,6 +17,16 @@ class WebView;
 // Empty for anything but https.
 std::wstring PinCheckServerName(const std::wstring& lowerCaseUri);
 
+// Which of the device identity's two header pairs a request carries: the
+// service-site pair for https:// requests to the service's hosts (or their
+// subdomains), the media pair for https:// stream requests to hosts of the
+// allow-list.
+struct IdentityRules {
+  bool serviceSite = false;
+  bool media = false;
+};
+IdentityRules IdentityRulesFor(const std::wstring& lowerUri);
+
 // The request of a resource event and its headers: both set, or both null.
 struct ResourceRequest {
   Microsoft::WRL::ComPtr<ICoreWebView2WebResourceRequest> request;

@@ -31,12 +31,15 @@ Outcome RunFlow(const VersionInfo& info, int answer) {
     outcome.flags.push_back(flags);
     return answer;
   };
-  hooks.shellExecute = [&](HWND, const std::wstring& verb, const std::wstring& file, const std::wstring& parameters,
-                           const std::wstring& directory, int show) {
-    EXPECT_EQ(verb, L"open");
-    EXPECT_TRUE(parameters.empty() && directory.empty());
-    EXPECT_EQ(show, SW_SHOWNORMAL);
-    outcome.opened.push_back(file);
+  // The download opens with the student's rights, never through the
+  // elevated ShellExecute the seam falls back to.
+  hooks.openForUser = [&](const std::wstring& address) {
+    outcome.opened.push_back(address);
+    return true;
+  };
+  hooks.shellExecute = [&](HWND, const std::wstring&, const std::wstring& file, const std::wstring&,
+                           const std::wstring&, int) {
+    ADD_FAILURE() << "opened elevated: " << WideToUtf8(file);
     return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(33));
   };
   hooks.exitProcess = [&](UINT code) { outcome.exitCode = code; };

@@ -100,7 +100,7 @@ class DpiScalingTest(ScriptedStartTest):
         self.assertEqual(step_lines(result), expected_steps(False))
 
     def test_player_and_its_browser_take_the_monitors_scale(self):
-        program = self.start(make_link("tok", "https://cdn.example/lesson"))
+        program = self.start(make_link("tok", "https://media.miravell.localhost/lesson"))
         player = uidriver.wait_window(cls=PLAYER_CLASS)
         self.assertEqual(size_of(player), (scaled(1280), scaled(720)))
         uidriver.wait_gone(cls=SPLASH_CLASS)

@@ -42,8 +42,9 @@ class LinkStartTest(ProgramTest):
 
     def setUp(self):
         self.mock.reset()
-        if os.path.exists(self.opened):
-            os.remove(self.opened)
+        for path in (self.opened, self.opened + ".parents"):
+            if os.path.exists(path):
+                os.remove(path)
 
     def start(self, *args, env=None):
         return self.start_player(args, env=env)
@@ -92,6 +93,9 @@ class LinkStartTest(ProgramTest):
         result = program.finish(30)
         self.assertEqual(result.exit_code, 0)
         self.assertEqual(self.opened_addresses(), ["https://files.miravell.localhost/Miravell-9.exe"])
+        with open(self.opened + ".parents", encoding="utf-8") as handle:
+            self.assertEqual(handle.read().split(), ["explorer.exe"],
+                             "the desktop's shell opens the download, not the elevated player")
         self.assertEqual(self.steps(result)[-1], "Step 7B: Version check done. hasUpdate=1")
         code, _ = winerun.wine_command(["reg", "query", SCHEME_KEY])
         self.assertNotEqual(code, 0, "Step 8 never ran")
@@ -146,7 +150,7 @@ class LinkStartTest(ProgramTest):
     def test_a_link_start_asks_twice_and_still_opens_the_player(self):
         self.offer()  # both the default endpoint and the link's domain answer with an update
         log = os.path.join(self.folder.name, "runtime.log")
-        program = self.start(make_link("tok", "https://cdn.example/lesson"),
+        program = self.start(make_link("tok", "https://media.miravell.localhost/lesson"),
                              env={"MIRAVELL_RUNTIME_LOG": winerun.windows_path(log)})
         uidriver.box(title=UPDATE_AVAILABLE)
         with open(log, encoding="utf-8") as handle:
@@ -170,7 +174,7 @@ class LinkStartTest(ProgramTest):
         view = [c for c in calls if c.get("object") == "view" and c["call"] in ("AddScriptToExecuteOnDocumentCreated", "Navigate")]
         self.assertEqual([c["call"] for c in view][:2], ["AddScriptToExecuteOnDocumentCreated", "Navigate"])
         self.assertIn("quella-full-loader", json.dumps(view[0]["args"]))
-        self.assertEqual(view[1]["args"], ["https://cdn.example/lesson"])
+        self.assertEqual(view[1]["args"], ["https://media.miravell.localhost/lesson"])
         self.assertEqual([c["call"] for c in calls].count("CreateWebViewEnvironmentWithOptionsInternal"), 1)
 
     def test_a_link_refused_by_the_service_shows_its_text_and_ends_with_1(self):
@@ -219,17 +223,29 @@ class LinkStartTest(ProgramTest):
         self.assertEqual(sorted(f for f in os.listdir(folder) if f.endswith((".loaded", ".ran"))), [])
 
     def test_a_link_naming_another_host_ends_in_the_alert_and_nothing_reaches_it(self):
-        program = self.start(make_link("tok", "lesson-9", "https://attacker.localhost"))
-        uidriver.wait_window(cls=ALERT_CLASS)
-        code = uidriver.clipboard()
-        uidriver.close(cls=ALERT_CLASS)
-        self.assertEqual(program.finish(60).exit_code, 1)
-        decoded = winerun.run_program("miravell-diag.exe", ["decode", code])
-        self.assertIn("domain_not_allowed", decoded.stdout)
-        reached = {r["host"] for r in self.mock.requests()} | {h["sni"] for h in self.mock.handshakes()}
-        self.assertNotIn("attacker.localhost", reached)
-        self.assertNotIn(CONTENT_PATH, [r["path"] for r in self.mock.requests()])
-
+        log = os.path.join(self.folder.name, "refused-runtime.log")
+        cases = [("lesson-9", "https://attacker.localhost", "domain_not_allowed"),
+                 ("https://attacker.localhost/lesson", "https://miravell.localhost", "content_not_allowed"),
+                 ("https://miravell.localhost@attacker.localhost/", "https://miravell.localhost",
+                  "content_not_allowed")]
+        for content_id, domain, reason in cases:
+            with self.subTest(content_id=content_id, domain=domain):
+                self.mock.reset()
+                if os.path.exists(log):
+                    os.remove(log)
+                program = self.start(make_link("tok", content_id, domain),
+                                     env={"MIRAVELL_RUNTIME_LOG": winerun.windows_path(log)})
+                uidriver.wait_window(cls=ALERT_CLASS)
+                code = uidriver.clipboard()
+                uidriver.close(cls=ALERT_CLASS)
+                self.assertEqual(program.finish(60).exit_code, 1)
+                decoded = winerun.run_program("miravell-diag.exe", ["decode", code])
+                self.assertIn(reason, decoded.stdout)
+                reached = {r["host"] for r in self.mock.requests()} | {h["sni"] for h in self.mock.handshakes()}
+                self.assertNotIn("attacker.localhost", reached)
+                self.assertNotIn(CONTENT_PATH, [r["path"] for r in self.mock.requests()])
+                with open(log, encoding="utf-8") as handle:
+                    self.assertNotIn("Navigate", handle.read())
 
 if __name__ == "__main__":
     unittest.main()

@@ -64,7 +64,7 @@ class StartupTest(ScriptedStartTest):
         self.assertIn('\\Miravell.exe" "%1"', out)
 
     def test_link_in_capitals_opens_the_player_window(self):
-        link = make_link("tok", "https://cdn.example/lesson")
+        link = make_link("tok", "https://media.miravell.localhost/lesson")
         program = self.start("MIRAVELL://" + link.split(":", 1)[1] + "/")
         player = uidriver.wait_window(cls=PLAYER_CLASS)
         self.assertEqual(player["title"], TITLE)

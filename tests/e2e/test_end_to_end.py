@@ -156,7 +156,7 @@ class EndToEndTest(ProgramTest):
             session.raise_event({"raise": "message", "string": "pageLoaded"})  # after the show: nothing
             seen["after"] = uidriver.wait_window(cls=PLAYER_CLASS)
 
-        calls = self.run_link("https://cdn.example/lesson?x=1", while_open=in_the_player)
+        calls = self.run_link("https://media.miravell.localhost/lesson?x=1", while_open=in_the_player)
         full = seen["full"]["rect"]
         self.assertEqual((full["left"], full["top"], full["width"], full["height"]), (0, 0, 1920, 1080))
         self.assertFalse(seen["full"]["style"] & uidriver.WS_CAPTION)
@@ -166,7 +166,7 @@ class EndToEndTest(ProgramTest):
         self.assertEqual(seen["after"]["rect"], seen["back"]["rect"])
         self.assertEqual([c[0] for c in calls], ["AddScriptToExecuteOnDocumentCreated", "Navigate"])
         self.assertIn("quella-full-loader", calls[0][1])
-        self.assertEqual(calls[1][1], "https://cdn.example/lesson?x=1")
+        self.assertEqual(calls[1][1], "https://media.miravell.localhost/lesson?x=1")
         road = self.road()
         self.assert_start_of_road(road)
         self.assertNotIn(CONTENT_PATH, [path for _, _, path in road], "nothing to resolve")
@@ -244,7 +244,7 @@ class EndToEndTest(ProgramTest):
                         path="/webview2/MicrosoftEdgeWebview2Setup.exe",
                         body_file=winerun.program_path("MicrosoftEdgeWebview2Setup.exe"),
                         headers={"Content-Type": "application/octet-stream"})
-        session = self.start(make_link("tok", "https://cdn.example/lesson"),
+        session = self.start(make_link("tok", "https://media.miravell.localhost/lesson"),
                              script={"environment_results": [BROKEN, BROKEN, BROKEN]})
         for attempt in range(3):
             box = uidriver.box(title=REPAIRING)

@@ -33,7 +33,7 @@ class LinkResolutionTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.mock = mockservice.shared()
-        cls.direct = make("token-1", "https://cdn.example/lesson/7?x=1")
+        cls.direct = make("token-1", "https://media.miravell.localhost/lesson/7?x=1")
         cls.service = make("token-2", "lesson-42")
 
     def setUp(self):
@@ -48,7 +48,7 @@ class LinkResolutionTest(unittest.TestCase):
 
     def assert_direct(self, outcome):
         self.assertTrue(outcome["ok"], outcome)
-        self.assertEqual(outcome["contentUrl"], "https://cdn.example/lesson/7?x=1")
+        self.assertEqual(outcome["contentUrl"], "https://media.miravell.localhost/lesson/7?x=1")
         self.assertEqual(outcome["contentType"], "url_direct")
         self.assertEqual(outcome["contentNumber"], 0)
         self.assertEqual(outcome["watermarkText"], "")
@@ -158,6 +158,29 @@ class LinkResolutionTest(unittest.TestCase):
                 outcome = parse(link)
                 self.assertEqual((outcome["ok"], outcome["reason"]), (False, "domain_not_allowed"))
                 self.assertEqual(outcome["domain"], "", "the refused domain is not kept")
+                self.assertEqual((self.mock.requests(), self.mock.handshakes()), ([], []))
+
+    def test_a_direct_address_opens_only_on_hosts_the_player_already_trusts(self):
+        cases = {
+            "https://attacker.localhost/lesson": False,
+            "http://media.miravell.localhost/lesson": False,           # never in the clear
+            "https://miravell.localhost.attacker.localhost/": False,   # a look-alike
+            "https://miravell.localhost@attacker.localhost/": False,   # the host follows the user part
+            "https://media.miravell.localhost\\@attacker.localhost/": False,
+            "https://attacker.localhost/?https://miravell.localhost/": False,
+            "https://lessons.b-cdn.net/a.pdf": True,                   # a media host of the allow-list
+            "https://MIRAVELL.localhost:443/lesson": True,
+        }
+        for content_id, allowed in cases.items():
+            with self.subTest(content_id=content_id):
+                self.mock.reset()
+                outcome = parse(make("token-4", content_id))
+                if allowed:
+                    self.assertEqual((outcome["ok"], outcome["contentUrl"], outcome["contentType"]),
+                                     (True, content_id, "url_direct"))
+                else:
+                    self.assertEqual((outcome["ok"], outcome["reason"], outcome["contentUrl"]),
+                                     (False, "content_not_allowed", ""))
                 self.assertEqual((self.mock.requests(), self.mock.handshakes()), ([], []))
 
     def test_ten_thousand_mutated_links_end_in_reason_codes(self):

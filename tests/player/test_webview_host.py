@@ -190,7 +190,7 @@ class WebViewHostTest(unittest.TestCase):
         self.assertEqual(headers.get("X-Miravell-Client"), "desktop-4.8.0")
         self.assertIn("X-Stream-Host", headers, "a media request carries the identity")
         self.assertIsNone(out["resource"]["response"])
-        self.assertEqual(out["requests_seen"], ["https://cdn.example/lesson/hls/x.ts"])
+        self.assertEqual(out["requests_seen"], ["https://stream.b-cdn.net/lesson/hls/x.ts"])
 
 
 if __name__ == "__main__":

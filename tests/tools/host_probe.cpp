@@ -223,7 +223,7 @@ int wmain(int argc, wchar_t** argv) {
     out["new_window_handled"] = handled;
     std::vector<wchar_t> result(8192, L'\0');
     RuntimeExport<RaiseResource>("ScriptedRuntime_RaiseResourceRequest")(
-        L"https://cdn.example/lesson/hls/x.ts", L"{}", result.data(), static_cast<int>(result.size()));
+        L"https://stream.b-cdn.net/lesson/hls/x.ts", L"{}", result.data(), static_cast<int>(result.size()));
     out["resource"] = json::parse(WideToUtf8(result.data()), nullptr, false);
   }
   if (started && !htmlFile.empty()) {

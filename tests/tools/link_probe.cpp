@@ -41,8 +41,8 @@ json Parse(const std::wstring& link) {
 
 // A reason the link parser may give.
 bool AllowedReason(const std::string& reason) {
-  for (const char* exact :
-       {"decrypt_failed_empty_strings", "api_content_data_failed", "unknown_exception", kReasonDomainNotAllowed}) {
+  for (const char* exact : {"decrypt_failed_empty_strings", "api_content_data_failed", "unknown_exception",
+                            kReasonDomainNotAllowed, kReasonContentNotAllowed}) {
     if (reason == exact) return true;
   }
   for (const char* prefix : {"split_failed_parts_", "server:", "exception_"}) {
