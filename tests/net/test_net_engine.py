@@ -6,7 +6,6 @@ import socket
 import ssl
 import tempfile
 import threading
-import time
 import unittest
 
 import interceptproxy
@@ -167,7 +166,7 @@ class EngineTest(MockTestCase):
             # before the pre-send notification even when the request was
             # cancelled there; Windows stops at that point. The body, which
             # waits for the pins, never leaves on either.
-            self.assertTrue(received.startswith("PUT "), received)
+            self.assertTrue(received == "" or received.endswith("\r\n\r\n"), received)
         else:
             self.assertEqual((attacker[0]["received_bytes"], received), (0, ""))
 
