@@ -89,9 +89,9 @@ class WatchedRequest {
   // the request must then not be sent, as nothing would check its pins
   // before its first byte.
   bool Arm() {
-    const auto self = reinterpret_cast<DWORD_PTR>(this);
-    if (!MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::WinHttpSetOption(request_.get(), WINHTTP_OPTION_CONTEXT_VALUE,
-                                                             const_cast<DWORD_PTR*>(&self), sizeof(self)))) {
+    DWORD_PTR self = context();
+    if (!MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+            ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &self, sizeof(self)))) {
       return false;
     }
     constexpr DWORD kReports = WINHTTP_CALLBACK_FLAG_RESOLVE_NAME | WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER |
@@ -138,6 +138,10 @@ class WatchedRequest {
     inCall_ = false;
     return done && request_;
   }
+
+  // The value the reports carry; WinHttpSendRequest is given it again, as
+  // its context argument replaces the handle's.
+  [[nodiscard]] DWORD_PTR context() const { return reinterpret_cast<DWORD_PTR>(this); }
 
   // The handle between calls; null once the request was cancelled.
   [[nodiscard]] HINTERNET handle() const {
@@ -266,8 +270,9 @@ bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, Clock::
       // A failed send or receive leaves no certificate, which the pins
       // refuse below.
       if (request.Run(
-              [](HINTERNET handle) {
-                return ::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+              [&request](HINTERNET handle) {
+                return ::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                            request.context());
               },
               error)) {
         request.Run([](HINTERNET handle) { return ::WinHttpReceiveResponse(handle, nullptr); }, error);
@@ -373,8 +378,9 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
   const auto length = static_cast<DWORD>(body.size());
   DWORD error = 0;
   const bool sent = request.Run(
-      [length](HINTERNET handle) {
-        return ::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, length, 0);
+      [&request, length](HINTERNET handle) {
+        return ::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, length,
+                                    request.context());
       },
       error);
   if (auto early = EndedEarly(request, host)) return Fail(response, std::move(*early));
