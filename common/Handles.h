@@ -74,6 +74,13 @@ inline void FreeCertificate(PCCERT_CONTEXT h) noexcept { ::CertFreeCertificateCo
 inline void FreeChain(PCCERT_CHAIN_CONTEXT h) noexcept { ::CertFreeCertificateChain(h); }
 inline void FreeCoTaskMem(void* p) noexcept { ::CoTaskMemFree(p); }
 inline void DestroyWindowHandle(HWND h) noexcept { ::DestroyWindow(h); }
+// A timer may be firing while its owner lets it go: it is stopped, its
+// running callback waited for, and only then closed.
+inline void CloseThreadpoolTimerWaiting(PTP_TIMER h) noexcept {
+  ::SetThreadpoolTimer(h, nullptr, 0, 0);
+  ::WaitForThreadpoolTimerCallbacks(h, TRUE);
+  ::CloseThreadpoolTimer(h);
+}
 }  // namespace handle_detail
 
 // Kernel objects: null and INVALID_HANDLE_VALUE both mean "no handle"
@@ -98,6 +105,7 @@ using UniqueMemoryDc = UniqueResource<NullInvalidTraits<HDC, handle_detail::Dele
 using UniqueCertContext = UniqueResource<NullInvalidTraits<PCCERT_CONTEXT, handle_detail::FreeCertificate>>;
 using UniqueCertChain = UniqueResource<NullInvalidTraits<PCCERT_CHAIN_CONTEXT, handle_detail::FreeChain>>;
 using UniqueWindow = UniqueResource<NullInvalidTraits<HWND, handle_detail::DestroyWindowHandle>>;
+using UniqueThreadpoolTimer = UniqueResource<NullInvalidTraits<PTP_TIMER, handle_detail::CloseThreadpoolTimerWaiting>>;
 
 // GDI objects of one type (HBITMAP, HFONT, HBRUSH, HPEN...), freed with DeleteObject.
 template <typename T>

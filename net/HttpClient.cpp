@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -44,22 +45,157 @@ DWORD RemainingMs(Clock::time_point deadline) {
   return static_cast<DWORD>(std::min<long long>(ms, 0x7FFFFFFF));
 }
 
-// Lowers every timeout of the request to what is left of the deadline before
-// each blocking call, so that no single wait (connect, send, the headers, one
-// read) can outlast it: WinHTTP's receive timeout counts per read, and a
-// server dripping a byte at a time never trips it. Checking the clock between
-// reads alone would still leave one whole read timeout after the deadline;
-// closing the handle from a timer instead would race the owner's own close.
-// False when nothing is left (a zero timeout would mean no timeout at all).
-bool BoundTimeouts(HINTERNET request, Clock::time_point deadline) {
+// Lowers every timeout of the request to a share of what is left of the
+// deadline, so that the waits WinHTTP may make before it reports again
+// (share 2: connecting, then the TLS handshake) cannot together outlast it.
+// WinHTTP's receive timeout counts per read, and a server dripping a byte at
+// a time never trips it, so this is done again before every call and at each
+// step WinHTTP reports inside one. False when nothing is left (a zero
+// timeout would mean no timeout at all).
+bool BoundTimeouts(HINTERNET request, Clock::time_point deadline, DWORD share = 1) {
   const DWORD left = RemainingMs(deadline);
   if (left == 0) return false;
+  const DWORD each = std::max<DWORD>(left / share, 1);
   MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::WinHttpSetTimeouts(
-      request, static_cast<int>(std::min(kResolveTimeoutMs, left)), static_cast<int>(std::min(kConnectTimeoutMs, left)),
-      static_cast<int>(std::min(kSendTimeoutMs, left)), static_cast<int>(std::min(kReceiveTimeoutMs, left))));
-  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, left));
+      request, static_cast<int>(std::min(kResolveTimeoutMs, each)), static_cast<int>(std::min(kConnectTimeoutMs, each)),
+      static_cast<int>(std::min(kSendTimeoutMs, each)), static_cast<int>(std::min(kReceiveTimeoutMs, each))));
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, each));
   return true;
 }
+
+// One request handle while it runs. Inside a blocking call WinHTTP reports,
+// on the calling thread, that it resolves, connects, is about to write the
+// request and waits for the answer. Just before the request is written, the
+// certificate of the connection it goes out on (a new or a reused one) is
+// held against the host's pins and the request is cancelled on a mismatch,
+// so no byte of it reaches a key the pins refuse. At every report the
+// timeouts are cut to what is left, and a request whose deadline has passed
+// is cancelled there. A timer cancels it when the deadline passes while a
+// call is under way (the call holds the handle then, so closing it cannot
+// hit a handle value reused by someone else). Cancelling closes the handle:
+// whoever comes first takes it out under the lock, so it is closed once and
+// never used after.
+class WatchedRequest {
+ public:
+  WatchedRequest(UniqueInternet request, std::wstring pinnedHost, Clock::time_point deadline)
+      : request_(std::move(request)), pinnedHost_(std::move(pinnedHost)), deadline_(deadline) {}
+  ~WatchedRequest() {
+    timer_.reset();  // waits for a running timer callback
+  }
+  WatchedRequest(const WatchedRequest&) = delete;
+  WatchedRequest& operator=(const WatchedRequest&) = delete;
+
+  // Installs the reports and the timer. False when either cannot be had:
+  // the request must then not be sent, as nothing would check its pins
+  // before its first byte.
+  bool Arm() {
+    DWORD_PTR self = context();
+    if (!MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+            ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &self, sizeof(self)))) {
+      return false;
+    }
+    constexpr DWORD kReports = WINHTTP_CALLBACK_FLAG_RESOLVE_NAME | WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER |
+                               WINHTTP_CALLBACK_FLAG_SEND_REQUEST | WINHTTP_CALLBACK_FLAG_RECEIVE_RESPONSE;
+    if (::WinHttpSetStatusCallback(request_.get(), &WatchedRequest::OnReport, kReports, 0) ==
+        WINHTTP_INVALID_STATUS_CALLBACK) {
+      MIRAVELL_LOG_IF_WIN32_ERROR(::GetLastError());
+      return false;
+    }
+    timer_.reset(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::CreateThreadpoolTimer(&WatchedRequest::OnTimer, this, nullptr)));
+    if (!timer_) return false;
+    // Relative due time in 100 ns units; one more millisecond so that the
+    // deadline has surely passed when it fires.
+    ULARGE_INTEGER due{};
+    due.QuadPart = static_cast<ULONGLONG>(-(static_cast<LONGLONG>(RemainingMs(deadline_)) + 1) * 10000);
+    FILETIME dueTime{due.LowPart, due.HighPart};
+    ::SetThreadpoolTimer(timer_.get(), &dueTime, 0, 0);
+    return true;
+  }
+
+  // One blocking call on the handle, its timeouts cut to what is left
+  // first. False without calling when the request was cancelled or its
+  // time is up; false after it when the call failed (error holds its
+  // GetLastError) or the request was cancelled during it.
+  template <typename Call>
+  bool Run(Call&& call, DWORD& error) {
+    error = 0;
+    HINTERNET handle = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      if (!request_ || expired_) return false;
+      handle = request_.get();
+    }
+    // Nothing but a call in progress lets the timer close the handle, and
+    // none is in progress here.
+    if (!BoundTimeouts(handle, deadline_)) {
+      std::lock_guard<std::mutex> guard(lock_);
+      expired_ = true;
+      return false;
+    }
+    const BOOL done = call(handle);
+    if (!done) error = ::GetLastError();
+    std::lock_guard<std::mutex> guard(lock_);
+    inCall_ = false;
+    return done && request_;
+  }
+
+  // The value the reports carry; WinHttpSendRequest is given it again, as
+  // its context argument replaces the handle's.
+  [[nodiscard]] DWORD_PTR context() const { return reinterpret_cast<DWORD_PTR>(this); }
+
+  // The handle between calls; null once the request was cancelled.
+  [[nodiscard]] HINTERNET handle() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return request_.get();
+  }
+  [[nodiscard]] PinVerdict verdict() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return verdict_;
+  }
+  [[nodiscard]] bool expired() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return expired_ || Clock::now() >= deadline_;
+  }
+
+ private:
+  static void CALLBACK OnReport(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+    auto* self = reinterpret_cast<WatchedRequest*>(context);
+    if (self == nullptr) return;
+    UniqueInternet cancelled;  // closed after the lock is let go
+    std::lock_guard<std::mutex> guard(self->lock_);
+    if (!self->request_ || handle != self->request_.get()) return;
+    self->inCall_ = true;
+    if (status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST && !self->pinnedHost_.empty()) {
+      self->verdict_ = CheckServerPins(handle, self->pinnedHost_);
+      if (self->verdict_ != PinVerdict::Pass) {
+        cancelled = std::move(self->request_);
+        return;
+      }
+    }
+    const DWORD share = status == WINHTTP_CALLBACK_STATUS_CONNECTING_TO_SERVER ? 2 : 1;
+    if (self->expired_ || !BoundTimeouts(handle, self->deadline_, share)) {
+      self->expired_ = true;
+      cancelled = std::move(self->request_);
+    }
+  }
+
+  static void CALLBACK OnTimer(PTP_CALLBACK_INSTANCE, PVOID context, PTP_TIMER) {
+    auto* self = static_cast<WatchedRequest*>(context);
+    UniqueInternet cancelled;
+    std::lock_guard<std::mutex> guard(self->lock_);
+    self->expired_ = true;
+    if (self->inCall_) cancelled = std::move(self->request_);
+  }
+
+  mutable std::mutex lock_;
+  UniqueInternet request_;
+  const std::wstring pinnedHost_;  // empty: no pins to check before the first byte
+  const Clock::time_point deadline_;
+  bool inCall_ = false;  // a report came from the call under way
+  bool expired_ = false;
+  PinVerdict verdict_ = PinVerdict::Pass;
+  UniqueThreadpoolTimer timer_;
+};
 
 // A failed call's text, or the deadline's when that is what ended it.
 std::string CallFailure(const char* text, DWORD error, Clock::time_point deadline) {
@@ -114,26 +250,46 @@ bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, Clock::
     std::lock_guard<std::mutex> guard(lock_);
     if (preflightedHosts_.count(host) != 0) return true;
   }
+  const std::string pinFailure =
+      "Pre-flight SSL Pin validation FAILED for " + WideToUtf8(host) + ". MITM Attack Prevented!";
   // Without a connection or a request the check is skipped; the request
   // itself then meets the pins.
   if (UniqueInternet connection{
           MIRAVELL_LOG_LAST_ERROR_IF_NULL(::WinHttpConnect(session_.get(), host.c_str(), port, 0))}) {
-    if (UniqueInternet request{MIRAVELL_LOG_LAST_ERROR_IF_NULL(
+    if (UniqueInternet opened{MIRAVELL_LOG_LAST_ERROR_IF_NULL(
             ::WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
                                  WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE))}) {
-      SetRequestOptions(request.get(), IsPinnedHost(host), false);
-      if (!BoundTimeouts(request.get(), deadline)) {
+      const bool pinned = IsPinnedHost(host);
+      SetRequestOptions(opened.get(), pinned, false);
+      WatchedRequest request(std::move(opened), pinned ? host : std::wstring(), deadline);
+      if (!request.Arm()) {
+        response.error = pinned ? pinFailure : ErrorWithNumber("WinHttpSendRequest failed: ", ::GetLastError());
+        return false;
+      }
+      DWORD error = 0;
+      // A failed send or receive leaves no certificate, which the pins
+      // refuse below.
+      if (request.Run(
+              [&request](HINTERNET handle) {
+                return ::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                            request.context());
+              },
+              error)) {
+        request.Run([](HINTERNET handle) { return ::WinHttpReceiveResponse(handle, nullptr); }, error);
+      }
+      const PinVerdict before = request.verdict();
+      if (before == PinVerdict::Mismatch) ActOnPinMismatch(host);
+      if (before != PinVerdict::Pass) {
+        response.error = pinFailure;
+        return false;
+      }
+      const HINTERNET handle = request.handle();
+      if (handle == nullptr || request.expired()) {
         response.error = kDeadlineError;
         return false;
       }
-      if (MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                                                WINHTTP_NO_REQUEST_DATA, 0, 0, 0))) {
-        MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::WinHttpReceiveResponse(request.get(), nullptr));
-      }
-      const bool pinsHold = ValidateServerPins(request.get(), host);
-      request.reset();
-      if (!pinsHold) {
-        response.error = "Pre-flight SSL Pin validation FAILED for " + WideToUtf8(host) + ". MITM Attack Prevented!";
+      if (!ValidateServerPins(handle, host)) {
+        response.error = pinFailure;
         return false;
       }
     }
@@ -142,6 +298,21 @@ bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, Clock::
   preflightedHosts_.insert(host);
   return true;
 }
+
+namespace {
+
+// Why a watched request ended before its answer was taken, if it did: the
+// pins (with the interception alert for the operator's domain) or the
+// deadline.
+std::optional<std::string> EndedEarly(const WatchedRequest& request, const std::wstring& host) {
+  const PinVerdict verdict = request.verdict();
+  if (verdict == PinVerdict::Mismatch) ActOnPinMismatch(host);
+  if (verdict != PinVerdict::Pass) return "SSL Pin validation FAILED for " + WideToUtf8(host);
+  if (request.handle() == nullptr || request.expired()) return std::string(kDeadlineError);
+  return std::nullopt;
+}
+
+}  // namespace
 
 HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring& url, const std::string& body,
                                  const std::wstring& contentType) {
@@ -171,14 +342,15 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
     response.error = "WinHttpConnect failed";
     return response;
   }
-  UniqueInternet request(::WinHttpOpenRequest(connection.get(), method.c_str(), path.c_str(), nullptr,
-                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                              https ? WINHTTP_FLAG_SECURE : 0));
-  if (!request) {
+  UniqueInternet opened(::WinHttpOpenRequest(connection.get(), method.c_str(), path.c_str(), nullptr,
+                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                             https ? WINHTTP_FLAG_SECURE : 0));
+  if (!opened) {
     response.error = "WinHttpOpenRequest failed";
     return response;
   }
-  SetRequestOptions(request.get(), https && IsPinnedHost(host), true);
+  const bool pinned = https && IsPinnedHost(host);
+  SetRequestOptions(opened.get(), pinned, true);
 
   // The default headers hold the pin download's secret and the device's
   // identity: only the service gets them, and only over TLS. A host a link
@@ -193,20 +365,46 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
     if (!identity.machineKey.empty()) headers[config::Wide(config::Id::DeviceHeader1)] = identity.machineKey;
     if (!identity.machineModel.empty()) headers[config::Wide(config::Id::DeviceHeader2)] = identity.machineModel;
   }
-  for (const auto& [name, value] : headers) AddHeader(request.get(), name + L": " + value);
-  if (!contentType.empty()) AddHeader(request.get(), L"Content-Type: " + contentType);
+  for (const auto& [name, value] : headers) AddHeader(opened.get(), name + L": " + value);
+  if (!contentType.empty()) AddHeader(opened.get(), L"Content-Type: " + contentType);
 
+  WatchedRequest request(std::move(opened), pinned ? host : std::wstring(), deadline);
+  if (!request.Arm()) return Fail(response, ErrorWithNumber("WinHttpSendRequest failed: ", ::GetLastError()));
+
+  // The body follows the headers only once the connection they went out on
+  // has shown its certificate: a stack that writes the headers although the
+  // request was cancelled before them still never writes the body (a link
+  // token) to a key the pins refuse.
   const auto length = static_cast<DWORD>(body.size());
-  void* data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
-  if (!BoundTimeouts(request.get(), deadline)) return Fail(response, kDeadlineError);
-  if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length, 0)) {
-    return Fail(response, CallFailure("WinHttpSendRequest failed: ", ::GetLastError(), deadline));
+  DWORD error = 0;
+  const bool sent = request.Run(
+      [&request, length](HINTERNET handle) {
+        return ::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, length,
+                                    request.context());
+      },
+      error);
+  if (auto early = EndedEarly(request, host)) return Fail(response, std::move(*early));
+  if (!sent) return Fail(response, CallFailure("WinHttpSendRequest failed: ", error, deadline));
+  if (length > 0 && pinned) {
+    // Where the stack did not report the moment before the headers went
+    // out, the body still waits for the pins.
+    const PinVerdict verdict = CheckServerPins(request.handle(), host);
+    if (verdict == PinVerdict::Mismatch) ActOnPinMismatch(host);
+    if (verdict != PinVerdict::Pass) return Fail(response, "SSL Pin validation FAILED for " + WideToUtf8(host));
   }
-  if (!BoundTimeouts(request.get(), deadline)) return Fail(response, kDeadlineError);
-  if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
-    return Fail(response, CallFailure("WinHttpReceiveResponse failed: ", ::GetLastError(), deadline));
+  for (DWORD written = 0; written < length;) {
+    DWORD wrote = 0;
+    const bool ok = request.Run(
+        [&](HINTERNET handle) { return ::WinHttpWriteData(handle, body.data() + written, length - written, &wrote); },
+        error);
+    if (auto early = EndedEarly(request, host)) return Fail(response, std::move(*early));
+    if (!ok || wrote == 0) return Fail(response, CallFailure("WinHttpSendRequest failed: ", error, deadline));
+    written += wrote;
   }
-  if (https && !ValidateServerPins(request.get(), host)) {
+  const bool received = request.Run([](HINTERNET handle) { return ::WinHttpReceiveResponse(handle, nullptr); }, error);
+  if (auto early = EndedEarly(request, host)) return Fail(response, std::move(*early));
+  if (!received) return Fail(response, CallFailure("WinHttpReceiveResponse failed: ", error, deadline));
+  if (https && !ValidateServerPins(request.handle(), host)) {
     response.error = "SSL Pin validation FAILED for " + WideToUtf8(host);
     return response;
   }
@@ -214,24 +412,25 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
   DWORD status = 0;
   DWORD statusSize = sizeof(status);
   MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
-      ::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+      ::WinHttpQueryHeaders(request.handle(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX));
   response.statusCode = status;
 
   // A read that fails leaves a cut-off body; it is a failure, not an answer.
   for (;;) {
-    if (!BoundTimeouts(request.get(), deadline)) return Fail(response, kDeadlineError);
     DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(request.get(), &available)) {
-      return Fail(response, CallFailure("WinHttpQueryDataAvailable failed: ", ::GetLastError(), deadline));
-    }
+    const bool queried =
+        request.Run([&](HINTERNET handle) { return ::WinHttpQueryDataAvailable(handle, &available); }, error);
+    if (auto early = EndedEarly(request, host)) return Fail(response, std::move(*early));
+    if (!queried) return Fail(response, CallFailure("WinHttpQueryDataAvailable failed: ", error, deadline));
     if (available == 0) break;
     if (available > kMaxResponseBodyBytes - response.body.size()) return Fail(response, kBodyTooLargeError);
     std::vector<char> chunk(static_cast<std::size_t>(available) + 1, '\0');
     DWORD read = 0;
-    if (!::WinHttpReadData(request.get(), chunk.data(), available, &read)) {
-      return Fail(response, CallFailure("WinHttpReadData failed: ", ::GetLastError(), deadline));
-    }
+    const bool readOk =
+        request.Run([&](HINTERNET handle) { return ::WinHttpReadData(handle, chunk.data(), available, &read); }, error);
+    if (auto early = EndedEarly(request, host)) return Fail(response, std::move(*early));
+    if (!readOk) return Fail(response, CallFailure("WinHttpReadData failed: ", error, deadline));
     if (read == 0) break;
     response.body.append(chunk.data(), read);
   }

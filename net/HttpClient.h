@@ -1,8 +1,9 @@
 #pragma once
 // The blocking HTTP(S) client of all service traffic, on WinHTTP. Transport
 // failures come back as values (an error text in the response), never as
-// exceptions; the pins of pinned hosts are checked before the first request
-// to a host and after every response.
+// exceptions. The pins of a pinned host are checked on every connection a
+// request goes out on, before its first byte is written, and again after
+// every response; a pre-flight HEAD still goes first to each new host.
 #include <windows.h>
 
 #include <chrono>
@@ -23,8 +24,9 @@ inline constexpr std::size_t kMaxResponseBodyBytes = 4 * 1024 * 1024;
 
 // The longest one whole request may take, pre-flight and body included. The
 // per-step timeouts (10 s resolve, 10 s connect, 30 s send, 30 s per receive)
-// bound each wait but not a server that keeps sending a byte at a time, and
-// the start-up asks on the user-interface thread.
+// bound each wait but not their sum within one call, nor a server that keeps
+// sending a byte at a time, and the start-up asks on the user-interface
+// thread.
 inline constexpr std::chrono::milliseconds kRequestDeadline{60000};
 
 // Error texts of the two bounds.

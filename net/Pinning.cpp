@@ -191,22 +191,29 @@ bool ChainMatchesPins(PCCERT_CONTEXT serverCertificate, const std::wstring& host
   return false;
 }
 
-bool ValidateServerPins(HINTERNET request, const std::wstring& host) {
+PinVerdict CheckServerPins(HINTERNET request, const std::wstring& host) {
   const auto entry = FindPinEntry(host);
-  if (!entry || entry->pins.empty()) return true;
+  if (!entry || entry->pins.empty()) return PinVerdict::Pass;
 
   PCCERT_CONTEXT raw = nullptr;
   DWORD size = sizeof(raw);
-  if (!::WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &raw, &size) || raw == nullptr) return false;
-  UniqueCertContext certificate(raw);
+  if (!::WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &raw, &size) || raw == nullptr) {
+    return PinVerdict::NoCertificate;
+  }
+  const UniqueCertContext certificate(raw);
+  return ChainMatchesPins(certificate.get(), host, entry->pins) ? PinVerdict::Pass : PinVerdict::Mismatch;
+}
 
-  if (ChainMatchesPins(certificate.get(), host, entry->pins)) return true;
-  certificate.reset();
-
+void ActOnPinMismatch(const std::wstring& host) {
   if (ToLowerWide(host).ends_with(config::Wide(config::Id::OperatorDomain))) {
     InterceptionAlert(kInterceptedArabic, "SSL_" + WideToUtf8(host));
   }
-  return false;
+}
+
+bool ValidateServerPins(HINTERNET request, const std::wstring& host) {
+  const PinVerdict verdict = CheckServerPins(request, host);
+  if (verdict == PinVerdict::Mismatch) ActOnPinMismatch(host);
+  return verdict == PinVerdict::Pass;
 }
 
 std::optional<std::vector<PinEntry>> PinTableFromDownload(const std::string& body) {

@@ -34,6 +34,16 @@ std::vector<PinEntry> BuildDefaultPins();
 // program with the interception alert and does not return.
 bool ValidateServerPins(HINTERNET request, const std::wstring& host);
 
+enum class PinVerdict { Pass, NoCertificate, Mismatch };
+
+// What ValidateServerPins decides, without acting on it: usable while the
+// request is still inside WinHTTP (once its connection has a certificate).
+PinVerdict CheckServerPins(HINTERNET request, const std::wstring& host);
+
+// After a Mismatch: the interception alert for the operator's own domain
+// (does not return); nothing for any other host.
+void ActOnPinMismatch(const std::wstring& host);
+
 // The verdict on a server's chain, apart from WinHTTP: true when a pinned
 // key is found on the leaf, or on an issuer reached from the leaf through
 // valid signatures while the leaf is valid for the host name.

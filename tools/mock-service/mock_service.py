@@ -141,6 +141,12 @@ class TlsProfiles:
         with self.lock:
             self.handshakes.append(entry)
 
+    def record_received(self, entry, data):
+        """Adds bytes the client sent after the handshake to its entry."""
+        with self.lock:
+            entry["received_bytes"] += len(data)
+            entry["received"] += data.decode("utf-8", errors="replace")
+
     def handshake_log(self):
         with self.lock:
             return list(self.handshakes)
@@ -169,7 +175,7 @@ class Routes:
             self.latency_ms = ms
 
     FIELDS = {"host", "method", "path", "path_prefix", "status", "reason", "body", "body_base64", "body_file",
-              "headers", "delay_ms", "close", "times", "drip"}
+              "headers", "delay_ms", "close", "times", "drip", "then_tls"}
 
     def add(self, fields):
         route = dict(fields)
@@ -188,6 +194,8 @@ class Routes:
             base64.b64decode(route["body_base64"], validate=True)
         if "body_file" in route and not os.path.isfile(route["body_file"]):
             raise ValueError(f"no such file: {route['body_file']}")
+        if "then_tls" in route and route["then_tls"] not in PROFILES:
+            raise ValueError(f"unknown profile {route['then_tls']!r}")
         if "drip" in route:
             drip = route["drip"]
             if not isinstance(drip, dict) or set(drip) - {"bytes", "interval_ms", "chunks"}:
@@ -330,6 +338,10 @@ class ServiceHandler(BaseHTTPRequestHandler):
                                                       body)
             reason = None
         else:
+            if route.get("then_tls"):
+                # Before the answer: the client's next connection may start
+                # as soon as it has read it.
+                self.server.tls.choose(self._request_host(), route["then_tls"])
             if route.get("delay_ms"):
                 time.sleep(route["delay_ms"] / 1000.0)
             if route.get("close"):
@@ -418,7 +430,21 @@ class TlsServer(ThreadingHTTPServer):
             self.tls.record_handshake(entry)
             conn.close()
             return
-        self.tls.record_handshake(self.tls.handshake_entry(conn, None))
+        entry = self.tls.handshake_entry(conn, None)
+        entry.update(received_bytes=0, received="")
+        self.tls.record_handshake(entry)
+        # Every byte the client sends on the connection is kept with its
+        # handshake, so that a test sees what reached a certificate it
+        # should have refused, parsed or not.
+        receive = conn.recv_into
+
+        def recording_recv_into(buffer, nbytes=0, flags=0):
+            count = receive(buffer, nbytes, flags)
+            if count:
+                self.tls.record_received(entry, bytes(memoryview(buffer)[:count]))
+            return count
+
+        conn.recv_into = recording_recv_into
         try:
             self.RequestHandlerClass(conn, client_address, self)
         finally:
