@@ -14,6 +14,7 @@
 #include "common/Handles.h"
 #include "common/Seams.h"
 #include "runtime/BrowserRuntime.h"
+#include "runtime/BrowserLoader.h"
 #include "tests/runtime/FakeRuntime.h"
 #include "tests/support/TestSupport.h"
 
@@ -70,7 +71,9 @@ class BrowserRuntimeTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(root_->trusted());
-    if (fake_runtime::MachineRuntimeRegistered()) GTEST_SKIP() << "an engine is registered for the machine";
+    // The flow, not the search: the scratch engine is the user's, which an
+    // unelevated process finds (and Wine runs every process elevated).
+    runtime::OverrideEngineSources(runtime::EngineSources::Anywhere);
     saved_ = std::make_unique<fake_runtime::SavedRegistration>();
     fake_runtime::Unregister();
     ::DeleteFileW(InstallerPath().c_str());
@@ -93,6 +96,7 @@ class BrowserRuntimeTest : public ::testing::Test {
   void TearDown() override {
     scope_.reset();
     saved_.reset();
+    runtime::OverrideEngineSources(std::nullopt);
     ::DeleteFileW(InstallerPath().c_str());
   }
 

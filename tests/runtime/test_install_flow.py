@@ -4,6 +4,8 @@ ways this can end. The bootstrapper is the test one, which carries the
 scripted runtime inside itself."""
 import os
 import re
+import shutil
+import tempfile
 import unittest
 import urllib.parse
 
@@ -29,7 +31,9 @@ def installer_address():
 
 
 HOST, PATH = installer_address()
-CLIENT_STATE = r"HKCU\Software\Microsoft\EdgeUpdate\ClientState\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}"
+# The machine's registration, in the 32-bit view the real updater writes: the
+# elevated player finds no other.
+CLIENT_STATE = r"HKLM\Software\Wow6432Node\Microsoft\EdgeUpdate\ClientState\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}"
 DOWNLOADED = r"%TEMP%\WebView2Installer.exe"
 
 
@@ -190,6 +194,44 @@ class InstallFlowTest(ProgramTest):
                 self.assertTrue(refusals[0].startswith("Runtime installer refused: " + reason + " "), refusals[0])
                 self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
 
+
+    def test_the_elevated_player_never_loads_an_engine_the_user_named(self):
+        # Unelevated code of the same user can set the folder variable and the
+        # user's registration; both name a planted DLL that leaves a marker
+        # when loaded. The player (elevated, as the bed runs it) takes the
+        # machine's engine, and without one, asks to install it.
+        work = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, work, True)
+        variable = os.path.join(work, "variable")
+        dll_folder = os.path.join(variable, "EBWebView", "x64")
+        os.makedirs(dll_folder)
+        shutil.copy(winerun.program_path("planted_engine.dll"),
+                    os.path.join(dll_folder, "EmbeddedBrowserWebView.dll"))
+        user_args = ["--user", "--folder", winerun.windows_path(os.path.join(work, "user")),
+                     "--client", winerun.program_path("planted_engine.dll")]
+        self.assertEqual(winerun.run_program("install_scripted_runtime.exe", user_args).exit_code, 0)
+        self.addCleanup(winerun.run_program, "install_scripted_runtime.exe", ["--uninstall", *user_args[:3]])
+        env = {"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER": winerun.windows_path(variable)}
+
+        def markers():
+            return [os.path.join(folder, name) for folder, _, names in os.walk(work) for name in names
+                    if name.endswith(".loaded")]
+
+        for machine_wide in (True, False):
+            with self.subTest(machine_wide=machine_wide):
+                if machine_wide:
+                    winerun.ensure_runtime()
+                else:
+                    winerun.run_program("install_scripted_runtime.exe", ["--uninstall"])
+                self.start_player(env=env)
+                if machine_wide:
+                    uidriver.wait_window(cls=INIT_CLASS, timeout_ms=60000)
+                    uidriver.close(cls=INIT_CLASS)
+                    self.assertEqual(self.program.finish(30).exit_code, 0)
+                else:
+                    uidriver.press("No", title=REQUIRED)
+                    self.assertEqual(self.program.finish(30).exit_code, 1)
+                self.assertEqual(markers(), [])
 
 if __name__ == "__main__":
     unittest.main()
