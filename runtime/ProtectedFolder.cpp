@@ -192,7 +192,8 @@ std::optional<PrivateFolder> CreatePrivateFolder(const std::wstring& parent) {
     }
     // Held without sharing deletion: while it is open, no one can rename the
     // folder or put something else in its place.
-    folder.handle.reset(::CreateFileW(folder.path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | DELETE,
+    folder.handle.reset(::CreateFileW(folder.path.c_str(),
+                                      READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | DELETE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};

@@ -31,7 +31,8 @@ namespace runtime {
 // Creates a new folder with a unique name in parent, owned by administrators,
 // whose access list gives the system and administrators full control and no
 // one else anything, and does not inherit from parent. Returns its path and
-// an open handle that keeps it from being renamed or deleted while held.
+// an open handle that keeps it from being renamed or deleted while held (and
+// can list it, and delete it once empty).
 struct PrivateFolder {
   std::wstring path;
   UniqueHandle handle;
