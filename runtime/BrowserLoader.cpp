@@ -1,6 +1,7 @@
 #include "runtime/BrowserLoader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <optional>
 #include <string>
@@ -8,6 +9,9 @@
 
 #include "common/FailureLog.h"
 #include "common/Handles.h"
+#include "common/Log.h"
+#include "common/Text.h"
+#include "runtime/ProtectedFolder.h"
 
 namespace {
 
@@ -133,27 +137,68 @@ bool MarkedUninstalled(HKEY root, REGSAM view) {
   return installed && (installed->empty() || *installed == kUninstalledVersion);
 }
 
+struct RegistryPlace {
+  HKEY root;
+  REGSAM view;
+};
+
+// The updater's registration in one place: the client DLL and the version
+// (the name of its folder).
+std::optional<Runtime> RegisteredRuntime(const RegistryPlace& place) {
+  const auto folder = ReadString(place.root, kClientStateKey, kFolderValue, place.view);
+  if (!folder || folder->empty()) return std::nullopt;
+  if (MarkedUninstalled(place.root, place.view)) return std::nullopt;
+  const std::wstring versionFolder = WithoutTrailingSlashes(*folder);
+  Runtime runtime{versionFolder + kClientDllTail, kInstalledRuntime, {}};
+  if (!FileExists(runtime.clientDll)) return std::nullopt;
+  const size_t slash = versionFolder.find_last_of(L"\\/");
+  runtime.version = slash == std::wstring::npos ? versionFolder : versionFolder.substr(slash + 1);
+  if (runtime.version.empty()) return std::nullopt;
+  return runtime;
+}
+
 std::optional<Runtime> InstalledRuntime() {
-  const struct {
-    HKEY root;
-    REGSAM view;
-  } places[] = {{HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY}, {HKEY_CURRENT_USER, 0}};
+  const RegistryPlace places[] = {{HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY}, {HKEY_CURRENT_USER, 0}};
   for (const auto& place : places) {
-    const auto folder = ReadString(place.root, kClientStateKey, kFolderValue, place.view);
-    if (!folder || folder->empty()) continue;
-    if (MarkedUninstalled(place.root, place.view)) continue;
-    const std::wstring versionFolder = WithoutTrailingSlashes(*folder);
-    Runtime runtime{versionFolder + kClientDllTail, kInstalledRuntime, {}};
-    if (!FileExists(runtime.clientDll)) continue;
-    const size_t slash = versionFolder.find_last_of(L"\\/");
-    runtime.version = slash == std::wstring::npos ? versionFolder : versionFolder.substr(slash + 1);
-    if (runtime.version.empty()) continue;
+    if (auto runtime = RegisteredRuntime(place)) return runtime;
+  }
+  return std::nullopt;
+}
+
+// The machine's registration (the updater writes the 32-bit view; the other
+// is as much the administrators' alone), accepted only when no one but
+// administrators can change the DLL or any folder on its way. The DLL is then
+// loaded by the checked path.
+std::optional<Runtime> MachineRuntime() {
+  const RegistryPlace places[] = {{HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY}, {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY}};
+  for (const auto& place : places) {
+    auto runtime = RegisteredRuntime(place);
+    if (!runtime) continue;
+    auto checked = runtime::MachineProtectedFile(runtime->clientDll);
+    if (!checked) {
+      LogLine("Browser engine refused, not protected: " + WideToUtf8(runtime->clientDll));
+      continue;
+    }
+    runtime->clientDll = *checked;
     return runtime;
   }
   return std::nullopt;
 }
 
+std::atomic<int> overriddenSources{-1};
+
+bool ProcessElevated() {
+  UniqueHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return true;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = sizeof(elevation);
+  // When the token cannot be read, the stricter search is the safe one.
+  if (!::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size)) return true;
+  return elevation.TokenIsElevated != 0;
+}
+
 std::optional<Runtime> FindRuntime(PCWSTR browserExecutableFolder) {
+  if (runtime::CurrentEngineSources() == runtime::EngineSources::MachineOnly) return MachineRuntime();
   // As with the SDK's loader, the variable replaces the caller's folder.
   std::optional<std::wstring> folder = EnvironmentValue(kFolderVariable);
   if ((!folder || folder->empty()) && browserExecutableFolder != nullptr && *browserExecutableFolder != L'\0') {
@@ -226,3 +271,17 @@ STDAPI CreateCoreWebView2EnvironmentWithOptions(
     return E_OUTOFMEMORY;
   }
 }
+
+namespace runtime {
+
+EngineSources CurrentEngineSources() {
+  const int overridden = overriddenSources.load();
+  if (overridden >= 0) return static_cast<EngineSources>(overridden);
+  return ProcessElevated() ? EngineSources::MachineOnly : EngineSources::Anywhere;
+}
+
+void OverrideEngineSources(std::optional<EngineSources> sources) {
+  overriddenSources.store(sources ? static_cast<int>(*sources) : -1);
+}
+
+}  // namespace runtime

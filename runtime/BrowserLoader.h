@@ -6,7 +6,16 @@
 // fixed-version engine), then the installed (evergreen) engine, per machine
 // before per user. It never loads a DLL from the executable's folder: an SDK
 // loader found there would be anyone's code running elevated.
+//
+// An elevated process takes the engine from the machine's registration only,
+// and only from a folder administrators alone can change under the machine's
+// program folders: the variable, the caller's folder and the user's
+// registration are all the user's to set, so unelevated code of that user
+// could otherwise name a DLL of its own for the next elevated start to load.
+// To such a process an engine installed for the user only is missing.
 #include <windows.h>
+
+#include <optional>
 
 #include "runtime/WebView2Interfaces.h"
 
@@ -21,3 +30,22 @@ STDAPI GetAvailableCoreWebView2BrowserVersionString(PCWSTR browserExecutableFold
 STDAPI CreateCoreWebView2EnvironmentWithOptions(
     PCWSTR browserExecutableFolder, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* environmentOptions,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
+
+namespace runtime {
+
+enum class EngineSources {
+  // The variable or the caller's folder, then the machine's, then the user's.
+  Anywhere,
+  // The machine's registration, under a protected program folder, only.
+  MachineOnly,
+};
+
+// MachineOnly when this process's token is elevated, Anywhere otherwise,
+// unless overridden.
+[[nodiscard]] EngineSources CurrentEngineSources();
+
+// For tests and tools: the sources to use instead of deciding by the token;
+// nullopt decides by the token again.
+void OverrideEngineSources(std::optional<EngineSources> sources);
+
+}  // namespace runtime

@@ -2,8 +2,17 @@
 
 #include <shellapi.h>
 #include <urlmon.h>
+#include <wrl/client.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <string>
+#include <thread>
+#include <optional>
+#include <system_error>
 #include <string_view>
 #include <vector>
 
@@ -13,8 +22,10 @@
 #include "common/Log.h"
 #include "common/Processes.h"
 #include "common/Seams.h"
+#include "common/Text.h"
 #include "runtime/BrowserLoader.h"
 #include "runtime/InstallerSignature.h"
+#include "runtime/ProtectedFolder.h"
 
 namespace runtime {
 namespace {
@@ -33,32 +44,177 @@ bool RuntimePresent() {
   return SUCCEEDED(result) && version.get() != nullptr;
 }
 
-std::wstring InstallerPath() {
-  wchar_t folder[MAX_PATH] = {};
-  const DWORD length = ::GetTempPathW(MAX_PATH, folder);
-  if (length == 0 || length >= MAX_PATH) return kInstallerFileName;
-  return std::wstring(folder, length) + kInstallerFileName;
+// The installer is downloaded into a fresh folder of its own, which only
+// the system and administrators can change, in the system's temporary
+// folder. The user's temporary folder will not do: the user picks it, and
+// unelevated code of that user can swap the file or its folder for another
+// between the check and the start, or leave DLLs beside it for the elevated
+// installer to load. Standard users may create entries in the system's
+// temporary folder but not delete or rename those of others, so the fresh
+// folder stays ours and empty but for the installer.
+std::optional<PrivateFolder> InstallerFolder() {
+  wchar_t windows[MAX_PATH] = {};
+  const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::nullopt;
+  return CreatePrivateFolder(std::wstring(windows, length) + L"\\Temp");
 }
 
-bool Download(const std::wstring& url, const std::wstring& path) {
-  return SUCCEEDED(MIRAVELL_LOG_IF_FAILED(::URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, nullptr)));
+// Removes the folder, and the installer when it is still there, through the
+// handle that kept the folder in place.
+void RemoveInstallerFolder(PrivateFolder& folder) {
+  if (!::DeleteFileW((folder.path + L"\\" + kInstallerFileName).c_str())) {
+    MIRAVELL_LOG_LAST_ERROR_IF(::GetLastError() != ERROR_FILE_NOT_FOUND);
+  }
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+      ::SetFileInformationByHandle(folder.handle.get(), FileDispositionInfo, &disposition, sizeof(disposition)));
+  folder.handle.reset();
+}
+
+// What a download and the thread that waits for it share: the waiting
+// thread may give up on a download that does not end in time and leave it
+// behind.
+struct DownloadState {
+  DownloadState(const DownloadLimits& downloadLimits, std::chrono::steady_clock::time_point end)
+      : limits(downloadLimits), deadline(end) {}
+  const DownloadLimits limits;
+  const std::chrono::steady_clock::time_point deadline;
+  std::atomic<bool> overLimit{false};
+  HRESULT result = E_FAIL;
+  UniqueHandle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+// Ends the download (E_ABORT from OnProgress) once it brings more than the
+// limit, announces more, or goes past its deadline.
+class BoundedDownload final : public IBindStatusCallback {
+ public:
+  explicit BoundedDownload(std::shared_ptr<DownloadState> state) : state_(std::move(state)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IBindStatusCallback)) {
+      *object = static_cast<IBindStatusCallback*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) override {
+    if (progress > state_->limits.maxBytes || progressMax > state_->limits.maxBytes ||
+        std::chrono::steady_clock::now() > state_->deadline) {
+      state_->overLimit = true;
+      return E_ABORT;
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+ private:
+  std::atomic<ULONG> references_{1};
+  std::shared_ptr<DownloadState> state_;
+};
+
+// The download runs on a thread of its own, so the wait for it has a
+// deadline even when the server sends nothing at all (progress reports stop
+// with it). A download still running at the deadline is left to end by
+// itself; its file is never checked or run.
+bool Download(const std::wstring& url, const std::wstring& path, const DownloadLimits& limits) {
+  auto state = std::make_shared<DownloadState>(limits, std::chrono::steady_clock::now() + limits.timeout);
+  if (!state->done) return false;
+  try {
+    std::thread([state, url, path] {
+      {
+        ComInitScope com(COINIT_APARTMENTTHREADED);
+        Microsoft::WRL::ComPtr<IBindStatusCallback> callback;
+        callback.Attach(new (std::nothrow) BoundedDownload(state));
+        state->result =
+            callback ? ::URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, callback.Get()) : E_OUTOFMEMORY;
+      }
+      ::SetEvent(state->done.get());
+    }).detach();
+  } catch (const std::system_error&) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
+    return false;
+  }
+  // A moment beyond the deadline, for a download that ends right at it. The
+  // wait lets COM calls into this apartment through: the download may create
+  // objects that live on the program's main thread.
+  const auto wait = limits.timeout + std::chrono::seconds(1);
+  HANDLE done = state->done.get();
+  DWORD signalled = 0;
+  if (FAILED(::CoWaitForMultipleHandles(0, static_cast<DWORD>(wait.count()), 1, &done, &signalled))) {
+    LogLine("Runtime installer download: no end within " + std::to_string(limits.timeout.count()) + " ms");
+    return false;
+  }
+  if (state->overLimit) {
+    LogLine("Runtime installer download: ended, over its limits");
+    return false;
+  }
+  return SUCCEEDED(MIRAVELL_LOG_IF_FAILED(state->result));
+}
+
+// Whether the folder holds the installer and nothing else, read through the
+// handle that keeps the folder in place.
+bool HoldsOnlyTheInstaller(HANDLE folder) {
+  alignas(FILE_FULL_DIR_INFO) BYTE buffer[16384];
+  FILE_INFO_BY_HANDLE_CLASS kind = FileFullDirectoryRestartInfo;
+  while (::GetFileInformationByHandleEx(folder, kind, buffer, sizeof(buffer))) {
+    kind = FileFullDirectoryInfo;
+    for (const BYTE* at = buffer;;) {
+      const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
+      const std::wstring_view name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L".." && name != kInstallerFileName) {
+        LogLine("Beside the runtime installer: " + WideToUtf8(std::wstring(name)));
+        return false;
+      }
+      if (entry->NextEntryOffset == 0) break;
+      at += entry->NextEntryOffset;
+    }
+  }
+  return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 // The installer asks its own questions and may take minutes; we wait as long
 // as it runs, since nothing can go on without the engine. It runs elevated,
-// as this program does, from a folder other programs of the user can write
-// to: it is started only when its signature checks out, and the checked file
-// stays locked until it has started. False when it was refused.
-bool RunCheckedInstaller(const std::wstring& path, const std::wstring& publisher) {
-  InstallerCheck check = CheckInstaller(path, publisher);
+// as this program does: it is started only when its signature checks out,
+// and what starts is the very file that was checked: the check's handle
+// keeps anyone from writing, renaming or deleting it until its process
+// exists, and the start names the file by the path that handle resolves to,
+// in a folder no one else can add to. False when it was refused.
+bool RunCheckedInstaller(const PrivateFolder& folder, const ExpectedSigner& signer) {
+  const std::wstring path = folder.path + L"\\" + kInstallerFileName;
+  InstallerCheck check = CheckInstaller(path, signer);
   if (check.verdict != InstallerVerdict::Accepted) {
     LogLine("Runtime installer refused: " + DescribeInstallerCheck(check));
+    return false;
+  }
+  const auto checkedPath = FinalPath(check.file.get());
+  if (!checkedPath) {
+    LogLine("Runtime installer refused: its path cannot be resolved");
+    return false;
+  }
+  if (!HoldsOnlyTheInstaller(folder.handle.get())) {
+    LogLine("Runtime installer refused: its folder holds more than the installer");
     return false;
   }
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpFile = path.c_str();
+  info.lpFile = checkedPath->c_str();
   info.nShow = SW_SHOWNORMAL;
   const BOOL started = MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(seams::ShellExecuteExSeam(&info));
   // Once its process exists (or cannot), the file is no longer ours to hold.
@@ -77,32 +233,35 @@ DWORD ExitCodeOf(HANDLE process) {
 
 }  // namespace
 
-bool EnsureBrowserRuntimeFrom(const std::wstring& installerUrl, const std::wstring& publisher) {
+bool EnsureBrowserRuntimeFrom(const std::wstring& installerUrl, const ExpectedSigner& signer,
+                              const DownloadLimits& limits) {
   if (RuntimePresent()) return true;
   if (seams::ShowMessageBox(nullptr, kRequiredText, kRequiredTitle, kQuestionFlags) != IDYES) return false;
   seams::ShowMessageBox(nullptr, kInstallingText, kInstallingTitle, kInformationFlags);
 
-  const std::wstring path = InstallerPath();
-  if (!Download(installerUrl, path)) {
+  auto folder = InstallerFolder();
+  if (!folder || !Download(installerUrl, folder->path + L"\\" + kInstallerFileName, limits)) {
+    if (folder) RemoveInstallerFolder(*folder);
     seams::ShowMessageBox(nullptr, kDownloadErrorText, kDownloadErrorTitle, kErrorFlags);
     return false;
   }
-  if (!RunCheckedInstaller(path, publisher) || !RuntimePresent()) {
-    // The installer stays in the temporary folder for the user to try again.
+  if (!RunCheckedInstaller(*folder, signer) || !RuntimePresent()) {
+    // The installer stays in its folder for an administrator to try again.
     seams::ShowMessageBox(nullptr, kInstallationText, kInstallationTitle, kWarningFlags);
     return false;
   }
-  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::DeleteFileW(path.c_str()));
+  RemoveInstallerFolder(*folder);
   return true;
 }
 
 bool EnsureBrowserRuntime() {
-  return EnsureBrowserRuntimeFrom(config::Wide(config::Id::RuntimeInstallerUrl),
-                                  config::Wide(config::Id::RuntimeInstallerPublisher));
+  const std::wstring publisher = config::Wide(config::Id::RuntimeInstallerPublisher);
+  const std::wstring root = config::Wide(config::Id::RuntimeInstallerRoot);
+  return EnsureBrowserRuntimeFrom(config::Wide(config::Id::RuntimeInstallerUrl), {publisher, root});
 }
 
 void RepairBrowserRuntimeFrom(HWND window, const std::wstring& userDataFolder, const std::wstring& installerUrl,
-                              const std::wstring& publisher) {
+                              const ExpectedSigner& signer, const DownloadLimits& limits) {
   KillOrphanedWebViewProcesses();
 
   // The operation takes a list of paths ended by an empty one.
@@ -119,19 +278,21 @@ void RepairBrowserRuntimeFrom(HWND window, const std::wstring& userDataFolder, c
 
   seams::ShowMessageBox(window, kRepairingText, kRepairingTitle, kInformationFlags);
 
-  const std::wstring path = InstallerPath();
   // A refused installer is not run; the repair goes on as after a failed
   // download.
-  if (Download(installerUrl, path)) {
-    static_cast<void>(RunCheckedInstaller(path, publisher));
-    MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::DeleteFileW(path.c_str()));
+  if (auto folder = InstallerFolder()) {
+    if (Download(installerUrl, folder->path + L"\\" + kInstallerFileName, limits)) {
+      static_cast<void>(RunCheckedInstaller(*folder, signer));
+    }
+    RemoveInstallerFolder(*folder);
   }
   seams::SleepFor(kWaitAfterRepair);
 }
 
 void RepairBrowserRuntime(HWND window, const std::wstring& userDataFolder) {
-  RepairBrowserRuntimeFrom(window, userDataFolder, config::Wide(config::Id::RepairInstallerUrl),
-                           config::Wide(config::Id::RuntimeInstallerPublisher));
+  const std::wstring publisher = config::Wide(config::Id::RuntimeInstallerPublisher);
+  const std::wstring root = config::Wide(config::Id::RuntimeInstallerRoot);
+  RepairBrowserRuntimeFrom(window, userDataFolder, config::Wide(config::Id::RepairInstallerUrl), {publisher, root});
 }
 
 // Unlike the alert's clean-up, which ends our own children, this ends the

@@ -4,7 +4,11 @@
 // broken state.
 #include <windows.h>
 
+#include <chrono>
+#include <cstdint>
 #include <string>
+
+#include "runtime/InstallerSignature.h"
 
 namespace runtime {
 
@@ -23,11 +27,23 @@ void RepairBrowserRuntime(HWND window, const std::wstring& userDataFolder);
 // Ends engine processes whose parent no longer runs.
 void KillOrphanedWebViewProcesses();
 
-// The same flows with the installer's address and its signer's name given
-// (the tests serve their own, signed by their own publisher).
-[[nodiscard]] bool EnsureBrowserRuntimeFrom(const std::wstring& installerUrl, const std::wstring& publisher);
+// How much of the installer a download may bring and how long it may take:
+// a server that sends more, or stalls, ends it as a failed download.
+struct DownloadLimits {
+  std::uint64_t maxBytes;
+  std::chrono::milliseconds timeout;
+};
+
+// The installer is a small bootstrapper (about 2 MB) that fetches the engine
+// itself; the time allows for a slow school network.
+inline constexpr DownloadLimits kInstallerDownloadLimits{std::uint64_t{32} << 20, std::chrono::minutes(5)};
+
+// The same flows with the installer's address, its signer and the download's
+// limits given (the tests serve their own, signed by their own publisher).
+[[nodiscard]] bool EnsureBrowserRuntimeFrom(const std::wstring& installerUrl, const ExpectedSigner& signer,
+                                            const DownloadLimits& limits = kInstallerDownloadLimits);
 void RepairBrowserRuntimeFrom(HWND window, const std::wstring& userDataFolder, const std::wstring& installerUrl,
-                              const std::wstring& publisher);
+                              const ExpectedSigner& signer, const DownloadLimits& limits = kInstallerDownloadLimits);
 
 // The texts the user sees, written once so tests compare them byte for byte.
 inline constexpr wchar_t kRequiredTitle[] = L"Quella \u2014 Component Required";
@@ -56,7 +72,7 @@ inline constexpr wchar_t kRepairingText[] =
     L"\u0627\u0644\u0623\u0633\u0627\u0633\u064A\u0629"
     L"\u060C \u064A\u0631\u062C\u0649 \u0627\u0644\u0627\u0646\u062A\u0638\u0627\u0631...";
 
-// The installer's file name in the temporary folder.
+// The installer's file name in its download folder.
 inline constexpr wchar_t kInstallerFileName[] = L"WebView2Installer.exe";
 
 }  // namespace runtime

@@ -91,6 +91,33 @@ bool PlainFile(HANDLE file) {
   return (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
 }
 
+// The SHA-1 thumbprint of the last certificate of the signer's chain, in
+// upper-case hex; empty without one.
+std::wstring RootThumbprint(const CERT_CHAIN_CONTEXT* chain) {
+  if (chain == nullptr || chain->cChain == 0 || chain->rgpChain[0] == nullptr) return {};
+  const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+  if (simple->cElement == 0 || simple->rgpElement[simple->cElement - 1] == nullptr) return {};
+  PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
+  BYTE hash[20] = {};
+  DWORD size = sizeof(hash);
+  if (root == nullptr || !::CertGetCertificateContextProperty(root, CERT_SHA1_HASH_PROP_ID, hash, &size) ||
+      size != sizeof(hash)) {
+    return {};
+  }
+  static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+  std::wstring text;
+  for (const BYTE byte : hash) {
+    text.push_back(kDigits[byte >> 4]);
+    text.push_back(kDigits[byte & 0x0F]);
+  }
+  return text;
+}
+
+bool SameHex(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() && ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                                        static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 const char* VerdictName(InstallerVerdict verdict) {
   switch (verdict) {
     case InstallerVerdict::Accepted:
@@ -101,6 +128,8 @@ const char* VerdictName(InstallerVerdict verdict) {
       return "untrusted";
     case InstallerVerdict::OtherPublisher:
       return "other publisher";
+    case InstallerVerdict::OtherRoot:
+      return "other root";
   }
   return "?";
 }
@@ -108,15 +137,20 @@ const char* VerdictName(InstallerVerdict verdict) {
 }  // namespace
 
 InstallerVerdict JudgeInstallerSignature(LONG trustResult, DWORD chainErrors, std::wstring_view signerName,
-                                         std::wstring_view expectedPublisher) {
+                                         std::wstring_view rootThumbprint, const ExpectedSigner& expected) {
   if (trustResult != ERROR_SUCCESS || (chainErrors & kUntrustedChain) != 0) return InstallerVerdict::Untrusted;
   // Whole name, exact: a name that only contains or starts with the
   // publisher's is someone else's. An empty expected name accepts no one.
-  if (expectedPublisher.empty() || signerName != expectedPublisher) return InstallerVerdict::OtherPublisher;
+  if (expected.publisher.empty() || signerName != expected.publisher) return InstallerVerdict::OtherPublisher;
+  // Every root the machine trusts can name anyone; only the publisher's own
+  // root vouches for the name. An empty expected root accepts none.
+  if (expected.rootThumbprint.empty() || !SameHex(rootThumbprint, expected.rootThumbprint)) {
+    return InstallerVerdict::OtherRoot;
+  }
   return InstallerVerdict::Accepted;
 }
 
-InstallerCheck CheckInstaller(const std::wstring& path, std::wstring_view expectedPublisher) {
+InstallerCheck CheckInstaller(const std::wstring& path, const ExpectedSigner& expected) {
   InstallerCheck check;
   check.file.reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -131,10 +165,12 @@ InstallerCheck CheckInstaller(const std::wstring& path, std::wstring_view expect
   check.chainErrors = kUntrustedChain;
   if (CRYPT_PROVIDER_SGNR* signer = trust.Signer()) {
     if (signer->pChainContext != nullptr) check.chainErrors = signer->pChainContext->TrustStatus.dwErrorStatus;
+    check.rootThumbprint = RootThumbprint(signer->pChainContext);
     const CRYPT_PROVIDER_CERT* leaf = ::WTHelperGetProvCertFromChain(signer, 0);
     if (leaf != nullptr && leaf->pCert != nullptr) check.signerName = SubjectName(leaf->pCert);
   }
-  check.verdict = JudgeInstallerSignature(check.trustResult, check.chainErrors, check.signerName, expectedPublisher);
+  check.verdict =
+      JudgeInstallerSignature(check.trustResult, check.chainErrors, check.signerName, check.rootThumbprint, expected);
   if (check.verdict != InstallerVerdict::Accepted) check.file.reset();
   return check;
 }
@@ -143,7 +179,8 @@ std::string DescribeInstallerCheck(const InstallerCheck& check) {
   char numbers[64];
   std::snprintf(numbers, sizeof(numbers), " (trust 0x%08lX, chain 0x%08lX",
                 static_cast<unsigned long>(check.trustResult), static_cast<unsigned long>(check.chainErrors));
-  return std::string(VerdictName(check.verdict)) + numbers + ", signer \"" + WideToUtf8(check.signerName) + "\")";
+  return std::string(VerdictName(check.verdict)) + numbers + ", signer \"" + WideToUtf8(check.signerName) +
+         "\", root " + WideToUtf8(check.rootThumbprint) + ")";
 }
 
 }  // namespace runtime

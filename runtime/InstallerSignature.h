@@ -1,7 +1,8 @@
 #pragma once
 // The check the runtime's downloaded installer must pass before the elevated
 // program starts it: a valid Authenticode signature that holds up to a root
-// this machine trusts, made by the expected publisher. The file is checked
+// this machine trusts, made by the expected publisher under the expected root
+// (any root the machine trusts could issue a certificate with that name). The file is checked
 // through a handle that lets nobody else write, rename or delete it, held
 // until the installer has started, so what was checked is what runs.
 #include <windows.h>
@@ -21,26 +22,38 @@ enum class InstallerVerdict {
   Untrusted,
   // Validly signed, by someone else.
   OtherPublisher,
+  // The publisher's name, from a chain that ends in another root.
+  OtherRoot,
+};
+
+// The signer a downloaded installer must have: the name on its certificate
+// and the SHA-1 thumbprint (hex) of the root its chain ends in.
+struct ExpectedSigner {
+  std::wstring_view publisher;
+  std::wstring_view rootThumbprint;
 };
 
 // The verdict from what the system reported: WinVerifyTrust's result, the
-// error bits of the signer's certificate chain, and the signer's name.
+// error bits of the signer's certificate chain, the signer's name and the
+// thumbprint of the chain's root.
 [[nodiscard]] InstallerVerdict JudgeInstallerSignature(LONG trustResult, DWORD chainErrors,
-                                                       std::wstring_view signerName,
-                                                       std::wstring_view expectedPublisher);
+                                                       std::wstring_view signerName, std::wstring_view rootThumbprint,
+                                                       const ExpectedSigner& expected);
 
 struct InstallerCheck {
   InstallerVerdict verdict = InstallerVerdict::NotOpened;
   LONG trustResult = 0;
   DWORD chainErrors = 0;
   std::wstring signerName;
+  // Upper-case hex.
+  std::wstring rootThumbprint;
   // Accepted files only: open for reading, shared for reading only, so while
   // it is held the file cannot be written, replaced, renamed or deleted.
   UniqueHandle file;
 };
 
 // Opens the file at path and checks it (through that handle).
-[[nodiscard]] InstallerCheck CheckInstaller(const std::wstring& path, std::wstring_view expectedPublisher);
+[[nodiscard]] InstallerCheck CheckInstaller(const std::wstring& path, const ExpectedSigner& expected);
 
 // A short text for the log: the verdict and the reasons behind it.
 [[nodiscard]] std::string DescribeInstallerCheck(const InstallerCheck& check);

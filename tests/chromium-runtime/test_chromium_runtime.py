@@ -122,7 +122,7 @@ class ChromiumRuntimeTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.TemporaryDirectory()
-        cls.runtime_dir = winerun.windows_path(os.path.join(cls.folder.name, "runtime"))
+        cls.runtime_dir = winerun.program_files_folder("chromium-runtime")
         # With the mock's trust and host mapping, as the test bed installs it.
         winerun.install_chromium_runtime(cls.runtime_dir)
 

@@ -16,7 +16,7 @@ class WebViewHostTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.TemporaryDirectory()
-        cls.runtime_dir = winerun.windows_path(os.path.join(cls.folder.name, "runtime"))
+        cls.runtime_dir = winerun.program_files_folder("webview-host")
         result = winerun.run_program("install_scripted_runtime.exe", ["--folder", cls.runtime_dir])
         assert result.exit_code == 0, result.stdout + result.stderr
 

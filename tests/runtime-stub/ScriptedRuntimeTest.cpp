@@ -111,7 +111,11 @@ DWORD RunAndWait(const std::wstring& commandLine) {
 std::wstring ReadRegistry(const wchar_t* key, const wchar_t* value) {
   wchar_t buffer[1024];
   DWORD bytes = sizeof buffer;
-  if (RegGetValueW(HKEY_CURRENT_USER, key, value, RRF_RT_REG_SZ, nullptr, buffer, &bytes) != ERROR_SUCCESS) return {};
+  // The machine's registration, in the 32-bit view the real updater writes.
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, value, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6432KEY, nullptr, buffer, &bytes) !=
+      ERROR_SUCCESS) {
+    return {};
+  }
   return buffer;
 }
 
@@ -363,9 +367,9 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
   RemoveDirectoryW(base.c_str());
 }
 
-// The player's install flow downloads the bootstrapper alone into the
-// temporary folder under a name of its own, runs it with the bootstrapper's
-// switches and then looks in the default place. The plain installer, alone,
+// The player's install flow downloads the bootstrapper alone into a folder
+// of its own under a name of its own, runs it with the bootstrapper's
+// switches and then looks in the default place, the machine's. The plain installer, alone,
 // has no DLL to install.
 TEST(ScriptedRuntime, BootstrapperAloneInstallsTheDllItCarriesIntoTheDefaultFolder) {
   const std::wstring installer = testing_support::BuildProgram(L"install_scripted_runtime.exe");
@@ -386,10 +390,9 @@ TEST(ScriptedRuntime, BootstrapperAloneInstallsTheDllItCarriesIntoTheDefaultFold
   EXPECT_EQ(ReadRegistry(kClientState, L"EBWebView"), L"");
 
   ASSERT_EQ(RunAndWait(L"\"" + downloaded + L"\" /silent /install"), 0u);
-  wchar_t localAppData[MAX_PATH];
-  GetEnvironmentVariableW(L"LOCALAPPDATA", localAppData, MAX_PATH);
-  const std::wstring versionFolder =
-      std::wstring(localAppData) + L"\\Microsoft\\EdgeWebView\\Application\\129.0.2792.45";
+  wchar_t programs[MAX_PATH];
+  GetEnvironmentVariableW(L"ProgramFiles(x86)", programs, MAX_PATH);
+  const std::wstring versionFolder = std::wstring(programs) + L"\\Microsoft\\EdgeWebView\\Application\\129.0.2792.45";
   EXPECT_EQ(ReadRegistry(kClientState, L"EBWebView"), versionFolder);
   EXPECT_EQ(ReadRegistry(kClients, L"pv"), L"129.0.2792.45");
   const auto installed =

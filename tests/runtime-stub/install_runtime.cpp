@@ -1,12 +1,17 @@
-// Puts the scripted browser runtime into the current user's profile the way
-// the real runtime's installer leaves it: the client DLL under a version
-// folder, and the two per-user registry values a loader reads. Built twice:
+// Puts the scripted browser runtime on the machine the way the real runtime's
+// installer leaves it: the client DLL under a version folder in the program
+// folder, and the two machine-wide registry values a loader reads (or, with
+// --user, under the user's profile and the user's registry). Built twice:
 // as the installer the tests call, which copies the DLL from beside itself,
 // and under the bootstrapper's file name with the DLL inside it as a
 // resource, so the player's own install flow can download this one file and
 // run it from the temporary folder.
 //
-//   [--uninstall] [--version V] [--folder DIR] [--client DLL] [--browser-args SWITCHES]
+//   [--uninstall] [--user] [--version V] [--folder DIR] [--client DLL] [--browser-args SWITCHES]
+//
+// On Windows the files would inherit the program folder's access list (the
+// system and administrators only). Wine keeps no access lists: every file is
+// its one account's, which the local profile counts as an administrator.
 //
 // --client places another client DLL (the Chromium-backed runtime) instead
 // of the one this program carries or finds beside itself. --browser-args
@@ -16,6 +21,7 @@
 //
 // Arguments starting with '/' (the bootstrapper's own switches) are ignored.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -48,9 +54,17 @@ std::filesystem::path OwnFolder() {
   return std::filesystem::path(std::wstring(buffer, length)).parent_path();
 }
 
+// Where the registration goes: the machine's 32-bit view, as the real
+// updater writes it, or the user's.
+struct Scope {
+  HKEY root;
+  REGSAM view;
+};
+Scope scope{HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY};
+
 bool SetString(const wchar_t* keyPath, const wchar_t* name, const std::wstring& value) {
   UniqueRegKey key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) !=
+  if (RegCreateKeyExW(scope.root, keyPath, 0, nullptr, 0, KEY_SET_VALUE | scope.view, nullptr, key.put(), nullptr) !=
       ERROR_SUCCESS) {
     return false;
   }
@@ -111,10 +125,26 @@ bool PlaceArguments(const std::filesystem::path& folder, const std::wstring& arg
 }
 
 bool DeleteKey(const wchar_t* keyPath) {
-  const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, keyPath);
+  UniqueRegKey key;
+  LSTATUS status = RegOpenKeyExW(scope.root, keyPath, 0, DELETE | KEY_ALL_ACCESS | scope.view, key.put());
+  if (status == ERROR_FILE_NOT_FOUND) return true;
+  if (status != ERROR_SUCCESS) return false;
+  status = RegDeleteTreeW(key.get(), nullptr);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return false;
-  const LSTATUS removed = RegDeleteKeyW(HKEY_CURRENT_USER, keyPath);
+  key.reset();
+  const LSTATUS removed = RegDeleteKeyExW(scope.root, keyPath, scope.view, 0);
   return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
+}
+
+std::filesystem::path KnownFolder(REFKNOWNFOLDERID id) {
+  PWSTR raw = nullptr;
+  if (FAILED(SHGetKnownFolderPath(id, 0, nullptr, &raw))) {
+    CoTaskMemFree(raw);
+    return {};
+  }
+  std::filesystem::path path(raw);
+  CoTaskMemFree(raw);
+  return path;
 }
 
 int Install(const std::filesystem::path& folder, const std::wstring& version, const std::filesystem::path& client,
@@ -161,6 +191,8 @@ int wmain(int argc, wchar_t** argv) {
       const std::wstring arg = argv[i];
       if (arg == L"--uninstall") {
         uninstall = true;
+      } else if (arg == L"--user") {
+        scope = {HKEY_CURRENT_USER, 0};
       } else if (arg == L"--version" && i + 1 < argc) {
         version = argv[++i];
       } else if (arg == L"--folder" && i + 1 < argc) {
@@ -172,12 +204,20 @@ int wmain(int argc, wchar_t** argv) {
       } else if (!arg.empty() && arg[0] == L'/') {
         continue;
       } else {
-        fwprintf(stderr,
-                 L"usage: [--uninstall] [--version V] [--folder DIR] [--client DLL] [--browser-args SWITCHES]\n");
+        fwprintf(
+            stderr,
+            L"usage: [--uninstall] [--user] [--version V] [--folder DIR] [--client DLL] [--browser-args SWITCHES]\n");
         return 1;
       }
     }
-    if (folder.empty()) {
+    if (folder.empty() && scope.root == HKEY_LOCAL_MACHINE) {
+      const std::filesystem::path programs = KnownFolder(FOLDERID_ProgramFilesX86);
+      if (programs.empty()) {
+        fwprintf(stderr, L"no program folder\n");
+        return 1;
+      }
+      folder = programs / L"Microsoft" / L"EdgeWebView" / L"Application";
+    } else if (folder.empty()) {
       const std::wstring localAppData = EnvironmentValue(L"LOCALAPPDATA");
       if (localAppData.empty()) {
         fwprintf(stderr, L"LOCALAPPDATA is not set\n");

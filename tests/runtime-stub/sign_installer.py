@@ -9,6 +9,8 @@ VARIANTS_DIR, these are written there too:
     unsigned.exe         PROGRAM as linked
     untrusted-ca.exe     the publisher's name, from a CA nothing trusts
     other-publisher.exe  from the trusted CA, under another name
+    other-root.exe       the publisher's name, from another root the tests
+                         trust (the mock service's CA)
     tampered.exe         the signed PROGRAM with one byte changed afterwards
 
 The changed byte is in the DOS stub's message: the signature covers it, and
@@ -61,6 +63,7 @@ def main(tool, certs, program, variants=None):
             shutil.copyfile(plain, os.path.join(variants, "unsigned.exe"))
             sign(tool, certs, "codesign-attacker-leaf", "attacker-ca", plain, os.path.join(variants, "untrusted-ca.exe"))
             sign(tool, certs, "codesign-other-leaf", "codesign-ca", plain, os.path.join(variants, "other-publisher.exe"))
+            sign(tool, certs, "codesign-foreign-leaf", "service-ca", plain, os.path.join(variants, "other-root.exe"))
             with open(result, "rb") as handle:
                 data = bytearray(handle.read())
             at = data.find(STUB_MESSAGE)

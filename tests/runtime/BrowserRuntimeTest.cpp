@@ -1,19 +1,27 @@
 // Installing and repairing the engine with the user's answers scripted
 // through the seams, and ending orphaned engine processes.
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <windows.h>
 // After windows.h, which it builds on.
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
+#include <thread>
 #include <deque>
+#include <filesystem>
+#include <system_error>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/Handles.h"
 #include "common/Seams.h"
+#include "common/Text.h"
 #include "runtime/BrowserRuntime.h"
+#include "runtime/BrowserLoader.h"
 #include "tests/runtime/FakeRuntime.h"
 #include "tests/support/TestSupport.h"
 
@@ -36,10 +44,35 @@ struct InstallerRun {
   int show;
 };
 
-std::wstring InstallerPath() {
-  wchar_t temp[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH + 1, temp);
-  return std::wstring(temp) + L"WebView2Installer.exe";
+// Where the flows download the installer: fresh folders of their own in the
+// system's temporary folder.
+std::wstring DownloadParent() {
+  wchar_t windows[MAX_PATH] = {};
+  ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  return std::wstring(windows) + L"\\Temp";
+}
+
+std::vector<std::filesystem::path> DownloadFolders() {
+  std::vector<std::filesystem::path> folders;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(DownloadParent(), error)) {
+    if (entry.path().filename().wstring().starts_with(L"MiravellSetup-")) folders.push_back(entry.path());
+  }
+  return folders;
+}
+
+// The downloaded installers still there.
+std::vector<std::filesystem::path> DownloadedInstallers() {
+  std::vector<std::filesystem::path> found;
+  for (const auto& folder : DownloadFolders()) {
+    if (std::filesystem::exists(folder / L"WebView2Installer.exe")) found.push_back(folder / L"WebView2Installer.exe");
+  }
+  return found;
+}
+
+void RemoveDownloadFolders() {
+  std::error_code ignored;
+  for (const auto& folder : DownloadFolders()) std::filesystem::remove_all(folder, ignored);
 }
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -56,9 +89,72 @@ std::wstring FileUrl(std::wstring path) {
 std::wstring LocalInstallerUrl() { return FileUrl(testing_support::BuildProgram(L"MicrosoftEdgeWebview2Setup.exe")); }
 
 constexpr wchar_t kPublisher[] = L"Miravell Test Publisher";
+// codesign-ca.pem's SHA-1 thumbprint, as the local profile names it.
+constexpr wchar_t kRoot[] = L"31D27283CB32951D9B9ABAB439CDD36C29515B3E";
+const runtime::ExpectedSigner kSigner{kPublisher, kRoot};
 
 // Nothing listens on the discard port of this machine.
 constexpr wchar_t kDeadUrl[] = L"http://127.0.0.1:9/WebView2Setup.exe";
+
+// A server on this machine that answers every request with a body of the
+// given size, or, with none, accepts the connection and never answers.
+class LocalServer {
+ public:
+  explicit LocalServer(std::optional<size_t> bodySize) : bodySize_(bodySize) {
+    WSADATA data{};
+    started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    int size = sizeof(address);
+    if (listener_ == INVALID_SOCKET || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(listener_, 8) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      return;
+    }
+    port_ = ::ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~LocalServer() {
+    ::closesocket(listener_);
+    if (thread_.joinable()) thread_.join();
+    for (SOCKET held : held_) ::closesocket(held);
+    if (started_) ::WSACleanup();
+  }
+  LocalServer(const LocalServer&) = delete;
+  LocalServer& operator=(const LocalServer&) = delete;
+
+  std::wstring Url() const { return L"http://127.0.0.1:" + std::to_wstring(port_) + L"/WebView2Setup.exe"; }
+
+ private:
+  void Serve() {
+    for (;;) {
+      SOCKET client = ::accept(listener_, nullptr, nullptr);
+      if (client == INVALID_SOCKET) return;
+      held_.push_back(client);
+      if (!bodySize_) continue;
+      char request[4096];
+      ::recv(client, request, sizeof(request), 0);
+      const std::string head =
+          "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(*bodySize_) +
+          "\r\nConnection: close\r\n\r\n";
+      ::send(client, head.data(), static_cast<int>(head.size()), 0);
+      const std::string chunk(16384, 'M');
+      for (size_t sent = 0; sent < *bodySize_;) {
+        const int part = static_cast<int>(std::min(chunk.size(), *bodySize_ - sent));
+        if (::send(client, chunk.data(), part, 0) <= 0) break;
+        sent += static_cast<size_t>(part);
+      }
+    }
+  }
+
+  std::optional<size_t> bodySize_;
+  bool started_ = false;
+  SOCKET listener_ = INVALID_SOCKET;
+  unsigned short port_ = 0;
+  std::vector<SOCKET> held_;
+  std::thread thread_;
+};
 
 class BrowserRuntimeTest : public ::testing::Test {
  protected:
@@ -70,10 +166,12 @@ class BrowserRuntimeTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(root_->trusted());
-    if (fake_runtime::MachineRuntimeRegistered()) GTEST_SKIP() << "an engine is registered for the machine";
+    // The flow, not the search: the scratch engine is the user's, which an
+    // unelevated process finds (and Wine runs every process elevated).
+    runtime::OverrideEngineSources(runtime::EngineSources::Anywhere);
     saved_ = std::make_unique<fake_runtime::SavedRegistration>();
     fake_runtime::Unregister();
-    ::DeleteFileW(InstallerPath().c_str());
+    RemoveDownloadFolders();
     seams::Hooks hooks;
     hooks.messageBox = [this](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
       boxes.push_back({owner, text, caption, flags});
@@ -93,16 +191,33 @@ class BrowserRuntimeTest : public ::testing::Test {
   void TearDown() override {
     scope_.reset();
     saved_.reset();
-    ::DeleteFileW(InstallerPath().c_str());
+    runtime::OverrideEngineSources(std::nullopt);
+    RemoveDownloadFolders();
   }
 
   // An installer run that "installs" the engine and ends at once, noting
-  // whether, as it started, anyone could still have changed the file.
+  // whether, as it started, anyone could still have changed what runs: the
+  // file (written, deleted, or replaced by another) or its folder (moved
+  // away, so that another could take its name), and whether anything but
+  // the installer lay beside it.
   static BOOL InstallingRun(SHELLEXECUTEINFOW* info) {
+    const std::filesystem::path file(info->lpFile);
     for (const DWORD access : {static_cast<DWORD>(GENERIC_WRITE), static_cast<DWORD>(DELETE)}) {
       UniqueHandle other(::CreateFileW(info->lpFile, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (other) changeableWhileStarting = true;
+    }
+    const std::wstring swapped = fake_runtime::ScratchFolder() + L"swapped.exe";
+    ::CopyFileW(testing_support::BuildProgram(L"installer-variants\\unsigned.exe").c_str(), swapped.c_str(), FALSE);
+    if (::MoveFileExW(swapped.c_str(), info->lpFile, MOVEFILE_REPLACE_EXISTING)) changeableWhileStarting = true;
+    const std::wstring folder = file.parent_path().wstring();
+    if (::MoveFileExW(folder.c_str(), (folder + L"-moved").c_str(), 0)) {
+      changeableWhileStarting = true;
+      ::MoveFileExW((folder + L"-moved").c_str(), folder.c_str(), 0);
+    }
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), error)) {
+      if (entry.path().filename() != file.filename()) companionsWhileStarting = true;
     }
     fake_runtime::Register(fake_runtime::InstallFiles());
     info->hProcess = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
@@ -114,7 +229,13 @@ class BrowserRuntimeTest : public ::testing::Test {
     EXPECT_EQ(runs[0].size, 112u);
     EXPECT_EQ(runs[0].mask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS));
     EXPECT_FALSE(runs[0].verb);
-    EXPECT_EQ(runs[0].file, InstallerPath());
+    // The file that was checked, by its resolved path, in a fresh folder.
+    const std::filesystem::path file(runs[0].file);
+    EXPECT_EQ(file.filename(), L"WebView2Installer.exe");
+    EXPECT_TRUE(file.parent_path().filename().wstring().starts_with(L"MiravellSetup-")) << WideToUtf8(runs[0].file);
+    EXPECT_EQ(::CompareStringOrdinal(file.parent_path().parent_path().c_str(), -1, DownloadParent().c_str(), -1, TRUE),
+              CSTR_EQUAL)
+        << WideToUtf8(runs[0].file);
     EXPECT_FALSE(runs[0].parameters);
     EXPECT_FALSE(runs[0].directory);
     EXPECT_EQ(runs[0].show, SW_SHOWNORMAL);
@@ -126,6 +247,7 @@ class BrowserRuntimeTest : public ::testing::Test {
   std::vector<std::chrono::milliseconds> sleeps;
   BOOL (*installer)(SHELLEXECUTEINFOW*) = nullptr;
   static inline bool changeableWhileStarting = false;
+  static inline bool companionsWhileStarting = false;
 
  private:
   static inline std::unique_ptr<testing_support::ScopedTrustedRoot> root_;
@@ -135,13 +257,13 @@ class BrowserRuntimeTest : public ::testing::Test {
 
 TEST_F(BrowserRuntimeTest, PresentEngineNeedsNoQuestion) {
   fake_runtime::Register(fake_runtime::InstallFiles());
-  EXPECT_TRUE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl, kPublisher));
+  EXPECT_TRUE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl, kSigner));
   EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(BrowserRuntimeTest, DecliningTheInstallEndsWithoutAnotherBox) {
   answers = {IDNO};
-  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl, kPublisher));
+  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl, kSigner));
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].owner, nullptr);
   EXPECT_EQ(boxes[0].caption, L"Quella \u2014 Component Required");
@@ -152,7 +274,7 @@ TEST_F(BrowserRuntimeTest, DecliningTheInstallEndsWithoutAnotherBox) {
 
 TEST_F(BrowserRuntimeTest, FailedDownloadIsReported) {
   answers = {IDYES, IDOK, IDOK};
-  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl, kPublisher));
+  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl, kSigner));
   ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[1].caption, L"Installing...");
   EXPECT_EQ(boxes[1].text, runtime::kInstallingText);
@@ -161,28 +283,31 @@ TEST_F(BrowserRuntimeTest, FailedDownloadIsReported) {
   EXPECT_EQ(boxes[2].text, L"Failed to download WebView2 Runtime.\nPlease check your internet connection.");
   EXPECT_EQ(boxes[2].flags, 0x50010u);
   EXPECT_TRUE(runs.empty());
+  EXPECT_TRUE(DownloadFolders().empty()) << "the empty download folder is gone";
 }
 
 TEST_F(BrowserRuntimeTest, EngineStillMissingAfterTheInstallerIsReportedAndTheInstallerKept) {
   answers = {IDYES, IDOK, IDOK};
-  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl(), kPublisher));
+  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl(), kSigner));
   ExpectRunOfDownloadedInstaller();
   ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[2].caption, L"Installation");
   EXPECT_EQ(boxes[2].text, L"WebView2 installation may have failed.\nPlease restart the application.");
   EXPECT_EQ(boxes[2].flags, 0x50030u);
-  EXPECT_TRUE(Exists(InstallerPath()));
+  EXPECT_EQ(DownloadedInstallers().size(), 1u);
 }
 
 TEST_F(BrowserRuntimeTest, SuccessfulInstallDeletesTheInstaller) {
   answers = {IDYES, IDOK};
   installer = &InstallingRun;
   changeableWhileStarting = false;
-  EXPECT_TRUE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl(), kPublisher));
+  companionsWhileStarting = false;
+  EXPECT_TRUE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl(), kSigner));
   ExpectRunOfDownloadedInstaller();
-  EXPECT_FALSE(changeableWhileStarting) << "the checked file was held until the installer started";
+  EXPECT_FALSE(changeableWhileStarting) << "the checked file and its folder were held until the installer started";
+  EXPECT_FALSE(companionsWhileStarting) << "the installer's folder held nothing else";
   EXPECT_EQ(boxes.size(), 2u);
-  EXPECT_FALSE(Exists(InstallerPath()));
+  EXPECT_TRUE(DownloadFolders().empty()) << "the file and its folder are gone";
 }
 
 TEST_F(BrowserRuntimeTest, RepairDeletesTheProfileTellsTheUserReinstallsAndWaits) {
@@ -193,14 +318,14 @@ TEST_F(BrowserRuntimeTest, RepairDeletesTheProfileTellsTheUserReinstallsAndWaits
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   file.reset();
 
-  runtime::RepairBrowserRuntimeFrom(nullptr, profile, LocalInstallerUrl(), kPublisher);
+  runtime::RepairBrowserRuntimeFrom(nullptr, profile, LocalInstallerUrl(), kSigner);
   EXPECT_FALSE(Exists(profile));
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, L"Repairing...");
   EXPECT_EQ(boxes[0].text, runtime::kRepairingText);
   EXPECT_EQ(boxes[0].flags, 0x50040u);
   ExpectRunOfDownloadedInstaller();
-  EXPECT_FALSE(Exists(InstallerPath()));
+  EXPECT_TRUE(DownloadFolders().empty());
   ASSERT_EQ(sleeps.size(), 1u);
   EXPECT_EQ(sleeps[0], std::chrono::milliseconds(2000));
 
@@ -208,7 +333,7 @@ TEST_F(BrowserRuntimeTest, RepairDeletesTheProfileTellsTheUserReinstallsAndWaits
   boxes.clear();
   runs.clear();
   sleeps.clear();
-  runtime::RepairBrowserRuntimeFrom(nullptr, profile, kDeadUrl, kPublisher);
+  runtime::RepairBrowserRuntimeFrom(nullptr, profile, kDeadUrl, kSigner);
   EXPECT_EQ(boxes.size(), 1u);
   EXPECT_TRUE(runs.empty());
   EXPECT_EQ(sleeps.size(), 1u);
@@ -222,20 +347,48 @@ TEST_F(BrowserRuntimeTest, RefusedInstallerIsNeverRun) {
 
   // The install ends as one that did not take, the file kept.
   answers = {IDYES, IDOK, IDOK};
-  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(refused, kPublisher));
+  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(refused, kSigner));
   EXPECT_TRUE(runs.empty());
   ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[2].caption, L"Installation");
   EXPECT_EQ(boxes[2].flags, 0x50030u);
-  EXPECT_TRUE(Exists(InstallerPath()));
+  EXPECT_EQ(DownloadedInstallers().size(), 1u);
+  RemoveDownloadFolders();
 
   // The repair goes on as after a failed download.
   boxes.clear();
-  runtime::RepairBrowserRuntimeFrom(nullptr, fake_runtime::ScratchFolder() + L"WebView2Data", refused, kPublisher);
+  runtime::RepairBrowserRuntimeFrom(nullptr, fake_runtime::ScratchFolder() + L"WebView2Data", refused, kSigner);
   EXPECT_TRUE(runs.empty());
   EXPECT_EQ(boxes.size(), 1u);
   EXPECT_EQ(sleeps.size(), 1u);
-  EXPECT_FALSE(Exists(InstallerPath()));
+  EXPECT_TRUE(DownloadFolders().empty());
+}
+
+// A server that sends more than the download may bring, or stalls, ends in
+// the download error within the time allowed; nothing is run.
+TEST_F(BrowserRuntimeTest, ADownloadOverItsSizeOrTimeEndsInTheDownloadError) {
+  LocalServer oversized(size_t{4} << 20);
+  LocalServer stalled(std::nullopt);
+  const struct {
+    const char* name;
+    std::wstring url;
+    runtime::DownloadLimits limits;
+  } cases[] = {
+      {"more bytes than allowed", oversized.Url(), {size_t{1} << 20, std::chrono::seconds(30)}},
+      {"a server that never answers", stalled.Url(), {size_t{1} << 20, std::chrono::seconds(2)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes.clear();
+    answers = {IDYES, IDOK, IDOK};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(c.url, kSigner, c.limits));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, c.limits.timeout + std::chrono::seconds(3));
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[2].caption, L"Download Error");
+    EXPECT_EQ(boxes[2].text, runtime::kDownloadErrorText);
+    EXPECT_TRUE(runs.empty());
+  }
 }
 
 // Processes named like the engine, started from a sleeper that stays (parent

@@ -31,53 +31,70 @@ std::wstring InstallFiles() {
 }
 
 namespace {
-void WriteString(const wchar_t* keyPath, const wchar_t* name, const std::wstring& value) {
+// The user's registration, or the machine's in the view its updater writes.
+struct Place {
+  HKEY root;
+  REGSAM view;
+};
+const Place kUser{HKEY_CURRENT_USER, 0};
+const Place kMachine{HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY};
+
+void WriteString(const Place& place, const wchar_t* keyPath, const wchar_t* name, const std::wstring& value) {
   UniqueRegKey key;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      ::RegCreateKeyExW(place.root, keyPath, 0, nullptr, 0, KEY_SET_VALUE | place.view, nullptr, key.put(), nullptr),
+      ERROR_SUCCESS);
   ASSERT_EQ(::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
             ERROR_SUCCESS);
 }
-}  // namespace
 
-void Register(const std::wstring& folder) { WriteString(kClientStateKey, L"EBWebView", folder); }
-
-void RegisterInstalledVersion(const std::wstring& version) { WriteString(kClientsKey, L"pv", version); }
-
-void Unregister() {
-  ::RegDeleteTreeW(HKEY_CURRENT_USER, kClientStateKey);
-  ::RegDeleteKeyW(HKEY_CURRENT_USER, kClientStateKey);
-  ::RegDeleteTreeW(HKEY_CURRENT_USER, kClientsKey);
-  ::RegDeleteKeyW(HKEY_CURRENT_USER, kClientsKey);
-  ::SetEnvironmentVariableW(kFolderVariable, nullptr);
+void DeleteKey(const Place& place, const wchar_t* keyPath) {
+  UniqueRegKey key;
+  if (::RegOpenKeyExW(place.root, keyPath, 0, KEY_ALL_ACCESS | place.view, key.put()) == ERROR_SUCCESS) {
+    ::RegDeleteTreeW(key.get(), nullptr);
+  }
+  key.reset();
+  ::RegDeleteKeyExW(place.root, keyPath, place.view, 0);
 }
 
-namespace {
-std::optional<std::wstring> ReadString(const wchar_t* keyPath, const wchar_t* name) {
+std::optional<std::wstring> ReadString(const Place& place, const wchar_t* keyPath, const wchar_t* name) {
   wchar_t buffer[1024] = {};
   DWORD bytes = sizeof(buffer);
-  if (::RegGetValueW(HKEY_CURRENT_USER, keyPath, name, RRF_RT_REG_SZ, nullptr, buffer, &bytes) != ERROR_SUCCESS) {
+  const DWORD flags = RRF_RT_REG_SZ | (place.view == KEY_WOW64_32KEY ? RRF_SUBKEY_WOW6432KEY : 0);
+  if (::RegGetValueW(place.root, keyPath, name, flags, nullptr, buffer, &bytes) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   return std::wstring(buffer);
 }
 }  // namespace
 
+void Register(const std::wstring& folder) { WriteString(kUser, kClientStateKey, L"EBWebView", folder); }
+
+void RegisterInstalledVersion(const std::wstring& version) { WriteString(kUser, kClientsKey, L"pv", version); }
+
+void RegisterForMachine(const std::wstring& folder) { WriteString(kMachine, kClientStateKey, L"EBWebView", folder); }
+
+void Unregister() {
+  for (const Place& place : {kUser, kMachine}) {
+    DeleteKey(place, kClientStateKey);
+    DeleteKey(place, kClientsKey);
+  }
+  ::SetEnvironmentVariableW(kFolderVariable, nullptr);
+}
+
 SavedRegistration::SavedRegistration()
-    : folder_(ReadString(kClientStateKey, L"EBWebView")), installedVersion_(ReadString(kClientsKey, L"pv")) {}
+    : folder_(ReadString(kUser, kClientStateKey, L"EBWebView")),
+      installedVersion_(ReadString(kUser, kClientsKey, L"pv")),
+      machineFolder_(ReadString(kMachine, kClientStateKey, L"EBWebView")),
+      machineInstalledVersion_(ReadString(kMachine, kClientsKey, L"pv")) {}
 
 SavedRegistration::~SavedRegistration() {
   Unregister();
   if (folder_) Register(*folder_);
   if (installedVersion_) RegisterInstalledVersion(*installedVersion_);
-}
-
-bool MachineRuntimeRegistered() {
-  UniqueRegKey key;
-  return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                         L"SOFTWARE\\Microsoft\\EdgeUpdate\\ClientState\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}", 0,
-                         KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.put()) == ERROR_SUCCESS;
+  if (machineFolder_) RegisterForMachine(*machineFolder_);
+  if (machineInstalledVersion_) WriteString(kMachine, kClientsKey, L"pv", *machineInstalledVersion_);
 }
 
 const LastCall* LastCallRecord() {

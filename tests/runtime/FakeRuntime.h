@@ -37,14 +37,17 @@ std::wstring InstallFiles();
 // Registers folder as the engine's location for the current user.
 void Register(const std::wstring& folder);
 
+// Registers folder as the engine's location for the machine.
+void RegisterForMachine(const std::wstring& folder);
+
 // Writes the updater's installed-version value for the current user.
 void RegisterInstalledVersion(const std::wstring& version);
 
-// Removes both keys and the override variable.
+// Removes both keys, the user's and the machine's, and the override variable.
 void Unregister();
 
-// The current user's registration as found, put back when the object goes,
-// so a prefix prepared with an engine keeps it after these tests.
+// The user's and the machine's registration as found, put back when the
+// object goes, so a prefix prepared with an engine keeps it after these tests.
 class SavedRegistration {
  public:
   SavedRegistration();
@@ -55,11 +58,9 @@ class SavedRegistration {
  private:
   std::optional<std::wstring> folder_;
   std::optional<std::wstring> installedVersion_;
+  std::optional<std::wstring> machineFolder_;
+  std::optional<std::wstring> machineInstalledVersion_;
 };
-
-// Whether a per-machine engine is registered (the tests of a missing engine
-// cannot run then).
-bool MachineRuntimeRegistered();
 
 // The test DLL's record, once the loader has loaded it; null before.
 const LastCall* LastCallRecord();

@@ -15,6 +15,7 @@
 #include "common/Handles.h"
 #include "common/Seams.h"
 #include "player/WebViewHost.h"
+#include "runtime/BrowserLoader.h"
 #include "tests/runtime/FakeRuntime.h"
 #include "tests/support/TestSupport.h"
 
@@ -64,6 +65,9 @@ void CALLBACK QuitFromTimer(HWND window, UINT, UINT_PTR id, DWORD) {
 class ScriptedRuntimeInstall : public ::testing::Environment {
  public:
   void SetUp() override {
+    // Registered for the user, which an unelevated process finds (and Wine
+    // runs every process elevated).
+    runtime::OverrideEngineSources(runtime::EngineSources::Anywhere);
     saved_ = std::make_unique<fake_runtime::SavedRegistration>();
     fake_runtime::Unregister();
     const std::wstring version = ScratchPath(L"scripted\\") + fake_runtime::kVersion;
@@ -80,7 +84,10 @@ class ScriptedRuntimeInstall : public ::testing::Environment {
     ::SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_SCRIPT", ScratchPath(L"script.json").c_str());
     ::SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_LOG", ScratchPath(L"runtime.log").c_str());
   }
-  void TearDown() override { saved_.reset(); }
+  void TearDown() override {
+    saved_.reset();
+    runtime::OverrideEngineSources(std::nullopt);
+  }
 
  private:
   std::unique_ptr<fake_runtime::SavedRegistration> saved_;

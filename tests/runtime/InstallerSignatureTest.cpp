@@ -23,6 +23,11 @@ namespace {
 using runtime::InstallerVerdict;
 
 constexpr wchar_t kPublisher[] = L"Miravell Test Publisher";
+// codesign-ca.pem's SHA-1 thumbprint, as the local profile names it.
+constexpr wchar_t kRoot[] = L"31D27283CB32951D9B9ABAB439CDD36C29515B3E";
+const runtime::ExpectedSigner kSigner{kPublisher, kRoot};
+// Microsoft Root Certificate Authority 2011, as the production profile names it.
+constexpr wchar_t kMicrosoftRoot[] = L"8F43288AD272F3103B6FB1428485EA3014C0BCFE";
 
 std::wstring Variant(const wchar_t* name) {
   return testing_support::BuildProgram(std::wstring(L"installer-variants\\") + name);
@@ -33,12 +38,23 @@ class InstallerSignatureTest : public ::testing::Test {
   static void SetUpTestSuite() {
     root_ = std::make_unique<testing_support::ScopedTrustedRoot>(
         testing_support::HostPath(MIRAVELL_CERTS_DIR "/codesign-ca.pem"));
+    // Another root this machine trusts, which issued a certificate in the
+    // publisher's name.
+    otherRoot_ = std::make_unique<testing_support::ScopedTrustedRoot>(
+        testing_support::HostPath(MIRAVELL_CERTS_DIR "/service-ca.pem"));
   }
-  static void TearDownTestSuite() { root_.reset(); }
-  void SetUp() override { ASSERT_TRUE(root_->trusted()); }
+  static void TearDownTestSuite() {
+    otherRoot_.reset();
+    root_.reset();
+  }
+  void SetUp() override {
+    ASSERT_TRUE(root_->trusted());
+    ASSERT_TRUE(otherRoot_->trusted());
+  }
 
  private:
   static inline std::unique_ptr<testing_support::ScopedTrustedRoot> root_;
+  static inline std::unique_ptr<testing_support::ScopedTrustedRoot> otherRoot_;
 };
 
 TEST_F(InstallerSignatureTest, OnlyTheExpectedPublishersIntactSignatureIsAccepted) {
@@ -65,14 +81,19 @@ TEST_F(InstallerSignatureTest, OnlyTheExpectedPublishersIntactSignatureIsAccepte
        wine ? ERROR_SUCCESS : CERT_E_UNTRUSTEDROOT, kPublisher},
       {"another name from the trusted CA", Variant(L"other-publisher.exe"), InstallerVerdict::OtherPublisher,
        ERROR_SUCCESS, L"Miravell Test Other Publisher"},
+      {"the publisher's name from another trusted root", Variant(L"other-root.exe"), InstallerVerdict::OtherRoot,
+       ERROR_SUCCESS, kPublisher},
       {"missing", Variant(L"absent.exe"), InstallerVerdict::NotOpened, ERROR_SUCCESS, L""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const runtime::InstallerCheck check = runtime::CheckInstaller(c.path, kPublisher);
+    const runtime::InstallerCheck check = runtime::CheckInstaller(c.path, kSigner);
     EXPECT_EQ(check.verdict, c.verdict) << runtime::DescribeInstallerCheck(check);
     EXPECT_EQ(check.trustResult, c.trust) << runtime::DescribeInstallerCheck(check);
     EXPECT_EQ(check.signerName, c.signer);
+    if (c.verdict == InstallerVerdict::Accepted) {
+      EXPECT_EQ(check.rootThumbprint, kRoot);
+    }
     // Only an accepted file stays held for its start.
     EXPECT_EQ(check.file.valid(), c.verdict == InstallerVerdict::Accepted);
   }
@@ -88,7 +109,7 @@ TEST_F(InstallerSignatureTest, TheCheckedFileCannotBeChangedUntilReleasedNorChec
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   };
 
-  runtime::InstallerCheck check = runtime::CheckInstaller(copy, kPublisher);
+  runtime::InstallerCheck check = runtime::CheckInstaller(copy, kSigner);
   ASSERT_EQ(check.verdict, InstallerVerdict::Accepted) << runtime::DescribeInstallerCheck(check);
   EXPECT_FALSE(openFor(GENERIC_WRITE));
   EXPECT_FALSE(openFor(DELETE));
@@ -100,10 +121,10 @@ TEST_F(InstallerSignatureTest, TheCheckedFileCannotBeChangedUntilReleasedNorChec
   // Someone holding it open for writing could change it after the check.
   UniqueHandle writer = openFor(GENERIC_WRITE);
   ASSERT_TRUE(writer);
-  EXPECT_EQ(runtime::CheckInstaller(copy, kPublisher).verdict, InstallerVerdict::NotOpened);
+  EXPECT_EQ(runtime::CheckInstaller(copy, kSigner).verdict, InstallerVerdict::NotOpened);
 }
 
-TEST(InstallerSignatureJudgeTest, TheNameMustBeTheWholePublisherNameOnATrustedChain) {
+TEST(InstallerSignatureJudgeTest, TheNameMustBeTheWholePublisherNameOnATrustedChainFromItsRoot) {
   struct Case {
     const char* name;
     LONG trust;
@@ -111,10 +132,18 @@ TEST(InstallerSignatureJudgeTest, TheNameMustBeTheWholePublisherNameOnATrustedCh
     const wchar_t* signer;
     const wchar_t* expected;
     InstallerVerdict verdict;
+    const wchar_t* root = kMicrosoftRoot;
+    const wchar_t* expectedRoot = kMicrosoftRoot;
   };
   constexpr wchar_t kMicrosoft[] = L"Microsoft Corporation";
   const Case cases[] = {
       {"the publisher", ERROR_SUCCESS, 0, kMicrosoft, kMicrosoft, InstallerVerdict::Accepted},
+      {"the root's thumbprint in lower case", ERROR_SUCCESS, 0, kMicrosoft, kMicrosoft, InstallerVerdict::Accepted,
+       L"8f43288ad272f3103b6fb1428485ea3014c0bcfe"},
+      {"the publisher's name from another root", ERROR_SUCCESS, 0, kMicrosoft, kMicrosoft, InstallerVerdict::OtherRoot,
+       kRoot},
+      {"no root expected", ERROR_SUCCESS, 0, kMicrosoft, kMicrosoft, InstallerVerdict::OtherRoot, kMicrosoftRoot, L""},
+      {"no root found", ERROR_SUCCESS, 0, kMicrosoft, kMicrosoft, InstallerVerdict::OtherRoot, L""},
       {"revocation servers out of reach", ERROR_SUCCESS,
        CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION, kMicrosoft, kMicrosoft,
        InstallerVerdict::Accepted},
@@ -131,7 +160,9 @@ TEST(InstallerSignatureJudgeTest, TheNameMustBeTheWholePublisherNameOnATrustedCh
       {"revoked", ERROR_SUCCESS, CERT_TRUST_IS_REVOKED, kMicrosoft, kMicrosoft, InstallerVerdict::Untrusted},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(runtime::JudgeInstallerSignature(c.trust, c.chain, c.signer, c.expected), c.verdict) << c.name;
+    EXPECT_EQ(runtime::JudgeInstallerSignature(c.trust, c.chain, c.signer, c.root, {c.expected, c.expectedRoot}),
+              c.verdict)
+        << c.name;
   }
 }
 

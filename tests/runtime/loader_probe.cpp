@@ -1,7 +1,9 @@
 // Test program: asks our loader for the engine's version and starts an
 // environment, the way the player does, then writes what happened, and what a
 // WebView2Loader.dll beside it saw, one "name=value" line each, to the file
-// named by its argument. Copied into folders with and without such a DLL.
+// named by its first argument. Copied into folders with and without such a
+// DLL. A second argument, "anywhere" or "machine", sets where the loader may
+// look instead of leaving it to the process's elevation.
 #include <windows.h>
 
 #include <cstdio>
@@ -30,7 +32,13 @@ constexpr wchar_t kUserData[] = L"C:\\users\\me\\WebView2Data";
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) return 2;
+  if (argc != 2 && argc != 3) return 2;
+  if (argc == 3) {
+    const std::wstring sources = argv[2];
+    if (sources != L"anywhere" && sources != L"machine") return 2;
+    runtime::OverrideEngineSources(sources == L"machine" ? runtime::EngineSources::MachineOnly
+                                                         : runtime::EngineSources::Anywhere);
+  }
   ComInitScope com(COINIT_APARTMENTTHREADED);
   std::ofstream out(argv[1], std::ios::binary);
 

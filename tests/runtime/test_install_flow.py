@@ -2,8 +2,11 @@
 question, the download of the bootstrapper from the service, its run, and the
 ways this can end. The bootstrapper is the test one, which carries the
 scripted runtime inside itself."""
+import glob
 import os
 import re
+import shutil
+import tempfile
 import unittest
 import urllib.parse
 
@@ -29,8 +32,9 @@ def installer_address():
 
 
 HOST, PATH = installer_address()
-CLIENT_STATE = r"HKCU\Software\Microsoft\EdgeUpdate\ClientState\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}"
-DOWNLOADED = r"%TEMP%\WebView2Installer.exe"
+# The machine's registration, in the 32-bit view the real updater writes: the
+# elevated player finds no other.
+CLIENT_STATE = r"HKLM\Software\Wow6432Node\Microsoft\EdgeUpdate\ClientState\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}"
 
 
 def runtime_registered():
@@ -38,10 +42,20 @@ def runtime_registered():
     return code == 0
 
 
+def download_folders():
+    """The player downloads the installer into a fresh folder of its own,
+    "MiravellSetup-" and a GUID, in the system's temporary folder."""
+    prefix = os.environ.get("MIRAVELL_WINEPREFIX") or os.path.join(os.environ["MIRAVELL_TESTBED"], "prefix")
+    return glob.glob(os.path.join(prefix, "drive_c", "windows", "temp", "MiravellSetup-*"))
+
+
 def downloaded_file_present():
-    _, out = winerun.wine_command(["cmd", "/c", "if", "exist", DOWNLOADED,
-                                   "(echo", "present)", "else", "(echo", "absent)"])
-    return out.strip() == "present"
+    return any(os.path.exists(os.path.join(folder, "WebView2Installer.exe")) for folder in download_folders())
+
+
+def remove_downloads():
+    for folder in download_folders():
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 class InstallFlowTest(ProgramTest):
@@ -65,11 +79,11 @@ class InstallFlowTest(ProgramTest):
         self.mock.reset()
         removed = winerun.run_program("install_scripted_runtime.exe", ["--uninstall"])
         self.assertEqual(removed.exit_code, 0, removed.stderr)
-        winerun.wine_command(["cmd", "/c", "del", DOWNLOADED])
+        remove_downloads()
 
     def tearDown(self):
         super().tearDown()
-        winerun.wine_command(["cmd", "/c", "del", DOWNLOADED])
+        remove_downloads()
         # The other program tests run on the installed runtime.
         winerun.ensure_runtime()
 
@@ -163,7 +177,7 @@ class InstallFlowTest(ProgramTest):
         self.assertEqual([line for line in result.debug_lines if line.startswith("Runtime installer refused")], [],
                          "it is signed by the publisher, so it ran")
         self.assertFalse(runtime_registered())
-        self.assertTrue(downloaded_file_present(), "the user may run it again")
+        self.assertTrue(downloaded_file_present(), "an administrator may run it again")
         self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
 
     def test_an_installer_not_signed_by_the_publisher_is_never_run(self):
@@ -173,6 +187,9 @@ class InstallFlowTest(ProgramTest):
             "tampered.exe": "untrusted",
             "untrusted-ca.exe": "untrusted",
             "other-publisher.exe": "other publisher",
+            # The publisher's name from the mock service's CA, which this
+            # user trusts: a trusted root, but not the publisher's.
+            "other-root.exe": "other root",
         }
         for name, reason in refused.items():
             with self.subTest(name):
@@ -190,6 +207,44 @@ class InstallFlowTest(ProgramTest):
                 self.assertTrue(refusals[0].startswith("Runtime installer refused: " + reason + " "), refusals[0])
                 self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
 
+
+    def test_the_elevated_player_never_loads_an_engine_the_user_named(self):
+        # Unelevated code of the same user can set the folder variable and the
+        # user's registration; both name a planted DLL that leaves a marker
+        # when loaded. The player (elevated, as the bed runs it) takes the
+        # machine's engine, and without one, asks to install it.
+        work = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, work, True)
+        variable = os.path.join(work, "variable")
+        dll_folder = os.path.join(variable, "EBWebView", "x64")
+        os.makedirs(dll_folder)
+        shutil.copy(winerun.program_path("planted_engine.dll"),
+                    os.path.join(dll_folder, "EmbeddedBrowserWebView.dll"))
+        user_args = ["--user", "--folder", winerun.windows_path(os.path.join(work, "user")),
+                     "--client", winerun.program_path("planted_engine.dll")]
+        self.assertEqual(winerun.run_program("install_scripted_runtime.exe", user_args).exit_code, 0)
+        self.addCleanup(winerun.run_program, "install_scripted_runtime.exe", ["--uninstall", *user_args[:3]])
+        env = {"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER": winerun.windows_path(variable)}
+
+        def markers():
+            return [os.path.join(folder, name) for folder, _, names in os.walk(work) for name in names
+                    if name.endswith(".loaded")]
+
+        for machine_wide in (True, False):
+            with self.subTest(machine_wide=machine_wide):
+                if machine_wide:
+                    winerun.ensure_runtime()
+                else:
+                    winerun.run_program("install_scripted_runtime.exe", ["--uninstall"])
+                self.start_player(env=env)
+                if machine_wide:
+                    uidriver.wait_window(cls=INIT_CLASS, timeout_ms=60000)
+                    uidriver.close(cls=INIT_CLASS)
+                    self.assertEqual(self.program.finish(30).exit_code, 0)
+                else:
+                    uidriver.press("No", title=REQUIRED)
+                    self.assertEqual(self.program.finish(30).exit_code, 1)
+                self.assertEqual(markers(), [])
 
 if __name__ == "__main__":
     unittest.main()

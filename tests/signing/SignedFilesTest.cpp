@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,8 @@ using runtime::InstallerVerdict;
 
 struct Arguments {
   std::wstring root;
+  // The SHA-1 thumbprint of root, the only root the check accepts.
+  std::wstring rootThumbprint;
   std::wstring publisher;
   std::wstring variants;
   std::vector<std::wstring> files;
@@ -37,6 +41,35 @@ struct Arguments {
 Arguments& Given() {
   static Arguments arguments;
   return arguments;
+}
+
+std::wstring Thumbprint(const std::wstring& pemPath) {
+  std::ifstream in(pemPath.c_str(), std::ios::binary);
+  const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  DWORD size = 0;
+  if (!::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr, &size,
+                              nullptr, nullptr)) {
+    return {};
+  }
+  std::vector<BYTE> der(size);
+  if (!::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(), &size,
+                              nullptr, nullptr)) {
+    return {};
+  }
+  UniqueCertContext certificate(::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), size));
+  BYTE hash[20] = {};
+  DWORD hashSize = sizeof(hash);
+  if (!certificate ||
+      !::CertGetCertificateContextProperty(certificate.get(), CERT_SHA1_HASH_PROP_ID, hash, &hashSize)) {
+    return {};
+  }
+  std::wstring text;
+  for (const BYTE byte : hash) {
+    wchar_t digits[3];
+    std::swprintf(digits, 3, L"%02X", byte);
+    text += digits;
+  }
+  return text;
 }
 
 std::wstring FileName(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
@@ -62,7 +95,7 @@ struct Expected {
 };
 
 void ExpectCheck(const std::wstring& path, const std::wstring& publisher, const Expected& expected) {
-  const runtime::InstallerCheck check = runtime::CheckInstaller(path, publisher);
+  const runtime::InstallerCheck check = runtime::CheckInstaller(path, {publisher, Given().rootThumbprint});
   EXPECT_EQ(check.verdict, expected.verdict) << runtime::DescribeInstallerCheck(check);
   EXPECT_EQ(check.trustResult, expected.trust) << runtime::DescribeInstallerCheck(check);
   EXPECT_EQ(check.chainErrors & expected.chainErrorsPresent, expected.chainErrorsPresent)
@@ -135,6 +168,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   Given().root = testing_support::HostPath(argv[1]);
+  Given().rootThumbprint = Thumbprint(Given().root);
   Given().publisher = Utf8ToWide(argv[2]);
   Given().variants = testing_support::HostPath(argv[3]);
   for (int i = 4; i < argc; ++i) Given().files.push_back(testing_support::HostPath(argv[i]));

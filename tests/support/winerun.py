@@ -172,9 +172,17 @@ def windows_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
+def program_files_folder(name):
+    """A folder of its own under the prefix's program folder, for a test's own
+    browser runtime: the programs run elevated (as everything does under
+    Wine), and an elevated program takes the engine only from the machine's
+    registration of a folder under the program folders."""
+    return f"C:\\Program Files (x86)\\Miravell test runtimes\\{name}-{os.getpid()}"
+
+
 def ensure_runtime():
-    """Installs the scripted browser runtime at its default place in the
-    prefix (tests that install their own may have removed it)."""
+    """Installs the scripted browser runtime machine-wide at its default place
+    in the prefix (tests that install their own may have removed it)."""
     result = run_program("install_scripted_runtime.exe", [])
     if result.exit_code != 0:
         raise RuntimeError(f"cannot install the scripted runtime: {result.stdout} {result.stderr}")

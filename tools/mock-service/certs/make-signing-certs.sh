@@ -2,7 +2,8 @@
 # Makes the code-signing certificates of the tests: the runtime installer the
 # mock service hands out is signed with them, and the player checks that
 # signature before it runs the installer elevated. Reads attacker-ca (made by
-# make-test-certs.sh) to sign with; touches nothing else.
+# make-test-certs.sh) and service-ca (make-certs.sh) to sign with; touches
+# nothing else.
 #
 #   codesign-ca              the root a test trusts in the Wine prefix while it runs
 #   codesign-leaf            signed by codesign-ca; its name is the local
@@ -10,6 +11,10 @@
 #   codesign-other-leaf      signed by codesign-ca, under another name
 #   codesign-attacker-leaf   the expected publisher's name, signed by
 #                            attacker-ca, which nothing trusts
+#   codesign-foreign-leaf    the expected publisher's name, signed by
+#                            service-ca (made by make-certs.sh), a root the
+#                            tests trust for other reasons: trusted, but not
+#                            the publisher's root
 #
 # Run once; the results are committed. Existing outputs are kept unless
 # --force is given.
@@ -52,6 +57,7 @@ EXT
 make_leaf codesign-leaf "$publisher" codesign-ca
 make_leaf codesign-other-leaf "Miravell Test Other Publisher" codesign-ca
 make_leaf codesign-attacker-leaf "$publisher" attacker-ca
+make_leaf codesign-foreign-leaf "$publisher" service-ca
 chmod 600 ./*.key
 
 # Fail loudly if a certificate did not come out as meant.
@@ -60,5 +66,6 @@ verify() { openssl verify -CAfile "$1" "$2" 2>&1 || true; }
 expect "$(verify codesign-ca.pem codesign-leaf.pem)" "codesign-leaf.pem: OK" codesign-leaf
 expect "$(verify codesign-ca.pem codesign-other-leaf.pem)" "codesign-other-leaf.pem: OK" codesign-other-leaf
 expect "$(verify attacker-ca.pem codesign-attacker-leaf.pem)" "codesign-attacker-leaf.pem: OK" codesign-attacker-leaf
+expect "$(verify service-ca.pem codesign-foreign-leaf.pem)" "codesign-foreign-leaf.pem: OK" codesign-foreign-leaf
 expect "$(openssl x509 -in codesign-attacker-leaf.pem -noout -subject)" \
        "$(openssl x509 -in codesign-leaf.pem -noout -subject)" codesign-attacker-leaf
