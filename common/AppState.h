@@ -28,6 +28,9 @@ struct AppState {
   std::wstring contentType;
   std::int32_t contentNumber = 1;
   std::wstring injectedScript;
+  // True when the content address came from the service's answer, not from
+  // the link itself (which anyone can make).
+  bool contentFromService = false;
 
   // Written once by the entry point from the process token.
   bool isElevated = false;

@@ -44,6 +44,7 @@ bool Resolve(const LinkValues& values, std::string& reason) {
     app.contentType = kDirectType;
     app.watermarkText.clear();
     app.contentNumber = 0;
+    app.contentFromService = false;
     return true;
   }
 
@@ -62,6 +63,7 @@ bool Resolve(const LinkValues& values, std::string& reason) {
   }
   app.watermarkText = Utf8ToWide(data->watermarkText);
   app.contentNumber = data->contentNumber;
+  app.contentFromService = true;
 
   const std::wstring videoUrl = Utf8ToWide(data->videoUrl);
   if (IsVideoPlatformUrl(videoUrl)) {

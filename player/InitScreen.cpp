@@ -1,4 +1,5 @@
 #include "player/InitScreen.h"
+#include "player/NavigationPolicy.h"
 
 #include "common/AppState.h"
 #include "common/Config.h"
@@ -85,6 +86,7 @@ void InstallInitCallbacks(WebViewHost::WebView& view, HWND window) {
   view.onResourceRequested = [](const std::wstring&, ICoreWebView2WebResourceRequestedEventArgs* args) {
     TagInitRequest(args);
   };
+  view.mayUseDevices = [](const std::wstring& uri) { return InitScreenMayUseDevices(uri); };
   view.onInitComplete = [&view, window](bool success) {
     if (!success) {
       seams::ShowMessageBox(window, kInitFailedText, kInitFailedTitle,

@@ -5,6 +5,7 @@
 #include "common/Config.h"
 #include "common/Text.h"
 #include "links/ContentUrl.h"
+#include "net/ServiceHosts.h"
 #include "player/PublicSuffix.h"
 
 namespace {
@@ -112,4 +113,29 @@ bool PlayerMayNavigate(const std::wstring& uri, const PlayerContent& content) {
     }
   }
   return false;
+}
+
+namespace {
+
+// The host of an https:// page; empty for anything else, a blob's page included.
+std::wstring SecurePageHost(const std::wstring& uri) {
+  return StartsWithAnyCase(uri, L"https://") ? ExtractHost(uri) : std::wstring();
+}
+
+}  // namespace
+
+bool PlayerMayUseDevices(const std::wstring& uri, const std::wstring& contentUrl) {
+  const std::wstring host = SecurePageHost(uri);
+  if (host.empty()) return false;
+  if (IsMeetingHost(host) || IsServiceHost(host)) return true;
+  // A lesson's own pages may need the camera (a proctored test, a live
+  // class), but only when the service vouched for the lesson: a direct
+  // address comes from a link anyone can make.
+  const std::wstring contentHost = SecurePageHost(contentUrl);
+  return !contentHost.empty() && IsSameSite(contentHost, host);
+}
+
+bool InitScreenMayUseDevices(const std::wstring& uri) {
+  const std::wstring host = SecurePageHost(uri);
+  return !host.empty() && IsServiceHost(host);
 }

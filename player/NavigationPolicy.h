@@ -38,3 +38,12 @@ struct PlayerContent {
 
 // Whether a top-level navigation of the player to uri may go ahead.
 bool PlayerMayNavigate(const std::wstring& uri, const PlayerContent& content);
+
+// Whether a page of the player at uri may use the camera, the microphone and
+// notifications without asking: pages of the meeting platform, of the
+// service, and of the content's own site when the service named the content
+// (contentUrl empty otherwise). Always over https.
+bool PlayerMayUseDevices(const std::wstring& uri, const std::wstring& contentUrl);
+
+// The same for the start screen: the service's pages only.
+bool InitScreenMayUseDevices(const std::wstring& uri);

@@ -107,6 +107,10 @@ void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window) {
     const AppState& app = GetAppState();
     cancel = !PlayerMayNavigate(uri, PlayerContent{app.contentUrl, app.domain, app.contentType});
   };
+  view.mayUseDevices = [](const std::wstring& uri) {
+    const AppState& app = GetAppState();
+    return PlayerMayUseDevices(uri, app.contentFromService ? app.contentUrl : std::wstring());
+  };
   view.onInitComplete = [&view, window](bool success) {
     if (!success) {
       seams::ShowMessageBox(nullptr, kInitFailedText, kInitFailedTitle,

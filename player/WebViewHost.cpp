@@ -242,13 +242,23 @@ HRESULT WebView::SetupEventHandlers() {
 
   result = webview->add_PermissionRequested(
       runtime::MakeHandler<ICoreWebView2PermissionRequestedEventHandler>(
-          [](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
+          [this](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
             if (args == nullptr) return;
             COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
             MIRAVELL_LOG_IF_FAILED(args->get_PermissionKind(&kind));
-            const bool allow = kind == COREWEBVIEW2_PERMISSION_KIND_MICROPHONE ||
-                               kind == COREWEBVIEW2_PERMISSION_KIND_CAMERA ||
-                               kind == COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS;
+            const bool device = kind == COREWEBVIEW2_PERMISSION_KIND_MICROPHONE ||
+                                kind == COREWEBVIEW2_PERMISSION_KIND_CAMERA ||
+                                kind == COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS;
+            // The requesting frame may be any page the lesson embeds; only
+            // the owner's own pages get the devices unasked, every other
+            // request takes the engine's own rule.
+            bool allow = false;
+            if (device && mayUseDevices) {
+              LPWSTR raw = nullptr;
+              if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw))) && raw != nullptr) {
+                allow = mayUseDevices(TakeString(raw));
+              }
+            }
             MIRAVELL_LOG_IF_FAILED(
                 args->put_State(allow ? COREWEBVIEW2_PERMISSION_STATE_ALLOW : COREWEBVIEW2_PERMISSION_STATE_DEFAULT));
           })

@@ -80,6 +80,9 @@ class WebView {
   std::function<void(const std::wstring& message)> onWebMessage;
   // Told once whether the browser came up.
   std::function<void(bool success)> onInitComplete;
+  // Whether the page at uri may use the camera, the microphone and
+  // notifications without asking; unset, no page may.
+  std::function<bool(const std::wstring& uri)> mayUseDevices;
 
   HWND parentWindow = nullptr;
   Microsoft::WRL::ComPtr<ICoreWebView2Environment> environment;

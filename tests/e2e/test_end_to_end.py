@@ -239,6 +239,30 @@ class EndToEndTest(ProgramTest):
         self.assertIn("&lt;b&gt;s@example.com&lt;/b&gt;", page)
         self.assertNotIn("<b>s@example.com", page)
 
+    def test_camera_microphone_and_notifications_only_for_the_pages_a_lesson_needs(self):
+        frames = ["https://school.localhost/room/x", "https://lessons.b-cdn.net/room/x",
+                  "https://miravell.localhost/app", "https://us02web.zoom.us/j/1", "https://ads.localhost/frame"]
+        lessons = [  # the lesson, and which frames may use the devices unasked
+            ("lesson-3", {"type": "html", "url": "https://school.localhost/room/7", "user_email": "s@x"},
+             {frames[0], frames[2], frames[3]}),
+            ("https://lessons.b-cdn.net/room/7", None, {frames[2], frames[3]}),  # a direct address: no vouching
+        ]
+        for content_id, answer, allowed in lessons:
+            with self.subTest(content_id=content_id):
+                self.mock.reset()
+                states = {}
+
+                def in_the_player(session):
+                    for frame in frames:
+                        for kind in (1, 2, 3, 4):  # microphone, camera, geolocation, notifications
+                            outcome = session.raise_event({"raise": "permission", "kind": kind, "uri": frame})
+                            states[(frame, kind)] = outcome["state"]
+
+                self.run_link(content_id, answer=answer, while_open=in_the_player)
+                expected = {(frame, kind): 1 if frame in allowed and kind != 3 else 0
+                            for frame in frames for kind in (1, 2, 3, 4)}
+                self.assertEqual(states, expected)
+
     def test_a_runtime_reporting_a_broken_state_is_repaired_then_gives_up(self):
         self.mock.route(method="GET", host="downloads.miravell.localhost",
                         path="/webview2/MicrosoftEdgeWebview2Setup.exe",

@@ -1,6 +1,10 @@
 // The player's navigation rules over the cases a lesson meets.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "common/Config.h"
+#include "common/Text.h"
 #include "player/NavigationPolicy.h"
 
 namespace {
@@ -162,6 +166,42 @@ TEST(PlayerPolicy, PlatformMeetingMediaAndOwnPagesStillPass) {
       {L"https://[2001:db8::1]:8443/other", &kIpv6},
   };
   for (const auto& c : cases) EXPECT_TRUE(PlayerMayNavigate(c.uri, *c.content)) << c.uri;
+}
+
+TEST(Devices, OnlyTheServiceTheMeetingPlatformAndAVouchedLessonGetThemUnasked) {
+  // "{d}" is a service domain of the build; columns: the player with a
+  // lesson the service named, the player with a direct address (no content
+  // site), the start screen.
+  struct Case {
+    const wchar_t* uri;
+    bool namedLesson;
+    bool directLesson;
+    bool initScreen;
+  };
+  const Case cases[] = {
+      {L"https://{d}/app", true, true, true},
+      {L"https://live.{d}:443/room", true, true, true},
+      {L"http://{d}/app", false, false, false},  // never in the clear
+      {L"https://us02web.zoom.us/j/1", true, true, false},
+      {L"https://school.example.com/room/7", true, false, false},  // the lesson's own site
+      {L"https://cdn.school.example.com/x", true, false, false},
+      {L"http://school.example.com/room/7", false, false, false},
+      {L"https://ads.example/frame", false, false, false},
+      {L"https://{d}.evil.example/", false, false, false},
+      {L"https://{d}@evil.example/", false, false, false},
+      {L"blob:https://{d}/1", false, false, false},
+      {L"data:text/html,https://{d}/", false, false, false},
+      {L"", false, false, false},
+  };
+  const std::wstring domain = config::Wide(config::Id::ServiceDomain2);
+  const std::wstring lesson = L"https://school.example.com/room/7?t=1";
+  for (const Case& c : cases) {
+    std::wstring uri = c.uri;
+    for (std::size_t at; (at = uri.find(L"{d}")) != std::wstring::npos;) uri.replace(at, 3, domain);
+    EXPECT_EQ(PlayerMayUseDevices(uri, lesson), c.namedLesson) << WideToUtf8(uri);
+    EXPECT_EQ(PlayerMayUseDevices(uri, L""), c.directLesson) << WideToUtf8(uri);
+    EXPECT_EQ(InitScreenMayUseDevices(uri), c.initScreen) << WideToUtf8(uri);
+  }
 }
 
 }  // namespace

@@ -181,7 +181,9 @@ class WebViewHostTest(unittest.TestCase):
         self.assertTrue(out["deleted_unstarted"])
         self.assertEqual((out["cancel_blocked"], out["cancel_fine"]), (1, 0))
         self.assertEqual(out["messages"], ["pageLoaded"], "a non-string message is dropped")
-        self.assertEqual(out["permission_states"], {"0": 0, "1": 1, "2": 1, "3": 0, "4": 1, "5": 0, "6": 0})
+        self.assertEqual(out["permission_states"], {
+            "https://devices.example/room": {"0": 0, "1": 1, "2": 1, "3": 0, "4": 1, "5": 0, "6": 0},
+            "https://other.example/frame": {str(kind): 0 for kind in range(7)}})
         self.assertEqual(out["new_window_handled"], [1, 1], "no second window, whatever the address")
         navigations = [c["args"] for c in calls if c.get("call") == "Navigate"]
         self.assertIn(["https://popup.example/page"], navigations)

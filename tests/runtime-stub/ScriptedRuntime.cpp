@@ -601,14 +601,15 @@ HRESULT RaiseMessage(const std::wstring& json, bool isString) {
   return S_OK;
 }
 
-HRESULT RaisePermission(int kind, int* state) {
+// From the current page, or from the frame at uri when one is given.
+HRESULT RaisePermission(int kind, int* state, const std::wstring& uri) {
   if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
   Args* args = MakePermissionArgs();
-  args->uri = currentView->source;
+  args->uri = uri.empty() ? currentView->source : uri;
   args->permissionKind = kind;
   Raise(currentView, kPermission, args);
   if (state != nullptr) *state = args->permissionState;
-  Log("outcome", "permission", Json::array({kind}), {{"state", args->permissionState}});
+  Log("outcome", "permission", Json::array({kind, Utf8(args->uri.c_str())}), {{"state", args->permissionState}});
   ReleaseObject(args);
   return S_OK;
 }
@@ -664,7 +665,7 @@ void RunCommand(const Json& command) {
       hr = RaiseMessage(Wide(json.is_string() ? json.get<std::string>() : json.dump()), false);
     }
   } else if (kind == "permission") {
-    hr = RaisePermission(command.value("kind", 0), nullptr);
+    hr = RaisePermission(command.value("kind", 0), nullptr, uri);
   } else if (kind == "new_window") {
     hr = RaiseNewWindow(uri, nullptr);
   } else if (kind == "resource") {
@@ -776,9 +777,9 @@ HRESULT ScriptedRuntime_RaiseWebMessage(const wchar_t* json, int isString) {
   }
 }
 
-HRESULT ScriptedRuntime_RaisePermission(int kind, int* state) {
+HRESULT ScriptedRuntime_RaisePermission(const wchar_t* uri, int kind, int* state) {
   try {
-    return RaisePermission(kind, state);
+    return RaisePermission(kind, state, uri != nullptr ? uri : L"");
   } catch (...) {
     return E_FAIL;
   }

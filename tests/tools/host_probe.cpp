@@ -197,7 +197,7 @@ int wmain(int argc, wchar_t** argv) {
   if (started && events) {
     using RaiseNavigation = HRESULT(__stdcall*)(const wchar_t*, int*);
     using RaiseMessage = HRESULT(__stdcall*)(const wchar_t*, int);
-    using RaisePermission = HRESULT(__stdcall*)(int, int*);
+    using RaisePermission = HRESULT(__stdcall*)(const wchar_t*, int, int*);
     using RaiseNewWindow = HRESULT(__stdcall*)(const wchar_t*, int*);
     using RaiseResource = HRESULT(__stdcall*)(const wchar_t*, const wchar_t*, wchar_t*, int);
     int cancel = -1;
@@ -207,11 +207,17 @@ int wmain(int argc, wchar_t** argv) {
     out["cancel_fine"] = cancel;
     RuntimeExport<RaiseMessage>("ScriptedRuntime_RaiseWebMessage")(L"\"pageLoaded\"", 1);
     RuntimeExport<RaiseMessage>("ScriptedRuntime_RaiseWebMessage")(L"{\"a\":1}", 0);
+    // The owner's rule decides the devices by the requesting frame's address.
+    view->mayUseDevices = [](const std::wstring& uri) { return uri.starts_with(L"https://devices.example/"); };
     json states = json::object();
-    for (int kind = 0; kind <= 6; ++kind) {
-      int state = -1;
-      RuntimeExport<RaisePermission>("ScriptedRuntime_RaisePermission")(kind, &state);
-      states[std::to_string(kind)] = state;
+    for (const wchar_t* frame : {L"https://devices.example/room", L"https://other.example/frame"}) {
+      json byKind = json::object();
+      for (int kind = 0; kind <= 6; ++kind) {
+        int state = -1;
+        RuntimeExport<RaisePermission>("ScriptedRuntime_RaisePermission")(frame, kind, &state);
+        byKind[std::to_string(kind)] = state;
+      }
+      states[WideToUtf8(frame)] = byKind;
     }
     out["permission_states"] = states;
     json handled = json::array();
