@@ -49,8 +49,8 @@ document.getElementById('other').addEventListener('load', () =>
 FRAME_PAGE = b"""<!doctype html><html><body><script>fetch('/frame-request.txt');</script></body></html>"""
 
 # What a page asks for and what it gets, one request after the other, posted
-# to the host as one message. The player allows camera, microphone and
-# notifications and leaves the rest to the engine; the probe denies the
+# to the host as one message. A page the owner's rule names gets camera,
+# microphone and notifications; the rest is left to the engine; the probe denies the
 # clipboard on top. Each row: the page's request, the kind the host is asked
 # about (None: not asked, the first answer stands), the state the host's
 # handlers leave, what the page sees, the permission's state afterwards.
@@ -227,8 +227,10 @@ class ChromiumRuntimeTest(unittest.TestCase):
         # Every request that left carried the host's changes: none went round the filter.
         for path, headers in server.requests:
             self.assertEqual(headers.get("x-miravell-client"), "desktop-4.8.0", path)
+        # A stream path on a plain-HTTP host off the allow-list is no media
+        # request of the service's: the device identity stays home.
         media = dict(server.requests)["/lesson/hls/x.ts"]
-        self.assertIn("x-stream-key", media)
+        self.assertFalse({"x-stream-key", "x-stream-host", "x-player-key", "x-player-host"} & set(media), media)
         self.assertEqual([n["uri"] for n in out["navigations"]],
                          [server.url("/opening.html"), server.url("/popup")])
         windows = [c for c in self.calls() if c.get("object") == "outcome" and c.get("call") == "new_window"]
@@ -280,12 +282,18 @@ class ChromiumRuntimeTest(unittest.TestCase):
     def test_permission_requests_ask_the_host_and_its_answer_decides(self):
         server = RecordingServer()
         try:
-            # Fake devices: the machine has no camera or microphone to grant.
-            out = self.finish(self.start_host(
-                15000, address=server.url("/permissions.html"), more_args=["--deny", "6"],
-                more_env={"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS": "--use-fake-device-for-media-stream"}))
+            runs = {}
+            # The page's own origin is the one the owner's rule lets in, then
+            # one it does not (a frame no lesson needs). Fake devices: the
+            # machine has no camera or microphone to grant.
+            for name, allowed in (("allowed", server.url("/")), ("unlisted", "https://devices.example/")):
+                runs[name] = self.finish(self.start_host(
+                    15000, address=server.url("/permissions.html"),
+                    more_args=["--deny", "6", "--devices-from", allowed],
+                    more_env={"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS": "--use-fake-device-for-media-stream"}))
         finally:
             server.close()
+        out = runs["allowed"]
         self.assertEqual(len(out["messages"]), 1, out["messages"])
         self.assertEqual(json.loads(out["messages"][0]),
                          [[name, outcome, state] for name, _, _, outcome, state in PERMISSION_CASES])
@@ -295,6 +303,14 @@ class ChromiumRuntimeTest(unittest.TestCase):
                          [{"kind": kind, "uri": server.url("/"), "user": False, "state": state}
                           for _, kind, state, _, _ in PERMISSION_CASES if kind is not None])
         self.assertNotIn("unknown_slot", [c.get("call") for c in self.calls()])
+        # Unlisted, the camera gets the engine's default answer, which headless
+        # refuses as it refuses every prompt.
+        unlisted = runs["unlisted"]
+        camera = [p for p in unlisted["permissions"] if p["kind"] == 2]
+        self.assertTrue(camera, unlisted["permissions"])
+        self.assertEqual({p["state"] for p in camera}, {0})
+        self.assertEqual(len(unlisted["messages"]), 1, unlisted["messages"])
+        self.assertNotEqual(json.loads(unlisted["messages"][0])[0][1], "ok video")
 
 if __name__ == "__main__":
     unittest.main()

@@ -243,7 +243,7 @@ class EndToEndTest(ProgramTest):
         frames = ["https://school.localhost/room/x", "https://lessons.b-cdn.net/room/x",
                   "https://miravell.localhost/app", "https://us02web.zoom.us/j/1", "https://ads.localhost/frame"]
         lessons = [  # the lesson, and which frames may use the devices unasked
-            ("lesson-3", {"type": "html", "url": "https://school.localhost/room/7", "user_email": "s@x"},
+            ("lesson-3", {"type": "video", "url": "https://school.localhost/room/7", "video_source": "", "user_email": "s@x"},
              {frames[0], frames[2], frames[3]}),
             ("https://lessons.b-cdn.net/room/7", None, {frames[2], frames[3]}),  # a direct address: no vouching
         ]

@@ -177,7 +177,7 @@ class WebViewHostTest(unittest.TestCase):
                          self.last_run.failure_lines)
 
     def test_events_reach_the_owner_as_the_host_maps_them(self):
-        out, calls, _ = self.run_host({}, "--events", "--delete-unstarted")
+        out, calls, _ = self.run_host({}, "--events", "--delete-unstarted", "--devices-from", "https://devices.example/")
         self.assertTrue(out["deleted_unstarted"])
         self.assertEqual((out["cancel_blocked"], out["cancel_fine"]), (1, 0))
         self.assertEqual(out["messages"], ["pageLoaded"], "a non-string message is dropped")

@@ -17,6 +17,8 @@
 //                       to Initialize
 //   --drop-early        starts the environment, pumps --run-ms, drops it unused, pumps
 //                       --run-ms again, and ends without any host
+//   --devices-from P    pages whose address starts with P get camera, microphone and
+//                       notifications unasked (the owner's rule; default: no page)
 //   --deny KIND         after the player's own handler, denies permission requests of
 //                       that COREWEBVIEW2_PERMISSION_KIND (the player never denies)
 #include <windows.h>
@@ -58,6 +60,7 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring htmlFile, navigateTo;
   DWORD runMs = 0;
   int denied = -1;
+  std::wstring devicesFrom;
   for (int i = 1; i < argc; ++i) {
     const std::wstring flag = argv[i];
     if (flag == L"--folder" && i + 1 < argc)
@@ -82,6 +85,8 @@ int wmain(int argc, wchar_t** argv) {
       runMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
     else if (flag == L"--deny" && i + 1 < argc)
       denied = static_cast<int>(std::wcstol(argv[++i], nullptr, 10));
+    else if (flag == L"--devices-from" && i + 1 < argc)
+      devicesFrom = argv[++i];
     else
       return 2;
   }
@@ -140,6 +145,10 @@ int wmain(int argc, wchar_t** argv) {
                                   nullptr, nullptr);
   if (show) ::ShowWindow(window, SW_SHOWNORMAL);
   auto* view = new WebViewHost::WebView();
+  // The owner's rule decides the devices by the requesting frame's address.
+  if (!devicesFrom.empty()) {
+    view->mayUseDevices = [devicesFrom](const std::wstring& uri) { return uri.starts_with(devicesFrom); };
+  }
   bool initializeReturned = false;
   json completions = json::array();
   json messages = json::array();
@@ -207,8 +216,6 @@ int wmain(int argc, wchar_t** argv) {
     out["cancel_fine"] = cancel;
     RuntimeExport<RaiseMessage>("ScriptedRuntime_RaiseWebMessage")(L"\"pageLoaded\"", 1);
     RuntimeExport<RaiseMessage>("ScriptedRuntime_RaiseWebMessage")(L"{\"a\":1}", 0);
-    // The owner's rule decides the devices by the requesting frame's address.
-    view->mayUseDevices = [](const std::wstring& uri) { return uri.starts_with(L"https://devices.example/"); };
     json states = json::object();
     for (const wchar_t* frame : {L"https://devices.example/room", L"https://other.example/frame"}) {
       json byKind = json::object();
