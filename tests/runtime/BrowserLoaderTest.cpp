@@ -232,6 +232,7 @@ TEST_F(BrowserLoaderTest, TheFolderVariableNamesAFixedEngineAndWinsOverTheRegist
 // user's own settings name (the variable, the user's registration) is never
 // loaded, and a machine registration that leads anywhere else is no engine.
 TEST_F(BrowserLoaderTest, ElevatedTakesOnlyAProtectedMachineWideEngine) {
+  if (fake_runtime::BedHasNoAdministrator()) GTEST_SKIP() << fake_runtime::kNoBedAdministrator;
   const std::wstring programs = EnvironmentText(L"ProgramFiles(x86)");
   ASSERT_GT(programs.size(), 3u);
   const std::wstring tag = std::to_wstring(::GetCurrentProcessId());

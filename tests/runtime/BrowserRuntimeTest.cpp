@@ -287,6 +287,7 @@ TEST_F(BrowserRuntimeTest, FailedDownloadIsReported) {
 }
 
 TEST_F(BrowserRuntimeTest, EngineStillMissingAfterTheInstallerIsReportedAndTheInstallerKept) {
+  if (fake_runtime::BedHasNoAdministrator()) GTEST_SKIP() << fake_runtime::kNoBedAdministrator;
   answers = {IDYES, IDOK, IDOK};
   EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl(), kSigner));
   ExpectRunOfDownloadedInstaller();
@@ -298,6 +299,7 @@ TEST_F(BrowserRuntimeTest, EngineStillMissingAfterTheInstallerIsReportedAndTheIn
 }
 
 TEST_F(BrowserRuntimeTest, SuccessfulInstallDeletesTheInstaller) {
+  if (fake_runtime::BedHasNoAdministrator()) GTEST_SKIP() << fake_runtime::kNoBedAdministrator;
   answers = {IDYES, IDOK};
   installer = &InstallingRun;
   changeableWhileStarting = false;
@@ -311,6 +313,7 @@ TEST_F(BrowserRuntimeTest, SuccessfulInstallDeletesTheInstaller) {
 }
 
 TEST_F(BrowserRuntimeTest, RepairDeletesTheProfileTellsTheUserReinstallsAndWaits) {
+  if (fake_runtime::BedHasNoAdministrator()) GTEST_SKIP() << fake_runtime::kNoBedAdministrator;
   const std::wstring profile = fake_runtime::ScratchFolder() + L"WebView2Data";
   ::CreateDirectoryW(profile.c_str(), nullptr);
   ::CreateDirectoryW((profile + L"\\Default").c_str(), nullptr);
@@ -340,6 +343,7 @@ TEST_F(BrowserRuntimeTest, RepairDeletesTheProfileTellsTheUserReinstallsAndWaits
 }
 
 TEST_F(BrowserRuntimeTest, RefusedInstallerIsNeverRun) {
+  if (fake_runtime::BedHasNoAdministrator()) GTEST_SKIP() << fake_runtime::kNoBedAdministrator;
   // The signed bootstrapper with one byte changed after signing; the
   // verdicts on the other refused copies are InstallerSignatureTest's.
   const std::wstring refused = FileUrl(testing_support::BuildProgram(L"installer-variants\\tampered.exe"));

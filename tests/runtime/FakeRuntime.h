@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "common/Config.h"
+
 namespace fake_runtime {
 
 inline constexpr wchar_t kVersion[] = L"129.0.2792.45";
@@ -64,5 +66,13 @@ class SavedRegistration {
 
 // The test DLL's record, once the loader has loaded it; null before.
 const LastCall* LastCallRecord();
+
+// Under Wine every file is owned by the prefix's one account, with no access
+// list of its own. Only the local profile counts that account as an
+// administrator, so only there can a folder pass the checks an elevated
+// process makes before it trusts one; the production profile's cases that
+// need such a folder skip.
+inline bool BedHasNoAdministrator() { return config::Wide(config::Id::BedAdministratorSid).empty(); }
+inline constexpr char kNoBedAdministrator[] = "no folder under Wine is administrators-only in the production profile";
 
 }  // namespace fake_runtime
