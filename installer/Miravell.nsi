@@ -194,10 +194,26 @@ Function ProtectDataFolder
     System::Call '*(i 24, i 0, p R1, i 0, i 0) p .R5'
     System::Call 'kernel32::CreateDirectoryW(w R0, p R5) i .R2'
     ${If} $R2 = 0
-      System::Call 'advapi32::GetSecurityDescriptorOwner(p R1, *p .R6, *i .R7)'
-      System::Call 'advapi32::GetSecurityDescriptorDacl(p R1, *i .R7, *p .R8, *i .R9)'
-      ; OWNER | DACL | PROTECTED_DACL
-      System::Call 'advapi32::SetNamedSecurityInfoW(w R0, i 1, i 0x80000005, p R6, p 0, p R8, p 0) i .R2'
+      ; Opened without following a link, and changed only when what was
+      ; opened is a real folder: a link that could not go keeps its target
+      ; out of reach (WRITE_DAC | WRITE_OWNER | READ_ATTRIBUTES, backup
+      ; semantics and the reparse flag).
+      System::Call 'kernel32::CreateFileW(w R0, i 0xC0080, i 7, p 0, i 3, i 0x02200000, p 0) p .R9'
+      ${If} $R9 <> -1
+        System::Call '*(&i52) p .R4'
+        System::Call 'kernel32::GetFileInformationByHandle(p R9, p R4) i .R2'
+        System::Call '*$R4(i .R3)'
+        System::Free $R4
+        IntOp $R3 $R3 & 0x410
+        ${If} $R2 <> 0
+        ${AndIf} $R3 = 0x10
+          System::Call 'advapi32::GetSecurityDescriptorOwner(p R1, *p .R6, *i .R7)'
+          System::Call 'advapi32::GetSecurityDescriptorDacl(p R1, *i .R7, *p .R8, *i .R7)'
+          ; OWNER | DACL | PROTECTED_DACL; inheritable entries reach what is inside
+          System::Call 'advapi32::SetSecurityInfo(p R9, i 1, i 0x80000005, p R6, p 0, p R8, p 0) i .R2'
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p R9)'
+      ${EndIf}
     ${EndIf}
     System::Free $R5
     System::Call 'kernel32::LocalFree(p R1)'
