@@ -170,6 +170,56 @@ FunctionEnd
 
 ; --- install ------------------------------------------------------------------
 
+; The machine's data folder holds the elevated player's browser profile, so
+; only administrators and the system may own or change it; users may read.
+; Every user may create folders in the machine's data folder, so whatever is
+; already there is not trusted: a link goes (as a link, never what it leads
+; to), and a real folder is taken over with the same entries, which replace
+; the inherited ones on everything inside it. The player refuses the folder
+; unless it looks like this.
+!define DATA_FOLDER_SDDL "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+Function ProtectDataFolder
+  StrCpy $R0 "$APPDATA\${PRODUCT}"
+  System::Call 'kernel32::GetFileAttributesW(w R0) i .R3'
+  ${If} $R3 <> -1
+    IntOp $R4 $R3 & 0x400
+    ${If} $R4 <> 0
+      RMDir "$R0"
+      Delete "$R0"
+    ${EndIf}
+  ${EndIf}
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${DATA_FOLDER_SDDL}", i 1, *p .R1, p 0) i .R2'
+  ${If} $R2 <> 0
+    ; SECURITY_ATTRIBUTES as laid out for x64
+    System::Call '*(i 24, i 0, p R1, i 0, i 0) p .R5'
+    System::Call 'kernel32::CreateDirectoryW(w R0, p R5) i .R2'
+    ${If} $R2 = 0
+      ; Opened without following a link, and changed only when what was
+      ; opened is a real folder: a link that could not go keeps its target
+      ; out of reach (WRITE_DAC | WRITE_OWNER | READ_ATTRIBUTES, backup
+      ; semantics and the reparse flag).
+      System::Call 'kernel32::CreateFileW(w R0, i 0xC0080, i 7, p 0, i 3, i 0x02200000, p 0) p .R9'
+      ${If} $R9 <> -1
+        System::Call '*(&i52) p .R4'
+        System::Call 'kernel32::GetFileInformationByHandle(p R9, p R4) i .R2'
+        System::Call '*$R4(i .R3)'
+        System::Free $R4
+        IntOp $R3 $R3 & 0x410
+        ${If} $R2 <> 0
+        ${AndIf} $R3 = 0x10
+          System::Call 'advapi32::GetSecurityDescriptorOwner(p R1, *p .R6, *i .R7)'
+          System::Call 'advapi32::GetSecurityDescriptorDacl(p R1, *i .R7, *p .R8, *i .R7)'
+          ; OWNER | DACL | PROTECTED_DACL; inheritable entries reach what is inside
+          System::Call 'advapi32::SetSecurityInfo(p R9, i 1, i 0x80000005, p R6, p 0, p R8, p 0) i .R2'
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p R9)'
+      ${EndIf}
+    ${EndIf}
+    System::Free $R5
+    System::Call 'kernel32::LocalFree(p R1)'
+  ${EndIf}
+FunctionEnd
+
 Section "-${PRODUCT}" SecProgram
   SectionIn RO
   SetShellVarContext all
@@ -178,6 +228,7 @@ Section "-${PRODUCT}" SecProgram
   SetOutPath "$INSTDIR"
   File "/oname=Miravell.exe" "${EXE}"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
+  Call ProtectDataFolder
 
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Miravell.exe" "" "$INSTDIR\Miravell.exe" 0
 
@@ -246,11 +297,48 @@ SectionEnd
 ; The data folder holds the browser profile (sign-ins, cached lessons). It
 ; stays unless the person asks; the program puts it in the machine's data
 ; folder when elevated and in the user's otherwise (app/Paths.cpp).
+; Removes the path and everything in it without entering a reparse point: a
+; junction or link inside the data folder goes as a link, and what it leads
+; to stays untouched.
+Function un.RemoveTree
+  Push $R1
+  Push $R2
+  Push $R3
+  System::Call 'kernel32::GetFileAttributesW(w R0) i .R3'
+  ${If} $R3 <> -1
+    IntOp $R3 $R3 & 0x410
+    ${If} $R3 = 0x10
+      FindFirst $R1 $R2 "$R0\*"
+      ${DoWhile} $R2 != ""
+        ${If} $R2 != "."
+        ${AndIf} $R2 != ".."
+          Push $R0
+          StrCpy $R0 "$R0\$R2"
+          Call un.RemoveTree
+          Pop $R0
+        ${EndIf}
+        FindNext $R1 $R2
+      ${Loop}
+      FindClose $R1
+      RMDir "$R0"
+    ${ElseIf} $R3 = 0x410
+      RMDir "$R0"
+    ${Else}
+      Delete "$R0"
+    ${EndIf}
+  ${EndIf}
+  Pop $R3
+  Pop $R2
+  Pop $R1
+FunctionEnd
+
 Section /o "un.Remove lesson data (sign-ins, cache)" SecPurge
   SetShellVarContext all
-  RMDir /r "$APPDATA\${PRODUCT}"
+  StrCpy $R0 "$APPDATA\${PRODUCT}"
+  Call un.RemoveTree
   SetShellVarContext current
-  RMDir /r "$LOCALAPPDATA\${PRODUCT}"
+  StrCpy $R0 "$LOCALAPPDATA\${PRODUCT}"
+  Call un.RemoveTree
 SectionEnd
 
 Function un.onInit

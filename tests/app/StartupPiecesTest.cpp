@@ -2,10 +2,14 @@
 // the command line, the scheme registration, the splash pixels, the data
 // folder, the elevation restart, link failures and the player window's end.
 #include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
+#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -152,7 +156,10 @@ bool IsFolder(const std::wstring& path) {
 TEST(GetAppDataFolder, AllUsersWhenElevatedLocalOtherwise) {
   const std::wstring name = L"MiravellFolderTest" + std::to_wstring(::GetCurrentProcessId());
   const std::wstring elevated = GetAppDataFolder(true, name);
-  EXPECT_EQ(elevated, Known(CSIDL_COMMON_APPDATA) + L"\\" + name);
+  // Wine reports every file's owner as the Unix user's, never Administrators,
+  // so there the all-users folder is always passed over.
+  EXPECT_EQ(elevated,
+            Known(testing_support::RunningUnderWine() ? CSIDL_LOCAL_APPDATA : CSIDL_COMMON_APPDATA) + L"\\" + name);
   EXPECT_TRUE(IsFolder(elevated));
   const std::wstring user = GetAppDataFolder(false, name);
   EXPECT_EQ(user, Known(CSIDL_LOCAL_APPDATA) + L"\\" + name);
@@ -167,16 +174,165 @@ TEST(GetAppDataFolder, FallsBackToTheTemporaryFolderWhenTheProbeCannotWrite) {
   // A file where the folder should be: the folder cannot be made and nothing
   // can be written inside it, just as with a folder the user may not write.
   const std::wstring name = L"MiravellBlocked" + std::to_wstring(::GetCurrentProcessId());
-  const std::wstring blocker = Known(CSIDL_COMMON_APPDATA) + L"\\" + name;
+  const std::wstring blocker = Known(CSIDL_LOCAL_APPDATA) + L"\\" + name;
   {
     UniqueHandle file(::CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(file);
   }
-  const std::wstring folder = GetAppDataFolder(true, name);
+  const std::wstring folder = GetAppDataFolder(false, name);
   EXPECT_EQ(folder, Temp() + name);
   EXPECT_TRUE(IsFolder(folder));
   ::DeleteFileW(blocker.c_str());
   ::RemoveDirectoryW(folder.c_str());
+}
+
+TEST(DataFolderRefusal, OnlyAdministratorsAndTheSystemMayOwnOrChangeTheFolder) {
+  using P = FolderPrincipal;
+  constexpr unsigned long kReadExecute = 0x1200a9;
+  const FolderAccessEntry system{P::System, true, FILE_ALL_ACCESS};
+  const FolderAccessEntry admins{P::Administrators, true, FILE_ALL_ACCESS};
+  const FolderAccessEntry usersRead{P::Other, true, kReadExecute};
+  struct Case {
+    const char* name;
+    FolderSecurity security;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"installer's entries", {false, P::Administrators, true, {system, admins, usersRead}}, true},
+      {"system owner, system's own installer",
+       {false, P::System, true, {system, {P::TrustedInstaller, true, GENERIC_ALL}}},
+       true},
+      {"a denied write is no grant", {false, P::System, true, {admins, {P::Other, false, FILE_ALL_ACCESS}}}, true},
+      {"reparse point", {true, P::Administrators, true, {system, admins}}, false},
+      {"user or installer as owner", {false, P::Other, true, {system, admins}}, false},
+      {"TrustedInstaller owner is not who creates it", {false, P::TrustedInstaller, true, {system}}, false},
+      {"null DACL", {false, P::Administrators, false, {}}, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DataFolderRefusal(c.security) == nullptr, c.accepted) << c.name;
+  }
+  // Any one right that lets a non-administrator (CREATOR OWNER included)
+  // change the folder or what is in it.
+  for (const unsigned long right :
+       {0x2ul /*add file*/, 0x4ul /*add subfolder*/, 0x40ul /*delete child*/, static_cast<unsigned long>(DELETE),
+        static_cast<unsigned long>(WRITE_DAC), static_cast<unsigned long>(WRITE_OWNER),
+        static_cast<unsigned long>(GENERIC_WRITE), static_cast<unsigned long>(GENERIC_ALL)}) {
+    const FolderSecurity security{
+        false, P::Administrators, true, {system, admins, {P::Other, true, kReadExecute | right}}};
+    EXPECT_NE(DataFolderRefusal(security), nullptr) << std::hex << right;
+  }
+}
+
+bool IsReparsePoint(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// A junction (mount point) at `link` that leads to `target`.
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+  if (!::CreateDirectoryW(link.c_str(), nullptr)) return false;
+  const std::wstring substitute = L"\\??\\" + target;
+  const USHORT substituteBytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
+  const USHORT printBytes = static_cast<USHORT>(target.size() * sizeof(wchar_t));
+  // Tag, length, reserved; then offsets and lengths of both names, then the
+  // names, each ending in a null.
+  std::vector<BYTE> buffer(8 + 8 + substituteBytes + 2 + printBytes + 2);
+  const auto put16 = [&buffer](std::size_t at, USHORT value) { std::memcpy(&buffer[at], &value, sizeof(value)); };
+  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+  std::memcpy(&buffer[0], &tag, sizeof(tag));
+  put16(4, static_cast<USHORT>(buffer.size() - 8));
+  put16(8, 0);
+  put16(10, substituteBytes);
+  put16(12, static_cast<USHORT>(substituteBytes + 2));
+  put16(14, printBytes);
+  std::memcpy(&buffer[16], substitute.data(), substituteBytes);
+  std::memcpy(&buffer[16 + substituteBytes + 2], target.data(), printBytes);
+  UniqueHandle folder(::CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  DWORD returned = 0;
+  return folder.valid() && ::DeviceIoControl(folder.get(), FSCTL_SET_REPARSE_POINT, buffer.data(),
+                                             static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
+}
+
+TEST(GetAppDataFolder, AllUsersFolderOthersCouldControlIsPassedOverForTheUsersOwn) {
+  const std::wstring name = L"MiravellPlanted" + std::to_wstring(::GetTickCount64());
+  const std::wstring common = Known(CSIDL_COMMON_APPDATA) + L"\\" + name;
+  const std::wstring local = Known(CSIDL_LOCAL_APPDATA) + L"\\" + name;
+  const std::wstring target = Temp() + name + L"Target";
+  const std::wstring probeThere = target + L"\\miravell-write-probe.tmp";
+  ASSERT_TRUE(::CreateDirectoryW(target.c_str(), nullptr));
+  enum class Planted { Nothing, UserWritable, Junction, DirectoryLink };
+  struct Case {
+    Planted planted;
+    bool usesAllUsers;
+  };
+  // Wine reports every file's owner as the Unix user's, so there even the
+  // folder this process made itself is passed over.
+  const bool ownerShown = !testing_support::RunningUnderWine();
+  for (const Case c : {Case{Planted::Nothing, ownerShown}, Case{Planted::UserWritable, false},
+                       Case{Planted::Junction, false}, Case{Planted::DirectoryLink, false}}) {
+    SCOPED_TRACE(static_cast<int>(c.planted));
+    if (c.planted == Planted::UserWritable) {
+      PSECURITY_DESCRIPTOR descriptor = nullptr;
+      ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)", SDDL_REVISION_1, &descriptor, nullptr));
+      const UniqueLocal held(descriptor);
+      SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+      ASSERT_TRUE(::CreateDirectoryW(common.c_str(), &attributes));
+    } else if (c.planted != Planted::Nothing) {
+      const bool made = c.planted == Planted::Junction
+                            ? MakeJunction(common, target)
+                            : ::CreateSymbolicLinkW(common.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+      if (!IsReparsePoint(common)) {
+        // Wine 8 answers neither call with a reparse point (the link call
+        // is a stub that claims success).
+        ::RemoveDirectoryW(common.c_str());
+        std::printf("skipped: this system made no reparse point (%d, error %lu)\n", made ? 1 : 0, ::GetLastError());
+        continue;
+      }
+    }
+    std::vector<std::string> log;
+    seams::Hooks hooks;
+    hooks.logLine = [&log](const std::string& line) { log.push_back(line); };
+    const seams::ScopedHooks scoped(hooks);
+    const std::wstring folder = GetAppDataFolder(true, name);
+    std::string logged;
+    for (const std::string& line : log) logged += line + "\n";
+    EXPECT_EQ(folder, c.usesAllUsers ? common : local) << logged;
+    EXPECT_EQ(log.size(), c.usesAllUsers ? 0u : 1u) << logged;
+    EXPECT_TRUE(IsFolder(folder));
+    // Nothing was ever written through the link.
+    EXPECT_EQ(::GetFileAttributesW(probeThere.c_str()), INVALID_FILE_ATTRIBUTES);
+    ::RemoveDirectoryW(common.c_str());  // a link goes as a link
+    ::RemoveDirectoryW(local.c_str());
+  }
+  ::RemoveDirectoryW(target.c_str());
+}
+
+TEST(GetAppDataFolder, ProbeDoesNotWriteThroughALinkUnderItsName) {
+  const std::wstring name = L"MiravellProbeLink" + std::to_wstring(::GetTickCount64());
+  const std::wstring local = Known(CSIDL_LOCAL_APPDATA) + L"\\" + name;
+  const std::wstring victim = Temp() + name + L"Victim.txt";
+  ASSERT_TRUE(::CreateDirectoryW(local.c_str(), nullptr));
+  {
+    UniqueHandle file(::CreateFileW(victim.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(file.valid() && ::WriteFile(file.get(), "keep", 4, &written, nullptr));
+  }
+  const std::wstring probe = local + L"\\miravell-write-probe.tmp";
+  ASSERT_TRUE(::CreateSymbolicLinkW(probe.c_str(), victim.c_str(), 0)) << ::GetLastError();
+  if (!IsReparsePoint(probe)) {
+    ::DeleteFileW(victim.c_str());
+    ::RemoveDirectoryW(local.c_str());
+    GTEST_SKIP() << "this system made no file link (Wine 8's CreateSymbolicLinkW is a stub)";
+  }
+  EXPECT_EQ(GetAppDataFolder(false, name), local);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(::GetFileAttributesExW(victim.c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(data.nFileSizeLow, 4u);
+  ::DeleteFileW(probe.c_str());
+  ::DeleteFileW(victim.c_str());
+  ::RemoveDirectoryW(local.c_str());
 }
 
 // --- elevation restart -------------------------------------------------------

@@ -116,7 +116,9 @@ class InstallerTest(ProgramTest):
         """A machine without the player, whatever an earlier run left."""
         for path in (PROGRAM_DIR, START_MENU_LINK, DESKTOP_LINK, MACHINE_DATA, self.user_data):
             unix = prefix_path(path)
-            if os.path.isdir(unix):
+            if os.path.islink(unix):
+                os.remove(unix)
+            elif os.path.isdir(unix):
                 shutil.rmtree(unix)
             elif os.path.exists(unix):
                 os.remove(unix)
@@ -227,6 +229,27 @@ class InstallerTest(ProgramTest):
         for path in (PROGRAM_DIR, START_MENU_LINK, MACHINE_DATA, self.user_data):
             self.assertFalse(self.exists(path), path)
         self.assertIsNone(reg_values(SCHEME_ROOT))
+
+    def test_install_and_purge_never_act_through_a_planted_link(self):
+        """Any user may create folders in the machine's data folder, and owns
+        the user data folder: links planted as either folder or inside one
+        lead the elevated installer and uninstaller nowhere. (Wine shows a
+        Unix symlink as a reparse point but cannot remove it as a link, so
+        here the links stay; Windows replaces the machine's one.)"""
+        victims = []
+        for planted in (prefix_path(MACHINE_DATA), os.path.join(prefix_path(self.user_data), "WebView2Data")):
+            victim = tempfile.mkdtemp(dir=self.folder.name)
+            os.chmod(victim, 0o777)
+            with open(os.path.join(victim, "keep.txt"), "w", encoding="ascii") as handle:
+                handle.write("keep")
+            os.makedirs(os.path.dirname(planted), exist_ok=True)
+            os.symlink(victim, planted)
+            victims.append(victim)
+        self.install(INSTALLER, "/NODESKTOP")
+        self.uninstall("/PURGE")
+        for victim in victims:
+            self.assertEqual(os.listdir(victim), ["keep.txt"], victim)
+            self.assertEqual(os.stat(victim).st_mode & 0o777, 0o777, "no entries were set through the link")
 
     def test_a_silent_upgrade_ends_a_player_that_does_not_close(self):
         self.install(OLDER_INSTALLER, "/NODESKTOP")
