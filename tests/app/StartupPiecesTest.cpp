@@ -2,6 +2,7 @@
 // the command line, the scheme registration, the splash pixels, the data
 // folder, the elevation restart, link failures and the player window's end.
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 #include <winioctl.h>
@@ -21,6 +22,7 @@
 #include "app/Paths.h"
 #include "app/ProtocolRegistration.h"
 #include "app/Splash.h"
+#include "common/Config.h"
 #include "common/Handles.h"
 #include "common/AppState.h"
 #include "common/Seams.h"
@@ -153,13 +155,17 @@ bool IsFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Wine reports every file's owner as the Unix user's, which only the local
+// profile counts as an administrator: in the production profile there even a
+// folder this process made itself is passed over.
+bool OwnerShown() {
+  return !testing_support::RunningUnderWine() || !config::Wide(config::Id::BedAdministratorSid).empty();
+}
+
 TEST(GetAppDataFolder, AllUsersWhenElevatedLocalOtherwise) {
   const std::wstring name = L"MiravellFolderTest" + std::to_wstring(::GetCurrentProcessId());
   const std::wstring elevated = GetAppDataFolder(true, name);
-  // Wine reports every file's owner as the Unix user's, never Administrators,
-  // so there the all-users folder is always passed over.
-  EXPECT_EQ(elevated,
-            Known(testing_support::RunningUnderWine() ? CSIDL_LOCAL_APPDATA : CSIDL_COMMON_APPDATA) + L"\\" + name);
+  EXPECT_EQ(elevated, Known(OwnerShown() ? CSIDL_COMMON_APPDATA : CSIDL_LOCAL_APPDATA) + L"\\" + name);
   EXPECT_TRUE(IsFolder(elevated));
   const std::wstring user = GetAppDataFolder(false, name);
   EXPECT_EQ(user, Known(CSIDL_LOCAL_APPDATA) + L"\\" + name);
@@ -266,19 +272,27 @@ TEST(GetAppDataFolder, AllUsersFolderOthersCouldControlIsPassedOverForTheUsersOw
     Planted planted;
     bool usesAllUsers;
   };
-  // Wine reports every file's owner as the Unix user's, so there even the
-  // folder this process made itself is passed over.
-  const bool ownerShown = !testing_support::RunningUnderWine();
+  const bool ownerShown = OwnerShown();
   for (const Case c : {Case{Planted::Nothing, ownerShown}, Case{Planted::UserWritable, false},
                        Case{Planted::Junction, false}, Case{Planted::DirectoryLink, false}}) {
     SCOPED_TRACE(static_cast<int>(c.planted));
     if (c.planted == Planted::UserWritable) {
+      // Everyone may change it: Wine keeps that much of an access list, as
+      // the Unix mode bits.
       PSECURITY_DESCRIPTOR descriptor = nullptr;
-      ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)", SDDL_REVISION_1, &descriptor, nullptr));
+      ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                                         &descriptor, nullptr));
       const UniqueLocal held(descriptor);
-      SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
-      ASSERT_TRUE(::CreateDirectoryW(common.c_str(), &attributes));
+      BOOL present = FALSE;
+      BOOL defaulted = FALSE;
+      PACL dacl = nullptr;
+      ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+      ASSERT_TRUE(::CreateDirectoryW(common.c_str(), nullptr));
+      std::wstring path = common;
+      ASSERT_EQ(::SetNamedSecurityInfoW(path.data(), SE_FILE_OBJECT,
+                                        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                        nullptr, dacl, nullptr),
+                static_cast<DWORD>(ERROR_SUCCESS));
     } else if (c.planted != Planted::Nothing) {
       const bool made = c.planted == Planted::Junction
                             ? MakeJunction(common, target)
