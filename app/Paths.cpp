@@ -61,26 +61,37 @@ bool IsReparsePoint(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-FolderPrincipal Classify(PSID sid) {
-  if (sid == nullptr || !::IsValidSid(sid)) return FolderPrincipal::Other;
-  if (::IsWellKnownSid(sid, WinLocalSystemSid)) return FolderPrincipal::System;
-  if (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return FolderPrincipal::Administrators;
-  // NT SERVICE\TrustedInstaller, the owner of the system's own folders.
-  PSID installer = nullptr;
-  if (::ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer)) {
-    const UniqueLocal owner(installer);
-    if (::EqualSid(sid, installer)) return FolderPrincipal::TrustedInstaller;
+// The two principals known by their SID text, read once per check rather than
+// once per access entry.
+class KnownPrincipals {
+ public:
+  KnownPrincipals() {
+    // NT SERVICE\TrustedInstaller, the owner of the system's own folders.
+    installer_ = Parse(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
+    // The test bed's one account, which owns every file there; empty (and so
+    // never matched) in the build that ships.
+    bedAdministrator_ = Parse(config::Wide(config::Id::BedAdministratorSid));
   }
-  // The test bed's one account, which owns every file there; empty (and so
-  // never matched) in the build that ships.
-  const std::wstring bed = config::Wide(config::Id::BedAdministratorSid);
-  PSID bedAdministrator = nullptr;
-  if (!bed.empty() && ::ConvertStringSidToSidW(bed.c_str(), &bedAdministrator)) {
-    const UniqueLocal owner(bedAdministrator);
-    if (::EqualSid(sid, bedAdministrator)) return FolderPrincipal::Administrators;
+
+  FolderPrincipal Classify(PSID sid) const {
+    if (sid == nullptr || !::IsValidSid(sid)) return FolderPrincipal::Other;
+    if (::IsWellKnownSid(sid, WinLocalSystemSid)) return FolderPrincipal::System;
+    if (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return FolderPrincipal::Administrators;
+    if (installer_ && ::EqualSid(sid, installer_.get())) return FolderPrincipal::TrustedInstaller;
+    if (bedAdministrator_ && ::EqualSid(sid, bedAdministrator_.get())) return FolderPrincipal::Administrators;
+    return FolderPrincipal::Other;
   }
-  return FolderPrincipal::Other;
-}
+
+ private:
+  static UniqueLocal Parse(const std::wstring& text) {
+    PSID sid = nullptr;
+    if (text.empty() || !::ConvertStringSidToSidW(text.c_str(), &sid)) return UniqueLocal();
+    return UniqueLocal(sid);
+  }
+
+  UniqueLocal installer_;
+  UniqueLocal bedAdministrator_;
+};
 
 // Reads the folder's owner and DACL without following a reparse point.
 bool ReadFolderSecurity(const std::wstring& folder, FolderSecurity& security) {
@@ -99,7 +110,8 @@ bool ReadFolderSecurity(const std::wstring& folder, FolderSecurity& security) {
     return false;
   }
   const UniqueLocal held(descriptor);
-  security.owner = Classify(owner);
+  const KnownPrincipals known;
+  security.owner = known.Classify(owner);
   security.hasDacl = dacl != nullptr;
   if (dacl == nullptr) return true;
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
@@ -114,7 +126,7 @@ bool ReadFolderSecurity(const std::wstring& folder, FolderSecurity& security) {
         const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
         entry.allow = header->AceType == ACCESS_ALLOWED_ACE_TYPE;
         entry.mask = ace->Mask;
-        entry.who = Classify(const_cast<DWORD*>(&ace->SidStart));
+        entry.who = known.Classify(const_cast<DWORD*>(&ace->SidStart));
         break;
       }
       default:

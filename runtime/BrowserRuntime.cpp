@@ -25,6 +25,7 @@
 #include "common/Text.h"
 #include "runtime/BrowserLoader.h"
 #include "runtime/InstallerSignature.h"
+#include "runtime/CallbackHandler.h"
 #include "runtime/ProtectedFolder.h"
 
 namespace runtime {
@@ -86,26 +87,9 @@ struct DownloadState {
 
 // Ends the download (E_ABORT from OnProgress) once it brings more than the
 // limit, announces more, or goes past its deadline.
-class BoundedDownload final : public IBindStatusCallback {
+class BoundedDownload final : public runtime::ComObject<BoundedDownload, IBindStatusCallback> {
  public:
   explicit BoundedDownload(std::shared_ptr<DownloadState> state) : state_(std::move(state)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IBindStatusCallback)) {
-      *object = static_cast<IBindStatusCallback*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
@@ -124,7 +108,6 @@ class BoundedDownload final : public IBindStatusCallback {
   HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
 
  private:
-  std::atomic<ULONG> references_{1};
   std::shared_ptr<DownloadState> state_;
 };
 

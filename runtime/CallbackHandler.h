@@ -17,6 +17,40 @@
 
 namespace runtime {
 
+// The IUnknown of a heap object that implements one interface and lives by
+// its reference count alone (one at creation, held by its creator). Derived
+// names itself, so the last Release deletes the right type without a virtual
+// destructor in the vtable the other side reads.
+template <typename Derived, typename Interface>
+class ComObject : public Interface {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (::IsEqualIID(iid, __uuidof(IUnknown)) || ::IsEqualIID(iid, __uuidof(Interface))) {
+      *object = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete static_cast<Derived*>(this);
+    return left;
+  }
+
+ protected:
+  ComObject() = default;
+  ~ComObject() = default;
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
 namespace callback_detail {
 
 template <typename Interface, typename Method>
@@ -27,28 +61,9 @@ struct InvokeOf;
 template <typename Interface, typename Owner, typename... Args>
 struct InvokeOf<Interface, HRESULT (STDMETHODCALLTYPE Owner::*)(Args...)> {
   template <typename F>
-  class Handler final : public Interface {
+  class Handler final : public ComObject<Handler<F>, Interface> {
    public:
     explicit Handler(F function) : function_(std::move(function)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-      if (object == nullptr) return E_POINTER;
-      if (::IsEqualIID(iid, __uuidof(IUnknown)) || ::IsEqualIID(iid, __uuidof(Interface))) {
-        *object = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
-      }
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-      const ULONG left = --references_;
-      if (left == 0) delete this;
-      return left;
-    }
 
     // Exceptions must not reach the engine: any escaping one becomes E_FAIL.
     HRESULT STDMETHODCALLTYPE Invoke(Args... args) override {
@@ -66,10 +81,10 @@ struct InvokeOf<Interface, HRESULT (STDMETHODCALLTYPE Owner::*)(Args...)> {
     }
 
    private:
+    friend class ComObject<Handler<F>, Interface>;
     ~Handler() = default;
 
     F function_;
-    std::atomic<ULONG> references_{1};
   };
 };
 
