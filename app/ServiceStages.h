@@ -7,3 +7,8 @@ void InstallBuiltInPins();
 
 // Stage 11: pins downloaded from the service; catches its own failures.
 void LoadDynamicPinsStage();
+
+// Opens the connections the start will need (the pins and version hosts,
+// and the domain of a link the program was given) on worker threads, while
+// the start goes on; see HttpClient::Warm.
+void WarmServiceConnections(const std::wstring& link);

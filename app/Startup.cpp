@@ -85,6 +85,7 @@ int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
 
   LogLine("Step 7: Initializing SSL pinning defaults");
   InstallBuiltInPins();
+  WarmServiceConnections(ReadLinkArgument(commandLine).link);
   LogLine("Step 7: Loading dynamic pins synchronously");
   try {
     LoadDynamicPinsStage();

@@ -9,6 +9,7 @@
 #include "links/ContentUrl.h"
 #include "links/SchemeLink.h"
 #include "net/HttpClient.h"
+#include "net/Pinning.h"
 #include "net/ServiceApi.h"
 #include "net/ServiceHosts.h"
 
@@ -45,6 +46,7 @@ bool Resolve(const LinkValues& values, std::string& reason) {
     app.watermarkText.clear();
     app.contentNumber = 0;
     app.contentFromService = false;
+    WarmBrowserHost(app.contentUrl);
     return true;
   }
 
@@ -73,6 +75,9 @@ bool Resolve(const LinkValues& values, std::string& reason) {
   } else {
     app.contentUrl = url;
   }
+  // The engine checks the lesson's host before its first request there;
+  // that check runs now, beside the window's creation.
+  WarmBrowserHost(app.contentUrl);
   return true;
 }
 

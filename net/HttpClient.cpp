@@ -4,11 +4,13 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "alerts/DeviceIdentity.h"
 #include "common/Config.h"
 #include "common/FailureLog.h"
+#include "common/NativeVersion.h"
 #include "common/Text.h"
 #include "net/Pinning.h"
 
@@ -35,6 +37,25 @@ void AddHeader(HINTERNET request, const std::wstring& line) {
 }
 
 std::string ErrorWithNumber(const char* text, DWORD error) { return text + std::to_string(error); }
+
+// TLS 1.2, and 1.3 where Windows has it on by default (Windows 11 and
+// Server 2022 onwards). Windows 10 builds carry 1.3 only as an experiment,
+// off in the system, and asking WinHTTP for it there can fail the option or
+// the handshake. Older protocols are left out either way.
+DWORD SecureProtocols() {
+  constexpr DWORD kTls12 = 0x00000800;       // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2
+  constexpr DWORD kTls13 = 0x00002000;       // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
+  constexpr DWORD kFirstTls13Build = 20348;  // Server 2022; Windows 11 is 22000
+  OSVERSIONINFOEXW version{};
+  QueryNativeVersion(version);
+  return version.dwMajorVersion >= 10 && version.dwBuildNumber >= kFirstTls13Build ? kTls12 | kTls13 : kTls12;
+}
+
+// The pins a pre-flight of the host is held against now; empty for none.
+std::vector<std::string> CurrentPins(const std::wstring& host) {
+  auto entry = FindPinEntry(host);
+  return entry ? std::move(entry->pins) : std::vector<std::string>();
+}
 
 // What is left of the deadline in whole milliseconds, rounded up; 0 once it
 // has passed.
@@ -235,6 +256,16 @@ HttpClient::HttpClient(std::chrono::milliseconds deadline) : deadline_(deadline)
   MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
       ::WinHttpSetTimeouts(session_.get(), static_cast<int>(kResolveTimeoutMs), static_cast<int>(kConnectTimeoutMs),
                            static_cast<int>(kSendTimeoutMs), static_cast<int>(kReceiveTimeoutMs)));
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(session_.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, SecureProtocols()));
+}
+
+HttpClient::~HttpClient() {
+  std::map<std::wstring, std::shared_future<void>> warming;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    warming = warming_;
+  }
+  for (const auto& [host, done] : warming) done.wait();
 }
 
 void HttpClient::SetDefaultHeader(const std::wstring& name, const std::wstring& value) {
@@ -244,12 +275,65 @@ void HttpClient::SetDefaultHeader(const std::wstring& name, const std::wstring& 
 
 HttpResponse HttpClient::Get(const std::wstring& url) { return Request(L"GET", url, {}, {}); }
 
+void HttpClient::Warm(const std::wstring& url) {
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  if (url.size() > 0xFFFFFFFFu || !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
+      parts.nScheme != INTERNET_SCHEME_HTTPS || parts.dwHostNameLength == 0) {
+    return;
+  }
+  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  const INTERNET_PORT port = parts.nPort;
+  std::lock_guard<std::mutex> guard(lock_);
+  if (preflightedHosts_.count(host) != 0 || warming_.count(host) != 0) return;
+  auto done = std::make_shared<std::promise<void>>();
+  warming_[host] = done->get_future().share();
+  try {
+    std::thread([this, host, port, done] {
+      try {
+        HttpResponse ignored;
+        RunPreflight(host, port, Clock::now() + deadline_, ignored, true);
+      } catch (...) {
+        MIRAVELL_LOG_CAUGHT_EXCEPTION();
+      }
+      done->set_value();
+    }).detach();
+  } catch (...) {
+    // No thread: the first request checks the host itself.
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
+    warming_.erase(host);
+  }
+}
+
 bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, Clock::time_point deadline,
                            HttpResponse& response) {
+  std::shared_future<void> warming;
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (preflightedHosts_.count(host) != 0) return true;
+    if (const auto found = warming_.find(host); found != warming_.end()) warming = found->second;
   }
+  if (warming.valid()) {
+    if (warming.wait_until(deadline) != std::future_status::ready) {
+      response.error = kDeadlineError;
+      return false;
+    }
+    // The pins may have been extended since the warm-up: it counts only for
+    // the pins the host has now.
+    const std::vector<std::string> pins = CurrentPins(host);
+    std::lock_guard<std::mutex> guard(lock_);
+    if (const auto passed = warmedPins_.find(host); passed != warmedPins_.end() && passed->second == pins) {
+      preflightedHosts_.insert(host);
+      return true;
+    }
+  }
+  return RunPreflight(host, port, deadline, response, false);
+}
+
+bool HttpClient::RunPreflight(const std::wstring& host, INTERNET_PORT port, Clock::time_point deadline,
+                              HttpResponse& response, bool quiet) {
+  const std::vector<std::string> pins = CurrentPins(host);
   const std::string pinFailure =
       "Pre-flight SSL Pin validation FAILED for " + WideToUtf8(host) + ". MITM Attack Prevented!";
   // Without a connection or a request the check is skipped; the request
@@ -278,7 +362,7 @@ bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, Clock::
         request.Run([](HINTERNET handle) { return ::WinHttpReceiveResponse(handle, nullptr); }, error);
       }
       const PinVerdict before = request.verdict();
-      if (before == PinVerdict::Mismatch) ActOnPinMismatch(host);
+      if (before == PinVerdict::Mismatch && !quiet) ActOnPinMismatch(host);
       if (before != PinVerdict::Pass) {
         response.error = pinFailure;
         return false;
@@ -288,14 +372,22 @@ bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, Clock::
         response.error = kDeadlineError;
         return false;
       }
-      if (!ValidateServerPins(handle, host)) {
+      if (quiet ? CheckServerPins(handle, host) != PinVerdict::Pass : !ValidateServerPins(handle, host)) {
         response.error = pinFailure;
         return false;
       }
+      // WinHTTP keeps a connection for the next request only once its
+      // answer has been read to the end, even the empty one of a HEAD.
+      DWORD available = 0;
+      request.Run([&available](HINTERNET drained) { return ::WinHttpQueryDataAvailable(drained, &available); }, error);
     }
   }
   std::lock_guard<std::mutex> guard(lock_);
-  preflightedHosts_.insert(host);
+  if (quiet) {
+    warmedPins_[host] = pins;
+  } else {
+    preflightedHosts_.insert(host);
+  }
   return true;
 }
 
@@ -440,13 +532,15 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
 
 HttpClient& SharedHttpClient() {
   static std::once_flag once;
-  static std::unique_ptr<HttpClient> shared;
+  // Never destroyed: warm-ups may still run on their threads while the
+  // process ends.
+  static HttpClient* shared = nullptr;
   std::call_once(once, [] {
     auto client = std::make_unique<HttpClient>();
     WINHTTP_PROXY_INFO noProxy{WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr};
     MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
         ::WinHttpSetOption(client->session(), WINHTTP_OPTION_PROXY, &noProxy, sizeof(noProxy)));
-    shared = std::move(client);
+    shared = client.release();
   });
   return *shared;
 }

@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "common/Handles.h"
 #include "net/ServiceHosts.h"
@@ -46,7 +48,8 @@ class HttpClient {
   // request of this client ends within the deadline. Throws
   // std::runtime_error("WinHttpOpen failed") when it cannot.
   explicit HttpClient(std::chrono::milliseconds deadline = kRequestDeadline);
-  ~HttpClient() = default;
+  // Waits for the warm-ups still under way.
+  ~HttpClient();
   HttpClient(const HttpClient&) = delete;
   HttpClient& operator=(const HttpClient&) = delete;
 
@@ -63,6 +66,16 @@ class HttpClient {
 
   HttpResponse Get(const std::wstring& url);
 
+  // Opens and checks the connection to the HTTPS host of url ahead of need,
+  // on a worker thread: the pre-flight the first request to that host would
+  // run (connection, handshake, pins, HEAD), which leaves its connection in
+  // the session's pool. A request to the host waits for a warm-up under way
+  // and goes out on that connection. A warm-up acts on nothing: after a
+  // failure, or when the host's pins changed since, the request runs its own
+  // pre-flight exactly as without it. The caller names only hosts it would
+  // send to anyway.
+  void Warm(const std::wstring& url);
+
   // The session handle (for options of the shared client).
   [[nodiscard]] HINTERNET session() const noexcept { return session_.get(); }
 
@@ -72,12 +85,19 @@ class HttpClient {
   // error is then set in the response).
   bool Preflight(const std::wstring& host, INTERNET_PORT port, std::chrono::steady_clock::time_point deadline,
                  HttpResponse& response);
+  // The pre-flight itself. A quiet one (a warm-up) neither raises the
+  // interception alert nor marks the host as checked: it records the pins
+  // it passed with.
+  bool RunPreflight(const std::wstring& host, INTERNET_PORT port, std::chrono::steady_clock::time_point deadline,
+                    HttpResponse& response, bool quiet);
 
   std::chrono::milliseconds deadline_;
   UniqueInternet session_;
   std::map<std::wstring, std::wstring> defaultHeaders_;
   std::mutex lock_;
   std::set<std::wstring> preflightedHosts_;
+  std::map<std::wstring, std::shared_future<void>> warming_;     // by host, done or not
+  std::map<std::wstring, std::vector<std::string>> warmedPins_;  // host -> the pins a warm-up passed with
 };
 
 // The one process-wide client, created on first use (thread-safe) and never

@@ -5,6 +5,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <map>
+#include <memory>
+#include <optional>
 #include <shared_mutex>
 #include <set>
 #include <thread>
@@ -255,39 +259,98 @@ void LoadDynamicPins() {
   }
 }
 
-bool PreflightHost(const std::wstring& host) {
-  {
-    std::shared_lock<std::shared_mutex> guard(preflightLock);
-    if (refusedBrowserHosts.count(host) != 0) return false;
-    if (preflightedBrowserHosts.count(host) != 0) return true;
-  }
-  const auto entry = FindPinEntry(host);
-  if (!entry || entry->pins.empty()) {
-    std::unique_lock<std::shared_mutex> guard(preflightLock);
-    preflightedBrowserHosts.insert(host);
-    return true;
-  }
+namespace {
 
+// Checks under way ahead of the browser, by host (under preflightLock).
+std::map<std::wstring, std::shared_future<void>> warmingBrowserHosts;
+
+// The browser pre-flight's own HEAD on the browser's way, without acting on
+// its verdict; nothing when the check could not be made at all.
+std::optional<PinVerdict> CheckBrowserHost(const std::wstring& host) {
   UniqueInternet session = OpenSessionOnTheBrowsersWay();
-  if (!session) return true;
+  if (!session) return std::nullopt;
   MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
       ::WinHttpSetTimeouts(session.get(), kPreflightTimeout, kPreflightTimeout, kPreflightTimeout, kPreflightTimeout));
   UniqueInternet connection(
       MIRAVELL_LOG_LAST_ERROR_IF_NULL(::WinHttpConnect(session.get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0)));
-  if (!connection) return true;
+  if (!connection) return std::nullopt;
   UniqueInternet request(
       MIRAVELL_LOG_LAST_ERROR_IF_NULL(::WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
                                                            WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE)));
-  if (!request) return true;
+  if (!request) return std::nullopt;
   SetRequestOptions(request.get(), true, false);
   if (MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
           ::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))) {
     MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::WinHttpReceiveResponse(request.get(), nullptr));
   }
-  const bool passed = ValidateServerPins(request.get(), host);
-  request.reset();
-  connection.reset();
-  session.reset();
+  return CheckServerPins(request.get(), host);
+}
+
+bool HasPins(const std::wstring& host) {
+  const auto entry = FindPinEntry(host);
+  return entry && !entry->pins.empty();
+}
+
+}  // namespace
+
+void WarmBrowserHost(const std::wstring& url) {
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  if (url.size() > 0xFFFFFFFFu || !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
+      parts.nScheme != INTERNET_SCHEME_HTTPS || parts.dwHostNameLength == 0) {
+    return;
+  }
+  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  // A host without pins passes without a request anyway.
+  if (!HasPins(host)) return;
+  std::unique_lock<std::shared_mutex> guard(preflightLock);
+  if (preflightedBrowserHosts.count(host) != 0 || refusedBrowserHosts.count(host) != 0 ||
+      warmingBrowserHosts.count(host) != 0) {
+    return;
+  }
+  auto done = std::make_shared<std::promise<void>>();
+  warmingBrowserHosts[host] = done->get_future().share();
+  try {
+    std::thread([host, done] {
+      try {
+        if (CheckBrowserHost(host) == PinVerdict::Pass) {
+          std::unique_lock<std::shared_mutex> passed(preflightLock);
+          preflightedBrowserHosts.insert(host);
+        }
+      } catch (...) {
+        MIRAVELL_LOG_CAUGHT_EXCEPTION();
+      }
+      done->set_value();
+    }).detach();
+  } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
+    warmingBrowserHosts.erase(host);
+  }
+}
+
+bool PreflightHost(const std::wstring& host) {
+  std::shared_future<void> warming;
+  {
+    std::shared_lock<std::shared_mutex> guard(preflightLock);
+    if (refusedBrowserHosts.count(host) != 0) return false;
+    if (preflightedBrowserHosts.count(host) != 0) return true;
+    if (const auto found = warmingBrowserHosts.find(host); found != warmingBrowserHosts.end()) warming = found->second;
+  }
+  if (warming.valid()) {
+    warming.wait();  // bounded by the check's own timeouts
+    std::shared_lock<std::shared_mutex> guard(preflightLock);
+    if (preflightedBrowserHosts.count(host) != 0) return true;
+  }
+  if (!HasPins(host)) {
+    std::unique_lock<std::shared_mutex> guard(preflightLock);
+    preflightedBrowserHosts.insert(host);
+    return true;
+  }
+  const std::optional<PinVerdict> verdict = CheckBrowserHost(host);
+  if (!verdict) return true;
+  if (*verdict == PinVerdict::Mismatch) ActOnPinMismatch(host);
+  const bool passed = *verdict == PinVerdict::Pass;
   std::unique_lock<std::shared_mutex> guard(preflightLock);
   (passed ? preflightedBrowserHosts : refusedBrowserHosts).insert(host);
   return passed;

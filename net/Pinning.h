@@ -67,6 +67,12 @@ std::optional<std::vector<PinEntry>> PinTableFromDownload(const std::string& bod
 // until ClearPreflightCache, a failure for the rest of the process).
 bool PreflightHost(const std::wstring& host);
 
+// Runs PreflightHost's check of the HTTPS host of url on a worker thread,
+// ahead of the browser's first request there, and keeps a pass for it. It
+// acts on nothing: PreflightHost waits for a check under way and, after a
+// failure, checks and acts as it would have without it.
+void WarmBrowserHost(const std::wstring& url);
+
 // Forgets every host PreflightHost has passed.
 void ClearPreflightCache();
 

@@ -8,6 +8,7 @@ Further scenarios of the same suite live next to the pieces they exercise and
 carry the "e2e" label too: update answers, refused and broken links
 (tests/app/test_link_start.py), Windows 7 (tests/app/test_startup.py), the
 runtime install flow (tests/runtime)."""
+import collections
 import json
 import os
 import tempfile
@@ -75,16 +76,22 @@ class EndToEndTest(ProgramTest):
                 if c["call"] in ("AddScriptToExecuteOnDocumentCreated", "Navigate", "NavigateToString")]
 
     def assert_start_of_road(self, road):
-        """Pins first (with the secret), then the update check, each host pre-flighted once."""
-        self.assertEqual(road[:4], [
-            ("HEAD", "desktop.miravell.localhost", "/"),
-            ("GET", "desktop.miravell.localhost", "/pins"),
-            ("HEAD", "services.miravell.localhost", "/"),
-            ("GET", "services.miravell.localhost", VERSION_PATH),
-        ])
-        pins = self.mock.requests()[1]
+        """Pins first (with the secret), then the update check; each host
+        pre-flighted once, ahead of its first call (the pre-flights run beside
+        the calls, on connections the calls then use)."""
+        calls = [r for r in road if r[0] != "HEAD"]
+        self.assertEqual(calls[:2], [("GET", "desktop.miravell.localhost", "/pins"),
+                                     ("GET", "services.miravell.localhost", VERSION_PATH)])
+        for host in {r[1] for r in road}:
+            mine = [r for r in road if r[1] == host]
+            self.assertEqual((mine[0], [r[0] for r in mine].count("HEAD")), (("HEAD", host, "/"), 1), host)
+        pins = next(r for r in self.mock.requests() if r["path"] == "/pins")
         self.assertEqual(header(pins, "X-Secret"), "local-mock-secret-012345678")
         self.assertEqual(header(pins, "User-Agent"), "MiravellDesk/4.8")
+
+    def connections(self):
+        """The TLS connections the service accepted, by host."""
+        return collections.Counter(h["sni"] for h in self.mock.handshakes() if h["ok"])
 
     def run_link(self, content_id, answer=None, script_answer=None, while_open=None):
         if answer is not None:
@@ -171,7 +178,27 @@ class EndToEndTest(ProgramTest):
         self.assert_start_of_road(road)
         self.assertNotIn(CONTENT_PATH, [path for _, _, path in road], "nothing to resolve")
         # The second update check asks the link's own domain.
-        self.assertEqual(road[4:], [("HEAD", "miravell.localhost", "/"), ("GET", "miravell.localhost", VERSION_PATH)])
+        self.assertEqual([r for r in road if r[1] == "miravell.localhost"],
+                         [("HEAD", "miravell.localhost", "/"), ("GET", "miravell.localhost", VERSION_PATH)])
+
+    def test_the_road_opens_one_connection_per_host(self):
+        # (the link's domain, connections by host once the lesson is shown: the
+        # lesson's host, miravell.localhost, is also checked once on the
+        # browser's way, by the engine's own pre-flight)
+        hosts = ("desktop.miravell.localhost", "services.miravell.localhost", "miravell.localhost")
+        cases = (("https://miravell.localhost", (1, 1, 2)),
+                 ("https://services.miravell.localhost", (1, 1, 1)))
+        for domain, expected in cases:
+            with self.subTest(domain=domain):
+                self.mock.reset()
+                session = self.start(make_link("tok-42", "lesson-7", domain))
+                uidriver.wait_window(cls=PLAYER_CLASS)
+                session.wait_call("view", "Navigate")
+                uidriver.close(cls=PLAYER_CLASS)
+                self.assertEqual(self.finish().exit_code, 0)
+                self.assertEqual(tuple(self.connections()[host] for host in hosts), expected, self.mock.handshakes())
+                self.assertEqual([r[0] for r in self.road() if r[1] == domain[8:] and r[0] != "HEAD"],
+                                 ["PUT", "GET"] if domain.endswith("//miravell.localhost") else ["GET", "PUT", "GET"])
 
     def test_pdf_lesson_is_watermarked_with_the_students_address(self):
         calls = self.run_link("lesson-7")  # the mock's default answer is a pdf

@@ -68,6 +68,35 @@ class EngineTest(MockTestCase):
                                 ("GET", "services.miravell.localhost", "/c")])
         self.assertEqual([a["status"] for a in answers], [404, 404, 404])
 
+    def test_a_warm_up_leaves_one_connection_per_host_and_a_failed_one_changes_no_answer(self):
+        host = "mrvl.localhost"
+        url = origin(self.mock, host)
+        pin = ("--pin", f"{host}={self.pins['service-leaf']}")
+        # (the host's key, commands after the pin; the warm-ups come first and the
+        # answers are those of the same commands without them)
+        cases = (
+            ("service", ["get", url + "/a", "get", url + "/b"]),
+            ("attacker", ["get", url + "/a"]),
+            ("service", ["preflight", host]),
+            ("attacker", ["preflight", host]),
+        )
+        for key, commands in cases:
+            with self.subTest(key=key, commands=commands):
+                answers = {}
+                for warm in (False, True):
+                    self.mock.reset()
+                    if key != "service":
+                        self.mock.tls(host, key)
+                    ahead = ["warm-browser" if commands[0] == "preflight" else "warm", url + "/"] if warm else []
+                    code, got = probe(*pin, *ahead, *commands)
+                    self.assertEqual(code, 0)
+                    answers[warm] = got[1:] if warm else got
+                    if warm and key == "service" and commands[0] == "get":
+                        sessions = [h for h in self.mock.handshakes() if h["sni"] == host and h["ok"]]
+                        self.assertEqual(len(sessions), 1, "the warm-up's connection carries every request")
+                    self.assertNotIn("GET", [r["method"] for r in self.log() if r["host"] == host and key != "service"])
+                self.assertEqual(answers[True], answers[False])
+
     def test_redirect_is_returned_unchanged_and_not_followed(self):
         self.mock.route(method="GET", path="/moved", status=302, headers={"Location": SERVICE + "/target"})
         _, answers = probe("--pins-builtin", "get", SERVICE + "/moved")

@@ -140,6 +140,14 @@ int wmain(int argc, wchar_t** argv) {
       const std::string body = next();
       const std::wstring contentType = Utf8ToWide(next());
       PrintJson(ResponseJson(SharedHttpClient().Request(method, url, body, contentType)));
+    } else if (command == "warm") {
+      const std::string url = next();
+      SharedHttpClient().Warm(Utf8ToWide(url));
+      PrintJson({{"warming", url}});
+    } else if (command == "warm-browser") {
+      const std::string url = next();
+      WarmBrowserHost(Utf8ToWide(url));
+      PrintJson({{"warming", url}});
     } else if (command == "preflight") {
       PrintJson({{"allowed", PreflightHost(Utf8ToWide(next()))}});
     } else if (command == "load-pins") {
