@@ -376,10 +376,11 @@ bool HttpClient::RunPreflight(const std::wstring& host, INTERNET_PORT port, Cloc
         response.error = pinFailure;
         return false;
       }
-      // WinHTTP keeps a connection for the next request only once its
-      // answer has been read to the end, even the empty one of a HEAD.
-      DWORD available = 0;
-      request.Run([&available](HINTERNET drained) { return ::WinHttpQueryDataAvailable(drained, &available); }, error);
+      // WinHTTP keeps a connection for the next request only once a read
+      // has met the end of its answer, even the empty one of a HEAD.
+      char sink[64];
+      DWORD read = 0;
+      request.Run([&](HINTERNET drained) { return ::WinHttpReadData(drained, sink, sizeof(sink), &read); }, error);
     }
   }
   std::lock_guard<std::mutex> guard(lock_);

@@ -21,7 +21,7 @@ import subprocess
 
 FAILURE_PREFIX = "Failure: "
 
-_TRACE = re.compile(rb'^[0-9a-f]+:(?:trace|warn|fixme|err):debugstr:OutputDebugString([AW]) (?:L?)"(.*)"$')
+_TRACE = re.compile(rb'^([0-9a-f]+):(?:trace|warn|fixme|err):debugstr:OutputDebugString([AW]) (?:L?)"(.*)"$')
 
 
 @dataclasses.dataclass
@@ -31,11 +31,21 @@ class Result:
     stderr: str
     debug_outputs: list      # every OutputDebugString call, in order
     timed_out: bool = False
+    debug_threads: list = dataclasses.field(default_factory=list)  # the thread of each output
 
     @property
     def all_debug_lines(self):
-        """The outputs joined and split into lines (each LogLine is one line)."""
-        return [line for line in "".join(self.debug_outputs).split("\n") if line != ""]
+        """The outputs joined and split into lines (each LogLine is one line),
+        each thread's on their own: a LogLine is two outputs, and another
+        thread may log between them."""
+        lines, pending = [], {}
+        for thread, text in zip(self.debug_threads or [0] * len(self.debug_outputs), self.debug_outputs):
+            complete, newline, rest = (pending.pop(thread, "") + text).rpartition("\n")
+            lines += complete.split("\n") if newline else []
+            if rest:
+                pending[thread] = rest
+        lines += pending.values()
+        return [line for line in lines if line != ""]
 
     @property
     def debug_lines(self):
@@ -88,11 +98,12 @@ def _unescape(body):
 
 
 def parse_debug_outputs(stderr_bytes):
+    """(thread, text) of every OutputDebugString call, in order."""
     outputs = []
     for line in stderr_bytes.splitlines():
         match = _TRACE.match(line)
         if match:
-            outputs.append(_unescape(match.group(2)).decode("utf-8", errors="replace"))
+            outputs.append((match.group(1), _unescape(match.group(3)).decode("utf-8", errors="replace")))
     return outputs
 
 
@@ -113,10 +124,12 @@ class Running:
             timed_out = True
             self.kill()
             stdout, stderr = self.process.communicate()
+        outputs = parse_debug_outputs(stderr)
         return Result(exit_code=self.process.returncode,
                       stdout=stdout.decode("utf-8", errors="replace"),
                       stderr=stderr.decode("utf-8", errors="replace"),
-                      debug_outputs=parse_debug_outputs(stderr),
+                      debug_outputs=[text for _, text in outputs],
+                      debug_threads=[thread for thread, _ in outputs],
                       timed_out=timed_out)
 
     def kill(self):
