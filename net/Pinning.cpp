@@ -41,15 +41,34 @@ constexpr DWORD kPreflightTimeout = 3000;
 constexpr wchar_t kPreflightAgent[] = L"QuellaPinCheck/1.0";
 constexpr std::size_t kMaxBrowserCode = 100;
 
-std::shared_mutex tableLock;
-std::vector<PinEntry> table;
+// Never destroyed, as the checks below: threads that check hosts ahead of
+// need may read it while the process ends.
+struct PinTable {
+  std::shared_mutex lock;
+  std::vector<PinEntry> entries;
+};
 
-std::shared_mutex preflightLock;
-std::set<std::wstring> preflightedBrowserHosts;
-// Hosts whose check failed. The program is ending by then; until it has,
-// every further request to them is refused at once instead of blocking the
-// browser's thread on the network again.
-std::set<std::wstring> refusedBrowserHosts;
+PinTable& Table() {
+  static PinTable* const table = new PinTable();
+  return *table;
+}
+
+// What the browser's pre-flight knows of hosts. Never destroyed: a check
+// run ahead on its own thread may still finish while the process ends.
+struct BrowserHostChecks {
+  std::shared_mutex lock;
+  std::set<std::wstring> passed;
+  // Hosts whose check failed. The program is ending by then; until it has,
+  // every further request to them is refused at once instead of blocking the
+  // browser's thread on the network again.
+  std::set<std::wstring> refused;
+  std::map<std::wstring, std::shared_future<void>> warming;  // checks run ahead, done or not
+};
+
+BrowserHostChecks& Checks() {
+  static BrowserHostChecks* const checks = new BrowserHostChecks();
+  return *checks;
+}
 
 // A session for the pre-flight that takes the way the browser takes. The
 // browser goes through the user's proxy settings, and a TLS-inspecting proxy
@@ -107,16 +126,18 @@ bool LeafMatchesHost(PCCERT_CHAIN_CONTEXT chain, const std::wstring& host) {
 }  // namespace
 
 void SetPinTable(std::vector<PinEntry> entries) {
-  std::unique_lock<std::shared_mutex> guard(tableLock);
-  table = std::move(entries);
+  PinTable& table = Table();
+  std::unique_lock<std::shared_mutex> guard(table.lock);
+  table.entries = std::move(entries);
 }
 
 std::optional<PinEntry> FindPinEntry(const std::wstring& host) {
   const std::wstring wanted = ToLowerWide(WithoutTrailingDot(host));
-  std::shared_lock<std::shared_mutex> guard(tableLock);
+  PinTable& table = Table();
+  std::shared_lock<std::shared_mutex> guard(table.lock);
   const PinEntry* best = nullptr;
   std::size_t bestLength = 0;
-  for (const PinEntry& entry : table) {
+  for (const PinEntry& entry : table.entries) {
     const std::wstring scope = ToLowerWide(entry.host);
     if (scope == wanted) return entry;
     if (wanted.ends_with(L"." + scope) && (best == nullptr || scope.size() > bestLength)) {
@@ -261,9 +282,6 @@ void LoadDynamicPins() {
 
 namespace {
 
-// Checks under way ahead of the browser, by host (under preflightLock).
-std::map<std::wstring, std::shared_future<void>> warmingBrowserHosts;
-
 // The browser pre-flight's own HEAD on the browser's way, without acting on
 // its verdict; nothing when the check could not be made at all.
 std::optional<PinVerdict> CheckBrowserHost(const std::wstring& host) {
@@ -304,19 +322,19 @@ void WarmBrowserHost(const std::wstring& url) {
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   // A host without pins passes without a request anyway.
   if (!HasPins(host)) return;
-  std::unique_lock<std::shared_mutex> guard(preflightLock);
-  if (preflightedBrowserHosts.count(host) != 0 || refusedBrowserHosts.count(host) != 0 ||
-      warmingBrowserHosts.count(host) != 0) {
+  BrowserHostChecks& checks = Checks();
+  std::unique_lock<std::shared_mutex> guard(checks.lock);
+  if (checks.passed.count(host) != 0 || checks.refused.count(host) != 0 || checks.warming.count(host) != 0) {
     return;
   }
   auto done = std::make_shared<std::promise<void>>();
-  warmingBrowserHosts[host] = done->get_future().share();
+  checks.warming[host] = done->get_future().share();
   try {
-    std::thread([host, done] {
+    std::thread([&checks, host, done] {
       try {
         if (CheckBrowserHost(host) == PinVerdict::Pass) {
-          std::unique_lock<std::shared_mutex> passed(preflightLock);
-          preflightedBrowserHosts.insert(host);
+          std::unique_lock<std::shared_mutex> passed(checks.lock);
+          checks.passed.insert(host);
         }
       } catch (...) {
         MIRAVELL_LOG_CAUGHT_EXCEPTION();
@@ -325,40 +343,42 @@ void WarmBrowserHost(const std::wstring& url) {
     }).detach();
   } catch (...) {
     MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    warmingBrowserHosts.erase(host);
+    checks.warming.erase(host);
   }
 }
 
 bool PreflightHost(const std::wstring& host) {
+  BrowserHostChecks& checks = Checks();
   std::shared_future<void> warming;
   {
-    std::shared_lock<std::shared_mutex> guard(preflightLock);
-    if (refusedBrowserHosts.count(host) != 0) return false;
-    if (preflightedBrowserHosts.count(host) != 0) return true;
-    if (const auto found = warmingBrowserHosts.find(host); found != warmingBrowserHosts.end()) warming = found->second;
+    std::shared_lock<std::shared_mutex> guard(checks.lock);
+    if (checks.refused.count(host) != 0) return false;
+    if (checks.passed.count(host) != 0) return true;
+    if (const auto found = checks.warming.find(host); found != checks.warming.end()) warming = found->second;
   }
   if (warming.valid()) {
     warming.wait();  // bounded by the check's own timeouts
-    std::shared_lock<std::shared_mutex> guard(preflightLock);
-    if (preflightedBrowserHosts.count(host) != 0) return true;
+    std::shared_lock<std::shared_mutex> guard(checks.lock);
+    if (checks.passed.count(host) != 0) return true;
   }
   if (!HasPins(host)) {
-    std::unique_lock<std::shared_mutex> guard(preflightLock);
-    preflightedBrowserHosts.insert(host);
+    std::unique_lock<std::shared_mutex> guard(checks.lock);
+    checks.passed.insert(host);
     return true;
   }
   const std::optional<PinVerdict> verdict = CheckBrowserHost(host);
   if (!verdict) return true;
   if (*verdict == PinVerdict::Mismatch) ActOnPinMismatch(host);
   const bool passed = *verdict == PinVerdict::Pass;
-  std::unique_lock<std::shared_mutex> guard(preflightLock);
-  (passed ? preflightedBrowserHosts : refusedBrowserHosts).insert(host);
+  std::unique_lock<std::shared_mutex> guard(checks.lock);
+  (passed ? checks.passed : checks.refused).insert(host);
   return passed;
 }
 
 void ClearPreflightCache() {
-  std::unique_lock<std::shared_mutex> guard(preflightLock);
-  preflightedBrowserHosts.clear();
+  BrowserHostChecks& checks = Checks();
+  std::unique_lock<std::shared_mutex> guard(checks.lock);
+  checks.passed.clear();
 }
 
 void StartBrowserPinFailureReport(const std::wstring& host) {
