@@ -8,6 +8,7 @@
 #include "common/Seams.h"
 #include "links/ContentUrl.h"
 #include "player/ContentPages.h"
+#include "player/DownloadPolicy.h"
 #include "player/NavigationPolicy.h"
 #include "player/RequestFilter.h"
 #include "player/WindowShow.h"
@@ -111,6 +112,11 @@ void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window) {
     const AppState& app = GetAppState();
     return PlayerMayUseDevices(uri, app.contentFromService ? app.contentUrl : std::wstring());
   };
+  view.onDownloadStarting = [](const std::wstring& uri, bool& cancel) {
+    const AppState& app = GetAppState();
+    cancel = IsLessonDownload(uri, LessonDownload{app.contentUrl, app.contentType});
+  };
+  view.hidePdfSaveAndPrint = true;
   view.onInitComplete = [&view, window](bool success) {
     if (!success) {
       seams::ShowMessageBox(nullptr, kInitFailedText, kInitFailedTitle,

@@ -6,6 +6,7 @@
 #include "common/Config.h"
 #include "common/FailureLog.h"
 #include "common/Handles.h"
+#include "player/DownloadPolicy.h"
 #include "player/NavigationPolicy.h"
 #include "player/RequestFilter.h"
 #include "runtime/BrowserLoader.h"
@@ -157,6 +158,7 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, std::u
             MIRAVELL_LOG_IF_FAILED(controller->put_Bounds(bounds));
             HRESULT ready = FAILED(viewResult) ? viewResult : (webview ? S_OK : E_NOINTERFACE);
             if (SUCCEEDED(ready)) ready = SetupEventHandlers();
+            if (SUCCEEDED(ready)) ready = SetupDownloadHandler();
             if (FAILED(ready)) {
               // A browser without its navigation policy, pin check or
               // request tags must not run at all: the start has failed.
@@ -314,6 +316,37 @@ HRESULT WebView::SetupEventHandlers() {
   return S_OK;
 }
 
+HRESULT WebView::SetupDownloadHandler() {
+  ComPtr<ICoreWebView2_4> view4;
+  if (FAILED(MIRAVELL_LOG_IF_FAILED(webview.As(&view4)))) return S_OK;
+  EventRegistrationToken token{};
+  const HRESULT result = view4->add_DownloadStarting(
+      runtime::MakeHandler<ICoreWebView2DownloadStartingEventHandler>(
+          [this](ICoreWebView2*, ICoreWebView2DownloadStartingEventArgs* args) {
+            if (args == nullptr) return;
+            LPWSTR raw = nullptr;
+            // A path the engine does not give cannot be judged: stopped.
+            const std::wstring path =
+                SUCCEEDED(MIRAVELL_LOG_IF_FAILED(args->get_ResultFilePath(&raw))) ? TakeString(raw) : std::wstring();
+            bool cancel = IsRunnableDownload(path);
+            if (!cancel && onDownloadStarting) {
+              std::wstring uri;
+              ComPtr<ICoreWebView2DownloadOperation> operation;
+              if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(args->get_DownloadOperation(&operation))) && operation) {
+                raw = nullptr;
+                if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(operation->get_Uri(&raw)))) uri = TakeString(raw);
+              }
+              onDownloadStarting(uri, cancel);
+            }
+            if (cancel) MIRAVELL_LOG_IF_FAILED(args->put_Cancel(TRUE));
+          })
+          .Get(),
+      &token);
+  if (FAILED(result)) return result;
+  registrations_.emplace_back(view4, &ICoreWebView2_4::remove_DownloadStarting, token);
+  return S_OK;
+}
+
 void WebView::ApplySettings() {
   if (!webview) return;
   ComPtr<ICoreWebView2Settings> settings;
@@ -325,6 +358,13 @@ void WebView::ApplySettings() {
   ComPtr<ICoreWebView2Settings3> settings3;
   if (SUCCEEDED(settings.As(&settings3))) {
     MIRAVELL_LOG_IF_FAILED(settings3->put_AreBrowserAcceleratorKeysEnabled(FALSE));
+  }
+  // An older runtime without the setting keeps its viewer as it is.
+  ComPtr<ICoreWebView2Settings7> settings7;
+  if (hidePdfSaveAndPrint && SUCCEEDED(MIRAVELL_LOG_IF_FAILED(settings.As(&settings7)))) {
+    MIRAVELL_LOG_IF_FAILED(settings7->put_HiddenPdfToolbarItems(static_cast<COREWEBVIEW2_PDF_TOOLBAR_ITEMS>(
+        COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE | COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE_AS |
+        COREWEBVIEW2_PDF_TOOLBAR_ITEMS_PRINT)));
   }
 }
 

@@ -16,25 +16,26 @@
 namespace WebViewHost {
 
 // One handler registered on a view; removing it is this object's job, so no
-// handler (each holds its host) outlives the host that registered it.
+// handler (each holds its host) outlives the host that registered it. The
+// view may be any step of the view chain that carries the event.
 class EventRegistration {
  public:
-  using Remove = HRESULT (STDMETHODCALLTYPE ICoreWebView2::*)(EventRegistrationToken);
-  EventRegistration(Microsoft::WRL::ComPtr<ICoreWebView2> view, Remove remove, EventRegistrationToken token)
-      : view_(std::move(view)), remove_(remove), token_(token) {}
+  template <typename View>
+  EventRegistration(Microsoft::WRL::ComPtr<View> view,
+                    HRESULT (STDMETHODCALLTYPE View::*remove)(EventRegistrationToken), EventRegistrationToken token)
+      : remove_([view = std::move(view), remove, token] {
+          if (view) (view.Get()->*remove)(token);
+        }) {}
   ~EventRegistration() {
-    if (view_) (view_.Get()->*remove_)(token_);
+    if (remove_) remove_();
   }
-  EventRegistration(EventRegistration&& other) noexcept
-      : view_(std::move(other.view_)), remove_(other.remove_), token_(other.token_) {}
+  EventRegistration(EventRegistration&& other) noexcept : remove_(std::exchange(other.remove_, nullptr)) {}
   EventRegistration& operator=(EventRegistration&&) = delete;
   EventRegistration(const EventRegistration&) = delete;
   EventRegistration& operator=(const EventRegistration&) = delete;
 
  private:
-  Microsoft::WRL::ComPtr<ICoreWebView2> view_;
-  Remove remove_;
-  EventRegistrationToken token_;
+  std::function<void()> remove_;
 };
 
 // An environment whose creation began before its window existed, so that
@@ -78,11 +79,18 @@ class WebView {
   std::function<void(const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs* args)> onResourceRequested;
   // String messages posted by page scripts.
   std::function<void(const std::wstring& message)> onWebMessage;
+  // Asked about a download that is no program or script: whether it must be
+  // stopped all the same; cancel starts false.
+  std::function<void(const std::wstring& uri, bool& cancel)> onDownloadStarting;
   // Told once whether the browser came up.
   std::function<void(bool success)> onInitComplete;
   // Whether the page at uri may use the camera, the microphone and
   // notifications without asking; unset, no page may.
   std::function<bool(const std::wstring& uri)> mayUseDevices;
+
+  // Set before ApplySettings: the PDF viewer shows no save, save-as or
+  // print button, so a watermarked lesson is not one click from a copy.
+  bool hidePdfSaveAndPrint = false;
 
   HWND parentWindow = nullptr;
   Microsoft::WRL::ComPtr<ICoreWebView2Environment> environment;
@@ -107,7 +115,8 @@ class WebView {
   bool Initialize(HWND parent, const std::wstring& userDataFolder, std::unique_ptr<StartedEnvironment> started);
 
   // Locks the browser down: no developer tools, context menus, status bar,
-  // zoom or browser shortcut keys.
+  // zoom or browser shortcut keys (nor the PDF viewer's save and print
+  // buttons, when hidePdfSaveAndPrint is set).
   void ApplySettings();
 
   // Sets the controller's bounds when there is one.
@@ -117,6 +126,10 @@ class WebView {
   // Registers the five handlers and the request filter; the first failure
   // stops it and is returned.
   [[nodiscard]] HRESULT SetupEventHandlers();
+  // Stops downloads of programs and scripts, and what onDownloadStarting
+  // names. A runtime without the event goes on without it (logged); one that
+  // has it but refuses the handler fails the start like the others.
+  [[nodiscard]] HRESULT SetupDownloadHandler();
 
   // Each removes its handler when it goes: before the controller is closed.
   std::vector<EventRegistration> registrations_;

@@ -132,6 +132,8 @@ struct ICoreWebView2HttpRequestHeaders;
 struct ICoreWebView2HttpResponseHeaders;
 struct ICoreWebView2WebResourceResponse;
 struct ICoreWebView2NavigationStartingEventArgs;
+struct ICoreWebView2DownloadStartingEventArgs;
+struct ICoreWebView2DownloadStartingEventHandler;
 struct ICoreWebView2WebMessageReceivedEventArgs;
 struct ICoreWebView2PermissionRequestedEventArgs;
 struct ICoreWebView2NewWindowRequestedEventArgs;
@@ -173,6 +175,11 @@ MIRAVELL_COM_INTERFACE(ICoreWebView2PermissionRequestedEventHandler, IUnknown, "
 MIRAVELL_COM_INTERFACE(ICoreWebView2NewWindowRequestedEventHandler, IUnknown, "d4c185fe-c81c-4989-97af-2d3fa7ab5651",
                        0xd4c185fe, 0xc81c, 0x4989, 0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51) {
   virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, ICoreWebView2NewWindowRequestedEventArgs* args) = 0;
+};
+
+MIRAVELL_COM_INTERFACE(ICoreWebView2DownloadStartingEventHandler, IUnknown, "efedc989-c396-41ca-83f7-07f845a55724",
+                       0xefedc989, 0xc396, 0x41ca, 0x83, 0xf7, 0x07, 0xf8, 0x45, 0xa5, 0x57, 0x24) {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, ICoreWebView2DownloadStartingEventArgs* args) = 0;
 };
 
 MIRAVELL_COM_INTERFACE(ICoreWebView2WebResourceRequestedEventHandler, IUnknown, "ab00b74c-15f1-4646-80e8-e76341d25d71",
@@ -314,6 +321,50 @@ MIRAVELL_COM_INTERFACE(ICoreWebView2Settings3, ICoreWebView2Settings2, "fdb5ab74
   virtual HRESULT STDMETHODCALLTYPE put_AreBrowserAcceleratorKeysEnabled(BOOL value) = 0;
 };
 
+enum COREWEBVIEW2_PDF_TOOLBAR_ITEMS {
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_NONE = 0x0,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE = 0x1,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_PRINT = 0x2,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE_AS = 0x4,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_ZOOM_IN = 0x8,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_ZOOM_OUT = 0x10,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_ROTATE = 0x20,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_FIT_PAGE = 0x40,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_PAGE_LAYOUT = 0x80,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_BOOKMARKS = 0x100,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_PAGE_SELECTOR = 0x200,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SEARCH = 0x400,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_FULL_SCREEN = 0x800,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_MORE_SETTINGS = 0x1000
+};
+
+// Settings4 to Settings6 only lead up to Settings7's slots.
+MIRAVELL_COM_INTERFACE(ICoreWebView2Settings4, ICoreWebView2Settings3, "cb56846c-4168-4d53-b04f-03b6d6796ff2",
+                       0xcb56846c, 0x4168, 0x4d53, 0xb0, 0x4f, 0x03, 0xb6, 0xd6, 0x79, 0x6f, 0xf2) {
+  virtual HRESULT STDMETHODCALLTYPE get_IsPasswordAutosaveEnabled(BOOL* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_IsPasswordAutosaveEnabled(BOOL value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsGeneralAutofillEnabled(BOOL* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_IsGeneralAutofillEnabled(BOOL value) = 0;
+};
+
+MIRAVELL_COM_INTERFACE(ICoreWebView2Settings5, ICoreWebView2Settings4, "183e7052-1d03-43a0-ab99-98e043b66b39",
+                       0x183e7052, 0x1d03, 0x43a0, 0xab, 0x99, 0x98, 0xe0, 0x43, 0xb6, 0x6b, 0x39) {
+  virtual HRESULT STDMETHODCALLTYPE get_IsPinchZoomEnabled(BOOL* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_IsPinchZoomEnabled(BOOL value) = 0;
+};
+
+MIRAVELL_COM_INTERFACE(ICoreWebView2Settings6, ICoreWebView2Settings5, "11cb3acd-9bc8-43b8-83bf-f40753714f87",
+                       0x11cb3acd, 0x9bc8, 0x43b8, 0x83, 0xbf, 0xf4, 0x07, 0x53, 0x71, 0x4f, 0x87) {
+  virtual HRESULT STDMETHODCALLTYPE get_IsSwipeNavigationEnabled(BOOL* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_IsSwipeNavigationEnabled(BOOL value) = 0;
+};
+
+MIRAVELL_COM_INTERFACE(ICoreWebView2Settings7, ICoreWebView2Settings6, "488dc902-35ef-42d2-bc7d-94b65c4bc49c",
+                       0x488dc902, 0x35ef, 0x42d2, 0xbc, 0x7d, 0x94, 0xb6, 0x5c, 0x4b, 0xc4, 0x9c) {
+  virtual HRESULT STDMETHODCALLTYPE get_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS value) = 0;
+};
+
 // ---- The browser view chain ----
 
 MIRAVELL_COM_INTERFACE(ICoreWebView2, IUnknown, "76eceacb-0462-4d94-ac83-423a6793775e", 0x76eceacb, 0x0462, 0x4d94,
@@ -431,8 +482,9 @@ MIRAVELL_COM_INTERFACE(ICoreWebView2_4, ICoreWebView2_3, "20d02d59-6df2-42dc-bd0
                        0x42dc, 0xbd, 0x06, 0xf9, 0x8a, 0x69, 0x4b, 0x13, 0x02) {
   virtual HRESULT STDMETHODCALLTYPE Unused73() = 0;
   virtual HRESULT STDMETHODCALLTYPE Unused74() = 0;
-  virtual HRESULT STDMETHODCALLTYPE Unused75() = 0;
-  virtual HRESULT STDMETHODCALLTYPE Unused76() = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_DownloadStarting(ICoreWebView2DownloadStartingEventHandler* eventHandler,
+                                                         EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_DownloadStarting(EventRegistrationToken token) = 0;
 };
 
 MIRAVELL_COM_INTERFACE(ICoreWebView2_5, ICoreWebView2_4, "bedb11b8-d63c-11eb-b8bc-0242ac130003", 0xbedb11b8, 0xd63c,
@@ -649,5 +701,26 @@ MIRAVELL_COM_INTERFACE(ICoreWebView2WebResourceRequestedEventArgs, IUnknown, "45
   virtual HRESULT STDMETHODCALLTYPE put_Response(ICoreWebView2WebResourceResponse* response) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetDeferral(ICoreWebView2Deferral** deferral) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_ResourceContext(COREWEBVIEW2_WEB_RESOURCE_CONTEXT* context) = 0;
+};
+MIRAVELL_COM_INTERFACE(ICoreWebView2DownloadOperation, IUnknown, "3d6b6cf2-afe1-44c7-a995-c65117714336", 0x3d6b6cf2,
+                       0xafe1, 0x44c7, 0xa9, 0x95, 0xc6, 0x51, 0x17, 0x71, 0x43, 0x36) {
+  // The progress events (slots 3-8) are never subscribed to.
+  virtual HRESULT STDMETHODCALLTYPE Unused3() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Unused4() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Unused5() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Unused6() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Unused7() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Unused8() = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_ContentDisposition(LPWSTR* contentDisposition) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_MimeType(LPWSTR* mimeType) = 0;
+};
+
+MIRAVELL_COM_INTERFACE(ICoreWebView2DownloadStartingEventArgs, IUnknown, "e99bbe21-43e9-4544-a732-282764eafa60",
+                       0xe99bbe21, 0x43e9, 0x4544, 0xa7, 0x32, 0x28, 0x27, 0x64, 0xea, 0xfa, 0x60) {
+  virtual HRESULT STDMETHODCALLTYPE get_DownloadOperation(ICoreWebView2DownloadOperation** downloadOperation) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* cancel) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_ResultFilePath(LPWSTR* resultFilePath) = 0;
 };
 // clang-format on

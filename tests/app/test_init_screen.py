@@ -95,6 +95,14 @@ class InitScreenTest(ProgramTest):
         self.assertIsNone(outcome["response"])
         names = [c["args"][0] for c in session.calls("request_headers", "SetHeader")]
         self.assertEqual(names[-2:], ["X-Desktop-App", "X-Desktop-Shell"])
+        # Programs and scripts are not saved here either; other files are,
+        # and the PDF viewer keeps its buttons on this screen.
+        for name, cancelled in (("setup.exe", True), ("run.PS1", True), ("notes.pdf.exe", True), ("", True),
+                                ("notes.pdf", False), ("photo.png", False)):
+            outcome = session.raise_event({"raise": "download", "path": "C:\\users\\s\\Downloads\\" + name,
+                                           "uri": "https://elsewhere.example/" + name, "mime": "application/pdf"})
+            self.assertEqual(outcome["cancel"], cancelled, name)
+        self.assertNotIn("put_HiddenPdfToolbarItems", [c["call"] for c in session.calls("settings")])
         uidriver.close(cls=INIT_CLASS)
         self.assertEqual(self.program.finish(30).exit_code, 0)
 

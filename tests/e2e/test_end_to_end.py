@@ -218,6 +218,36 @@ class EndToEndTest(ProgramTest):
         self.assertLess(road.index(("PUT", "miravell.localhost", CONTENT_PATH)),
                         road.index(("GET", "miravell.localhost", VERSION_PATH)), "resolved before the second check")
 
+    def test_the_player_keeps_programs_and_the_lessons_own_file_from_the_disk(self):
+        saved = "C:\\users\\student\\Downloads\\"
+        # (service answer, None for the default pdf lesson; [(file, address, cancelled)])
+        cases = (
+            (None, [("setup.exe", "https://miravell.localhost/files/setup.exe", True),
+                    ("lesson.pdf", "https://miravell.localhost/files/lesson.pdf#page=2", True),
+                    ("lesson.pdf", "blob:https://miravell.localhost/9c1e", True)]),
+            ({"type": "other", "url": "https://miravell.localhost/slides/10", "video_source": "",
+              "user_email": "s@example.com", "injected_script_number": 10},
+             [("setup.exe", "https://miravell.localhost/files/setup.exe", True),
+              ("Tool.Msi ", "https://miravell.localhost/files/tool", True),
+              ("handout.pdf", "https://miravell.localhost/files/handout.pdf", False),
+              ("slides.pdf", "https://miravell.localhost/slides/10", True)]),
+        )
+        for answer, downloads in cases:
+            with self.subTest(answer=answer):
+                seen = []
+
+                def in_the_player(session, downloads=downloads, seen=seen):
+                    for name, uri, _ in downloads:
+                        outcome = session.raise_event({"raise": "download", "path": saved + name, "uri": uri,
+                                                       "mime": "application/octet-stream"})
+                        seen.append(outcome["cancel"])
+
+                self.run_link("lesson-7" if answer is None else "lesson-10", answer=answer, while_open=in_the_player)
+                self.assertEqual(seen, [cancelled for _, _, cancelled in downloads])
+                # The viewer shows no save, save-as or print button.
+                hidden = [c["args"] for c in self.session.calls("settings") if c["call"] == "put_HiddenPdfToolbarItems"]
+                self.assertEqual(hidden, [[0x1 | 0x2 | 0x4]])
+
     def test_video_platform_lesson_plays_in_the_embed_address_with_its_script(self):
         seen = {}
 

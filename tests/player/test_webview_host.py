@@ -64,7 +64,7 @@ class WebViewHostTest(unittest.TestCase):
                       [{k: c[k] for k in ("object", "call", "args")} for c in controller])
         view = self.names(calls, "view")
         for registration in ("add_NavigationStarting", "add_WebMessageReceived", "add_PermissionRequested",
-                             "add_NewWindowRequested", "add_WebResourceRequested"):
+                             "add_NewWindowRequested", "add_WebResourceRequested", "add_DownloadStarting"):
             self.assertIn(registration, view)
         self.assertIn("AddWebResourceRequestedFilterWithRequestSourceKinds", view)
         self.assertNotIn("AddWebResourceRequestedFilter", view)
@@ -77,7 +77,7 @@ class WebViewHostTest(unittest.TestCase):
         # the host), then closes the controller.
         order = [(c["object"], c["call"]) for c in calls]
         for registration in ("NavigationStarting", "WebMessageReceived", "PermissionRequested", "NewWindowRequested",
-                             "WebResourceRequested"):
+                             "WebResourceRequested", "DownloadStarting"):
             self.assertLess(order.index(("view", "remove_" + registration)), order.index(("controller", "Close")))
         export = [c for c in calls if c.get("call") == "CreateWebViewEnvironmentWithOptionsInternal"][0]
         text = json.dumps(export)
@@ -153,7 +153,7 @@ class WebViewHostTest(unittest.TestCase):
         failed = "0x80004005"
         for failing in ({"add_NavigationStarting": failed}, {"add_WebMessageReceived": failed},
                         {"add_PermissionRequested": failed}, {"add_NewWindowRequested": failed},
-                        {"add_WebResourceRequested": failed},
+                        {"add_WebResourceRequested": failed}, {"add_DownloadStarting": failed},
                         {"AddWebResourceRequestedFilterWithRequestSourceKinds": failed,
                          "AddWebResourceRequestedFilter": failed}):
             out, calls, _ = self.run_host({"failing_calls": failing})

@@ -42,6 +42,7 @@ struct Script {
   bool offerController2 = true;
   bool offerController4 = true;
   bool offerSettings3 = true;
+  bool offerSettings7 = true;
   bool canGoBack = false;
   std::wstring version = L"129.0.2792.45";
   // Registration calls ("add_NavigationStarting", "AddWebResourceRequestedFilter"...)
@@ -80,6 +81,7 @@ Script LoadScript() {
   script.offerController2 = json.value("offer_controller2", true);
   script.offerController4 = json.value("offer_controller4", true);
   script.offerSettings3 = json.value("offer_settings3", true);
+  script.offerSettings7 = json.value("offer_settings7", true);
   script.canGoBack = json.value("can_go_back", false);
   if (json.contains("version") && json["version"].is_string())
     script.version = Wide(json["version"].get<std::string>());
@@ -172,9 +174,9 @@ const Script& CurrentScript() {
 
 // ---------------------------------------------------------------- the view
 
-enum EventKind { kNavigation, kMessage, kPermission, kNewWindow, kResource, kEventKinds };
-constexpr const char* kEventNames[] = {"NavigationStarting", "WebMessageReceived", "PermissionRequested",
-                                       "NewWindowRequested", "WebResourceRequested"};
+enum EventKind { kNavigation, kMessage, kPermission, kNewWindow, kResource, kDownload, kEventKinds };
+constexpr const char* kEventNames[] = {"NavigationStarting", "WebMessageReceived",   "PermissionRequested",
+                                       "NewWindowRequested", "WebResourceRequested", "DownloadStarting"};
 
 struct View : Object {
   Settings* settings = nullptr;
@@ -357,6 +359,8 @@ const Slot* ViewTable() {
                                       .Set(56, &ViewRemove<kResource>)
                                       .Set(57, &ViewAddFilter)
                                       .Set(58, &ViewRemoveFilter)
+                                      .Set(75, &ViewAdd<kDownload>)
+                                      .Set(76, &ViewRemove<kDownload>)
                                       .Set(123, &ViewAddFilterKinds)
                                       .Set(124, &ViewRemoveFilterKinds);
   return table.slots.data();
@@ -365,7 +369,7 @@ const Slot* ViewTable() {
 View* MakeView() {
   const Script& current = CurrentScript();
   View* view = Make<View>(ViewTable(), "view", ViewIids(current.offerView22));
-  view->settings = MakeSettings(current.offerSettings3);
+  view->settings = MakeSettings(current.offerSettings3, current.offerSettings7);
   return view;
 }
 
@@ -625,6 +629,18 @@ HRESULT RaiseNewWindow(const std::wstring& uri, int* handled) {
   return S_OK;
 }
 
+HRESULT RaiseDownload(const std::wstring& resultFilePath, const std::wstring& uri, const std::wstring& mimeType,
+                      int* cancel) {
+  if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+  Args* args = MakeDownloadArgs(resultFilePath, uri, mimeType);
+  Raise(currentView, kDownload, args);
+  if (cancel != nullptr) *cancel = args->cancel != FALSE ? 1 : 0;
+  Log("outcome", "download", Json::array({Utf8(resultFilePath.c_str()), Utf8(uri.c_str())}),
+      {{"cancel", args->cancel != FALSE}});
+  ReleaseObject(args);
+  return S_OK;
+}
+
 // Returns the outcome as JSON: the headers the player set, the request's
 // final headers and the response it put (null when none).
 HRESULT RaiseResource(const std::wstring& uri, const Json& headers, int context, Json& outcome) {
@@ -668,6 +684,8 @@ void RunCommand(const Json& command) {
     hr = RaisePermission(command.value("kind", 0), nullptr, uri);
   } else if (kind == "new_window") {
     hr = RaiseNewWindow(uri, nullptr);
+  } else if (kind == "download") {
+    hr = RaiseDownload(Wide(command.value("path", "")), uri, Wide(command.value("mime", "")), nullptr);
   } else if (kind == "resource") {
     Json outcome;
     hr = RaiseResource(uri, command.value("headers", Json::object()), command.value("context", 0), outcome);
@@ -788,6 +806,16 @@ HRESULT ScriptedRuntime_RaisePermission(const wchar_t* uri, int kind, int* state
 HRESULT ScriptedRuntime_RaiseNewWindow(const wchar_t* uri, int* handled) {
   try {
     return RaiseNewWindow(uri != nullptr ? uri : L"", handled);
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+HRESULT ScriptedRuntime_RaiseDownload(const wchar_t* resultFilePath, const wchar_t* uri, const wchar_t* mimeType,
+                                      int* cancel) {
+  try {
+    return RaiseDownload(resultFilePath != nullptr ? resultFilePath : L"", uri != nullptr ? uri : L"",
+                         mimeType != nullptr ? mimeType : L"", cancel);
   } catch (...) {
     return E_FAIL;
   }

@@ -66,6 +66,9 @@ TEST(VtableTest, EnvironmentControllerAndSettingsMethodsSitAtTheirSlots) {
   EXPECT_EQ(SlotOf<ICoreWebView2Settings>([](auto* s) { s->put_AreDefaultContextMenusEnabled(FALSE); }), 14);
   EXPECT_EQ(SlotOf<ICoreWebView2Settings>([](auto* s) { s->put_IsZoomControlEnabled(FALSE); }), 18);
   EXPECT_EQ(SlotOf<ICoreWebView2Settings3>([](auto* s) { s->put_AreBrowserAcceleratorKeysEnabled(FALSE); }), 24);
+  EXPECT_EQ(SlotOf<ICoreWebView2Settings7>(
+                [](auto* s) { s->put_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE); }),
+            34);
 }
 
 TEST(VtableTest, BrowserViewMethodsSitAtTheirSlots) {
@@ -88,6 +91,8 @@ TEST(VtableTest, BrowserViewMethodsSitAtTheirSlots) {
                   L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL, COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL);
             }),
             123);
+  EXPECT_EQ(SlotOf<ICoreWebView2_4>([](auto* w) { w->add_DownloadStarting(nullptr, nullptr); }), 75);
+  EXPECT_EQ(SlotOf<ICoreWebView2_4>([](auto* w) { w->remove_DownloadStarting(EventRegistrationToken{}); }), 76);
   // The placeholders of the chain must add up: the last one ends right
   // before ICoreWebView2_22's own methods.
   EXPECT_EQ(SlotOf<ICoreWebView2_21>([](auto* w) { w->Unused122(); }), 122);
@@ -108,6 +113,11 @@ TEST(VtableTest, EventArgumentAndRequestMethodsSitAtTheirSlots) {
   EXPECT_EQ(SlotOf<ICoreWebView2WebResourceRequest>([](auto* r) { r->get_Uri(nullptr); }), 3);
   EXPECT_EQ(SlotOf<ICoreWebView2WebResourceRequest>([](auto* r) { r->get_Headers(nullptr); }), 9);
   EXPECT_EQ(SlotOf<ICoreWebView2HttpRequestHeaders>([](auto* h) { h->SetHeader(L"a", L"b"); }), 6);
+  EXPECT_EQ(SlotOf<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->get_DownloadOperation(nullptr); }), 3);
+  EXPECT_EQ(SlotOf<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->put_Cancel(TRUE); }), 5);
+  EXPECT_EQ(SlotOf<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->get_ResultFilePath(nullptr); }), 6);
+  EXPECT_EQ(SlotOf<ICoreWebView2DownloadOperation>([](auto* o) { o->get_Uri(nullptr); }), 9);
+  EXPECT_EQ(SlotOf<ICoreWebView2DownloadOperation>([](auto* o) { o->get_MimeType(nullptr); }), 11);
   EXPECT_EQ(SlotOf<ICoreWebView2EnvironmentOptions>([](auto* o) { o->put_AdditionalBrowserArguments(L""); }), 4);
 }
 
@@ -121,6 +131,7 @@ TEST(VtableTest, HandlerInvokeIsSlotThree) {
   EXPECT_EQ(SlotOf<ICoreWebView2PermissionRequestedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
   EXPECT_EQ(SlotOf<ICoreWebView2NewWindowRequestedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
   EXPECT_EQ(SlotOf<ICoreWebView2WebResourceRequestedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
+  EXPECT_EQ(SlotOf<ICoreWebView2DownloadStartingEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
   EXPECT_EQ(
       SlotOf<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>([](auto* h) { h->Invoke(S_OK, L""); }),
       3);
@@ -171,6 +182,21 @@ TEST(VtableTest, InterfaceIdsAreTheEngines) {
       {__uuidof(ICoreWebView2_22),
        {0xdb75dfc7, 0xa857, 0x4632, {0xa3, 0x98, 0x69, 0x69, 0xdd, 0xe2, 0x6c, 0x0a}},
        "ICoreWebView2_22"},
+      {__uuidof(ICoreWebView2_4),
+       {0x20d02d59, 0x6df2, 0x42dc, {0xbd, 0x06, 0xf9, 0x8a, 0x69, 0x4b, 0x13, 0x02}},
+       "ICoreWebView2_4"},
+      {__uuidof(ICoreWebView2Settings7),
+       {0x488dc902, 0x35ef, 0x42d2, {0xbc, 0x7d, 0x94, 0xb6, 0x5c, 0x4b, 0xc4, 0x9c}},
+       "ICoreWebView2Settings7"},
+      {__uuidof(ICoreWebView2DownloadStartingEventArgs),
+       {0xe99bbe21, 0x43e9, 0x4544, {0xa7, 0x32, 0x28, 0x27, 0x64, 0xea, 0xfa, 0x60}},
+       "ICoreWebView2DownloadStartingEventArgs"},
+      {__uuidof(ICoreWebView2DownloadOperation),
+       {0x3d6b6cf2, 0xafe1, 0x44c7, {0xa9, 0x95, 0xc6, 0x51, 0x17, 0x71, 0x43, 0x36}},
+       "ICoreWebView2DownloadOperation"},
+      {__uuidof(ICoreWebView2DownloadStartingEventHandler),
+       {0xefedc989, 0xc396, 0x41ca, {0x83, 0xf7, 0x07, 0xf8, 0x45, 0xa5, 0x57, 0x24}},
+       "ICoreWebView2DownloadStartingEventHandler"},
       {__uuidof(ICoreWebView2Settings),
        {0xe562e4f0, 0xd7fa, 0x43ac, {0x8d, 0x71, 0xc0, 0x51, 0x50, 0x49, 0x9f, 0x00}},
        "ICoreWebView2Settings"},
@@ -303,6 +329,7 @@ TEST(VtableTest, ByValueTypesHaveTheEnginesSizes) {
   EXPECT_EQ(sizeof(EventRegistrationToken), 8u);
   EXPECT_EQ(sizeof(COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS), 4u);
   EXPECT_EQ(sizeof(COREWEBVIEW2_PERMISSION_KIND), 4u);
+  EXPECT_EQ(sizeof(COREWEBVIEW2_PDF_TOOLBAR_ITEMS), 4u);
 }
 
 }  // namespace

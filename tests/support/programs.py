@@ -4,6 +4,7 @@ its test."""
 import tempfile
 import unittest
 
+import mockservice
 import scripted
 import winerun
 
@@ -67,6 +68,11 @@ class ScriptedStartTest(ProgramTest):
     @classmethod
     def tearDownClass(cls):
         cls.folder.cleanup()
+
+    def setUp(self):
+        # These starts expect the mock's stock answers, and the mock is the
+        # whole run's: a class before may have left an update offered.
+        mockservice.shared().reset()
 
     def start(self, *args, browser_delay_ms=0):
         # A slow browser start keeps the splash up long enough to look at it.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <string_view>
 
 #include "common/Base64.h"
@@ -796,6 +797,14 @@ void Page::OnRequestPaused(const json& params, const PageEvents& events) {
 void Page::OnFrame(const json& params, const PageEvents& events) {
   // Every frame is acknowledged, or Chromium sends no more.
   Send("Page.screencastFrameAck", {{"sessionId", params.value("sessionId", 0)}});
+  // A capture makes Chromium paint once more at the size the view had before
+  // its last resize, and that frame may come after the frames of the current
+  // size: shown, the window would keep it, and it counts as no change.
+  const json& metadata = params.value("metadata", json::object());
+  if (std::lround(metadata.value("deviceWidth", 0.0)) != width_ ||
+      std::lround(metadata.value("deviceHeight", 0.0)) != height_) {
+    return;
+  }
   ++changes_;
   if (!events.frame || !visible_) return;
   events.frame(Base64Decode(params.value("data", std::string())));

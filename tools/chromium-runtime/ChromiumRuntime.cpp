@@ -109,9 +109,9 @@ HeaderList ToUtf8(const std::vector<std::pair<std::wstring, std::wstring>>& entr
 
 // ---------------------------------------------------------------- the view
 
-enum EventKind { kNavigation, kMessage, kPermission, kNewWindow, kResource, kEventKinds };
-constexpr const char* kEventNames[] = {"NavigationStarting", "WebMessageReceived", "PermissionRequested",
-                                       "NewWindowRequested", "WebResourceRequested"};
+enum EventKind { kNavigation, kMessage, kPermission, kNewWindow, kResource, kDownload, kEventKinds };
+constexpr const char* kEventNames[] = {"NavigationStarting", "WebMessageReceived",   "PermissionRequested",
+                                       "NewWindowRequested", "WebResourceRequested", "DownloadStarting"};
 
 struct Filter {
   std::wstring uri;
@@ -401,6 +401,8 @@ const Slot* ViewTable() {
                                       .Set(56, &ViewRemove<kResource>)
                                       .Set(57, &ViewAddFilter)
                                       .Set(58, &ViewRemoveFilter)
+                                      .Set(75, &ViewAdd<kDownload>)
+                                      .Set(76, &ViewRemove<kDownload>)
                                       .Set(123, &ViewAddFilterKinds)
                                       .Set(124, &ViewRemoveFilterKinds);
   return table.slots.data();

@@ -640,9 +640,13 @@ struct Args : Object {
   int resourceContext = 0;
   Request* request = nullptr;
   Response* response = nullptr;
+  std::wstring resultFilePath;  // where a download would be saved
+  std::wstring mimeType;
+  Args* operation = nullptr;  // a download's operation, answering with this object's uri and type
   ~Args() {
     if (request != nullptr) ReleaseObject(request);
     if (response != nullptr) ReleaseObject(response);
+    if (operation != nullptr) ReleaseObject(operation);
   }
 };
 
@@ -830,6 +834,57 @@ inline const Slot* ResourceArgsTable() {
   return table.slots.data();
 }
 
+inline HRESULT STDMETHODCALLTYPE DownloadGetOperation(void* self, void** operation) {
+  Log("download_args", "get_DownloadOperation");
+  if (operation == nullptr) return E_POINTER;
+  Args* args = Self<Args>(self);
+  *operation = args->operation;
+  if (args->operation == nullptr) return E_FAIL;
+  AddRefObject(args->operation);
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE DownloadGetCancel(void* self, BOOL* cancel) {
+  Log("download_args", "get_Cancel");
+  if (cancel == nullptr) return E_POINTER;
+  *cancel = Self<Args>(self)->cancel;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE DownloadPutCancel(void* self, BOOL cancel) {
+  Log("download_args", "put_Cancel", Json::array({cancel}));
+  Self<Args>(self)->cancel = cancel;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE DownloadGetResultFilePath(void* self, LPWSTR* path) {
+  Log(static_cast<Object*>(self)->name, "get_ResultFilePath");
+  return CopyOut(Self<Args>(self)->resultFilePath, path);
+}
+
+inline HRESULT STDMETHODCALLTYPE DownloadGetMimeType(void* self, LPWSTR* type) {
+  Log("download_operation", "get_MimeType");
+  return CopyOut(Self<Args>(self)->mimeType, type);
+}
+
+// 3 get_DownloadOperation, 4 get_Cancel, 5 put_Cancel, 6 get_ResultFilePath.
+inline const Slot* DownloadArgsTable() {
+  static const Table<11> table = Table<11>()
+                                     .Set(3, &DownloadGetOperation)
+                                     .Set(4, &DownloadGetCancel)
+                                     .Set(5, &DownloadPutCancel)
+                                     .Set(6, &DownloadGetResultFilePath);
+  return table.slots.data();
+}
+
+// 9 get_Uri, 11 get_MimeType, 15 get_ResultFilePath; the progress events and
+// controls are not offered.
+inline const Slot* DownloadOperationTable() {
+  static const Table<22> table =
+      Table<22>().Set(9, &ArgsGetUri).Set(11, &DownloadGetMimeType).Set(15, &DownloadGetResultFilePath);
+  return table.slots.data();
+}
+
 inline Args* MakeArgs(const Slot* vtbl, const char* name, const char* iid) {
   return Make<Args>(vtbl, name, {Iid(iid)});
 }
@@ -845,6 +900,17 @@ inline Args* MakePermissionArgs() {
 }
 inline Args* MakeNewWindowArgs() {
   return MakeArgs(NewWindowArgsTable(), "new_window_args", "{34acb11c-fc37-4418-9132-f9c21d1eafb9}");
+}
+// A download about to start, its operation carrying the same address, type and path.
+inline Args* MakeDownloadArgs(const std::wstring& resultFilePath, const std::wstring& uri,
+                              const std::wstring& mimeType) {
+  Args* args = MakeArgs(DownloadArgsTable(), "download_args", "{e99bbe21-43e9-4544-a732-282764eafa60}");
+  args->resultFilePath = resultFilePath;
+  args->operation = MakeArgs(DownloadOperationTable(), "download_operation", "{3d6b6cf2-afe1-44c7-a995-c65117714336}");
+  args->operation->uri = uri;
+  args->operation->mimeType = mimeType;
+  args->operation->resultFilePath = resultFilePath;
+  return args;
 }
 inline Args* MakeResourceArgs() {
   return MakeArgs(ResourceArgsTable(), "resource_args", "{453e667f-12c7-49d4-be6d-ddbe7956f57a}");
@@ -873,6 +939,7 @@ enum SettingIndex : size_t {
 struct Settings : Object {
   std::array<BOOL, 11> flags{TRUE, TRUE, TRUE, TRUE, TRUE, TRUE, TRUE, TRUE, TRUE, FALSE, TRUE};
   std::wstring userAgent = L"Mozilla/5.0 (Windows NT 10.0; Win64; x64) ScriptedRuntime";
+  int hiddenPdfToolbarItems = 0;
   // Told after each change, so an engine can apply it; empty: stored only.
   std::function<void(size_t index)> changed;
 };
@@ -907,28 +974,50 @@ inline HRESULT STDMETHODCALLTYPE SettingPutUserAgent(void* self, LPCWSTR value) 
   return S_OK;
 }
 
+inline HRESULT STDMETHODCALLTYPE SettingGetHiddenPdfToolbarItems(void* self, int* value) {
+  Log("settings", "get_HiddenPdfToolbarItems");
+  if (value == nullptr) return E_POINTER;
+  *value = Self<Settings>(self)->hiddenPdfToolbarItems;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE SettingPutHiddenPdfToolbarItems(void* self, int value) {
+  Log("settings", "put_HiddenPdfToolbarItems", Json::array({value}));
+  Self<Settings>(self)->hiddenPdfToolbarItems = value;
+  return S_OK;
+}
+
 // Settings 3-20 are nine getter/setter pairs in name order; Settings2 adds
-// the user agent at 21-22 and Settings3 the accelerator keys at 23-24.
+// the user agent at 21-22, Settings3 the accelerator keys at 23-24, and
+// Settings7 the PDF viewer's hidden buttons at 33-34 (4 to 6 are not offered
+// on their own).
 template <size_t... I>
-void SetFlagSlots(Table<25>& table, std::index_sequence<I...>) {
+void SetFlagSlots(Table<35>& table, std::index_sequence<I...>) {
   (table.Set(3 + 2 * I, &SettingGet<I>).Set(4 + 2 * I, &SettingPut<I>), ...);
 }
 
 inline const Slot* SettingsTable() {
-  static const Table<25> table = [] {
-    Table<25> built;
+  static const Table<35> table = [] {
+    Table<35> built;
     SetFlagSlots(built, std::make_index_sequence<9>());
     built.Set(21, &SettingGetUserAgent).Set(22, &SettingPutUserAgent);
     built.Set(23, &SettingGet<kAccelerators>).Set(24, &SettingPut<kAccelerators>);
+    built.Set(33, &SettingGetHiddenPdfToolbarItems).Set(34, &SettingPutHiddenPdfToolbarItems);
     return built;
   }();
   return table.slots.data();
 }
 
-inline Settings* MakeSettings(bool offerSettings3) {
+inline Settings* MakeSettings(bool offerSettings3, bool offerSettings7 = true) {
   std::vector<GUID> iids = {Iid("{e562e4f0-d7fa-43ac-8d71-c05150499f00}"),
                             Iid("{ee9a0f68-f46c-4e32-ac23-ef8cac224d2a}")};
   if (offerSettings3) iids.push_back(Iid("{fdb5ab74-af33-4854-84f0-0a631deb5eba}"));
+  if (offerSettings3 && offerSettings7) {
+    for (const char* text : {"{cb56846c-4168-4d53-b04f-03b6d6796ff2}", "{183e7052-1d03-43a0-ab99-98e043b66b39}",
+                             "{11cb3acd-9bc8-43b8-83bf-f40753714f87}", "{488dc902-35ef-42d2-bc7d-94b65c4bc49c}"}) {
+      iids.push_back(Iid(text));
+    }
+  }
   return Make<Settings>(SettingsTable(), "settings", std::move(iids));
 }
 
