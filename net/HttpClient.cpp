@@ -275,16 +275,22 @@ void HttpClient::SetDefaultHeader(const std::wstring& name, const std::wstring& 
 
 HttpResponse HttpClient::Get(const std::wstring& url) { return Request(L"GET", url, {}, {}); }
 
-void HttpClient::Warm(const std::wstring& url) {
+std::optional<HttpsTarget> HttpsTargetOf(const std::wstring& url) {
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = static_cast<DWORD>(-1);
   if (url.size() > 0xFFFFFFFFu || !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
       parts.nScheme != INTERNET_SCHEME_HTTPS || parts.dwHostNameLength == 0) {
-    return;
+    return std::nullopt;
   }
-  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  const INTERNET_PORT port = parts.nPort;
+  return HttpsTarget{std::wstring(parts.lpszHostName, parts.dwHostNameLength), parts.nPort};
+}
+
+void HttpClient::Warm(const std::wstring& url) {
+  const std::optional<HttpsTarget> target = HttpsTargetOf(url);
+  if (!target) return;
+  const std::wstring& host = target->host;
+  const INTERNET_PORT port = target->port;
   std::lock_guard<std::mutex> guard(lock_);
   if (preflightedHosts_.count(host) != 0 || warming_.count(host) != 0) return;
   auto done = std::make_shared<std::promise<void>>();

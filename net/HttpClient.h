@@ -12,6 +12,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -99,6 +100,14 @@ class HttpClient {
   std::map<std::wstring, std::shared_future<void>> warming_;     // by host, done or not
   std::map<std::wstring, std::vector<std::string>> warmedPins_;  // host -> the pins a warm-up passed with
 };
+
+// The host (as written) and port of an https:// address; nothing for any
+// other address.
+struct HttpsTarget {
+  std::wstring host;
+  INTERNET_PORT port = 0;
+};
+std::optional<HttpsTarget> HttpsTargetOf(const std::wstring& url);
 
 // The one process-wide client, created on first use (thread-safe) and never
 // closed. Throws what the constructor throws.

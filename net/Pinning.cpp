@@ -312,14 +312,9 @@ bool HasPins(const std::wstring& host) {
 }  // namespace
 
 void WarmBrowserHost(const std::wstring& url) {
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof(parts);
-  parts.dwHostNameLength = static_cast<DWORD>(-1);
-  if (url.size() > 0xFFFFFFFFu || !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
-      parts.nScheme != INTERNET_SCHEME_HTTPS || parts.dwHostNameLength == 0) {
-    return;
-  }
-  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  const std::optional<HttpsTarget> target = HttpsTargetOf(url);
+  if (!target) return;
+  const std::wstring& host = target->host;
   // A host without pins passes without a request anyway.
   if (!HasPins(host)) return;
   BrowserHostChecks& checks = Checks();
