@@ -74,9 +74,11 @@ class EngineTest(MockTestCase):
         pin = ("--pin", f"{host}={self.pins['service-leaf']}")
         # (the host's key, commands after the pin; the warm-ups come first and the
         # answers are those of the same commands without them)
+        down = f"https://{host}:1"  # nothing listens there
         cases = (
             ("service", ["get", url + "/a", "get", url + "/b"]),
             ("attacker", ["get", url + "/a"]),
+            ("service", ["get", down + "/a"]),
             ("service", ["preflight", host]),
             ("attacker", ["preflight", host]),
         )
@@ -87,11 +89,12 @@ class EngineTest(MockTestCase):
                     self.mock.reset()
                     if key != "service":
                         self.mock.tls(host, key)
-                    ahead = ["warm-browser" if commands[0] == "preflight" else "warm", url + "/"] if warm else []
+                    target = commands[1] if commands[0] == "get" else url + "/"
+                    ahead = ["warm-browser" if commands[0] == "preflight" else "warm", target] if warm else []
                     code, got = probe(*pin, *ahead, *commands)
                     self.assertEqual(code, 0)
                     answers[warm] = got[1:] if warm else got
-                    if warm and key == "service" and commands[0] == "get":
+                    if warm and key == "service" and target.startswith(url + "/"):
                         sessions = [h for h in self.mock.handshakes() if h["sni"] == host and h["ok"]]
                         self.assertEqual(len(sessions), 1, "the warm-up's connection carries every request")
                     self.assertNotIn("GET", [r["method"] for r in self.log() if r["host"] == host and key != "service"])
