@@ -85,7 +85,8 @@ int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
 
   LogLine("Step 7: Initializing SSL pinning defaults");
   InstallBuiltInPins();
-  WarmServiceConnections(ReadLinkArgument(commandLine).link);
+  const LinkArgument argument = ReadLinkArgument(commandLine);
+  WarmServiceConnections(argument.link);
   LogLine("Step 7: Loading dynamic pins synchronously");
   try {
     LoadDynamicPinsStage();
@@ -105,7 +106,6 @@ int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
   RegisterUrlProtocol();
 
   LogLine("Step 9: Parsing command line...");
-  const LinkArgument argument = ReadLinkArgument(commandLine);
   LogLine(std::string("Step 9: hasSchemeArgs=") + (argument.hasSchemeArgs ? "1" : "0"));
 
   RegisterMainWindowClass(instance, argument.hasSchemeArgs);

@@ -4,7 +4,6 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "alerts/DeviceIdentity.h"
@@ -13,6 +12,7 @@
 #include "common/NativeVersion.h"
 #include "common/Text.h"
 #include "net/Pinning.h"
+#include "net/RunAhead.h"
 
 namespace {
 
@@ -293,23 +293,13 @@ void HttpClient::Warm(const std::wstring& url) {
   const INTERNET_PORT port = target->port;
   std::lock_guard<std::mutex> guard(lock_);
   if (preflightedHosts_.count(host) != 0 || warming_.count(host) != 0) return;
-  auto done = std::make_shared<std::promise<void>>();
-  warming_[host] = done->get_future().share();
-  try {
-    std::thread([this, host, port, done] {
-      try {
-        HttpResponse ignored;
-        RunPreflight(host, port, Clock::now() + deadline_, ignored, true);
-      } catch (...) {
-        MIRAVELL_LOG_CAUGHT_EXCEPTION();
-      }
-      done->set_value();
-    }).detach();
-  } catch (...) {
-    // No thread: the first request checks the host itself.
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    warming_.erase(host);
-  }
+  // The thread waits for this lock before it records anything.
+  std::shared_future<void> warming = RunAhead([this, host, port] {
+    HttpResponse ignored;
+    RunPreflight(host, port, Clock::now() + deadline_, ignored, true);
+  });
+  // Without a thread the first request checks the host itself.
+  if (warming.valid()) warming_[host] = std::move(warming);
 }
 
 bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, Clock::time_point deadline,
@@ -339,7 +329,8 @@ bool HttpClient::Preflight(const std::wstring& host, INTERNET_PORT port, Clock::
 
 bool HttpClient::RunPreflight(const std::wstring& host, INTERNET_PORT port, Clock::time_point deadline,
                               HttpResponse& response, bool quiet) {
-  const std::vector<std::string> pins = CurrentPins(host);
+  // A warm-up counts only for the pins it was held against.
+  const std::vector<std::string> pins = quiet ? CurrentPins(host) : std::vector<std::string>();
   const std::string pinFailure =
       "Pre-flight SSL Pin validation FAILED for " + WideToUtf8(host) + ". MITM Attack Prevented!";
   // Without a connection or a request the check is skipped; the request

@@ -23,6 +23,7 @@
 #include "common/Sha256.h"
 #include "common/Text.h"
 #include "net/HttpClient.h"
+#include "net/RunAhead.h"
 
 namespace {
 
@@ -322,24 +323,13 @@ void WarmBrowserHost(const std::wstring& url) {
   if (checks.passed.count(host) != 0 || checks.refused.count(host) != 0 || checks.warming.count(host) != 0) {
     return;
   }
-  auto done = std::make_shared<std::promise<void>>();
-  checks.warming[host] = done->get_future().share();
-  try {
-    std::thread([&checks, host, done] {
-      try {
-        if (CheckBrowserHost(host) == PinVerdict::Pass) {
-          std::unique_lock<std::shared_mutex> passed(checks.lock);
-          checks.passed.insert(host);
-        }
-      } catch (...) {
-        MIRAVELL_LOG_CAUGHT_EXCEPTION();
-      }
-      done->set_value();
-    }).detach();
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    checks.warming.erase(host);
-  }
+  std::shared_future<void> warming = RunAhead([&checks, host] {
+    if (CheckBrowserHost(host) == PinVerdict::Pass) {
+      std::unique_lock<std::shared_mutex> passed(checks.lock);
+      checks.passed.insert(host);
+    }
+  });
+  if (warming.valid()) checks.warming[host] = std::move(warming);
 }
 
 bool PreflightHost(const std::wstring& host) {
