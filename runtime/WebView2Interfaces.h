@@ -76,6 +76,51 @@ enum COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS : unsigned int {
   COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL = 0xFFFFFFFF
 };
 
+enum COREWEBVIEW2_PROCESS_FAILED_KIND {
+  COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED = 0,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED = 1,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE = 2,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_FRAME_RENDER_PROCESS_EXITED = 3,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_UTILITY_PROCESS_EXITED = 4,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_SANDBOX_HELPER_PROCESS_EXITED = 5,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_GPU_PROCESS_EXITED = 6,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_PPAPI_PLUGIN_PROCESS_EXITED = 7,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_PPAPI_BROKER_PROCESS_EXITED = 8,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_UNKNOWN_PROCESS_EXITED = 9
+};
+
+enum COREWEBVIEW2_PROCESS_FAILED_REASON {
+  COREWEBVIEW2_PROCESS_FAILED_REASON_UNEXPECTED = 0,
+  COREWEBVIEW2_PROCESS_FAILED_REASON_UNRESPONSIVE = 1,
+  COREWEBVIEW2_PROCESS_FAILED_REASON_TERMINATED = 2,
+  COREWEBVIEW2_PROCESS_FAILED_REASON_CRASHED = 3,
+  COREWEBVIEW2_PROCESS_FAILED_REASON_LAUNCH_FAILED = 4,
+  COREWEBVIEW2_PROCESS_FAILED_REASON_OUT_OF_MEMORY = 5,
+  COREWEBVIEW2_PROCESS_FAILED_REASON_PROFILE_DELETED = 6
+};
+
+enum COREWEBVIEW2_WEB_ERROR_STATUS {
+  COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN = 0,
+  COREWEBVIEW2_WEB_ERROR_STATUS_CERTIFICATE_COMMON_NAME_IS_INCORRECT = 1,
+  COREWEBVIEW2_WEB_ERROR_STATUS_CERTIFICATE_EXPIRED = 2,
+  COREWEBVIEW2_WEB_ERROR_STATUS_CLIENT_CERTIFICATE_CONTAINS_ERRORS = 3,
+  COREWEBVIEW2_WEB_ERROR_STATUS_CERTIFICATE_REVOKED = 4,
+  COREWEBVIEW2_WEB_ERROR_STATUS_CERTIFICATE_IS_INVALID = 5,
+  COREWEBVIEW2_WEB_ERROR_STATUS_SERVER_UNREACHABLE = 6,
+  COREWEBVIEW2_WEB_ERROR_STATUS_TIMEOUT = 7,
+  COREWEBVIEW2_WEB_ERROR_STATUS_ERROR_HTTP_INVALID_SERVER_RESPONSE = 8,
+  COREWEBVIEW2_WEB_ERROR_STATUS_CONNECTION_ABORTED = 9,
+  COREWEBVIEW2_WEB_ERROR_STATUS_CONNECTION_RESET = 10,
+  COREWEBVIEW2_WEB_ERROR_STATUS_DISCONNECTED = 11,
+  COREWEBVIEW2_WEB_ERROR_STATUS_CANNOT_CONNECT = 12,
+  COREWEBVIEW2_WEB_ERROR_STATUS_HOST_NAME_NOT_RESOLVED = 13,
+  COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED = 14,
+  COREWEBVIEW2_WEB_ERROR_STATUS_REDIRECT_FAILED = 15,
+  COREWEBVIEW2_WEB_ERROR_STATUS_UNEXPECTED_ERROR = 16,
+  COREWEBVIEW2_WEB_ERROR_STATUS_VALID_AUTHENTICATION_CREDENTIALS_REQUIRED = 17,
+  COREWEBVIEW2_WEB_ERROR_STATUS_VALID_PROXY_AUTHENTICATION_REQUIRED = 18
+};
+
 enum COREWEBVIEW2_MOVE_FOCUS_REASON {
   COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC = 0,
   COREWEBVIEW2_MOVE_FOCUS_REASON_NEXT = 1,
@@ -115,9 +160,7 @@ struct ICoreWebView2RasterizationScaleChangedEventHandler;
 struct ICoreWebView2ContentLoadingEventHandler;
 struct ICoreWebView2SourceChangedEventHandler;
 struct ICoreWebView2HistoryChangedEventHandler;
-struct ICoreWebView2NavigationCompletedEventHandler;
 struct ICoreWebView2ScriptDialogOpeningEventHandler;
-struct ICoreWebView2ProcessFailedEventHandler;
 struct ICoreWebView2CapturePreviewCompletedHandler;
 struct ICoreWebView2CallDevToolsProtocolMethodCompletedHandler;
 struct ICoreWebView2DocumentTitleChangedEventHandler;
@@ -134,6 +177,10 @@ struct ICoreWebView2WebResourceResponse;
 struct ICoreWebView2NavigationStartingEventArgs;
 struct ICoreWebView2DownloadStartingEventArgs;
 struct ICoreWebView2DownloadStartingEventHandler;
+struct ICoreWebView2NavigationCompletedEventArgs;
+struct ICoreWebView2NavigationCompletedEventHandler;
+struct ICoreWebView2ProcessFailedEventArgs;
+struct ICoreWebView2ProcessFailedEventHandler;
 struct ICoreWebView2WebMessageReceivedEventArgs;
 struct ICoreWebView2PermissionRequestedEventArgs;
 struct ICoreWebView2NewWindowRequestedEventArgs;
@@ -180,6 +227,16 @@ MIRAVELL_COM_INTERFACE(ICoreWebView2NewWindowRequestedEventHandler, IUnknown, "d
 MIRAVELL_COM_INTERFACE(ICoreWebView2DownloadStartingEventHandler, IUnknown, "efedc989-c396-41ca-83f7-07f845a55724",
                        0xefedc989, 0xc396, 0x41ca, 0x83, 0xf7, 0x07, 0xf8, 0x45, 0xa5, 0x57, 0x24) {
   virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, ICoreWebView2DownloadStartingEventArgs* args) = 0;
+};
+
+MIRAVELL_COM_INTERFACE(ICoreWebView2NavigationCompletedEventHandler, IUnknown, "d33a35bf-1c49-4f98-93ab-006e0533fe1c",
+                       0xd33a35bf, 0x1c49, 0x4f98, 0x93, 0xab, 0x00, 0x6e, 0x05, 0x33, 0xfe, 0x1c) {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, ICoreWebView2NavigationCompletedEventArgs* args) = 0;
+};
+
+MIRAVELL_COM_INTERFACE(ICoreWebView2ProcessFailedEventHandler, IUnknown, "79e0aea4-990b-42d9-aa1d-0fcc2e5bc7f1",
+                       0x79e0aea4, 0x990b, 0x42d9, 0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b, 0xc7, 0xf1) {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) = 0;
 };
 
 MIRAVELL_COM_INTERFACE(ICoreWebView2WebResourceRequestedEventHandler, IUnknown, "ab00b74c-15f1-4646-80e8-e76341d25d71",
@@ -722,5 +779,30 @@ MIRAVELL_COM_INTERFACE(ICoreWebView2DownloadStartingEventArgs, IUnknown, "e99bbe
   virtual HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* cancel) = 0;
   virtual HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_ResultFilePath(LPWSTR* resultFilePath) = 0;
+};
+MIRAVELL_COM_INTERFACE(ICoreWebView2NavigationCompletedEventArgs, IUnknown, "30d68b7d-20d9-4752-a9ca-ec8448fbb5c1",
+                       0x30d68b7d, 0x20d9, 0x4752, 0xa9, 0xca, 0xec, 0x84, 0x48, 0xfb, 0xb5, 0xc1) {
+  virtual HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* isSuccess) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_WebErrorStatus(COREWEBVIEW2_WEB_ERROR_STATUS* webErrorStatus) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* navigationId) = 0;
+};
+
+MIRAVELL_COM_INTERFACE(ICoreWebView2NavigationCompletedEventArgs2, ICoreWebView2NavigationCompletedEventArgs,
+                       "fdf8b738-ee1e-4db2-a329-8d7d7b74d792", 0xfdf8b738, 0xee1e, 0x4db2, 0xa3, 0x29, 0x8d, 0x7d,
+                       0x7b, 0x74, 0xd7, 0x92) {
+  virtual HRESULT STDMETHODCALLTYPE get_HttpStatusCode(int* httpStatusCode) = 0;
+};
+
+MIRAVELL_COM_INTERFACE(ICoreWebView2ProcessFailedEventArgs, IUnknown, "8155a9a4-1474-4a86-8cae-151b0fa6b8ca",
+                       0x8155a9a4, 0x1474, 0x4a86, 0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca) {
+  virtual HRESULT STDMETHODCALLTYPE get_ProcessFailedKind(COREWEBVIEW2_PROCESS_FAILED_KIND* processFailedKind) = 0;
+};
+
+MIRAVELL_COM_INTERFACE(ICoreWebView2ProcessFailedEventArgs2, ICoreWebView2ProcessFailedEventArgs,
+                       "4dab9422-46fa-4c3e-a5d2-41d2071d3680", 0x4dab9422, 0x46fa, 0x4c3e, 0xa5, 0xd2, 0x41, 0xd2,
+                       0x07, 0x1d, 0x36, 0x80) {
+  virtual HRESULT STDMETHODCALLTYPE get_Reason(COREWEBVIEW2_PROCESS_FAILED_REASON* reason) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_ExitCode(int* exitCode) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_ProcessDescription(LPWSTR* processDescription) = 0;
 };
 // clang-format on

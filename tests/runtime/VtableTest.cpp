@@ -76,7 +76,12 @@ TEST(VtableTest, BrowserViewMethodsSitAtTheirSlots) {
   EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->Navigate(L"about:blank"); }), 5);
   EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->NavigateToString(L""); }), 6);
   EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_NavigationStarting(nullptr, nullptr); }), 7);
+  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_NavigationCompleted(nullptr, nullptr); }), 15);
+  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->remove_NavigationCompleted(EventRegistrationToken{}); }), 16);
   EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_PermissionRequested(nullptr, nullptr); }), 23);
+  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_ProcessFailed(nullptr, nullptr); }), 25);
+  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->remove_ProcessFailed(EventRegistrationToken{}); }), 26);
+  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->Reload(); }), 31);
   EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->AddScriptToExecuteOnDocumentCreated(L"", nullptr); }), 27);
   EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_WebMessageReceived(nullptr, nullptr); }), 34);
   EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->get_CanGoBack(nullptr); }), 38);
@@ -119,6 +124,12 @@ TEST(VtableTest, EventArgumentAndRequestMethodsSitAtTheirSlots) {
   EXPECT_EQ(SlotOf<ICoreWebView2DownloadOperation>([](auto* o) { o->get_Uri(nullptr); }), 9);
   EXPECT_EQ(SlotOf<ICoreWebView2DownloadOperation>([](auto* o) { o->get_MimeType(nullptr); }), 11);
   EXPECT_EQ(SlotOf<ICoreWebView2EnvironmentOptions>([](auto* o) { o->put_AdditionalBrowserArguments(L""); }), 4);
+  EXPECT_EQ(SlotOf<ICoreWebView2NavigationCompletedEventArgs>([](auto* a) { a->get_IsSuccess(nullptr); }), 3);
+  EXPECT_EQ(SlotOf<ICoreWebView2NavigationCompletedEventArgs>([](auto* a) { a->get_WebErrorStatus(nullptr); }), 4);
+  EXPECT_EQ(SlotOf<ICoreWebView2NavigationCompletedEventArgs2>([](auto* a) { a->get_HttpStatusCode(nullptr); }), 6);
+  EXPECT_EQ(SlotOf<ICoreWebView2ProcessFailedEventArgs>([](auto* a) { a->get_ProcessFailedKind(nullptr); }), 3);
+  EXPECT_EQ(SlotOf<ICoreWebView2ProcessFailedEventArgs2>([](auto* a) { a->get_Reason(nullptr); }), 4);
+  EXPECT_EQ(SlotOf<ICoreWebView2ProcessFailedEventArgs2>([](auto* a) { a->get_ExitCode(nullptr); }), 5);
 }
 
 TEST(VtableTest, HandlerInvokeIsSlotThree) {
@@ -132,6 +143,8 @@ TEST(VtableTest, HandlerInvokeIsSlotThree) {
   EXPECT_EQ(SlotOf<ICoreWebView2NewWindowRequestedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
   EXPECT_EQ(SlotOf<ICoreWebView2WebResourceRequestedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
   EXPECT_EQ(SlotOf<ICoreWebView2DownloadStartingEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
+  EXPECT_EQ(SlotOf<ICoreWebView2NavigationCompletedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
+  EXPECT_EQ(SlotOf<ICoreWebView2ProcessFailedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
   EXPECT_EQ(
       SlotOf<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>([](auto* h) { h->Invoke(S_OK, L""); }),
       3);
@@ -194,6 +207,24 @@ TEST(VtableTest, InterfaceIdsAreTheEngines) {
       {__uuidof(ICoreWebView2DownloadOperation),
        {0x3d6b6cf2, 0xafe1, 0x44c7, {0xa9, 0x95, 0xc6, 0x51, 0x17, 0x71, 0x43, 0x36}},
        "ICoreWebView2DownloadOperation"},
+      {__uuidof(ICoreWebView2NavigationCompletedEventArgs),
+       {0x30d68b7d, 0x20d9, 0x4752, {0xa9, 0xca, 0xec, 0x84, 0x48, 0xfb, 0xb5, 0xc1}},
+       "ICoreWebView2NavigationCompletedEventArgs"},
+      {__uuidof(ICoreWebView2NavigationCompletedEventArgs2),
+       {0xfdf8b738, 0xee1e, 0x4db2, {0xa3, 0x29, 0x8d, 0x7d, 0x7b, 0x74, 0xd7, 0x92}},
+       "ICoreWebView2NavigationCompletedEventArgs2"},
+      {__uuidof(ICoreWebView2NavigationCompletedEventHandler),
+       {0xd33a35bf, 0x1c49, 0x4f98, {0x93, 0xab, 0x00, 0x6e, 0x05, 0x33, 0xfe, 0x1c}},
+       "ICoreWebView2NavigationCompletedEventHandler"},
+      {__uuidof(ICoreWebView2ProcessFailedEventArgs),
+       {0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}},
+       "ICoreWebView2ProcessFailedEventArgs"},
+      {__uuidof(ICoreWebView2ProcessFailedEventArgs2),
+       {0x4dab9422, 0x46fa, 0x4c3e, {0xa5, 0xd2, 0x41, 0xd2, 0x07, 0x1d, 0x36, 0x80}},
+       "ICoreWebView2ProcessFailedEventArgs2"},
+      {__uuidof(ICoreWebView2ProcessFailedEventHandler),
+       {0x79e0aea4, 0x990b, 0x42d9, {0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b, 0xc7, 0xf1}},
+       "ICoreWebView2ProcessFailedEventHandler"},
       {__uuidof(ICoreWebView2DownloadStartingEventHandler),
        {0xefedc989, 0xc396, 0x41ca, {0x83, 0xf7, 0x07, 0xf8, 0x45, 0xa5, 0x57, 0x24}},
        "ICoreWebView2DownloadStartingEventHandler"},
