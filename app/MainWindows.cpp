@@ -7,7 +7,9 @@
 #include "common/Dpi.h"
 #include "common/FailureLog.h"
 #include "common/Handles.h"
+#include "player/EngineRecovery.h"
 #include "player/PlayerWindow.h"
+#include "player/WebViewHost.h"
 
 namespace {
 
@@ -126,6 +128,9 @@ LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       case WM_TIMER:
         if (wParam == kPlayerCheckTimer) integrity::OnPlayerTimer();
         return 0;
+      case kEngineFailedMessage:
+        if (auto* view = GetWindowState().playerView) view->HandleProcessFailure(wParam, lParam);
+        return 0;
       default:
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
@@ -150,6 +155,9 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       case WM_DPICHANGED:
         // The new size arrives as WM_SIZE, which resizes the browser.
         ApplySuggestedDpiRect(window, lParam);
+        return 0;
+      case kEngineFailedMessage:
+        if (auto* view = GetWindowState().initView) view->HandleProcessFailure(wParam, lParam);
         return 0;
       default:
         return ::DefWindowProcW(window, message, wParam, lParam);

@@ -40,10 +40,17 @@ void LoadPlayerContent(WebViewHost::WebView& view) {
       MIRAVELL_LOG_IF_FAILED(
           view.webview->AddScriptToExecuteOnDocumentCreated(ReadyWrapper(app.injectedScript).c_str(), nullptr));
     }
-    MIRAVELL_LOG_IF_FAILED(view.webview->Navigate(app.contentUrl.c_str()));
   } else if (app.contentType == L"pdf" || app.contentType == L"pdf_url") {
     MIRAVELL_LOG_IF_FAILED(view.webview->AddScriptToExecuteOnDocumentCreated(
         WatermarkScript(EscapeForJs(app.watermarkText)).c_str(), nullptr));
+  }
+  NavigatePlayerContent(view);
+}
+
+void NavigatePlayerContent(WebViewHost::WebView& view) {
+  if (!view.webview) return;
+  const AppState& app = GetAppState();
+  if (app.contentType == L"url_direct" || app.contentType == L"pdf" || app.contentType == L"pdf_url") {
     MIRAVELL_LOG_IF_FAILED(view.webview->Navigate(app.contentUrl.c_str()));
   } else {
     MIRAVELL_LOG_IF_FAILED(
@@ -117,6 +124,10 @@ void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window) {
     cancel = IsLessonDownload(uri, LessonDownload{app.contentUrl, app.contentType});
   };
   view.hidePdfSaveAndPrint = true;
+  view.showsLesson = true;
+  // The same lesson from its start, through the same policy, under the
+  // overlay and watermark its document scripts put on every load.
+  view.onReloadContent = [&view] { NavigatePlayerContent(view); };
   view.onInitComplete = [&view, window](bool success) {
     if (!success) {
       seams::ShowMessageBox(nullptr, kInitFailedText, kInitFailedTitle,

@@ -18,6 +18,9 @@ void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window);
 // Adds the scripts and navigates as the content type says.
 void LoadPlayerContent(WebViewHost::WebView& view);
 
+// Navigates to the content again; the scripts stay added.
+void NavigatePlayerContent(WebViewHost::WebView& view);
+
 // The page messages "toggleFullscreen" and "pageLoaded" (also JSON-quoted).
 void HandlePlayerMessage(const std::wstring& message);
 

@@ -1,11 +1,18 @@
 #include "player/WebViewHost.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 
+#include "common/AppState.h"
 #include "common/Config.h"
 #include "common/FailureLog.h"
 #include "common/Handles.h"
+#include "common/Log.h"
+#include "common/Seams.h"
+#include "common/Text.h"
 #include "player/DownloadPolicy.h"
 #include "player/NavigationPolicy.h"
 #include "player/RequestFilter.h"
@@ -123,6 +130,7 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
 
 bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, std::unique_ptr<StartedEnvironment> started) {
   parentWindow = parent;
+  userDataFolder_ = userDataFolder;
   if (started && started->userDataFolder() != userDataFolder) started.reset();
   // An environment started early ended the orphans itself, just before.
   if (!started) runtime::KillOrphanedWebViewProcesses();
@@ -159,6 +167,7 @@ bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, std::u
             HRESULT ready = FAILED(viewResult) ? viewResult : (webview ? S_OK : E_NOINTERFACE);
             if (SUCCEEDED(ready)) ready = SetupEventHandlers();
             if (SUCCEEDED(ready)) ready = SetupDownloadHandler();
+            if (SUCCEEDED(ready)) SetupRecoveryHandlers();
             if (FAILED(ready)) {
               // A browser without its navigation policy, pin check or
               // request tags must not run at all: the start has failed.
@@ -221,7 +230,11 @@ HRESULT WebView::SetupEventHandlers() {
                                             const std::wstring uri = TakeString(raw);
                                             bool cancel = false;
                                             onNavigationStarting(uri, cancel);
-                                            if (cancel) MIRAVELL_LOG_IF_FAILED(args->put_Cancel(TRUE));
+                                            if (cancel) {
+                                              MIRAVELL_LOG_IF_FAILED(args->put_Cancel(TRUE));
+                                            } else if (IsWebAddress(uri)) {
+                                              lastAddress_ = uri;
+                                            }
                                           })
                                           .Get(),
                                       &token);
@@ -230,12 +243,19 @@ HRESULT WebView::SetupEventHandlers() {
 
   result = webview->add_WebMessageReceived(runtime::MakeHandler<ICoreWebView2WebMessageReceivedEventHandler>(
                                                [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
-                                                 if (!onWebMessage || args == nullptr) return;
+                                                 if (args == nullptr) return;
                                                  LPWSTR raw = nullptr;
                                                  // A message posted as an object or a number is not a string: dropped.
                                                  if (FAILED(args->TryGetWebMessageAsString(&raw)) || raw == nullptr)
                                                    return;
-                                                 onWebMessage(TakeString(raw));
+                                                 std::wstring message = TakeString(raw);
+                                                 // Any page could post it, and all it can do is load
+                                                 // the content again.
+                                                 if (message == kRetryLoadMessage) {
+                                                   LogLine("Load: the student chose to try again");
+                                                   return ReloadContent();
+                                                 }
+                                                 if (onWebMessage) onWebMessage(message);
                                                })
                                                .Get(),
                                            &token);
@@ -345,6 +365,116 @@ HRESULT WebView::SetupDownloadHandler() {
   if (FAILED(result)) return result;
   registrations_.emplace_back(view4, &ICoreWebView2_4::remove_DownloadStarting, token);
   return S_OK;
+}
+
+void WebView::SetupRecoveryHandlers() {
+  EventRegistrationToken token{};
+  HRESULT result = webview->add_ProcessFailed(
+      runtime::MakeHandler<ICoreWebView2ProcessFailedEventHandler>([this](ICoreWebView2*,
+                                                                          ICoreWebView2ProcessFailedEventArgs* args) {
+        if (args == nullptr) return;
+        COREWEBVIEW2_PROCESS_FAILED_KIND kind = COREWEBVIEW2_PROCESS_FAILED_KIND_UNKNOWN_PROCESS_EXITED;
+        MIRAVELL_LOG_IF_FAILED(args->get_ProcessFailedKind(&kind));
+        COREWEBVIEW2_PROCESS_FAILED_REASON reason = COREWEBVIEW2_PROCESS_FAILED_REASON_UNEXPECTED;
+        int exitCode = 0;
+        ComPtr<ICoreWebView2ProcessFailedEventArgs2> args2;
+        if (SUCCEEDED(args->QueryInterface(IID_PPV_ARGS(&args2)))) {
+          MIRAVELL_LOG_IF_FAILED(args2->get_Reason(&reason));
+          MIRAVELL_LOG_IF_FAILED(args2->get_ExitCode(&exitCode));
+        }
+        // Handled from the window's own loop: a new engine must not be
+        // built inside the dying one's event.
+        const WPARAM failure = (static_cast<WPARAM>(static_cast<unsigned>(kind)) << 32) |
+                               static_cast<WPARAM>(static_cast<std::uint32_t>(exitCode));
+        MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+            ::PostMessageW(parentWindow, kEngineFailedMessage, failure, static_cast<LPARAM>(reason)));
+      }).Get(),
+      &token);
+  if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(result))) {
+    registrations_.emplace_back(webview, &ICoreWebView2::remove_ProcessFailed, token);
+  }
+  result = webview->add_NavigationCompleted(
+      runtime::MakeHandler<ICoreWebView2NavigationCompletedEventHandler>(
+          [this](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* args) { OnNavigationCompleted(args); })
+          .Get(),
+      &token);
+  if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(result))) {
+    registrations_.emplace_back(webview, &ICoreWebView2::remove_NavigationCompleted, token);
+  }
+}
+
+void WebView::OnNavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args) {
+  if (args == nullptr || !webview) return;
+  BOOL success = TRUE;
+  COREWEBVIEW2_WEB_ERROR_STATUS status = COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN;
+  int httpStatus = 0;
+  MIRAVELL_LOG_IF_FAILED(args->get_IsSuccess(&success));
+  MIRAVELL_LOG_IF_FAILED(args->get_WebErrorStatus(&status));
+  ComPtr<ICoreWebView2NavigationCompletedEventArgs2> args2;
+  if (SUCCEEDED(args->QueryInterface(IID_PPV_ARGS(&args2))))
+    MIRAVELL_LOG_IF_FAILED(args2->get_HttpStatusCode(&httpStatus));
+  const std::optional<LoadFailure> failure = ClassifyLoad(success != FALSE, status, httpStatus);
+  if (!failure) return;
+  LogLine(std::string("Load: failed, ") + LoadFailureName(*failure) + " (web error status " +
+          std::to_string(static_cast<int>(status)) + ", HTTP status " + std::to_string(httpStatus) +
+          "); showing the retry page");
+  MIRAVELL_LOG_IF_FAILED(
+      webview->NavigateToString(LoadFailedPage(GetAppState().productName, *failure, showsLesson).c_str()));
+}
+
+void WebView::ReloadContent() {
+  if (!webview) return;
+  if (onReloadContent) return onReloadContent();
+  if (!lastAddress_.empty()) {
+    MIRAVELL_LOG_IF_FAILED(webview->Navigate(lastAddress_.c_str()));
+  } else {
+    MIRAVELL_LOG_IF_FAILED(webview->Reload());
+  }
+}
+
+void WebView::Recreate() {
+  registrations_.clear();
+  if (controller) MIRAVELL_LOG_IF_FAILED(controller->Close());
+  webview.Reset();
+  controller.Reset();
+  environment.Reset();
+  Initialize(parentWindow, userDataFolder_);
+}
+
+void WebView::HandleProcessFailure(WPARAM failure, LPARAM reasonValue) {
+  const auto kind = static_cast<COREWEBVIEW2_PROCESS_FAILED_KIND>(static_cast<std::uint64_t>(failure) >> 32);
+  const auto exitCode = static_cast<int>(static_cast<std::uint32_t>(failure & 0xFFFFFFFFu));
+  const auto reason = static_cast<COREWEBVIEW2_PROCESS_FAILED_REASON>(reasonValue);
+  if (recovering_) {
+    // Reported while a recovery runs (its question may be open): joined to
+    // it, and a browser that went meanwhile is started again at its end.
+    if (RecoveryFor(kind) == Recovery::Recreate) browserFailedMeanwhile_ = true;
+    LogLine(DescribeEngineFailure(kind, reason, exitCode, Recovery::Ignore, recovery_.recentFailures()));
+    return;
+  }
+  Recovery action = recovery_.Decide(kind, ::GetTickCount64());
+  LogLine(DescribeEngineFailure(kind, reason, exitCode, action, recovery_.recentFailures()));
+  if (action == Recovery::LogOnly || action == Recovery::Ignore) return;
+  recovering_ = true;
+  browserFailedMeanwhile_ = false;
+  if (action == Recovery::GiveUp) {
+    const int answer = seams::ShowMessageBox(parentWindow, kEngineGaveUpText, kEngineGaveUpTitle,
+                                             MB_RETRYCANCEL | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
+    if (answer != IDRETRY) {
+      LogLine("Engine: the student closed the player");
+      seams::EndProcess(1);
+    }
+    LogLine("Engine: the student chose to try again");
+    recovery_.Forget();
+    action = RecoveryFor(kind);
+  }
+  if (action == Recovery::Reload && browserFailedMeanwhile_) action = Recovery::Recreate;
+  if (action == Recovery::Recreate) {
+    Recreate();
+  } else {
+    ReloadContent();
+  }
+  recovering_ = false;
 }
 
 void WebView::ApplySettings() {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "player/EngineRecovery.h"
 #include "runtime/WebView2Interfaces.h"
 
 namespace WebViewHost {
@@ -88,6 +89,14 @@ class WebView {
   // notifications without asking; unset, no page may.
   std::function<bool(const std::wstring& uri)> mayUseDevices;
 
+  // Loads the content again: after its renderer failed, and when the
+  // student presses Retry on the load-failed page. Unset, the view goes to
+  // the last web address it was sent to.
+  std::function<void()> onReloadContent;
+  // Whether a failed load is the lesson's (the player) or a page's (the
+  // start screen): the load-failed page says which.
+  bool showsLesson = false;
+
   // Set before ApplySettings: the PDF viewer shows no save, save-as or
   // print button, so a watermarked lesson is not one click from a copy.
   bool hidePdfSaveAndPrint = false;
@@ -122,6 +131,12 @@ class WebView {
   // Sets the controller's bounds when there is one.
   void Resize(int width, int height);
 
+  // Recovers from an engine failure the view posted to its window as
+  // kEngineFailedMessage: reloads the content, or creates the engine again,
+  // or, after too many failures in a minute, asks the student whether to
+  // try again or close (which ends the process with exit code 1).
+  void HandleProcessFailure(WPARAM failure, LPARAM reason);
+
  private:
   // Registers the five handlers and the request filter; the first failure
   // stops it and is returned.
@@ -131,8 +146,26 @@ class WebView {
   // has it but refuses the handler fails the start like the others.
   [[nodiscard]] HRESULT SetupDownloadHandler();
 
+  // The engine's failures and failed loads. A runtime without them still
+  // shows lessons: a refusal is logged, not fatal.
+  void SetupRecoveryHandlers();
+  void OnNavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args);
+  void ReloadContent();
+  // Lets the dead engine go and creates it again through Initialize, whose
+  // onInitComplete loads the content as on the first start.
+  void Recreate();
+
   // Each removes its handler when it goes: before the controller is closed.
   std::vector<EventRegistration> registrations_;
+  std::wstring userDataFolder_;
+  // The last web address a top-level navigation went to (the owner's
+  // policy let it): where a retry goes without onReloadContent.
+  std::wstring lastAddress_;
+  RecoveryPolicy recovery_;
+  // A recovery is under way (a new engine starting, the question open):
+  // failures reported meanwhile are part of it.
+  bool recovering_ = false;
+  bool browserFailedMeanwhile_ = false;
 };
 
 }  // namespace WebViewHost
