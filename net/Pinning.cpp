@@ -63,6 +63,9 @@ struct BrowserHostChecks {
   // every further request to them is refused at once instead of blocking the
   // browser's thread on the network again.
   std::set<std::wstring> refused;
+  // Hosts that could not be reached: blocked too, without an alert, until
+  // the student asks to try again (ForgetUnreachableHosts).
+  std::set<std::wstring> unreachable;
   std::map<std::wstring, std::shared_future<void>> warming;  // checks run ahead, done or not
 };
 
@@ -320,7 +323,8 @@ void WarmBrowserHost(const std::wstring& url) {
   if (!HasPins(host)) return;
   BrowserHostChecks& checks = Checks();
   std::unique_lock<std::shared_mutex> guard(checks.lock);
-  if (checks.passed.count(host) != 0 || checks.refused.count(host) != 0 || checks.warming.count(host) != 0) {
+  if (checks.passed.count(host) != 0 || checks.refused.count(host) != 0 || checks.unreachable.count(host) != 0 ||
+      checks.warming.count(host) != 0) {
     return;
   }
   std::shared_future<void> warming = RunAhead([&checks, host] {
@@ -332,32 +336,51 @@ void WarmBrowserHost(const std::wstring& url) {
   if (warming.valid()) checks.warming[host] = std::move(warming);
 }
 
-bool PreflightHost(const std::wstring& host) {
+BrowserHostCheck CheckHostForBrowser(const std::wstring& host) {
   BrowserHostChecks& checks = Checks();
   std::shared_future<void> warming;
   {
     std::shared_lock<std::shared_mutex> guard(checks.lock);
-    if (checks.refused.count(host) != 0) return false;
-    if (checks.passed.count(host) != 0) return true;
+    if (checks.refused.count(host) != 0) return BrowserHostCheck::Refused;
+    if (checks.unreachable.count(host) != 0) return BrowserHostCheck::Unreachable;
+    if (checks.passed.count(host) != 0) return BrowserHostCheck::Passed;
     if (const auto found = checks.warming.find(host); found != checks.warming.end()) warming = found->second;
   }
   if (warming.valid()) {
     warming.wait();  // bounded by the check's own timeouts
     std::shared_lock<std::shared_mutex> guard(checks.lock);
-    if (checks.passed.count(host) != 0) return true;
+    if (checks.passed.count(host) != 0) return BrowserHostCheck::Passed;
   }
   if (!HasPins(host)) {
     std::unique_lock<std::shared_mutex> guard(checks.lock);
     checks.passed.insert(host);
-    return true;
+    return BrowserHostCheck::Passed;
   }
   const std::optional<PinVerdict> verdict = CheckBrowserHost(host);
-  if (!verdict) return true;
+  if (!verdict) return BrowserHostCheck::Passed;
   if (*verdict == PinVerdict::Mismatch) ActOnPinMismatch(host);
-  const bool passed = *verdict == PinVerdict::Pass;
   std::unique_lock<std::shared_mutex> guard(checks.lock);
-  (passed ? checks.passed : checks.refused).insert(host);
-  return passed;
+  switch (*verdict) {
+    case PinVerdict::Pass:
+      checks.passed.insert(host);
+      return BrowserHostCheck::Passed;
+    case PinVerdict::NoCertificate:
+      // Down, or a name that does not resolve: the page cannot be checked,
+      // so it must not load, but nobody intercepted anything either.
+      checks.unreachable.insert(host);
+      return BrowserHostCheck::Unreachable;
+    default:
+      checks.refused.insert(host);
+      return BrowserHostCheck::Refused;
+  }
+}
+
+bool PreflightHost(const std::wstring& host) { return CheckHostForBrowser(host) == BrowserHostCheck::Passed; }
+
+void ForgetUnreachableHosts() {
+  BrowserHostChecks& checks = Checks();
+  std::unique_lock<std::shared_mutex> guard(checks.lock);
+  checks.unreachable.clear();
 }
 
 void ClearPreflightCache() {

@@ -67,6 +67,16 @@ std::optional<std::vector<PinEntry>> PinTableFromDownload(const std::string& bod
 // until ClearPreflightCache, a failure for the rest of the process).
 bool PreflightHost(const std::wstring& host);
 
+// PreflightHost's check, telling a host that could not be reached (no
+// certificate to check: blocked, but no interception to report, and
+// checked again after ForgetUnreachableHosts) from one that failed its pins.
+enum class BrowserHostCheck { Passed, Unreachable, Refused };
+BrowserHostCheck CheckHostForBrowser(const std::wstring& host);
+
+// The student asked to load the page again: hosts that could not be reached
+// are checked again on their next request.
+void ForgetUnreachableHosts();
+
 // Runs PreflightHost's check of the HTTPS host of url on a worker thread,
 // ahead of the browser's first request there, and keeps a pass for it. It
 // acts on nothing: PreflightHost waits for a check under way and, after a

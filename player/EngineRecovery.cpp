@@ -155,6 +155,9 @@ std::string DescribeEngineFailure(COREWEBVIEW2_PROCESS_FAILED_KIND kind, COREWEB
 }
 
 std::optional<LoadFailure> ClassifyLoad(bool success, COREWEBVIEW2_WEB_ERROR_STATUS status, int httpStatus) noexcept {
+  // A gateway's answers, and the request filter's for a lesson host it
+  // could not reach to check.
+  if (httpStatus == 502 || httpStatus == 503 || httpStatus == 504) return LoadFailure::Unreachable;
   if (httpStatus >= 500 && httpStatus <= 599) return LoadFailure::ServerError;
   if (success) return std::nullopt;
   switch (status) {

@@ -89,17 +89,22 @@ void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceR
   const std::wstring lower = ToLowerWide(uri);
 
   const std::wstring server = PinCheckServerName(lower);
-  if (!server.empty() && !PreflightHost(server)) {
+  const BrowserHostCheck check = server.empty() ? BrowserHostCheck::Passed : CheckHostForBrowser(server);
+  if (check != BrowserHostCheck::Passed) {
+    // A host that could not be reached answers as a gateway would, so the
+    // page says the server could not be reached and offers to try again.
+    const bool unreachable = check == BrowserHostCheck::Unreachable;
     if (host.environment) {
       ComPtr<ICoreWebView2WebResourceResponse> blocked;
       if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(host.environment->CreateWebResourceResponse(
-              nullptr, 403, L"Blocked", L"Content-Type: text/plain", &blocked))) &&
+              nullptr, unreachable ? 503 : 403, unreachable ? L"Unreachable" : L"Blocked", L"Content-Type: text/plain",
+              &blocked))) &&
           blocked) {
         MIRAVELL_LOG_IF_FAILED(args->put_Response(blocked.Get()));
       }
     }
     // The event must return at once; the alert ends the program from its own thread.
-    StartBrowserPinFailureReport(server);
+    if (!unreachable) StartBrowserPinFailureReport(server);
     return;
   }
 

@@ -13,6 +13,7 @@
 #include "common/Log.h"
 #include "common/Seams.h"
 #include "common/Text.h"
+#include "net/Pinning.h"
 #include "player/DownloadPolicy.h"
 #include "player/NavigationPolicy.h"
 #include "player/RequestFilter.h"
@@ -424,6 +425,7 @@ void WebView::OnNavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* a
 
 void WebView::ReloadContent() {
   if (!webview) return;
+  ForgetUnreachableHosts();
   if (onReloadContent) return onReloadContent();
   if (!lastAddress_.empty()) {
     MIRAVELL_LOG_IF_FAILED(webview->Navigate(lastAddress_.c_str()));

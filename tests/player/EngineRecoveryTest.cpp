@@ -90,8 +90,10 @@ TEST(EngineRecovery, OnlyFailuresTheStudentCanActOnGetTheRetryPage) {
       {false, COREWEBVIEW2_WEB_ERROR_STATUS_CERTIFICATE_EXPIRED, 0, LoadFailure::NotSecure},
       {false, COREWEBVIEW2_WEB_ERROR_STATUS_CERTIFICATE_IS_INVALID, 0, LoadFailure::NotSecure},
       // 5xx, whichever way the engine reports it.
-      {false, COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN, 503, LoadFailure::ServerError},
+      {false, COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN, 500, LoadFailure::ServerError},
       {true, COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN, 500, LoadFailure::ServerError},
+      // A gateway's, or the request filter's for a host it could not reach.
+      {true, COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN, 503, LoadFailure::Unreachable},
       // The policy's own cancel, a navigation replaced by the next, the
       // site's own error pages and sign-in prompts stay as they are.
       {false, COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED, 0, std::nullopt},
