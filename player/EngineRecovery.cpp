@@ -33,7 +33,7 @@ Recovery RecoveryPolicy::Decide(COREWEBVIEW2_PROCESS_FAILED_KIND kind, std::uint
   if (action == Recovery::LogOnly) return action;
   // Still the failure handled a moment ago: nothing more to do, unless this
   // part of it needs more than was done (the browser went after its page).
-  if (!failures_.empty() && nowMs - failures_.back() < kJoinMs && lastAction_) {
+  if (!failures_.empty() && !navigatedSinceFailure_ && nowMs - failures_.back() < kJoinMs && lastAction_) {
     if (action == Recovery::Recreate && *lastAction_ == Recovery::Reload) {
       lastAction_ = Recovery::Recreate;
       return Recovery::Recreate;
@@ -43,12 +43,14 @@ Recovery RecoveryPolicy::Decide(COREWEBVIEW2_PROCESS_FAILED_KIND kind, std::uint
   while (!failures_.empty() && nowMs - failures_.front() >= kWindowMs) failures_.pop_front();
   failures_.push_back(nowMs);
   lastAction_ = action;
+  navigatedSinceFailure_ = false;
   return static_cast<int>(failures_.size()) >= kMaxFailures ? Recovery::GiveUp : action;
 }
 
 void RecoveryPolicy::Forget() noexcept {
   failures_.clear();
   lastAction_.reset();
+  navigatedSinceFailure_ = true;
 }
 
 namespace {

@@ -30,7 +30,8 @@ enum class Recovery {
 
 // Counts failures per window. Events that arrive together (a browser's exit
 // takes its renderers with it) make one failure, handled once, by the
-// strongest action among them.
+// strongest action among them: an event joins the last failure when it
+// comes within kJoinMs of it and before the recovery's own navigation began.
 class RecoveryPolicy {
  public:
   static constexpr int kMaxFailures = 3;
@@ -38,6 +39,8 @@ class RecoveryPolicy {
   static constexpr std::uint64_t kJoinMs = 2'000;
 
   Recovery Decide(COREWEBVIEW2_PROCESS_FAILED_KIND kind, std::uint64_t nowMs);
+  // A top-level navigation began: a failure from now on is a new one.
+  void NoteNavigation() noexcept { navigatedSinceFailure_ = true; }
   // After the student chose to try again: the count starts afresh.
   void Forget() noexcept;
   // Failures counted within the last minute, as of the last decision.
@@ -46,6 +49,7 @@ class RecoveryPolicy {
  private:
   std::deque<std::uint64_t> failures_;
   std::optional<Recovery> lastAction_;
+  bool navigatedSinceFailure_ = true;
 };
 
 // The action for a failure of this kind, before any counting.

@@ -233,8 +233,9 @@ HRESULT WebView::SetupEventHandlers() {
                                             onNavigationStarting(uri, cancel);
                                             if (cancel) {
                                               MIRAVELL_LOG_IF_FAILED(args->put_Cancel(TRUE));
-                                            } else if (IsWebAddress(uri)) {
-                                              lastAddress_ = uri;
+                                            } else {
+                                              recovery_.NoteNavigation();
+                                              if (IsWebAddress(uri)) lastAddress_ = uri;
                                             }
                                           })
                                           .Get(),
