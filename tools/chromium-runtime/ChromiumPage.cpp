@@ -35,8 +35,14 @@ constexpr char kWebViewScript[] = R"js((() => {
     addEventListener: (...args) => events.addEventListener(...args),
     removeEventListener: (...args) => events.removeEventListener(...args),
   };
+  // MessageEvent takes only a window or port as its source; the host's
+  // messages come from chrome.webview, so the event is told so afterwards.
   Object.defineProperty(webview, '__deliver', {
-    value: (data) => events.dispatchEvent(new MessageEvent('message', {data, source: webview})),
+    value: (data) => {
+      const event = new MessageEvent('message', {data});
+      Object.defineProperty(event, 'source', {value: webview});
+      events.dispatchEvent(event);
+    },
   });
   if (typeof window.chrome !== 'object' || window.chrome === null) window.chrome = {};
   window.chrome.webview = webview;
