@@ -10,6 +10,8 @@ Needs Chromium: without it the start fails, and so does the test."""
 import http.server
 import json
 import os
+import signal
+import socket
 import subprocess
 import tempfile
 import threading
@@ -84,11 +86,54 @@ const requests = {
 </script></body></html>""".replace(b"NAMES", json.dumps([c[0] for c in PERMISSION_CASES]).encode())
 
 
+# Each load of the colour page paints the next colour, so a frame shows which
+# load it came from: the first, the one after a renderer was killed, the one
+# in a new browser.
+GREEN = (0x22, 0x8B, 0x22)
+LOAD_COLOURS = [ORANGE, BLUE, GREEN]
+COLOUR_PAGE = """<!doctype html><html><body style="margin:0;background:rgb{}"></body></html>"""
+# A navigation the page starts itself, to a port nobody listens on.
+JUMP_PAGE = b"""<!doctype html><html><body><script>
+setTimeout(() => { location.href = 'http://127.0.0.1:CLOSED/away'; }, 100);
+</script></body></html>"""
+# Pages that come with an error status and a body of their own.
+ERROR_STATUSES = {"/missing": 404, "/broken": 503}
+
+
+def closed_port():
+    """A loopback port nobody listens on (it was free a moment ago)."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def chromium_processes(profile):
+    """(pid, process group, command line) of the Chromium on this profile and of its helpers, which share
+    its process group (only the browser is told the profile)."""
+    running = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as handle:
+                args = [a.decode(errors="replace") for a in handle.read().split(b"\0") if a]
+            with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as handle:
+                fields = handle.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if fields[0] != "Z":
+            running.append((int(entry), int(fields[2]), args))
+    groups = {group for pid, group, args in running if any(a.startswith("--user-data-dir=" + profile) for a in args)}
+    return [process for process in running if process[1] in groups]
+
+
 class RecordingServer:
     """Plain HTTP on loopback that records each request's path and headers."""
 
     def __init__(self):
         self.requests = []
+        self.colour_loads = 0
+        self.closed_port = closed_port()
         owner = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -96,9 +141,16 @@ class RecordingServer:
                 owner.requests.append((self.path, {k.lower(): v for k, v in self.headers.items()}))
                 port = str(owner.server.server_address[1]).encode()
                 body = {"/opening.html": OPENING_PAGE.replace(b"PORT", port), "/frame.html": FRAME_PAGE,
-                        "/permissions.html": PERMISSION_PAGE}.get(self.path, b"ok")
-                self.send_response(200)
+                        "/permissions.html": PERMISSION_PAGE,
+                        "/jump.html": JUMP_PAGE.replace(b"CLOSED", str(owner.closed_port).encode())
+                        }.get(self.path, b"ok")
+                if self.path == "/colour.html":
+                    colour = LOAD_COLOURS[min(owner.colour_loads, len(LOAD_COLOURS) - 1)]
+                    owner.colour_loads += 1
+                    body = COLOUR_PAGE.format(colour).encode()
+                self.send_response(ERROR_STATUSES.get(self.path, 200))
                 self.send_header("Content-Type", "text/html" if self.path.endswith(".html") else "text/plain")
+                self.send_header("Cache-Control", "no-store")
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 self.wfile.write(body)
@@ -171,6 +223,50 @@ class ChromiumRuntimeTest(unittest.TestCase):
         left = subprocess.run(["pgrep", "-f", "--", "--user-data-dir=" + self.profile], capture_output=True, text=True)
         self.assertEqual(left.stdout.strip(), "", "Chromium outlived the host")
         return out
+
+    def start_engine(self, address, more_env=None):
+        """engine_probe on a fresh profile; its lines come from engine_events(), commands go through command()."""
+        work = tempfile.mkdtemp(dir=self.folder.name)
+        self.log_path = os.path.join(work, "runtime.log")
+        self.profile = os.path.join(work, "profile")
+        self.events_path = os.path.join(work, "events.jsonl")
+        self.commands_path = os.path.join(work, "commands.txt")
+        open(self.commands_path, "w", encoding="utf-8").close()
+        args = ["--folder", winerun.windows_path(self.profile), "--navigate", address,
+                "--events", winerun.windows_path(self.events_path),
+                "--commands", winerun.windows_path(self.commands_path)]
+        env = {"MIRAVELL_RUNTIME_LOG": winerun.windows_path(self.log_path), **(more_env or {})}
+        return winerun.start_program("engine_probe.exe", args, env=env)
+
+    def engine_events(self, kind=None):
+        if not os.path.exists(self.events_path):
+            return []
+        with open(self.events_path, encoding="utf-8") as handle:
+            lines = [json.loads(line) for line in handle.read().split("\n")[:-1] if line.strip()]
+        return [line for line in lines if kind is None or line["event"] == kind]
+
+    def wait_engine(self, event, count, timeout=40, **values):
+        """The count-th line of that event (with those values)."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = [e for e in self.engine_events(event) if all(e.get(k) == v for k, v in values.items())]
+            if len(found) >= count:
+                return found[count - 1]
+            time.sleep(0.1)
+        self.fail(f"no {event} #{count} {values} after {timeout} s; lines:\n" +
+                  "\n".join(json.dumps(e)[:300] for e in self.engine_events()[-30:]))
+
+    def command(self, line):
+        with open(self.commands_path, "a", encoding="utf-8") as handle:
+            handle.write(line + "\n")
+
+    def finish_engine(self, probe):
+        self.command("quit")
+        result = probe.finish(timeout=60)
+        self.assertFalse(result.timed_out)
+        self.assertEqual(result.exit_code, 0, result.stderr[-3000:])
+        self.assertEqual(chromium_processes(self.profile), [],
+                         "Chromium outlived the host")
 
     def client_pixels(self, shot, window, x_share):
         """The colour at x_share of the width, half the height, of the window's client area."""
@@ -311,6 +407,97 @@ class ChromiumRuntimeTest(unittest.TestCase):
         self.assertEqual({p["state"] for p in camera}, {0})
         self.assertEqual(len(unlisted["messages"]), 1, unlisted["messages"])
         self.assertNotEqual(json.loads(unlisted["messages"][0])[0][1], "ok video")
+
+    def test_each_top_level_navigation_ends_with_the_engines_status(self):
+        server = RecordingServer()
+        closed = f"http://127.0.0.1:{server.closed_port}/"
+        # (what the host does, the address the navigation ends at, success, web error status, HTTP status).
+        # A server's 4xx is a failure of unknown kind, a 5xx that brings a page of its own is not one (the
+        # engine's documented meaning); host-made pages involve no HTTP. 12 CANNOT_CONNECT, 13
+        # HOST_NAME_NOT_RESOLVED, 14 OPERATION_CANCELED.
+        cases = [
+            ("navigate " + closed, closed, False, 12, 0),
+            ("navigate http://nowhere.test/", "http://nowhere.test/", False, 13, 0),
+            ("navigate " + server.url("/missing"), server.url("/missing"), False, 0, 404),
+            ("navigate " + server.url("/broken"), server.url("/broken"), True, 0, 503),
+            ("navigate https://blocked.localhost/x", server.url("/broken"), False, 14, 0),
+            ("html <p>try again</p>", "about:blank", True, 0, 0),
+            # The page's own navigation: its document loads, then where it went fails.
+            ("navigate " + server.url("/jump.html"), server.url("/jump.html"), True, 0, 200),
+            (None, f"http://127.0.0.1:{server.closed_port}/away", False, 12, 0),
+        ]
+        probe = self.start_engine(server.url("/fine.html"), more_env={
+            "WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS": '"--host-resolver-rules=MAP nowhere.test ~NOTFOUND"'})
+        try:
+            first = self.wait_engine("navigation_completed", 1)
+            self.assertEqual((first["success"], first["web_error_status"], first["http_status"]), (True, 0, 200))
+            for index, (command, source, success, status, http) in enumerate(cases, start=2):
+                with self.subTest(command=command, source=source):
+                    if command is not None:
+                        self.command(command)
+                    seen = self.wait_engine("navigation_completed", index)
+                    self.assertEqual((seen["source"], seen["success"], seen["web_error_status"], seen["http_status"]),
+                                     (source, success, status, http))
+        finally:
+            self.finish_engine(probe)
+            server.close()
+        # Every end names a navigation the host was told had started, each once.
+        started = [e["id"] for e in self.engine_events("navigation_starting")]
+        ended = [e["id"] for e in self.engine_events("navigation_completed")]
+        self.assertEqual(sorted(ended), sorted(set(ended)))
+        self.assertLessEqual(set(ended), set(started))
+
+    def test_a_killed_renderer_or_browser_is_reported_and_the_view_comes_back(self):
+        server = RecordingServer()
+        probe = self.start_engine(server.url("/colour.html"))
+        shots = []
+        try:
+            # (what is killed, the failure's kind and reason, the generation of objects that loads again).
+            # Kind 1 RENDER_PROCESS_EXITED, 0 BROWSER_PROCESS_EXITED; reason 2 TERMINATED.
+            stages = [(None, None, 1), ("renderer", (1, 2), 1), ("browser", (0, 2), 2)]
+            for load, (victim, failure, generation) in enumerate(stages, start=1):
+                if victim is not None:
+                    processes = chromium_processes(self.profile)
+                    browser = [pid for pid, group, args in processes if pid == group]
+                    self.assertEqual(len(browser), 1, processes)
+                    # Helpers write their switches over their name, as one string; the renderer of the
+                    # browser's own pages (webui) is no page's.
+                    targets = browser if victim == "browser" else [
+                        pid for pid, group, args in processes
+                        if "--type=renderer" in " ".join(args) and "--top-chrome-webui" not in " ".join(args)]
+                    self.assertTrue(targets, processes)
+                    for pid in targets:
+                        os.kill(pid, signal.SIGKILL)
+                    failed = self.wait_engine("process_failed", 1, generation=generation - (victim == "browser"),
+                                              kind=failure[0])
+                    self.assertEqual((failed["reason"], failed["exit_code"]), (failure[1], 9), failed)
+                # The page loads again with everything the host had set up: its script posts and answers
+                # the host's message, its filter stamps the request, and the window shows the new load's colour.
+                done = self.wait_engine("navigation_completed", 1 if victim != "renderer" else 2,
+                                        generation=generation)
+                self.assertEqual((done["success"], done["http_status"]), (True, 200), done)
+                self.wait_engine("message", load, text="script:/colour.html")
+                self.wait_engine("message", load, text="echo:ping")
+                self.assertEqual([h.get("x-probe") for p, h in server.requests if p == "/colour.html"][load - 1],
+                                 str(generation))
+                time.sleep(1.5)  # the screencast's frame, then the capture once it is quiet
+                window = uidriver.wait_window(title="engine probe", visible=True)
+                shot = uidriver.screenshot(os.path.join(self.folder.name, f"load-{load}.png"))
+                shots.append(self.client_pixels(shot, window, 0.5))
+        finally:
+            self.finish_engine(probe)
+            server.close()
+        for load, pixels in enumerate(shots):
+            self.assert_colour(pixels, LOAD_COLOURS[load], f"load {load + 1}")
+        # The browser's dead objects refuse everything but Close, and a new environment took over.
+        dead = self.engine_events("dead_calls")
+        self.assertEqual(len(dead), 1)
+        self.assertEqual({call: hr == "0x00000000" for call, hr in dead[0]["results"].items()},
+                         {"Navigate": False, "Reload": False, "ExecuteScript": False, "put_Bounds": False,
+                          "CreateCoreWebView2Controller": False, "Close": True})
+        self.assertEqual([e["generation"] for e in self.engine_events("ready")], [1, 2])
+        self.assertEqual(self.engine_events("dead_environment_answered"), [])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -48,6 +48,9 @@ struct Script {
   // Registration calls ("add_NavigationStarting", "AddWebResourceRequestedFilter"...)
   // that fail with the given code instead of registering.
   std::map<std::string, HRESULT> failingCalls;
+  // How navigations to addresses starting with a prefix end; the longest
+  // prefix wins, and the rest succeed.
+  std::vector<std::pair<std::wstring, NavigationOutcome>> navigationOutcomes;
 };
 
 HRESULT ResultValue(const Json& value) {
@@ -87,6 +90,16 @@ Script LoadScript() {
     script.version = Wide(json["version"].get<std::string>());
   if (json.contains("failing_calls") && json["failing_calls"].is_object()) {
     for (const auto& [call, result] : json["failing_calls"].items()) script.failingCalls[call] = ResultValue(result);
+  }
+  if (json.contains("navigation_failures") && json["navigation_failures"].is_object()) {
+    for (const auto& [prefix, failure] : json["navigation_failures"].items()) {
+      if (!failure.is_object()) continue;
+      NavigationOutcome outcome;
+      outcome.success = failure.value("success", false);
+      outcome.webErrorStatus = failure.value("web_error_status", 0);
+      outcome.httpStatusCode = failure.value("http_status", 0);
+      script.navigationOutcomes.emplace_back(Wide(prefix), outcome);
+    }
   }
   return script;
 }
@@ -174,9 +187,28 @@ const Script& CurrentScript() {
 
 // ---------------------------------------------------------------- the view
 
-enum EventKind { kNavigation, kMessage, kPermission, kNewWindow, kResource, kDownload, kEventKinds };
-constexpr const char* kEventNames[] = {"NavigationStarting", "WebMessageReceived",   "PermissionRequested",
-                                       "NewWindowRequested", "WebResourceRequested", "DownloadStarting"};
+enum EventKind {
+  kNavigation,
+  kMessage,
+  kPermission,
+  kNewWindow,
+  kResource,
+  kDownload,
+  kNavigationCompleted,
+  kProcessFailed,
+  kEventKinds
+};
+constexpr const char* kEventNames[] = {"NavigationStarting",  "WebMessageReceived",   "PermissionRequested",
+                                       "NewWindowRequested",  "WebResourceRequested", "DownloadStarting",
+                                       "NavigationCompleted", "ProcessFailed"};
+
+// Bumped when a test ends the pretended browser process: every object made
+// before then is dead, as the real engine's are once its browser is gone,
+// and the next environment starts a new one.
+int browserGeneration = 0;
+
+// What the objects of a browser that exited answer to anything but Close and Release.
+HRESULT BrowserGone() { return HRESULT_FROM_WIN32(ERROR_INVALID_STATE); }
 
 struct View : Object {
   Settings* settings = nullptr;
@@ -185,6 +217,10 @@ struct View : Object {
   std::wstring source = L"about:blank";
   HWND page = nullptr;  // owned by the controller
   int scripts = 0;
+  int generation = browserGeneration;
+  bool closed = false;  // its controller was closed: nothing more is raised
+  std::uint64_t lastNavigationId = 0;
+  [[nodiscard]] bool dead() const { return generation != browserGeneration; }
   ~View() {
     for (auto& kind : handlers) {
       for (auto& entry : kind) ReleaseForeign(entry.second);
@@ -209,12 +245,52 @@ HRESULT STDMETHODCALLTYPE ViewGetSource(void* self, LPWSTR* uri) {
   return CopyOut(Self<View>(self)->source, uri);
 }
 
+void Raise(View* view, EventKind kind, Args* args);
+
+// How a navigation to uri ends, by the script: a page the host made
+// involves no HTTP request, so it has no status.
+NavigationOutcome ScriptedOutcome(const std::wstring& uri, bool hostMade) {
+  NavigationOutcome outcome;
+  outcome.httpStatusCode = hostMade ? 0 : 200;
+  size_t longest = 0;
+  for (const auto& [prefix, scripted] : CurrentScript().navigationOutcomes) {
+    if (!hostMade && prefix.size() >= longest && uri.compare(0, prefix.size(), prefix) == 0) {
+      longest = prefix.size();
+      outcome = scripted;
+    }
+  }
+  return outcome;
+}
+
+HRESULT RaiseNavigationCompleted(View* view, NavigationOutcome outcome) {
+  if (view == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+  if (outcome.id == 0) outcome.id = ++view->lastNavigationId;
+  Args* args = MakeNavigationCompletedArgs(outcome);
+  Raise(view, kNavigationCompleted, args);
+  LogNavigationCompleted(Utf8(view->source.c_str()), outcome);
+  ReleaseObject(args);
+  return S_OK;
+}
+
+// The real engine completes a navigation later, on the caller's thread.
+void CompleteLater(View* view, const std::wstring& uri, bool hostMade) {
+  NavigationOutcome outcome = ScriptedOutcome(uri, hostMade);
+  outcome.id = ++view->lastNavigationId;
+  AddRefObject(view);
+  Later([view, outcome] {
+    if (!view->closed && !view->dead()) RaiseNavigationCompleted(view, outcome);
+    ReleaseObject(view);
+  });
+}
+
 HRESULT STDMETHODCALLTYPE ViewNavigate(void* self, LPCWSTR uri) {
   Log("view", "Navigate", Json::array({Text(uri)}));
   if (uri == nullptr) return E_INVALIDARG;
   View* view = Self<View>(self);
+  if (view->dead()) return BrowserGone();
   view->source = uri;
   ShowOnPage(view->page, std::wstring(L"Navigated to ") + uri, view->scripts);
+  CompleteLater(view, uri, false);
   return S_OK;
 }
 
@@ -222,9 +298,20 @@ HRESULT STDMETHODCALLTYPE ViewNavigateToString(void* self, LPCWSTR html) {
   Log("view", "NavigateToString", Json::array({Text(html)}));
   if (html == nullptr) return E_INVALIDARG;
   View* view = Self<View>(self);
+  if (view->dead()) return BrowserGone();
   view->source = L"about:blank";
   ShowOnPage(view->page, L"Showing a page made by the host (" + std::to_wstring(wcslen(html)) + L" characters)",
              view->scripts);
+  CompleteLater(view, view->source, true);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ViewReload(void* self) {
+  Log("view", "Reload");
+  View* view = Self<View>(self);
+  if (view->dead()) return BrowserGone();
+  ShowOnPage(view->page, L"Reloaded " + view->source, view->scripts);
+  CompleteLater(view, view->source, view->source == L"about:blank");
   return S_OK;
 }
 
@@ -264,6 +351,7 @@ HRESULT STDMETHODCALLTYPE ViewRemove(void* self, Token token) {
 HRESULT STDMETHODCALLTYPE ViewAddScript(void* self, LPCWSTR javaScript, void* handler) {
   Log("view", "AddScriptToExecuteOnDocumentCreated", Json::array({Text(javaScript)}));
   if (javaScript == nullptr) return E_INVALIDARG;
+  if (Self<View>(self)->dead()) return BrowserGone();
   Self<View>(self)->scripts++;
   if (handler != nullptr) {
     AddRefForeign(handler);
@@ -275,9 +363,10 @@ HRESULT STDMETHODCALLTYPE ViewAddScript(void* self, LPCWSTR javaScript, void* ha
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ViewExecuteScript(void*, LPCWSTR javaScript, void* handler) {
+HRESULT STDMETHODCALLTYPE ViewExecuteScript(void* self, LPCWSTR javaScript, void* handler) {
   Log("view", "ExecuteScript", Json::array({Text(javaScript)}));
   if (javaScript == nullptr) return E_INVALIDARG;
+  if (Self<View>(self)->dead()) return BrowserGone();
   if (handler != nullptr) {
     AddRefForeign(handler);
     Later([handler] {
@@ -288,14 +377,14 @@ HRESULT STDMETHODCALLTYPE ViewExecuteScript(void*, LPCWSTR javaScript, void* han
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ViewPostJson(void*, LPCWSTR json) {
+HRESULT STDMETHODCALLTYPE ViewPostJson(void* self, LPCWSTR json) {
   Log("view", "PostWebMessageAsJson", Json::array({Text(json)}));
-  return S_OK;
+  return Self<View>(self)->dead() ? BrowserGone() : S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ViewPostString(void*, LPCWSTR text) {
+HRESULT STDMETHODCALLTYPE ViewPostString(void* self, LPCWSTR text) {
   Log("view", "PostWebMessageAsString", Json::array({Text(text)}));
-  return S_OK;
+  return Self<View>(self)->dead() ? BrowserGone() : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ViewCanGoBack(void*, BOOL* value) {
@@ -343,10 +432,15 @@ const Slot* ViewTable() {
                                       .Set(6, &ViewNavigateToString)
                                       .Set(7, &ViewAdd<kNavigation>)
                                       .Set(8, &ViewRemove<kNavigation>)
+                                      .Set(15, &ViewAdd<kNavigationCompleted>)
+                                      .Set(16, &ViewRemove<kNavigationCompleted>)
                                       .Set(23, &ViewAdd<kPermission>)
                                       .Set(24, &ViewRemove<kPermission>)
+                                      .Set(25, &ViewAdd<kProcessFailed>)
+                                      .Set(26, &ViewRemove<kProcessFailed>)
                                       .Set(27, &ViewAddScript)
                                       .Set(29, &ViewExecuteScript)
+                                      .Set(31, &ViewReload)
                                       .Set(32, &ViewPostJson)
                                       .Set(33, &ViewPostString)
                                       .Set(34, &ViewAdd<kMessage>)
@@ -394,6 +488,7 @@ struct Controller : Object {
   Color background{255, 255, 255, 255};
   bool closed = false;
   HWND page = nullptr;
+  [[nodiscard]] bool dead() const { return view->dead(); }
   ~Controller() {
     if (page != nullptr && IsWindow(page)) DestroyWindow(page);
     if (view != nullptr) {
@@ -414,6 +509,7 @@ HRESULT STDMETHODCALLTYPE ControllerGetVisible(void* self, BOOL* visible) {
 
 HRESULT STDMETHODCALLTYPE ControllerPutVisible(void* self, BOOL visible) {
   Log("controller", "put_IsVisible", Json::array({visible}));
+  if (Self<Controller>(self)->dead()) return BrowserGone();
   Self<Controller>(self)->visible = visible;
   return S_OK;
 }
@@ -428,6 +524,7 @@ HRESULT STDMETHODCALLTYPE ControllerGetBounds(void* self, RECT* bounds) {
 HRESULT STDMETHODCALLTYPE ControllerPutBounds(void* self, RECT bounds) {
   Log("controller", "put_Bounds", RectJson(bounds));
   Controller* controller = Self<Controller>(self);
+  if (controller->dead()) return BrowserGone();
   controller->bounds = bounds;
   if (controller->page != nullptr) {
     MoveWindow(controller->page, bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, TRUE);
@@ -435,9 +532,9 @@ HRESULT STDMETHODCALLTYPE ControllerPutBounds(void* self, RECT bounds) {
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ControllerMoveFocus(void*, int reason) {
+HRESULT STDMETHODCALLTYPE ControllerMoveFocus(void* self, int reason) {
   Log("controller", "MoveFocus", Json::array({reason}));
-  return S_OK;
+  return Self<Controller>(self)->dead() ? BrowserGone() : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ControllerNotifyMoved(void*) {
@@ -449,6 +546,7 @@ HRESULT STDMETHODCALLTYPE ControllerClose(void* self) {
   Controller* controller = Self<Controller>(self);
   Log("controller", "Close");
   controller->closed = true;
+  controller->view->closed = true;
   if (currentView == controller->view) currentView = nullptr;
   if (controller->page != nullptr) {
     if (controller->view != nullptr) controller->view->page = nullptr;
@@ -482,6 +580,7 @@ HRESULT STDMETHODCALLTYPE ControllerGetBackground(void* self, Color* color) {
 HRESULT STDMETHODCALLTYPE ControllerPutBackground(void* self, Color color) {
   Log("controller", "put_DefaultBackgroundColor", Json::array({color.a, color.r, color.g, color.b}));
   if (color.a != 0 && color.a != 255) return E_INVALIDARG;
+  if (Self<Controller>(self)->dead()) return BrowserGone();
   Self<Controller>(self)->background = color;
   return S_OK;
 }
@@ -531,10 +630,15 @@ Controller* MakeController(HWND parent) {
 
 // ---------------------------------------------------------------- the environment
 
-HRESULT STDMETHODCALLTYPE EnvironmentCreateController(void*, HWND parent, void* handler) {
+struct Environment : Object {
+  int generation = browserGeneration;
+};
+
+HRESULT STDMETHODCALLTYPE EnvironmentCreateController(void* self, HWND parent, void* handler) {
   const Script& current = CurrentScript();
   Log("environment", "CreateCoreWebView2Controller", Json::array({IsWindow(parent) != FALSE}));
   if (handler == nullptr) return E_POINTER;
+  if (Self<Environment>(self)->generation != browserGeneration) return BrowserGone();
   if (FAILED(current.controllerSyncFailure)) return current.controllerSyncFailure;
   AddRefForeign(handler);
   const HRESULT result = current.controllerResult;
@@ -641,6 +745,18 @@ HRESULT RaiseDownload(const std::wstring& resultFilePath, const std::wstring& ur
   return S_OK;
 }
 
+// A browser process that exits takes every object made so far with it, after
+// their views were told.
+HRESULT RaiseProcessFailed(const ProcessFailure& failure) {
+  if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+  Args* args = MakeProcessFailedArgs(failure);
+  Raise(currentView, kProcessFailed, args);
+  LogProcessFailed(failure);
+  ReleaseObject(args);
+  if (failure.kind == 0) browserGeneration++;  // the browser process itself
+  return S_OK;
+}
+
 // Returns the outcome as JSON: the headers the player set, the request's
 // final headers and the response it put (null when none).
 HRESULT RaiseResource(const std::wstring& uri, const Json& headers, int context, Json& outcome) {
@@ -689,6 +805,20 @@ void RunCommand(const Json& command) {
   } else if (kind == "resource") {
     Json outcome;
     hr = RaiseResource(uri, command.value("headers", Json::object()), command.value("context", 0), outcome);
+  } else if (kind == "process_failed") {
+    ProcessFailure failure;
+    failure.kind = command.value("kind", 1);
+    failure.reason = command.value("reason", 0);
+    // The real engine's exit code for a renderer that hangs is STILL_ACTIVE.
+    failure.exitCode = command.value("exit_code", failure.kind == 2 ? 259 : 0);
+    failure.description = command.value("description", "");
+    hr = RaiseProcessFailed(failure);
+  } else if (kind == "navigation_completed") {
+    NavigationOutcome outcome;
+    outcome.success = command.value("success", true);
+    outcome.webErrorStatus = command.value("web_error_status", 0);
+    outcome.httpStatusCode = command.value("http_status", outcome.success ? 200 : 0);
+    hr = RaiseNavigationCompleted(currentView, outcome);
   }
   Log("command", kind.c_str(), Json::array({command}), {{"hr", HexResult(hr)}});
 }
@@ -749,11 +879,11 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
       if (FAILED(result)) {
         InvokeResult(handler, result, nullptr);
       } else {
-        Object* environment = Make<Object>(EnvironmentTable(), "environment", {kIidEnvironment});
+        Environment* environment = Make<Environment>(EnvironmentTable(), "environment", {kIidEnvironment});
         // The last reference going is what would let a real engine end.
         environment->destroy = [](Object* object) {
           Log("environment", "released");
-          delete object;
+          delete static_cast<Environment*>(object);
         };
         InvokeResult(handler, S_OK, environment);
         ReleaseObject(environment);
@@ -833,6 +963,22 @@ HRESULT ScriptedRuntime_RaiseResourceRequest(const wchar_t* uri, const wchar_t* 
     if (text.size() + 1 > static_cast<size_t>(resultChars)) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     memcpy(result, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
     return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+HRESULT ScriptedRuntime_RaiseProcessFailed(int kind, int reason, int exitCode) {
+  try {
+    return RaiseProcessFailed({kind, reason, exitCode, {}});
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+HRESULT ScriptedRuntime_RaiseNavigationCompleted(int success, int webErrorStatus, int httpStatusCode) {
+  try {
+    return RaiseNavigationCompleted(currentView, {0, success != 0, webErrorStatus, httpStatusCode});
   } catch (...) {
     return E_FAIL;
   }

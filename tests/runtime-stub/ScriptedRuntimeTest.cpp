@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/support/TestSupport.h"
 
@@ -138,6 +140,9 @@ constexpr wchar_t kClients[] = L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F301
 constexpr GUID kIidController2 = {0xc979903e, 0xd4ca, 0x4228, {0x92, 0xeb, 0x47, 0xee, 0x3f, 0xa9, 0x6e, 0xab}};
 constexpr GUID kIidController4 = {0x97d418d5, 0xa426, 0x4e49, {0xa1, 0x51, 0xe1, 0xa1, 0x0f, 0x32, 0x7d, 0x9e}};
 constexpr GUID kIidView22 = {0xdb75dfc7, 0xa857, 0x4632, {0xa3, 0x98, 0x69, 0x69, 0xdd, 0xe2, 0x6c, 0x0a}};
+constexpr GUID kIidNavigationCompletedArgs2 = {
+    0xfdf8b738, 0xee1e, 0x4db2, {0xa3, 0x29, 0x8d, 0x7d, 0x7b, 0x74, 0xd7, 0x92}};
+constexpr GUID kIidProcessFailedArgs2 = {0x4dab9422, 0x46fa, 0x4c3e, {0xa5, 0xd2, 0x41, 0xd2, 0x07, 0x1d, 0x36, 0x80}};
 
 // The program tests run on the runtime installed at its default place; a
 // test that changes the registration puts back what it found, even when an
@@ -160,6 +165,7 @@ using CreateEnvironment = HRESULT(STDMETHODCALLTYPE*)(BOOL, int, PCWSTR, IUnknow
 using RaiseNavigation = HRESULT (*)(const wchar_t*, int*);
 using RaiseResource = HRESULT (*)(const wchar_t*, const wchar_t*, wchar_t*, int);
 using RaiseMessage = HRESULT (*)(const wchar_t*, int);
+using RaiseProcessFailed = HRESULT (*)(int, int, int);
 
 TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
   wchar_t temp[MAX_PATH];
@@ -184,7 +190,9 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
 
   const std::wstring scriptPath = base + L"\\script.json";
   const std::wstring logPath = base + L"\\runtime.log";
-  std::ofstream(scriptPath.c_str()) << R"({"environment_results": ["0x8007139F"], "offer_controller4": false})";
+  std::ofstream(scriptPath.c_str())
+      << R"({"environment_results": ["0x8007139F"], "offer_controller4": false,)"
+      << R"( "navigation_failures": {"https://lesson.example/down": {"web_error_status": 12}}})";
   SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_SCRIPT", scriptPath.c_str());
   SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_LOG", logPath.c_str());
   const std::wstring commandsPath = base + L"\\commands.txt";
@@ -198,7 +206,9 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
   auto raiseNavigation = Export<RaiseNavigation>(runtime, "ScriptedRuntime_RaiseNavigationStarting");
   auto raiseResource = Export<RaiseResource>(runtime, "ScriptedRuntime_RaiseResourceRequest");
   auto raiseMessage = Export<RaiseMessage>(runtime, "ScriptedRuntime_RaiseWebMessage");
-  ASSERT_TRUE(create != nullptr && raiseNavigation != nullptr && raiseResource != nullptr && raiseMessage != nullptr);
+  auto raiseProcessFailed = Export<RaiseProcessFailed>(runtime, "ScriptedRuntime_RaiseProcessFailed");
+  ASSERT_TRUE(create != nullptr && raiseNavigation != nullptr && raiseResource != nullptr && raiseMessage != nullptr &&
+              raiseProcessFailed != nullptr);
   EXPECT_NE(Export<Slot>(runtime, "DllCanUnloadNow"), nullptr);
 
   // First creation fails as scripted, the second succeeds; both complete only while messages are pumped.
@@ -337,11 +347,81 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
   EXPECT_NE(outcomeText.find(L"\"status\":403"), std::wstring::npos) << outcomeText;
 
   EXPECT_EQ(Call(view, 123, L"*", 0, 0xFFFFFFFFu), S_OK);
+  EXPECT_EQ(Call(view, 30), E_NOTIMPL);  // CapturePreview: not used by the player
+
+  // Navigations end later, as the script says (success, web error status, HTTP status); a reload
+  // fails again where the page failed.
+  std::vector<std::array<int, 3>> ends;
+  bool allEnded = false;
+  handler = MakeHandler([&](void*, void* args) {
+    BOOL success = FALSE;
+    int status = -1;
+    int http = -1;
+    void* args2 = nullptr;
+    Call(args, 3, &success);
+    Call(args, 4, &status);
+    if (SUCCEEDED(Call(args, 0, &kIidNavigationCompletedArgs2, &args2))) Call(args2, 6, &http);
+    Release(args2);
+    ends.push_back({success, status, http});
+    allEnded = ends.size() == 3;
+  });
+  ASSERT_EQ(Call(view, 15, static_cast<void*>(handler), &token), S_OK);
+  Release(handler);
   EXPECT_EQ(Call(view, 5, L"https://lesson.example/"), S_OK);
-  EXPECT_EQ(Call(view, 31), E_NOTIMPL);  // Reload: not used by the player
+  EXPECT_EQ(Call(view, 5, L"https://lesson.example/down/1"), S_OK);
+  EXPECT_EQ(Call(view, 31), S_OK);
+  EXPECT_TRUE(ends.empty());
+  ASSERT_TRUE(PumpUntil(allEnded));
+  EXPECT_EQ(ends, (std::vector<std::array<int, 3>>{{TRUE, 0, 200}, {FALSE, 12, 0}, {FALSE, 12, 0}}));
+
+  // The browser process exits: the view hears it, and its objects refuse all but Close.
+  int failedKind = -1;
+  int failedReason = -1;
+  handler = MakeHandler([&](void*, void* args) {
+    void* args2 = nullptr;
+    Call(args, 3, &failedKind);
+    if (SUCCEEDED(Call(args, 0, &kIidProcessFailedArgs2, &args2))) Call(args2, 4, &failedReason);
+    Release(args2);
+  });
+  ASSERT_EQ(Call(view, 25, static_cast<void*>(handler), &token), S_OK);
+  Release(handler);
+  ASSERT_EQ(raiseProcessFailed(0, 3, 0), S_OK);
+  EXPECT_EQ(failedKind, 0);
+  EXPECT_EQ(failedReason, 3);
+  const HRESULT gone = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+  EXPECT_EQ(Call(view, 5, L"https://lesson.example/"), gone);
+  EXPECT_EQ(Call(controller, 6, RECT{0, 0, 10, 10}), gone);
+  handler = MakeHandler([](void*, void*) { ADD_FAILURE() << "the dead environment made a controller"; });
+  EXPECT_EQ(Call(environment, 3, static_cast<HWND>(nullptr), static_cast<void*>(handler)), gone);
+  Release(handler);
 
   EXPECT_EQ(Call(controller, 24), S_OK);
   Release(view);
+  Release(controller);
+  Release(environment);
+
+  // A new environment on the same folder is a new browser, whose controller comes.
+  done = false;
+  environment = nullptr;
+  handler = MakeHandler(onEnvironment);
+  ASSERT_EQ(create(TRUE, 0, base.c_str(), nullptr, handler), S_OK);
+  Release(handler);
+  ASSERT_TRUE(PumpUntil(done));
+  ASSERT_EQ(environmentResult, S_OK);
+  done = false;
+  controller = nullptr;
+  handler = MakeHandler([&](void* result, void* created) {
+    EXPECT_EQ(AsResult(result), S_OK);
+    if (created != nullptr) AddRef(created);
+    controller = created;
+    done = true;
+  });
+  ASSERT_EQ(Call(environment, 3, static_cast<HWND>(nullptr), static_cast<void*>(handler)), S_OK);
+  Release(handler);
+  ASSERT_TRUE(PumpUntil(done));
+  ASSERT_NE(controller, nullptr);
+  EXPECT_EQ(Call(controller, 6, RECT{0, 0, 10, 10}), S_OK);
+  EXPECT_EQ(Call(controller, 24), S_OK);
   Release(controller);
   Release(environment);
   FreeLibrary(runtime);
@@ -354,7 +434,7 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
       log.find(
           R"({"object":"view","call":"AddWebResourceRequestedFilterWithRequestSourceKinds","args":["*",0,4294967295]})"),
       std::string::npos);
-  EXPECT_NE(log.find(R"({"object":"view","call":"unknown_slot","args":[31]})"), std::string::npos);
+  EXPECT_NE(log.find(R"({"object":"view","call":"unknown_slot","args":[30]})"), std::string::npos);
   EXPECT_NE(log.find(R"({"object":"controller","call":"put_Bounds","args":[0,0,800,600]})"), std::string::npos);
 
   ASSERT_EQ(RunAndWait(L"\"" + installer + L"\" --uninstall --folder \"" + folder + L"\" --version 129.0.2792.45"), 0u);

@@ -131,6 +131,8 @@ bool CdpClient::Write(const std::string& frame, Clock::time_point deadline) {
 
 void CdpClient::SetEventHandler(EventHandler handler) { eventHandler_ = std::move(handler); }
 
+void CdpClient::SetDisconnectHandler(std::function<void()> handler) { disconnectHandler_ = std::move(handler); }
+
 void CdpClient::SetWakeUp(std::function<void()> wakeUp) {
   const std::lock_guard lock(mutex_);
   wakeUp_ = std::move(wakeUp);
@@ -189,6 +191,10 @@ void CdpClient::ReaderLoop() noexcept {
     MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
   FailEverything();
+  // After the failed commands' completions, so the owner sees them first.
+  Enqueue([this] {
+    if (disconnectHandler_) disconnectHandler_();
+  });
   ::SetEvent(closed_.get());
 }
 

@@ -71,6 +71,9 @@ class CdpClient {
   // What Pump hands each event to. Owner's thread.
   void SetEventHandler(EventHandler handler);
 
+  // What Pump runs once the channel has closed, whoever closed it. Owner's thread.
+  void SetDisconnectHandler(std::function<void()> handler);
+
   // Called on the reader thread each time the queue stops being empty; it
   // must only wake the owner (PostMessage, SetEvent) and never throw.
   void SetWakeUp(std::function<void()> wakeUp);
@@ -127,8 +130,9 @@ class CdpClient {
   std::deque<std::function<void()>> queue_;
   std::function<void()> wakeUp_;
 
-  std::mutex writeMutex_;      // one frame at a time; the socket's last user at Disconnect
-  EventHandler eventHandler_;  // owner's thread only
+  std::mutex writeMutex_;                    // one frame at a time; the socket's last user at Disconnect
+  EventHandler eventHandler_;                // owner's thread only
+  std::function<void()> disconnectHandler_;  // owner's thread only
   std::thread reader_;
 };
 

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "common/Base64.h"
@@ -35,8 +38,14 @@ constexpr char kWebViewScript[] = R"js((() => {
     addEventListener: (...args) => events.addEventListener(...args),
     removeEventListener: (...args) => events.removeEventListener(...args),
   };
+  // MessageEvent takes only a window or port as its source; the host's
+  // messages come from chrome.webview, so the event is told so afterwards.
   Object.defineProperty(webview, '__deliver', {
-    value: (data) => events.dispatchEvent(new MessageEvent('message', {data, source: webview})),
+    value: (data) => {
+      const event = new MessageEvent('message', {data});
+      Object.defineProperty(event, 'source', {value: webview});
+      events.dispatchEvent(event);
+    },
   });
   if (typeof window.chrome !== 'object' || window.chrome === null) window.chrome = {};
   window.chrome.webview = webview;
@@ -254,7 +263,107 @@ std::vector<std::weak_ptr<Engine>>& LiveEngines() {
   return engines;
 }
 
+// Browsers that ended on their own, by profile folder: the next start on the
+// same profile waits for what is left of them (helpers still ending), or
+// Chromium would find the profile in use and refuse to start.
+struct EndedBrowsers {
+  std::mutex mutex;
+  std::map<std::wstring, UnixProcessId> byProfile;
+};
+EndedBrowsers& Ended() {
+  static EndedBrowsers ended;
+  return ended;
+}
+
+void WaitForEndedBrowser(const std::wstring& profileFolder) {
+  std::optional<UnixProcessId> left;
+  {
+    const std::lock_guard lock(Ended().mutex);
+    const auto found = Ended().byProfile.find(profileFolder);
+    if (found == Ended().byProfile.end()) return;
+    left = found->second;
+    Ended().byProfile.erase(found);
+  }
+  if (WaitUntilGroupGone(*left, std::chrono::seconds(10))) return;
+  failure_log::LogFailure("WaitUntilGroupGone(the ended browser)", ERROR_TIMEOUT, __FILE__, __LINE__);
+  KillGroup(*left);
+  if (!WaitUntilGroupGone(*left, std::chrono::seconds(5))) {
+    failure_log::LogFailure("KillGroup(the ended browser)", ERROR_TIMEOUT, __FILE__, __LINE__);
+  }
+}
+
+// COREWEBVIEW2_PROCESS_FAILED_REASON of a renderer's end as Target.targetCrashed words it.
+int CrashReason(const std::string& status) {
+  if (status == "killed") return 2;                                         // TERMINATED
+  if (status == "crashed" || status == "abnormal") return 3;                // CRASHED
+  if (status == "failed to launch" || status == "launch failed") return 4;  // LAUNCH_FAILED
+  if (status == "oom") return 5;                                            // OUT_OF_MEMORY
+  return 0;                                                                 // UNEXPECTED
+}
+
+// How the browser ended, when it is still there to ask: a child nobody has
+// reaped yet keeps its wait status in /proc (the field after the 51st).
+ProcessExit BrowserExit(const UnixProcessId& process) {
+  ProcessExit exit{0, 0, 0};  // BROWSER_PROCESS_EXITED, UNEXPECTED
+  const std::optional<std::string> stat = ReadUnixFile("/proc/" + std::to_string(process.pid) + "/stat");
+  if (!stat) return exit;
+  const std::size_t name = stat->rfind(')');
+  if (name == std::string::npos || name + 2 >= stat->size() || (*stat)[name + 2] != 'Z') return exit;
+  std::vector<std::string> fields;
+  std::size_t at = name + 2;
+  while (at < stat->size()) {
+    const std::size_t end = stat->find(' ', at);
+    fields.push_back(stat->substr(at, end == std::string::npos ? std::string::npos : end - at));
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  // fields[0] is field 3 (the state); the exit code is field 52.
+  if (fields.size() < 50) return exit;
+  const int status = std::atoi(fields[49].c_str());
+  const int signal = status & 0x7F;
+  if (signal != 0) {
+    exit.reason = signal == 9 || signal == 15 ? 2 : 3;  // TERMINATED by a kill, else CRASHED
+    exit.exitCode = signal;
+  } else {
+    exit.exitCode = (status >> 8) & 0xFF;
+  }
+  return exit;
+}
+
 }  // namespace
+
+int WebErrorStatusOf(std::string_view netError) {
+  if (netError.starts_with("net::")) netError.remove_prefix(5);
+  static const std::map<std::string_view, int> known = {
+      {"ERR_CERT_COMMON_NAME_INVALID", 1},
+      {"ERR_CERT_DATE_INVALID", 2},
+      {"ERR_BAD_SSL_CLIENT_AUTH_CERT", 3},
+      {"ERR_SSL_CLIENT_AUTH_CERT_NEEDED", 3},
+      {"ERR_CERT_REVOKED", 4},
+      {"ERR_ADDRESS_UNREACHABLE", 6},
+      {"ERR_INVALID_RESPONSE", 8},
+      {"ERR_EMPTY_RESPONSE", 8},
+      {"ERR_CONNECTION_CLOSED", 9},
+      {"ERR_CONNECTION_ABORTED", 9},
+      {"ERR_CONNECTION_RESET", 10},
+      {"ERR_INTERNET_DISCONNECTED", 11},
+      {"ERR_CONNECTION_REFUSED", 12},
+      {"ERR_CONNECTION_FAILED", 12},
+      {"ERR_NAME_NOT_RESOLVED", 13},
+      {"ERR_NAME_RESOLUTION_FAILED", 13},
+      {"ERR_ABORTED", 14},
+      {"ERR_TOO_MANY_REDIRECTS", 15},
+      {"ERR_UNSAFE_REDIRECT", 15},
+      {"ERR_INVALID_REDIRECT", 15},
+      {"ERR_INVALID_AUTH_CREDENTIALS", 17},
+      {"ERR_PROXY_AUTH_REQUESTED", 18},
+      {"ERR_PROXY_AUTH_UNSUPPORTED", 18},
+  };
+  if (const auto found = known.find(netError); found != known.end()) return found->second;
+  if (netError.ends_with("TIMED_OUT")) return 7;    // TIMEOUT
+  if (netError.starts_with("ERR_CERT_")) return 5;  // CERTIFICATE_IS_INVALID
+  return 16;                                        // UNEXPECTED_ERROR
+}
 
 std::vector<std::string> BrowserArguments(const std::wstring& hostArguments) {
   std::string disabled;
@@ -277,7 +386,7 @@ std::vector<std::string> BrowserArguments(const std::wstring& hostArguments) {
 
 // ---------------------------------------------------------------- Engine
 
-Engine::Engine(const ChromiumOptions& options) : browser_(options) {
+Engine::Engine(const ChromiumOptions& options) : profileFolder_(options.profileFolder), browser_(options) {
   std::string product = browser_.version().value("product", std::string());
   version_ = product.substr(product.find('/') == std::string::npos ? 0 : product.find('/') + 1);
   // A page must not learn it runs headless: some sites refuse such browsers.
@@ -288,6 +397,7 @@ Engine::Engine(const ChromiumOptions& options) : browser_(options) {
 }
 
 std::shared_ptr<Engine> Engine::Start(const ChromiumOptions& options) {
+  WaitForEndedBrowser(options.profileFolder);
   return std::shared_ptr<Engine>(new Engine(options));
 }
 
@@ -300,6 +410,7 @@ void Engine::AttachTo(HWND postWindow, UINT pumpMessage) {
   std::erase_if(live, [](const std::weak_ptr<Engine>& engine) { return engine.expired(); });
   live.push_back(weak_from_this());
   cdp().SetEventHandler([this](const CdpEvent& event) { OnEvent(event); });
+  cdp().SetDisconnectHandler([this] { OnDisconnected(); });
   cdp().SetWakeUp([postWindow, pumpMessage] { ::PostMessageW(postWindow, pumpMessage, 0, 0); });
   // Anything already queued would wait for a wake-up that has come and gone.
   ::PostMessageW(postWindow, pumpMessage, 0, 0);
@@ -344,12 +455,37 @@ void Engine::Defer(std::function<void()> work) {
   if (postWindow_ != nullptr) ::PostMessageW(postWindow_, pumpMessage_, 0, 0);
 }
 
+// Only a browser that ends on its own comes here: one we close is destroyed
+// with its client, and nothing is pumped after that.
+void Engine::OnDisconnected() {
+  if (gone_) return;
+  gone_ = true;
+  const ProcessExit exit = BrowserExit(browser_.process());
+  {
+    const std::lock_guard lock(Ended().mutex);
+    Ended().byProfile[profileFolder_] = browser_.process();
+  }
+  std::vector<std::shared_ptr<Page>> pages;
+  for (const auto& [session, weak] : pages_) {
+    if (std::shared_ptr<Page> page = weak.lock()) pages.push_back(std::move(page));
+  }
+  for (const auto& page : pages) page->OnBrowserGone(exit);
+}
+
 void Engine::Register(const std::shared_ptr<Page>& page) { pages_[page->sessionId()] = page; }
 
 void Engine::Unregister(const Page& page) { pages_.erase(page.sessionId()); }
 
 void Engine::OnEvent(const CdpEvent& event) {
   if (event.sessionId.empty()) {
+    if (event.method == "Target.targetCrashed") {
+      const std::string target = event.params.value("targetId", std::string());
+      for (const auto& [session, weak] : pages_) {
+        const std::shared_ptr<Page> page = weak.lock();
+        if (page && page->targetId() == target) return page->OnCrashed(event.params);
+      }
+      return;
+    }
     if (event.method != "Target.targetCreated") return;
     const json& info = event.params.value("targetInfo", json::object());
     const std::string opener = info.value("openerId", std::string());
@@ -392,6 +528,8 @@ std::shared_ptr<Page> Page::Open(const std::shared_ptr<Engine>& engine) {
     Required(cdp, "Page.enable", json::object(), sessionId);
     Required(cdp, "Page.setLifecycleEventsEnabled", {{"enabled", true}}, sessionId);
     Required(cdp, "Runtime.enable", json::object(), sessionId);
+    // For the document's response and how its load failed; no body is kept.
+    Required(cdp, "Network.enable", {{"maxTotalBufferSize", 1}, {"maxResourceBufferSize", 1}}, sessionId);
     Required(cdp, "Runtime.addBinding", {{"name", kBinding}}, sessionId);
     Required(cdp, "Page.addScriptToEvaluateOnNewDocument", {{"source", kWebViewScript}}, sessionId);
     Required(cdp, "Runtime.addBinding", {{"name", kPermissionBinding}}, sessionId);
@@ -445,7 +583,9 @@ void Page::Navigate(const std::string& uri) {
   if (IsWebAddress(uri)) {
     // The request is held at its start, where the navigation event is raised.
     requestedReason_.clear();
-    Send("Page.navigate", {{"url", uri}});
+    Send("Page.navigate", {{"url", uri}}, [weak = weak_from_this()](const CdpReply& reply) {
+      if (const std::shared_ptr<Page> page = weak.lock()) page->OnNavigateReply(0, reply);
+    });
     return;
   }
   // No request leaves for these, so the event is raised here first.
@@ -471,8 +611,89 @@ void Page::StartNavigation(const std::string& uri, const std::string& shownAs) {
     if (!page || page->closed_) return;
     const auto events = page->events_;
     const bool cancel = events && events->navigationStarting && events->navigationStarting({shownAs, false, false, id});
-    if (!cancel) page->Send("Page.navigate", {{"url", uri}});
+    if (page->closed_) return;
+    if (cancel) return page->Cancelled(id);
+    page->Begin(id, {}, uri);
+    page->Send("Page.navigate", {{"url", uri}}, [weak, id](const CdpReply& reply) {
+      if (const std::shared_ptr<Page> again = weak.lock()) again->OnNavigateReply(id, reply);
+    });
   });
+}
+
+void Page::Begin(std::uint64_t id, const std::string& loaderId, const std::string& uri) {
+  if (pending_ && pending_->id == id) {
+    if (pending_->loaderId.empty()) pending_->loaderId = loaderId;
+    return;
+  }
+  // Navigating away before the last one ended ends it, unsuccessfully.
+  if (pending_) Complete(false, 14);  // OPERATION_CANCELED
+  pending_ = Pending{id, loaderId, uri};
+}
+
+void Page::Fail(int webErrorStatus) {
+  if (!pending_) return;
+  if (webErrorStatus != 14) source_ = generatedUrls_.contains(pending_->uri) ? "about:blank" : pending_->uri;
+  Complete(false, webErrorStatus);
+}
+
+void Page::Complete(bool success, int webErrorStatus) {
+  if (!pending_) return;
+  const NavigationEnd end{pending_->id, success, webErrorStatus, pending_->status};
+  pending_.reset();
+  const std::shared_ptr<const PageEvents> events = events_;
+  if (events && events->navigationCompleted) events->navigationCompleted(end);
+}
+
+// A navigation the host cancelled ends at once, and the page stays as it was.
+void Page::Cancelled(std::uint64_t id) {
+  if (pending_ && pending_->id == id) pending_.reset();  // a redirect of the pending one
+  const std::shared_ptr<const PageEvents> events = events_;
+  if (events && events->navigationCompleted) events->navigationCompleted({id, false, 14, 0});
+}
+
+// Page.navigate answers with the net error of a navigation that failed
+// before anything committed; id 0: the navigation is known by its loader.
+void Page::OnNavigateReply(std::uint64_t id, const CdpReply& reply) {
+  if (!reply.ok() || !pending_) return;
+  const std::string error = reply.value.value("errorText", std::string());
+  if (error.empty()) return;
+  const std::string loader = reply.value.value("loaderId", std::string());
+  if (id != 0 ? pending_->id != id : pending_->loaderId != loader) return;
+  Fail(WebErrorStatusOf(error));
+}
+
+void Page::OnNetworkEvent(const CdpEvent& event) {
+  const json& params = event.params;
+  if (!pending_ || pending_->loaderId.empty() || params.value("requestId", std::string()) != pending_->loaderId) return;
+  if (event.method == "Network.responseReceived") {
+    const json& response = params.value("response", json::object());
+    // Only an HTTP request has a status: a page the host made has none.
+    if (IsWebAddress(response.value("url", std::string()))) pending_->status = response.value("status", 0);
+  } else if (event.method == "Network.loadingFailed") {
+    Fail(params.value("canceled", false) ? 14 : WebErrorStatusOf(params.value("errorText", std::string())));
+  }
+}
+
+void Page::OnCrashed(const json& params) {
+  if (closed_) return;
+  // What was under way went with the renderer; the host reloads or navigates anew.
+  pending_.reset();
+  contextFrames_.clear();
+  contextOrigins_.clear();
+  const ProcessExit exit{1, CrashReason(params.value("status", std::string())), params.value("errorCode", 0)};
+  const std::shared_ptr<const PageEvents> events = events_;
+  if (events && events->processFailed) events->processFailed(exit);
+}
+
+void Page::OnBrowserGone(const ProcessExit& exit) {
+  if (closed_) return;
+  const std::shared_ptr<const PageEvents> events = events_;
+  // Closed before the host hears of it, so that whatever it calls meanwhile fails.
+  closed_ = true;
+  pending_.reset();
+  engine_->Unregister(*this);
+  events_.reset();
+  if (events && events->processFailed) events->processFailed(exit);
 }
 
 bool Page::CanGo(int step) {
@@ -501,16 +722,38 @@ void Page::Go(int step) {
   const std::weak_ptr<Page> weak = weak_from_this();
   const std::uint64_t id = ++navigationId_;
   const std::string shownAs = generatedUrls_.contains(url) ? "about:blank" : url;
-  engine_->Defer([weak, shownAs, entryId, id] {
+  engine_->Defer([weak, shownAs, entryId, id, url] {
     const std::shared_ptr<Page> page = weak.lock();
     if (!page || page->closed_) return;
     const auto events = page->events_;
     const bool cancel = events && events->navigationStarting && events->navigationStarting({shownAs, false, false, id});
-    if (!cancel) page->Send("Page.navigateToHistoryEntry", {{"entryId", entryId}});
+    if (page->closed_) return;
+    if (cancel) return page->Cancelled(id);
+    page->Begin(id, {}, url);
+    page->Send("Page.navigateToHistoryEntry", {{"entryId", entryId}});
   });
 }
 
-void Page::Reload() { Send("Page.reload"); }
+void Page::Reload() {
+  if (IsWebAddress(currentUrl_)) {
+    // The request is held at its start, where the navigation event is raised.
+    Send("Page.reload");
+    return;
+  }
+  // No request leaves for a page the host made, so the event is raised here.
+  const std::weak_ptr<Page> weak = weak_from_this();
+  const std::uint64_t id = ++navigationId_;
+  engine_->Defer([weak, shownAs = source_, id, current = currentUrl_] {
+    const std::shared_ptr<Page> page = weak.lock();
+    if (!page || page->closed_) return;
+    const auto events = page->events_;
+    const bool cancel = events && events->navigationStarting && events->navigationStarting({shownAs, false, false, id});
+    if (page->closed_) return;
+    if (cancel) return page->Cancelled(id);
+    page->Begin(id, {}, current);
+    page->Send("Page.reload");
+  });
+}
 
 void Page::Stop() { Send("Page.stopLoading"); }
 
@@ -725,19 +968,41 @@ void Page::OnEvent(const CdpEvent& event) {
   } else if (event.method == "Runtime.executionContextsCleared") {
     contextFrames_.clear();
     contextOrigins_.clear();
+  } else if (event.method.starts_with("Network.")) {
+    OnNetworkEvent(event);
   } else if (event.method == "Page.frameNavigated") {
     const json& frame = params.value("frame", json::object());
     if (frame.contains("parentId")) return;
     topOrigin_ = frame.value("securityOrigin", std::string());
-    const std::string url = frame.value("url", std::string()) + frame.value("urlFragment", std::string());
+    const std::string loader = frame.value("loaderId", std::string());
+    // A failed load commits Chromium's error page in the address's place;
+    // the host still knows the page by the address it failed at.
+    const std::string unreachable = frame.value("unreachableUrl", std::string());
+    const std::string url = unreachable.empty()
+                                ? frame.value("url", std::string()) + frame.value("urlFragment", std::string())
+                                : unreachable;
     source_ = generatedUrls_.contains(url) ? "about:blank" : url;
-    if (!contentPainted_ && IsWebAddress(url)) contentLoader_ = frame.value("loaderId", std::string());
+    currentUrl_ = url;
+    if (!contentPainted_ && IsWebAddress(url) && unreachable.empty()) contentLoader_ = loader;
+    if (pending_ && pending_->loaderId.empty()) pending_->loaderId = loader;
+    if (pending_ && pending_->loaderId == loader && !unreachable.empty()) pending_->errorPage = true;
   } else if (event.method == "Page.lifecycleEvent") {
-    if (!contentLoader_.empty() && params.value("name", std::string()) == "firstPaint" &&
-        params.value("frameId", std::string()) == targetId_ &&
-        params.value("loaderId", std::string()) == contentLoader_) {
+    const std::string name = params.value("name", std::string());
+    const std::string loader = params.value("loaderId", std::string());
+    if (params.value("frameId", std::string()) != targetId_) return;
+    if (!contentLoader_.empty() && name == "firstPaint" && loader == contentLoader_) {
       contentPainted_ = true;
       contentLoader_.clear();
+    }
+    if (name == "load" && pending_ && pending_->loaderId == loader) {
+      if (pending_->errorPage) {
+        // No net error came (an empty error response shows Chromium's own page).
+        Complete(false, pending_->status >= 400 ? 0 : 16);  // UNKNOWN, UNEXPECTED_ERROR
+      } else {
+        // The engine's word: a server's 4xx is a failure (whose error status
+        // is UNKNOWN); a 5xx with a page of its own is not.
+        Complete(pending_->status < 400 || pending_->status >= 500, 0);
+      }
     }
   } else if (event.method == "Page.navigatedWithinDocument") {
     if (params.value("frameId", std::string()) == targetId_) source_ = params.value("url", source_);
@@ -768,8 +1033,12 @@ void Page::OnRequestPaused(const json& params, const PageEvents& events) {
     if (events.navigationStarting && events.navigationStarting(start)) {
       // Aborted, the navigation commits nothing: the page stays as it was.
       Send("Fetch.failRequest", {{"requestId", requestId}, {"errorReason", "Aborted"}});
+      Cancelled(start.id);
       return;
     }
+    if (closed_) return;
+    // A navigation's request is known in Network by its loader's id.
+    Begin(start.id, params.value("networkId", std::string()), uri);
   }
   const int context = ResourceContext(type);
   if (events.wantsResource && events.resource && events.wantsResource(uri, context)) {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -37,6 +38,24 @@ struct NavigationStart {
   bool redirected = false;
   std::uint64_t id = 0;
 };
+
+// A top-level navigation that committed and loaded, or failed.
+struct NavigationEnd {
+  std::uint64_t id = 0;
+  bool success = true;
+  int webErrorStatus = 0;  // COREWEBVIEW2_WEB_ERROR_STATUS
+  int httpStatusCode = 0;  // the document's response; 0 when none came
+};
+
+// A process of the engine's that ended or stopped answering.
+struct ProcessExit {
+  int kind = 0;    // COREWEBVIEW2_PROCESS_FAILED_KIND
+  int reason = 0;  // COREWEBVIEW2_PROCESS_FAILED_REASON
+  int exitCode = 0;
+};
+
+// COREWEBVIEW2_WEB_ERROR_STATUS of one of Chromium's net errors ("net::ERR_CONNECTION_REFUSED").
+int WebErrorStatusOf(std::string_view netError);
 
 // A request the host filters asked to see, and what the host made of it.
 struct ResourceRequest {
@@ -77,6 +96,9 @@ struct PageEvents {
   std::function<void(const std::string& uri)> contentShown;
   // COREWEBVIEW2_PERMISSION_STATE: 0 the engine's default, 1 allow, 2 deny.
   std::function<int(const PermissionRequest&)> permission;
+  std::function<void(const NavigationEnd&)> navigationCompleted;
+  // The page's renderer, or the whole browser (then the page is closed first).
+  std::function<void(const ProcessExit&)> processFailed;
 };
 
 class Page;
@@ -109,12 +131,18 @@ class Engine : public std::enable_shared_from_this<Engine> {
   void Register(const std::shared_ptr<Page>& page);
   void Unregister(const Page& page);
 
+  // Whether the browser process has gone (its pipe closed without our asking).
+  [[nodiscard]] bool gone() const noexcept { return gone_; }
+
  private:
   explicit Engine(const ChromiumOptions& options);
   void Pump();
   void OnEvent(const CdpEvent& event);
+  void OnDisconnected();
 
+  std::wstring profileFolder_;
   ChromiumBrowser browser_;
+  bool gone_ = false;
   std::string version_;
   std::string userAgent_;
   HWND postWindow_ = nullptr;
@@ -173,11 +201,33 @@ class Page : public std::enable_shared_from_this<Page> {
   void Close();
   [[nodiscard]] bool closed() const noexcept { return closed_; }
 
+  // The renderer ended: the page stays, and the next navigation brings a new one.
+  void OnCrashed(const nlohmann::json& params);
+  // The browser ended: the page is closed, after the host was told.
+  void OnBrowserGone(const ProcessExit& exit);
+
  private:
+  // The top-level navigation the host was last told of and not yet of its end.
+  struct Pending {
+    std::uint64_t id = 0;
+    std::string loaderId;  // the document's, which is its request's id in Network
+    std::string uri;
+    int status = 0;
+    bool errorPage = false;  // what committed is Chromium's error page
+  };
+
   Page(std::shared_ptr<Engine> engine, std::string targetId, std::string sessionId);
   void Send(const char* method, nlohmann::json params = nlohmann::json::object(),
             std::function<void(const CdpReply&)> done = nullptr);
   void StartNavigation(const std::string& uri, const std::string& shownAs);
+  // A navigation the host let go; one still pending ends as cancelled.
+  void Begin(std::uint64_t id, const std::string& loaderId, const std::string& uri);
+  void Complete(bool success, int webErrorStatus);
+  // Failed where it was going: Chromium's error page takes the address.
+  void Fail(int webErrorStatus);
+  void Cancelled(std::uint64_t id);
+  void OnNavigateReply(std::uint64_t id, const CdpReply& reply);
+  void OnNetworkEvent(const CdpEvent& event);
   void OnRequestPaused(const nlohmann::json& params, const PageEvents& events);
   void OnFrame(const nlohmann::json& params, const PageEvents& events);
   void OnBinding(const nlohmann::json& params, const PageEvents& events);
@@ -191,6 +241,7 @@ class Page : public std::enable_shared_from_this<Page> {
   std::shared_ptr<const PageEvents> events_;
   bool closed_ = false;
   std::string source_ = "about:blank";
+  std::string currentUrl_ = "about:blank";  // what Chromium shows, a page the host made by its data: address
   std::set<std::string> generatedUrls_;  // the data: addresses of the pages the host made (history may go back to them)
   std::uint64_t navigationId_ = 0;
   std::string requestedReason_;                         // why the page last asked to navigate
@@ -210,6 +261,7 @@ class Page : public std::enable_shared_from_this<Page> {
   std::uint64_t changes_ = 0;  // screencast frames and starts so far
   std::uint64_t settled_ = 0;  // the count a capture was asked for at
   int clickCount_ = 1;
+  std::optional<Pending> pending_;
 };
 
 }  // namespace chromium_runtime

@@ -36,11 +36,13 @@ namespace {
 using namespace runtime_objects;
 using chromium_runtime::Engine;
 using chromium_runtime::HeaderList;
+using chromium_runtime::NavigationEnd;
 using chromium_runtime::NavigationStart;
 using chromium_runtime::Page;
 using chromium_runtime::PageEvents;
 using chromium_runtime::PageSurface;
 using chromium_runtime::PermissionRequest;
+using chromium_runtime::ProcessExit;
 using chromium_runtime::ResourceDecision;
 using chromium_runtime::ResourceRequest;
 using chromium_runtime::ResourceResponse;
@@ -109,9 +111,20 @@ HeaderList ToUtf8(const std::vector<std::pair<std::wstring, std::wstring>>& entr
 
 // ---------------------------------------------------------------- the view
 
-enum EventKind { kNavigation, kMessage, kPermission, kNewWindow, kResource, kDownload, kEventKinds };
-constexpr const char* kEventNames[] = {"NavigationStarting", "WebMessageReceived",   "PermissionRequested",
-                                       "NewWindowRequested", "WebResourceRequested", "DownloadStarting"};
+enum EventKind {
+  kNavigation,
+  kMessage,
+  kPermission,
+  kNewWindow,
+  kResource,
+  kDownload,
+  kNavigationCompleted,
+  kProcessFailed,
+  kEventKinds
+};
+constexpr const char* kEventNames[] = {"NavigationStarting",  "WebMessageReceived",   "PermissionRequested",
+                                       "NewWindowRequested",  "WebResourceRequested", "DownloadStarting",
+                                       "NavigationCompleted", "ProcessFailed"};
 
 struct Filter {
   std::wstring uri;
@@ -178,6 +191,20 @@ int RaisePermission(View* view, const PermissionRequest& request) {
   Log("outcome", "permission", Json::array({request.uri, request.kind, request.userInitiated}),
       {{"state", args->permissionState}});
   return args->permissionState;
+}
+
+void RaiseNavigationCompleted(View* view, const NavigationEnd& end) {
+  const NavigationOutcome outcome{end.id, end.success, end.webErrorStatus, end.httpStatusCode};
+  const ObjectPtr<Args> args(MakeNavigationCompletedArgs(outcome));
+  Raise(view, kNavigationCompleted, args.get());
+  LogNavigationCompleted(view->page->Source(), outcome);
+}
+
+void RaiseProcessFailed(View* view, const ProcessExit& exit) {
+  const ProcessFailure failure{exit.kind, exit.reason, exit.exitCode, {}};
+  const ObjectPtr<Args> args(MakeProcessFailedArgs(failure));
+  Raise(view, kProcessFailed, args.get());
+  LogProcessFailed(failure);
 }
 
 bool WantsResource(const View* view, const std::string& uri, int context) {
@@ -273,6 +300,7 @@ HRESULT STDMETHODCALLTYPE ViewAddScript(void* self, LPCWSTR javaScript, void* ha
 HRESULT STDMETHODCALLTYPE ViewRemoveScript(void* self, LPCWSTR id) {
   Log("view", "RemoveScriptToExecuteOnDocumentCreated", Json::array({Text(id)}));
   if (id == nullptr) return E_INVALIDARG;
+  if (Self<View>(self)->page->closed()) return Closed();
   Self<View>(self)->page->RemoveScript(Utf8(id));
   return S_OK;
 }
@@ -289,6 +317,8 @@ HRESULT STDMETHODCALLTYPE ViewExecuteScript(void* self, LPCWSTR javaScript, void
 }
 
 HRESULT STDMETHODCALLTYPE ViewReload(void* self) {
+  Log("view", "Reload");
+  if (Self<View>(self)->page->closed()) return Closed();
   Self<View>(self)->page->Reload();
   return S_OK;
 }
@@ -297,6 +327,7 @@ HRESULT STDMETHODCALLTYPE ViewPostJson(void* self, LPCWSTR json) {
   Log("view", "PostWebMessageAsJson", Json::array({Text(json)}));
   if (json == nullptr) return E_INVALIDARG;
   if (Json::parse(Utf8(json), nullptr, false).is_discarded()) return E_INVALIDARG;
+  if (Self<View>(self)->page->closed()) return Closed();
   Self<View>(self)->page->PostMessageJson(Utf8(json));
   return S_OK;
 }
@@ -304,6 +335,7 @@ HRESULT STDMETHODCALLTYPE ViewPostJson(void* self, LPCWSTR json) {
 HRESULT STDMETHODCALLTYPE ViewPostString(void* self, LPCWSTR text) {
   Log("view", "PostWebMessageAsString", Json::array({Text(text)}));
   if (text == nullptr) return E_INVALIDARG;
+  if (Self<View>(self)->page->closed()) return Closed();
   Self<View>(self)->page->PostMessageJson(Json(Utf8(text)).dump());
   return S_OK;
 }
@@ -325,11 +357,13 @@ HRESULT STDMETHODCALLTYPE ViewCanGo(void* self, BOOL* value) {
 template <int Step>
 HRESULT STDMETHODCALLTYPE ViewGo(void* self) {
   Log("view", Step < 0 ? "GoBack" : "GoForward");
+  if (Self<View>(self)->page->closed()) return Closed();
   Self<View>(self)->page->Go(Step);
   return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ViewStop(void* self) {
+  if (Self<View>(self)->page->closed()) return Closed();
   Self<View>(self)->page->Stop();
   return S_OK;
 }
@@ -379,8 +413,12 @@ const Slot* ViewTable() {
                                       .Set(6, &ViewNavigateToString)
                                       .Set(7, &ViewAdd<kNavigation>)
                                       .Set(8, &ViewRemove<kNavigation>)
+                                      .Set(15, &ViewAdd<kNavigationCompleted>)
+                                      .Set(16, &ViewRemove<kNavigationCompleted>)
                                       .Set(23, &ViewAdd<kPermission>)
                                       .Set(24, &ViewRemove<kPermission>)
+                                      .Set(25, &ViewAdd<kProcessFailed>)
+                                      .Set(26, &ViewRemove<kProcessFailed>)
                                       .Set(27, &ViewAddScript)
                                       .Set(28, &ViewRemoveScript)
                                       .Set(29, &ViewExecuteScript)
@@ -449,6 +487,8 @@ struct Controller : Object {
     page->Close();
     surface.reset();
   }
+  // Closed by the host, or its browser has gone: only Close and the getters still answer.
+  [[nodiscard]] bool dead() const { return closed || page->closed(); }
   ~Controller() { Close(); }
 };
 
@@ -463,7 +503,7 @@ HRESULT STDMETHODCALLTYPE ControllerGetVisible(void* self, BOOL* visible) {
 HRESULT STDMETHODCALLTYPE ControllerPutVisible(void* self, BOOL visible) {
   Log("controller", "put_IsVisible", Json::array({visible}));
   Controller* controller = Self<Controller>(self);
-  if (controller->closed) return Closed();
+  if (controller->dead()) return Closed();
   controller->visible = visible;
   controller->surface->Show(visible != FALSE);
   controller->page->SetVisible(visible != FALSE);
@@ -479,7 +519,7 @@ HRESULT STDMETHODCALLTYPE ControllerGetBounds(void* self, RECT* bounds) {
 HRESULT STDMETHODCALLTYPE ControllerPutBounds(void* self, RECT bounds) {
   Log("controller", "put_Bounds", RectJson(bounds));
   Controller* controller = Self<Controller>(self);
-  if (controller->closed) return Closed();
+  if (controller->dead()) return Closed();
   controller->bounds = bounds;
   controller->surface->Move(bounds);
   controller->page->Resize(bounds.right - bounds.left, bounds.bottom - bounds.top);
@@ -495,7 +535,7 @@ HRESULT STDMETHODCALLTYPE ControllerGetZoom(void*, double* zoom) {
 HRESULT STDMETHODCALLTYPE ControllerMoveFocus(void* self, int reason) {
   Log("controller", "MoveFocus", Json::array({reason}));
   Controller* controller = Self<Controller>(self);
-  if (controller->closed) return Closed();
+  if (controller->dead()) return Closed();
   ::SetFocus(controller->surface->window());
   return S_OK;
 }
@@ -508,7 +548,7 @@ HRESULT STDMETHODCALLTYPE ControllerGetParent(void* self, HWND* parent) {
 
 HRESULT STDMETHODCALLTYPE ControllerPutParent(void* self, HWND parent) {
   Controller* controller = Self<Controller>(self);
-  if (controller->closed) return Closed();
+  if (controller->dead()) return Closed();
   if (!::IsWindow(parent)) return E_INVALIDARG;
   controller->parent = parent;
   ::SetParent(controller->surface->window(), parent);
@@ -543,7 +583,7 @@ HRESULT STDMETHODCALLTYPE ControllerPutBackground(void* self, Color color) {
   Log("controller", "put_DefaultBackgroundColor", Json::array({color.a, color.r, color.g, color.b}));
   if (color.a != 0 && color.a != 255) return E_INVALIDARG;
   Controller* controller = Self<Controller>(self);
-  if (controller->closed) return Closed();
+  if (controller->dead()) return Closed();
   controller->background = color;
   controller->surface->SetBackground(RGB(color.r, color.g, color.b));
   controller->page->SetBackground(color.r, color.g, color.b, color.a);
@@ -618,6 +658,8 @@ ObjectPtr<Controller> MakeController(const std::shared_ptr<Engine>& engine, cons
   events.frame = [controller](const std::vector<std::uint8_t>& image) { ShowFrame(controller, image); };
   events.contentShown = [controller](const std::string& uri) { ShowContent(controller, uri); };
   events.permission = [view](const PermissionRequest& request) { return RaisePermission(view, request); };
+  events.navigationCompleted = [view](const NavigationEnd& end) { RaiseNavigationCompleted(view, end); };
+  events.processFailed = [view](const ProcessExit& exit) { RaiseProcessFailed(view, exit); };
   controller->surface->SetInput([weak = std::weak_ptr<Page>(page)](UINT message, WPARAM wParam, LPARAM lParam) {
     if (const std::shared_ptr<Page> target = weak.lock()) target->Input(message, wParam, lParam);
   });
@@ -641,6 +683,7 @@ HRESULT STDMETHODCALLTYPE EnvironmentCreateController(void* self, HWND parent, v
   if (handler == nullptr) return E_POINTER;
   if (!::IsWindow(parent)) return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
   const std::shared_ptr<Engine> engine = Self<Environment>(self)->engine;
+  if (engine->gone()) return Closed();
   const Clock::time_point asked = Clock::now();
   // The page is opened away from the caller's thread, which keeps pumping
   // the engine meanwhile; the answer comes back to it.

@@ -643,6 +643,13 @@ struct Args : Object {
   std::wstring resultFilePath;  // where a download would be saved
   std::wstring mimeType;
   Args* operation = nullptr;  // a download's operation, answering with this object's uri and type
+  BOOL isSuccess = TRUE;
+  int webErrorStatus = 0;  // COREWEBVIEW2_WEB_ERROR_STATUS
+  int httpStatusCode = 0;
+  int processFailedKind = 0;    // COREWEBVIEW2_PROCESS_FAILED_KIND
+  int processFailedReason = 0;  // COREWEBVIEW2_PROCESS_FAILED_REASON
+  int exitCode = 0;
+  std::wstring processDescription;
   ~Args() {
     if (request != nullptr) ReleaseObject(request);
     if (response != nullptr) ReleaseObject(response);
@@ -914,6 +921,141 @@ inline Args* MakeDownloadArgs(const std::wstring& resultFilePath, const std::wst
 }
 inline Args* MakeResourceArgs() {
   return MakeArgs(ResourceArgsTable(), "resource_args", "{453e667f-12c7-49d4-be6d-ddbe7956f57a}");
+}
+
+// ---------------------------------------------------------------- completed navigations and failed processes
+
+inline HRESULT STDMETHODCALLTYPE CompletedGetIsSuccess(void* self, BOOL* value) {
+  Log("navigation_completed_args", "get_IsSuccess");
+  if (value == nullptr) return E_POINTER;
+  *value = Self<Args>(self)->isSuccess;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE CompletedGetWebErrorStatus(void* self, int* value) {
+  Log("navigation_completed_args", "get_WebErrorStatus");
+  if (value == nullptr) return E_POINTER;
+  *value = Self<Args>(self)->webErrorStatus;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE CompletedGetNavigationId(void* self, UINT64* id) {
+  Log("navigation_completed_args", "get_NavigationId");
+  if (id == nullptr) return E_POINTER;
+  *id = Self<Args>(self)->navigationId;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE CompletedGetHttpStatusCode(void* self, int* value) {
+  Log("navigation_completed_args", "get_HttpStatusCode");
+  if (value == nullptr) return E_POINTER;
+  *value = Self<Args>(self)->httpStatusCode;
+  return S_OK;
+}
+
+// 3 get_IsSuccess, 4 get_WebErrorStatus, 5 get_NavigationId; Args2: 6 get_HttpStatusCode.
+inline const Slot* NavigationCompletedArgsTable() {
+  static const Table<7> table = Table<7>()
+                                    .Set(3, &CompletedGetIsSuccess)
+                                    .Set(4, &CompletedGetWebErrorStatus)
+                                    .Set(5, &CompletedGetNavigationId)
+                                    .Set(6, &CompletedGetHttpStatusCode);
+  return table.slots.data();
+}
+
+inline HRESULT STDMETHODCALLTYPE FailedGetKind(void* self, int* value) {
+  Log("process_failed_args", "get_ProcessFailedKind");
+  if (value == nullptr) return E_POINTER;
+  *value = Self<Args>(self)->processFailedKind;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE FailedGetReason(void* self, int* value) {
+  Log("process_failed_args", "get_Reason");
+  if (value == nullptr) return E_POINTER;
+  *value = Self<Args>(self)->processFailedReason;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE FailedGetExitCode(void* self, int* value) {
+  Log("process_failed_args", "get_ExitCode");
+  if (value == nullptr) return E_POINTER;
+  *value = Self<Args>(self)->exitCode;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE FailedGetDescription(void* self, LPWSTR* value) {
+  Log("process_failed_args", "get_ProcessDescription");
+  return CopyOut(Self<Args>(self)->processDescription, value);
+}
+
+// Only a frame's own renderer failing has frames to list; neither runtime tells those apart.
+inline HRESULT STDMETHODCALLTYPE FailedGetFrameInfos(void*, void** value) {
+  Log("process_failed_args", "get_FrameInfosForFailedProcess");
+  if (value != nullptr) *value = nullptr;
+  return E_NOTIMPL;
+}
+
+// 3 get_ProcessFailedKind; Args2: 4 get_Reason, 5 get_ExitCode, 6 get_ProcessDescription,
+// 7 get_FrameInfosForFailedProcess.
+inline const Slot* ProcessFailedArgsTable() {
+  static const Table<8> table = Table<8>()
+                                    .Set(3, &FailedGetKind)
+                                    .Set(4, &FailedGetReason)
+                                    .Set(5, &FailedGetExitCode)
+                                    .Set(6, &FailedGetDescription)
+                                    .Set(7, &FailedGetFrameInfos);
+  return table.slots.data();
+}
+
+// What a finished top-level navigation says; the log line is the same for both runtimes.
+struct NavigationOutcome {
+  std::uint64_t id = 0;
+  bool success = true;
+  int webErrorStatus = 0;
+  int httpStatusCode = 0;
+};
+
+inline Args* MakeNavigationCompletedArgs(const NavigationOutcome& outcome) {
+  Args* args =
+      Make<Args>(NavigationCompletedArgsTable(), "navigation_completed_args",
+                 {Iid("{30d68b7d-20d9-4752-a9ca-ec8448fbb5c1}"), Iid("{fdf8b738-ee1e-4db2-a329-8d7d7b74d792}")});
+  args->navigationId = outcome.id;
+  args->isSuccess = outcome.success ? TRUE : FALSE;
+  args->webErrorStatus = outcome.webErrorStatus;
+  args->httpStatusCode = outcome.httpStatusCode;
+  return args;
+}
+
+inline void LogNavigationCompleted(const std::string& uri, const NavigationOutcome& outcome) {
+  Log("outcome", "navigation_completed", Json::array({uri}),
+      {{"navigation_id", outcome.id},
+       {"success", outcome.success},
+       {"web_error_status", outcome.webErrorStatus},
+       {"http_status", outcome.httpStatusCode}});
+}
+
+struct ProcessFailure {
+  int kind = 0;    // COREWEBVIEW2_PROCESS_FAILED_KIND
+  int reason = 0;  // COREWEBVIEW2_PROCESS_FAILED_REASON
+  int exitCode = 0;
+  std::string description;
+};
+
+inline Args* MakeProcessFailedArgs(const ProcessFailure& failure) {
+  Args* args =
+      Make<Args>(ProcessFailedArgsTable(), "process_failed_args",
+                 {Iid("{8155a9a4-1474-4a86-8cae-151b0fa6b8ca}"), Iid("{4dab9422-46fa-4c3e-a5d2-41d2071d3680}")});
+  args->processFailedKind = failure.kind;
+  args->processFailedReason = failure.reason;
+  args->exitCode = failure.exitCode;
+  args->processDescription = Wide(failure.description);
+  return args;
+}
+
+inline void LogProcessFailed(const ProcessFailure& failure) {
+  Log("outcome", "process_failed", Json::array({failure.description}),
+      {{"kind", failure.kind}, {"reason", failure.reason}, {"exit_code", failure.exitCode}});
 }
 
 // ---------------------------------------------------------------- settings
