@@ -164,9 +164,14 @@ int Run(const Options& options) {
     // The box exists before its dialog procedure has made its controls and
     // shown it; wait for both so its text and buttons are read whole.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
+    // Every button set a box can have holds one of these; a Retry/Cancel
+    // box has neither OK nor Yes.
     auto ready = [&] {
-      return ::IsWindowVisible(found->first) &&
-             (::GetDlgItem(found->first, IDOK) != nullptr || ::GetDlgItem(found->first, IDYES) != nullptr);
+      if (!::IsWindowVisible(found->first)) return false;
+      for (const int id : {IDOK, IDYES, IDRETRY, IDCANCEL, IDABORT}) {
+        if (::GetDlgItem(found->first, id) != nullptr) return true;
+      }
+      return false;
     };
     while (!ready() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
