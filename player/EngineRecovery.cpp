@@ -126,20 +126,20 @@ FailureWords WordsFor(LoadFailure failure) noexcept {
       return {L"This computer is not connected to the internet. Check the connection, then try again.",
               L"هذا الجهاز غير متصل بالإنترنت. تحقق من الاتصال ثم أعد المحاولة.", "no network"};
     case LoadFailure::HostNotFound:
-      return {L"The lesson's server could not be found. Check the internet connection, then try again.",
-              L"تعذّر العثور على خادم الدرس. تحقق من اتصال الإنترنت ثم أعد المحاولة.", "host not found"};
+      return {L"The server could not be found. Check the internet connection, then try again.",
+              L"تعذّر العثور على الخادم. تحقق من اتصال الإنترنت ثم أعد المحاولة.", "host not found"};
     case LoadFailure::Unreachable:
-      return {L"The lesson's server could not be reached. Try again in a moment.",
-              L"تعذّر الوصول إلى خادم الدرس. أعد المحاولة بعد قليل.", "server unreachable"};
+      return {L"The server could not be reached. Try again in a moment.",
+              L"تعذّر الوصول إلى الخادم. أعد المحاولة بعد قليل.", "server unreachable"};
     case LoadFailure::Timeout:
-      return {L"The lesson's server took too long to answer. Try again in a moment.",
-              L"استغرق خادم الدرس وقتاً طويلاً للرد. أعد المحاولة بعد قليل.", "timed out"};
+      return {L"The server took too long to answer. Try again in a moment.",
+              L"استغرق الخادم وقتاً طويلاً للرد. أعد المحاولة بعد قليل.", "timed out"};
     case LoadFailure::NotSecure:
-      return {L"A secure connection to the lesson's server could not be made.", L"تعذّر إنشاء اتصال آمن بخادم الدرس.",
+      return {L"A secure connection to the server could not be made.", L"تعذّر إنشاء اتصال آمن بالخادم.",
               "connection not secure"};
     default:
-      return {L"The lesson's server had a problem. Try again in a moment.",
-              L"حدثت مشكلة في خادم الدرس. أعد المحاولة بعد قليل.", "server error"};
+      return {L"The server had a problem. Try again in a moment.", L"حدثت مشكلة في الخادم. أعد المحاولة بعد قليل.",
+              "server error"};
   }
 }
 
