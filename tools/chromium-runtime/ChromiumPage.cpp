@@ -995,7 +995,7 @@ void Page::OnEvent(const CdpEvent& event) {
                                 : unreachable;
     source_ = generatedUrls_.contains(url) ? "about:blank" : url;
     currentUrl_ = url;
-    if (!contentPainted_ && IsWebAddress(url) && unreachable.empty()) contentLoader_ = loader;
+    if (IsWebAddress(url) && unreachable.empty()) contentLoader_ = loader;
     if (pending_ && pending_->loaderId.empty()) pending_->loaderId = loader;
     if (pending_ && pending_->loaderId == loader && !unreachable.empty()) pending_->errorPage = true;
   } else if (event.method == "Page.lifecycleEvent") {
@@ -1089,8 +1089,8 @@ void Page::OnFrame(const json& params, const PageEvents& events) {
   ++changes_;
   if (!events.frame || !visible_) return;
   events.frame(Base64Decode(params.value("data", std::string())));
-  if (contentPainted_ && !contentShown_ && !closed_) {
-    contentShown_ = true;
+  if (contentPainted_ && !closed_) {
+    contentPainted_ = false;
     if (events.contentShown) events.contentShown(source_);
   }
 }
