@@ -15,7 +15,6 @@ fails, and so does the test."""
 import http.server
 import json
 import os
-import signal
 import ssl
 import struct
 import subprocess
@@ -308,37 +307,6 @@ class RealEngineTest(ProgramTest):
         self.wait_until(lambda: subprocess.run(["pgrep", "-f", "--", profile], capture_output=True).returncode == 1,
                         "the end of Chromium", timeout=15, while_running=False)
         return result
-
-    def kill_chromium(self, part):
-        """SIGKILLs this bed's browser ("browser") or its pages' renderers
-        ("renderer"), as a crash would end them."""
-        running = []
-        for entry in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open(f"/proc/{entry}/cmdline", "rb") as handle:
-                    switches = b" ".join(handle.read().split(b"\0")).decode(errors="replace")
-                with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as handle:
-                    fields = handle.read().rsplit(")", 1)[1].split()
-            except OSError:
-                continue
-            if fields[0] != "Z":
-                running.append((int(entry), int(fields[2]), switches))
-        # The browser leads the process group its helpers share (they name the profile too).
-        profile = "--user-data-dir=" + os.environ["MIRAVELL_TESTBED"]
-        browser = [(pid, group) for pid, group, switches in running if profile in switches and pid == group]
-        self.assertEqual(len(browser), 1, running)
-        if part == "browser":
-            victims = [browser[0][0]]
-        else:
-            # Helpers write their switches over their name, as one string; the
-            # browser's own pages (webui) and the PDF viewer's extension have
-            # renderers of their own.
-            victims = [pid for pid, group, switches in running if group == browser[0][1]
-                       and "--type=renderer" in switches and "--top-chrome-webui" not in switches
-                       and "--extension-process" not in switches]
-        self.assertTrue(victims, running)
-        for pid in victims:
-            os.kill(pid, signal.SIGKILL)
 
     def calls(self):
         try:
@@ -648,17 +616,17 @@ class RealEngineTest(ProgramTest):
             if load == 1:
                 # A renderer that ends takes the page with it: the player
                 # loads it again in the same engine.
-                self.kill_chromium("renderer")
+                winerun.kill_chromium("renderer")
             elif load == 2:
                 # The browser itself: a new engine, its scripts, the lesson.
-                self.kill_chromium("browser")
+                winerun.kill_chromium("browser")
             self.wait_colour(window, 800, 600, colour, f"the lesson's load {load + 1}")
             self.wait_until(lambda: self.count(window, middle, watermark_on(colour)) > 300,
                             f"the watermark over the lesson's load {load + 1}")
 
         # The third failure within the minute: the student is asked, and
         # Cancel ends the player. The window was never replaced.
-        self.kill_chromium("browser")
+        winerun.kill_chromium("browser")
         uidriver.box(title=GAVE_UP)
         self.assertEqual([w["hwnd"] for w in uidriver.windows(cls=PLAYER_CLASS)], [window["hwnd"]])
         uidriver.press(IDCANCEL, title=GAVE_UP)
