@@ -8,13 +8,18 @@ runtime's log (MIRAVELL_RUNTIME_LOG), and from the mock's request log.
 One player start covers several checks (a start costs seconds on this
 engine): the start screen and its navigation bar, ended by a pin failure;
 an HTML lesson (its loading overlay, the navigation policy, pop-ups, the
-page's fullscreen toggle); a PDF lesson under its watermark. Needs chromium:
-without it the start fails, and so does the test."""
+page's fullscreen toggle); a PDF lesson under its watermark; a lesson that
+outlives its host going down, then its renderer and its browser killed,
+until the third failure in a minute. Needs chromium: without it the start
+fails, and so does the test."""
+import http.server
 import json
 import os
+import ssl
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 import zlib
@@ -131,9 +136,9 @@ def png_pixel():
             + chunk(b"IDAT", zlib.compress(b"\x00\xff\xff\xff")) + chunk(b"IEND", b""))
 
 
-def pdf_document(link):
-    """One A4 page filled with yellow, its upper half a link, as a PDF."""
-    content = b"1 0.843 0 rg 0 0 595 842 re f"
+def pdf_document(link, colour=b"1 0.843 0"):
+    """One A4 page filled with a colour (yellow unless told), its upper half a link, as a PDF."""
+    content = colour + b" rg 0 0 595 842 re f"
     objects = [b"<< /Type /Catalog /Pages 2 0 R >>",
                b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
                b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R /Annots [5 0 R] >>",
@@ -190,6 +195,81 @@ def close_to(pixel, colour, step=12):
     return all(abs(a - b) <= step for a, b in zip(pixel, colour))
 
 
+def watermark_on(colour):
+    """The watermark's red at 0.15 over a flat colour; the plain colour stays
+    out (it differs by 30 or more in some channel for the colours used)."""
+    tint = [0.85 * c + 0.15 * red for c, red in zip(colour, (255, 0, 0))]
+    return lambda p: close_to(p, tint, 16)
+
+
+RETRY_BLUE = (0x34, 0x98, 0xDB)  # the retry page's button
+RETRY_HOVERED = (0x2F, 0x89, 0xC5)
+SKY = (0x87, 0xCF, 0xEB)
+WHITE = (0xFF, 0xFF, 0xFF)
+# The PDF each top-level load of the lesson gets, in turn (a load the engine
+# makes from scratch after a crash shows in its colour), as the page's fill
+# in the PDF and as the colour painted.
+LOAD_COLOURS = [(b"1 0.843 0", YELLOW), (b"0.53 0.81 0.92", SKY), (b"1 1 1", WHITE)]
+GAVE_UP = "Miravell - خطأ"
+IDCANCEL = "2"
+
+
+class LessonHost:
+    """The lesson's own HTTPS server on a port of its own, on the service's
+    name (its certificate is the mock's). The port is taken at once but
+    refuses connections until up(): the host is down, and no one else can
+    take the port meanwhile. Serves the PDF of LOAD_COLOURS for each page
+    load in turn, and records each request's path and headers."""
+
+    def __init__(self, folder):
+        self.requests = []
+        self.loads = 0
+        owner = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                headers = {k.lower(): v for k, v in self.headers.items()}
+                owner.requests.append((self.path, headers))
+                # A request of the PDF viewer's own for the file, if it made one,
+                # gets the document of the load it belongs to.
+                if headers.get("sec-fetch-dest") == "document":
+                    owner.loads += 1
+                fill = LOAD_COLOURS[min(max(owner.loads, 1), len(LOAD_COLOURS)) - 1][0]
+                body = pdf_document(SERVICE + "/files/notes.html", fill)
+                self.send_response(200)
+                self.send_header("Content-Type", "application/pdf")
+                self.send_header("Cache-Control", "no-store")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        chain = os.path.join(folder, "lesson-host-chain.pem")
+        with open(chain, "w", encoding="ascii") as out:
+            for name in ("service-leaf", "service-ca"):
+                with open(mockservice.MockService.cert_path(name), encoding="ascii") as part:
+                    out.write(part.read())
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(chain, mockservice.MockService.cert_path("service-leaf.key"))
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler, bind_and_activate=False)
+        self.server.server_bind()
+        self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
+        self.port = self.server.server_address[1]
+        self.thread = None
+
+    def up(self):
+        self.server.server_activate()
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        if self.thread is not None:
+            self.server.shutdown()
+        self.server.server_close()
+
+
 class RealEngineTest(ProgramTest):
     @classmethod
     def setUpClass(cls):
@@ -220,11 +300,13 @@ class RealEngineTest(ProgramTest):
 
     def finish(self, exit_code):
         """The program's end: its exit code, and its browser gone with it."""
-        self.assertEqual(self.program.finish(60).exit_code, exit_code)
+        result = self.program.finish(60)
+        self.assertEqual(result.exit_code, exit_code)
         # The profile lives in this bed's prefix: another bed's Chromium is not ours.
         profile = "--user-data-dir=" + os.environ["MIRAVELL_TESTBED"]
         self.wait_until(lambda: subprocess.run(["pgrep", "-f", "--", profile], capture_output=True).returncode == 1,
                         "the end of Chromium", timeout=15, while_running=False)
+        return result
 
     def calls(self):
         try:
@@ -299,6 +381,18 @@ class RealEngineTest(ProgramTest):
         shot = uidriver.screenshot(os.path.join(self.folder.name, "screen.png"))
         x, y = self.screen_point(window, area[0], area[1])
         return sum(1 for pixel in uidriver.pixels(shot, x, y, area[2], area[3]) if matches(pixel))
+
+    def find(self, window, matches, least, step=4):
+        """The client point at the middle of the pixels that match, once at
+        least that many do; every step-th pixel each way is looked at."""
+        shot = uidriver.screenshot(os.path.join(self.folder.name, "screen.png"))
+        width, height = window["client"]["width"], window["client"]["height"]
+        pixels = uidriver.pixels(shot, *self.screen_point(window, 0, 0), width, height)
+        found = [(x, y) for y in range(0, height, step) for x in range(0, width, step)
+                 if matches(pixels[y * width + x])]
+        if len(found) < least:
+            return None
+        return sum(p[0] for p in found) // len(found), sum(p[1] for p in found) // len(found)
 
     def click(self, window, x, y):
         uidriver.click(*self.screen_point(window, x, y))
@@ -489,6 +583,72 @@ class RealEngineTest(ProgramTest):
                          [(SERVICE + "/files/lesson.pdf", False), (SERVICE + "/files/notes.html", False)])
         uidriver.close(cls=PLAYER_CLASS)
         self.finish(0)
+
+    def test_a_lesson_outlives_its_host_down_and_killed_engines_until_the_third_failure(self):
+        # The service sends the student to a PDF on a port of its host where
+        # nothing answers yet. The player's pin check asks the host on the
+        # usual port, which answers: only the engine's own load fails.
+        host = LessonHost(self.folder.name)
+        self.addCleanup(host.close)
+        lesson = f"https://miravell.localhost:{host.port}/files/lesson.pdf"
+        self.mock.route(method="PUT", path=CONTENT_PATH, status=200, headers={"Content-Type": "application/json"},
+                        body=json.dumps({"data": {"type": "pdf", "url": lesson, "video_source": "",
+                                                  "user_email": "student@example.com",
+                                                  "injected_script_number": 1}}))
+        self.start(make_link("tok-3", "lesson-12"))
+        window = uidriver.wait_window(cls=PLAYER_CLASS, visible=True)
+        failed = self.wait_outcome("navigation_completed", lesson)
+        self.assertEqual((failed["success"], failed["web_error_status"]), (False, 12))  # CANNOT_CONNECT
+
+        # The player's own page, its Retry button painted: the host comes
+        # back, and a click on the button loads the lesson. The button takes
+        # its hover colour only once nothing lies over it (the loading
+        # overlay fades over every new document): then a click reaches it.
+        button = self.wait_until(lambda: self.find(window, lambda p: close_to(p, RETRY_BLUE) or
+                                                   close_to(p, RETRY_HOVERED), 200), "the Retry button")
+        host.up()
+        self.move(window, *button)
+        button = self.wait_until(lambda: self.find(window, lambda p: close_to(p, RETRY_HOVERED), 200),
+                                 "the Retry button under the pointer")
+        self.click(window, *button)
+        middle = (300, 150, 700, 350)  # where the watermark crosses the PDF's page
+        for load, (_, colour) in enumerate(LOAD_COLOURS):
+            if load == 1:
+                # A renderer that ends takes the page with it: the player
+                # loads it again in the same engine.
+                winerun.kill_chromium("renderer")
+            elif load == 2:
+                # The browser itself: a new engine, its scripts, the lesson.
+                winerun.kill_chromium("browser")
+            self.wait_colour(window, 800, 600, colour, f"the lesson's load {load + 1}")
+            self.wait_until(lambda: self.count(window, middle, watermark_on(colour)) > 300,
+                            f"the watermark over the lesson's load {load + 1}")
+
+        # The third failure within the minute: the student is asked, and
+        # Cancel ends the player. The window was never replaced.
+        winerun.kill_chromium("browser")
+        uidriver.box(title=GAVE_UP)
+        self.assertEqual([w["hwnd"] for w in uidriver.windows(cls=PLAYER_CLASS)], [window["hwnd"]])
+        uidriver.press(IDCANCEL, title=GAVE_UP)
+        result = self.finish(1)
+
+        self.assertEqual([line for line in result.debug_lines if line.startswith(("Engine:", "Load:"))], [
+            "Load: failed, server unreachable (web error status 12, HTTP status 0); showing the retry page",
+            "Load: the student chose to try again",
+            "Engine: render process exited (terminated, exit code 9); reloading the page "
+            "(failure 1 of 3 within a minute)",
+            "Engine: browser process exited (terminated, exit code 9); starting the engine again "
+            "(failure 2 of 3 within a minute)",
+            "Engine: browser process exited (terminated, exit code 9); too many failures, asking the student "
+            "(failure 3 of 3 within a minute)",
+            "Engine: the student closed the player",
+        ])
+        # One load of the lesson each time, every one through the player's
+        # request filter, the new engine's included.
+        documents = [headers for path, headers in host.requests if headers.get("sec-fetch-dest") == "document"]
+        self.assertEqual(len(documents), 3, host.requests)
+        self.assertEqual([h.get("x-miravell-client") for h in documents], ["desktop-4.8.0"] * 3)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -223,6 +223,44 @@ def install_chromium_runtime(folder=None, browser_args=None):
         raise RuntimeError(f"cannot install the Chromium runtime: {result.stdout} {result.stderr}")
 
 
+def kill_chromium(part):
+    """SIGKILLs the browser ("browser") or the pages' renderers ("renderer")
+    of the Chromium on this bed's prefix, as a crash would end them; returns
+    the process ids."""
+    running = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as handle:
+                switches = b" ".join(handle.read().split(b"\0")).decode(errors="replace")
+            with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as handle:
+                fields = handle.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if fields[0] != "Z":
+            running.append((int(entry), int(fields[2]), switches))
+    # The browser leads the process group its helpers share (they name the
+    # profile too); the profile lives in this bed's prefix, so another bed's
+    # Chromium is not ours.
+    profile = "--user-data-dir=" + os.environ["MIRAVELL_TESTBED"]
+    browser = [pid for pid, group, switches in running if profile in switches and pid == group]
+    if len(browser) != 1:
+        raise AssertionError(f"not one browser on {profile}: {running}")
+    if part == "browser":
+        victims = browser
+    else:
+        # Helpers write their switches over their name, as one string; the
+        # browser's own pages (webui) and the PDF viewer's extension have
+        # renderers of their own.
+        victims = [pid for pid, group, switches in running if group == browser[0]
+                   and "--type=renderer" in switches and "--top-chrome-webui" not in switches
+                   and "--extension-process" not in switches]
+        if not victims:
+            raise AssertionError(f"no page renderer of {profile}: {running}")
+    for pid in victims:
+        os.kill(pid, signal.SIGKILL)
+    return victims
+
+
 USER_ROOTS = r"HKCU\Software\Microsoft\SystemCertificates\Root\Certificates"
 
 

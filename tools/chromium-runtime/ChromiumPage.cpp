@@ -305,10 +305,22 @@ int CrashReason(const std::string& status) {
 // reaped yet keeps its wait status in /proc (the field after the 51st).
 ProcessExit BrowserExit(const UnixProcessId& process) {
   ProcessExit exit{0, 0, 0};  // BROWSER_PROCESS_EXITED, UNEXPECTED
-  const std::optional<std::string> stat = ReadUnixFile("/proc/" + std::to_string(process.pid) + "/stat");
-  if (!stat) return exit;
-  const std::size_t name = stat->rfind(')');
-  if (name == std::string::npos || name + 2 >= stat->size() || (*stat)[name + 2] != 'Z') return exit;
+  // The kernel closes a dying process's files before it makes it a zombie:
+  // the pipe may close while the browser's threads are still being torn
+  // down, and its wait status comes a moment later.
+  constexpr int kZombieWaitMs = 1000;
+  constexpr int kZombiePollMs = 5;
+  std::optional<std::string> stat;
+  std::size_t name = std::string::npos;
+  for (int waited = 0;; waited += kZombiePollMs) {
+    stat = ReadUnixFile("/proc/" + std::to_string(process.pid) + "/stat");
+    if (!stat) return exit;
+    name = stat->rfind(')');
+    if (name == std::string::npos || name + 2 >= stat->size()) return exit;
+    if ((*stat)[name + 2] == 'Z') break;
+    if (waited >= kZombieWaitMs) return exit;
+    ::Sleep(kZombiePollMs);
+  }
   std::vector<std::string> fields;
   std::size_t at = name + 2;
   while (at < stat->size()) {
@@ -983,7 +995,7 @@ void Page::OnEvent(const CdpEvent& event) {
                                 : unreachable;
     source_ = generatedUrls_.contains(url) ? "about:blank" : url;
     currentUrl_ = url;
-    if (!contentPainted_ && IsWebAddress(url) && unreachable.empty()) contentLoader_ = loader;
+    if (IsWebAddress(url) && unreachable.empty()) contentLoader_ = loader;
     if (pending_ && pending_->loaderId.empty()) pending_->loaderId = loader;
     if (pending_ && pending_->loaderId == loader && !unreachable.empty()) pending_->errorPage = true;
   } else if (event.method == "Page.lifecycleEvent") {
@@ -1077,8 +1089,8 @@ void Page::OnFrame(const json& params, const PageEvents& events) {
   ++changes_;
   if (!events.frame || !visible_) return;
   events.frame(Base64Decode(params.value("data", std::string())));
-  if (contentPainted_ && !contentShown_ && !closed_) {
-    contentShown_ = true;
+  if (contentPainted_ && !closed_) {
+    contentPainted_ = false;
     if (events.contentShown) events.contentShown(source_);
   }
 }

@@ -91,8 +91,9 @@ struct PageEvents {
   std::function<bool(const std::string& uri, int context)> wantsResource;
   std::function<ResourceDecision(const ResourceRequest&)> resource;
   std::function<void(const std::vector<std::uint8_t>& image)> frame;  // an encoded screencast frame
-  // Once, after the first frame shown since the first web document painted
-  // (not the blank page every target starts with, nor a page the host made).
+  // After the first frame shown since a web document painted, once per such
+  // document (not the blank page every target starts with, nor a page the
+  // host made): a load after a crash or a retry shows as a new one.
   std::function<void(const std::string& uri)> contentShown;
   // COREWEBVIEW2_PERMISSION_STATE: 0 the engine's default, 1 allow, 2 deny.
   std::function<int(const PermissionRequest&)> permission;
@@ -255,11 +256,10 @@ class Page : public std::enable_shared_from_this<Page> {
   int width_ = 0;
   int height_ = 0;
   bool casting_ = false;
-  std::string contentLoader_;  // the first web document's, until its first paint
-  bool contentPainted_ = false;
-  bool contentShown_ = false;
-  std::uint64_t changes_ = 0;  // screencast frames and starts so far
-  std::uint64_t settled_ = 0;  // the count a capture was asked for at
+  std::string contentLoader_;    // the latest web document's, until its first paint
+  bool contentPainted_ = false;  // painted, and no frame shown since
+  std::uint64_t changes_ = 0;    // screencast frames and starts so far
+  std::uint64_t settled_ = 0;    // the count a capture was asked for at
   int clickCount_ = 1;
   std::optional<Pending> pending_;
 };

@@ -480,6 +480,7 @@ struct Controller : Object {
   bool closed = false;
   Clock::time_point created = Clock::now();
   bool framed = false;
+  bool contentShown = false;
 
   void Close() {
     if (closed) return;
@@ -632,8 +633,13 @@ void ShowFrame(Controller* controller, const std::vector<std::uint8_t>& image) {
 }
 
 void ShowContent(Controller* controller, const std::string& uri) {
-  Log("controller", "first_content_frame", Json::array({uri}),
-      {{"ms", MillisecondsSince(controller->created)}, {"unix_ms", UnixMilliseconds()}});
+  const Json times = {{"ms", MillisecondsSince(controller->created)}, {"unix_ms", UnixMilliseconds()}};
+  if (!controller->contentShown) {
+    controller->contentShown = true;
+    Log("controller", "first_content_frame", Json::array({uri}), times);
+  }
+  // Every load's, for what comes back after a crash or a retry.
+  Log("controller", "content_frame", Json::array({uri}), times);
 }
 
 ObjectPtr<Controller> MakeController(const std::shared_ptr<Engine>& engine, const std::shared_ptr<Page>& page,
