@@ -6,15 +6,20 @@
 ;   EXE      the Miravell.exe to ship
 ;   ICON     the program's icon
 ;   OUTFILE  where the installer goes
+;   PRODUCT, PUBLISHER, SCHEME, SCHEME_DESCRIPTION, SHORTCUT_NAME
+;            what the MSI package says too (installer/CMakeLists.txt)
 ;   SIGN_UNINSTALLER  (optional) the command that signs a file in place,
 ;                     given its path after the last word
 ;
 ; Command line, for people who deploy it to many machines:
 ;   MiravellSetup-X.Y.Z.exe /S [/NODESKTOP]   silent, optionally no desktop shortcut
 ;   Uninstall.exe /S [/PURGE]                 silent; /PURGE also removes the lesson data
+; Exit codes: 0 installed (or removed), 1 cancelled by the person, 2 failed
+; (a file that could not be written, not 64-bit Windows...); a silent run
+; is never cancelled.
 
-!ifndef VERSION | EXE | ICON | OUTFILE
-  !error "makensis needs -DVERSION=X.Y.Z -DEXE=... -DICON=... -DOUTFILE=... (the build passes them)"
+!ifndef VERSION | EXE | ICON | OUTFILE | PRODUCT | PUBLISHER | SCHEME | SCHEME_DESCRIPTION | SHORTCUT_NAME
+  !error "makensis needs -DVERSION=X.Y.Z -DEXE=... -DICON=... -DOUTFILE=... and the product's values (the build passes them)"
 !endif
 
 Unicode true
@@ -28,13 +33,6 @@ RequestExecutionLevel admin
 ManifestDPIAware true
 ManifestSupportedOS Win10
 
-!define PRODUCT "Miravell"
-!define PUBLISHER "Miravell Learning"
-!define SCHEME "miravell"
-; The same description the program writes when it registers its scheme
-; (app/ProtocolRegistration.cpp); the program rewrites these values on every
-; start, so anything else here would change under the user.
-!define SCHEME_DESCRIPTION "Quella Desktop Player"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 ; Window classes of a running player: the splash, the start screen, the
 ; player and the alert countdown.
@@ -220,6 +218,13 @@ Function ProtectDataFolder
   ${EndIf}
 FunctionEnd
 
+!macro WRITE_SCHEME root
+  WriteRegStr ${root} "Software\Classes\${SCHEME}" "" "${SCHEME_DESCRIPTION}"
+  WriteRegStr ${root} "Software\Classes\${SCHEME}" "URL Protocol" ""
+  WriteRegStr ${root} "Software\Classes\${SCHEME}\DefaultIcon" "" "$INSTDIR\Miravell.exe,1"
+  WriteRegStr ${root} "Software\Classes\${SCHEME}\shell\open\command" "" '"$INSTDIR\Miravell.exe" "%1"'
+!macroend
+
 Section "-${PRODUCT}" SecProgram
   SectionIn RO
   SetShellVarContext all
@@ -230,14 +235,15 @@ Section "-${PRODUCT}" SecProgram
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   Call ProtectDataFolder
 
-  CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Miravell.exe" "" "$INSTDIR\Miravell.exe" 0
+  CreateShortcut "$SMPROGRAMS\${SHORTCUT_NAME}.lnk" "$INSTDIR\Miravell.exe" "" "$INSTDIR\Miravell.exe" 0
 
-  ; The scheme for the user who installs, exactly as the program registers
-  ; it for the user who runs it: links work before its first start.
-  WriteRegStr HKCU "Software\Classes\${SCHEME}" "" "${SCHEME_DESCRIPTION}"
-  WriteRegStr HKCU "Software\Classes\${SCHEME}" "URL Protocol" ""
-  WriteRegStr HKCU "Software\Classes\${SCHEME}\DefaultIcon" "" "$INSTDIR\Miravell.exe,1"
-  WriteRegStr HKCU "Software\Classes\${SCHEME}\shell\open\command" "" '"$INSTDIR\Miravell.exe" "%1"'
+  ; The scheme for every account of the machine, and for the user who
+  ; installs, exactly as the program registers it for the user who runs it:
+  ; links work from the first click, for students who never started it. A
+  ; deployment tool runs this as the system account, whose own classes no
+  ; student ever sees.
+  !insertmacro WRITE_SCHEME HKLM
+  !insertmacro WRITE_SCHEME HKCU
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -254,7 +260,7 @@ SectionEnd
 
 Section "Desktop shortcut" SecDesktop
   SetShellVarContext all
-  CreateShortcut "$DESKTOP\${PRODUCT}.lnk" "$INSTDIR\Miravell.exe" "" "$INSTDIR\Miravell.exe" 0
+  CreateShortcut "$DESKTOP\${SHORTCUT_NAME}.lnk" "$INSTDIR\Miravell.exe" "" "$INSTDIR\Miravell.exe" 0
 SectionEnd
 
 Function .onInit
@@ -273,20 +279,25 @@ FunctionEnd
 
 ; --- uninstall ----------------------------------------------------------------
 
+!macro REMOVE_SCHEME root
+  ReadRegStr $0 ${root} "Software\Classes\${SCHEME}\shell\open\command" ""
+  ${If} $0 == '"$INSTDIR\Miravell.exe" "%1"'
+  ${OrIf} $0 == ""
+    DeleteRegKey ${root} "Software\Classes\${SCHEME}"
+  ${EndIf}
+!macroend
+
 Section "-un.${PRODUCT}"
   SetShellVarContext all
   Call un.CloseRunningPlayer
 
-  Delete "$SMPROGRAMS\${PRODUCT}.lnk"
-  Delete "$DESKTOP\${PRODUCT}.lnk"
+  Delete "$SMPROGRAMS\${SHORTCUT_NAME}.lnk"
+  Delete "$DESKTOP\${SHORTCUT_NAME}.lnk"
 
   ; Only a registration that still points here: another copy of the program
   ; may have taken the scheme over since.
-  ReadRegStr $0 HKCU "Software\Classes\${SCHEME}\shell\open\command" ""
-  ${If} $0 == '"$INSTDIR\Miravell.exe" "%1"'
-  ${OrIf} $0 == ""
-    DeleteRegKey HKCU "Software\Classes\${SCHEME}"
-  ${EndIf}
+  !insertmacro REMOVE_SCHEME HKCU
+  !insertmacro REMOVE_SCHEME HKLM
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 
   Delete "$INSTDIR\Miravell.exe"

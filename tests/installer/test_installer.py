@@ -28,16 +28,19 @@ PROGRAM = PROGRAM_DIR + "\\Miravell.exe"
 UNINSTALLER = PROGRAM_DIR + "\\Uninstall.exe"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Miravell"
 SCHEME_ROOT = r"HKCU\Software\Classes\miravell"
+MACHINE_SCHEME_ROOT = r"HKLM\Software\Classes\miravell"
 START_MENU_LINK = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Miravell.lnk"
 DESKTOP_LINK = "C:\\users\\Public\\Desktop\\Miravell.lnk"
 MACHINE_DATA = "C:\\ProgramData\\Miravell"
 USER_DATA = "C:\\users\\{}\\AppData\\Local\\Miravell"
 
-# What the program itself writes for the current user (app/ProtocolRegistration.cpp).
+# What the program itself writes for the current user (app/ProtocolRegistration.cpp),
+# and the installers for every account of the machine.
 SCHEME_VALUES = {
-    SCHEME_ROOT: {"(Default)": "Quella Desktop Player", "URL Protocol": ""},
-    SCHEME_ROOT + r"\DefaultIcon": {"(Default)": PROGRAM + ",1"},
-    SCHEME_ROOT + r"\shell\open\command": {"(Default)": f'"{PROGRAM}" "%1"'},
+    root + key: values for root in (SCHEME_ROOT, MACHINE_SCHEME_ROOT) for key, values in (
+        ("", {"(Default)": "Quella Desktop Player", "URL Protocol": ""}),
+        (r"\DefaultIcon", {"(Default)": PROGRAM + ",1"}),
+        (r"\shell\open\command", {"(Default)": f'"{PROGRAM}" "%1"'}))
 }
 
 _VALUE = re.compile(r"^    (.*?)    (REG_\w+)    ?(.*)$")
@@ -122,7 +125,7 @@ class InstallerTest(ProgramTest):
                 shutil.rmtree(unix)
             elif os.path.exists(unix):
                 os.remove(unix)
-        for key in (UNINSTALL_KEY, SCHEME_ROOT):
+        for key in (UNINSTALL_KEY, SCHEME_ROOT, MACHINE_SCHEME_ROOT):
             winerun.wine_command(["reg", "delete", key, "/f"])
 
     def install(self, installer, *args):
@@ -229,6 +232,7 @@ class InstallerTest(ProgramTest):
         for path in (PROGRAM_DIR, START_MENU_LINK, MACHINE_DATA, self.user_data):
             self.assertFalse(self.exists(path), path)
         self.assertIsNone(reg_values(SCHEME_ROOT))
+        self.assertIsNone(reg_values(MACHINE_SCHEME_ROOT))
 
     def test_install_and_purge_never_act_through_a_planted_link(self):
         """Any user may create folders in the machine's data folder, and owns
