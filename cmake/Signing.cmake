@@ -74,13 +74,15 @@ else()
                  "a local or development build")
 endif()
 
-# miravell_sign_file(<target> | <file> [DESCRIPTION text])
+# miravell_sign_file(<target> | <file> [DESCRIPTION text] [PACKAGE])
 # Signs an executable target after each link, or a file made by an
 # add_custom_command(OUTPUT <file> ...) of the calling folder after each run
-# of that command. Each signed file is recorded in the global property
-# MIRAVELL_SIGNED_FILES (for the tests that verify what was signed).
+# of that command. Each signed program is recorded in the global property
+# MIRAVELL_SIGNED_FILES (for the tests that verify what was signed, which
+# read programs); PACKAGE marks an MSI package, which the installer tests
+# verify instead.
 function(miravell_sign_file what)
-  cmake_parse_arguments(ARG "" "DESCRIPTION" "" ${ARGN})
+  cmake_parse_arguments(ARG "PACKAGE" "DESCRIPTION" "" ${ARGN})
   if(NOT ARG_DESCRIPTION)
     set(ARG_DESCRIPTION "${PROJECT_NAME}")
   endif()
@@ -109,5 +111,7 @@ function(miravell_sign_file what)
   else()
     add_custom_command(OUTPUT "${file}" APPEND COMMAND ${command} DEPENDS ${depends})
   endif()
-  set_property(GLOBAL APPEND PROPERTY MIRAVELL_SIGNED_FILES "${file}")
+  if(NOT ARG_PACKAGE)
+    set_property(GLOBAL APPEND PROPERTY MIRAVELL_SIGNED_FILES "${file}")
+  endif()
 endfunction()
