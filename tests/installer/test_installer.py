@@ -234,6 +234,19 @@ class InstallerTest(ProgramTest):
         self.assertIsNone(reg_values(SCHEME_ROOT))
         self.assertIsNone(reg_values(MACHINE_SCHEME_ROOT))
 
+    def test_a_failed_silent_install_says_so_and_leaves_nothing(self):
+        """What the installer tells a deployment tool: 0 done (every other
+        test), 2 failed. A silent run is never cancelled (1 needs a person)."""
+        target = prefix_path(PROGRAM_DIR)
+        # A file where the program folder goes (the bed runs as root, which
+        # no mode keeps out).
+        with open(target, "w", encoding="ascii") as handle:
+            handle.write("in the way")
+        result = winerun.run_program(INSTALLER, ["/S"], timeout=120)
+        self.assertEqual(result.exit_code, 2, result.stderr[-2000:])
+        self.assertIsNone(reg_values(UNINSTALL_KEY))
+        self.assertEqual(self.scheme_values(), dict.fromkeys(SCHEME_VALUES))
+
     def test_install_and_purge_never_act_through_a_planted_link(self):
         """Any user may create folders in the machine's data folder, and owns
         the user data folder: links planted as either folder or inside one
