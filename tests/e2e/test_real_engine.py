@@ -602,8 +602,8 @@ class RealEngineTest(ProgramTest):
 
         # The player's own page, its Retry button painted: the host comes
         # back, and a click on the button loads the lesson. The button takes
-        # its hover colour only once nothing lies over it (the loading
-        # overlay fades over every new document): then a click reaches it.
+        # its hover colour only once nothing lies over it (the page takes the
+        # loading overlay away itself): then a click reaches it.
         button = self.wait_until(lambda: self.find(window, lambda p: close_to(p, RETRY_BLUE) or
                                                    close_to(p, RETRY_HOVERED), 200), "the Retry button")
         host.up()
