@@ -625,6 +625,7 @@ void Page::Close() {
 std::string Page::Source() const { return source_; }
 
 void Page::Navigate(const std::string& uri) {
+  InterruptHungScript();
   if (IsWebAddress(uri)) {
     // The request is held at its start, where the navigation event is raised.
     requestedReason_.clear();
@@ -643,6 +644,7 @@ void Page::NavigateToString(const std::string& html) {
   // it makes itself.
   const std::string address = "data:text/html;charset=utf-8;base64," + Base64Encode(html);
   generatedUrls_.insert(address);
+  InterruptHungScript();
   StartNavigation(address, "about:blank");
 }
 
@@ -758,6 +760,7 @@ bool Page::CanGo(int step) {
 
 void Page::Go(int step) {
   if (!CanGo(step)) return;
+  InterruptHungScript();
   const CdpReply history = engine_->cdp().Send("Page.getNavigationHistory", json::object(), sessionId_);
   if (!history.ok()) return;
   const json& entry = history.value["entries"][history.value.value("currentIndex", 0) + step];
@@ -783,6 +786,7 @@ void Page::Go(int step) {
 }
 
 void Page::Reload() {
+  InterruptHungScript();
   if (IsWebAddress(currentUrl_)) {
     // The request is held at its start, where the navigation event is raised.
     Send("Page.reload");
@@ -804,6 +808,16 @@ void Page::Reload() {
 }
 
 void Page::Stop() { Send("Page.stopLoading"); }
+
+// Chromium commits a same-site navigation in the renderer the page has, whose
+// main thread would have to finish the script first: the navigation would
+// wait for ever. The real engine recovers when the host navigates away, as an
+// embedder's view does by ending the stuck script before its own loads;
+// Runtime.terminateExecution reaches the renderer off its main thread and
+// ends the script at once.
+void Page::InterruptHungScript() {
+  if (probe_ && probe_->reported) Send("Runtime.terminateExecution");
+}
 
 void Page::Watch(bool answersSeen) {
   if (closed_ || rendererGone_) return;

@@ -255,6 +255,9 @@ class Page : public std::enable_shared_from_this<Page> {
   void OnBinding(const nlohmann::json& params, const PageEvents& events);
   void OnPermissionAsked(const nlohmann::json& params, const PageEvents& events);
   void Screencast();
+  // Before a navigation the host asked for: a script that keeps the
+  // renderer from answering would also keep the new document from committing.
+  void InterruptHungScript();
   // Sends the watchdog's question; the probe's times carry over when it is asked anew.
   void Ask(Probe probe);
 
