@@ -10,8 +10,9 @@ engine): the start screen and its navigation bar, ended by a pin failure;
 an HTML lesson (its loading overlay, the navigation policy, pop-ups, the
 page's fullscreen toggle); a PDF lesson under its watermark; a lesson that
 outlives its host going down, then its renderer and its browser killed,
-until the third failure in a minute. Needs chromium: without it the start
-fails, and so does the test."""
+until the third failure in a minute; a lesson whose script hangs its
+renderer. Needs chromium: without it the start fails, and so does the
+test."""
 import http.server
 import json
 import os
@@ -112,6 +113,12 @@ LESSON_PAGE = lesson_page("#228b22", "/lessons/slow.png", tiles="""
 # The page the new-window link opens: it loads in a moment, and then opens
 # one more by script.
 SECOND_PAGE = lesson_page("#1e90ff", "/lessons/second.png", when_gone="window.open('/lessons/third', '_blank');")
+# A lesson whose script never ends once it is shown, the first time it is
+# served only (a second hang would count as a second failure); then the
+# lesson as it should be, in another colour.
+HANGING_PAGE = lesson_page("#ff8c00", "/lessons/second.png",
+                           when_gone="post('hang:' + location.pathname); setTimeout(() => { for (;;) {} }, 300);")
+CALM_PAGE = lesson_page("#228b22", "/lessons/second.png")
 THIRD_PAGE = """<!doctype html><html><body style="margin:0;background:#800080"><script>""" + PAGE_SCRIPT + """
 addEventListener('load', () => post('page:' + location.pathname));
 </script></body></html>"""
@@ -602,8 +609,8 @@ class RealEngineTest(ProgramTest):
 
         # The player's own page, its Retry button painted: the host comes
         # back, and a click on the button loads the lesson. The button takes
-        # its hover colour only once nothing lies over it (the loading
-        # overlay fades over every new document): then a click reaches it.
+        # its hover colour only once nothing lies over it (the page takes the
+        # loading overlay away itself): then a click reaches it.
         button = self.wait_until(lambda: self.find(window, lambda p: close_to(p, RETRY_BLUE) or
                                                    close_to(p, RETRY_HOVERED), 200), "the Retry button")
         host.up()
@@ -648,6 +655,25 @@ class RealEngineTest(ProgramTest):
         documents = [headers for path, headers in host.requests if headers.get("sec-fetch-dest") == "document"]
         self.assertEqual(len(documents), 3, host.requests)
         self.assertEqual([h.get("x-miravell-client") for h in documents], ["desktop-4.8.0"] * 3)
+
+    def test_a_lesson_whose_script_hangs_its_renderer_is_loaded_again(self):
+        lesson = SERVICE + "/lessons/hanging"
+        self.mock.route(method="GET", host="miravell.localhost", path="/lessons/hanging", **html(CALM_PAGE))
+        self.mock.route(method="GET", host="miravell.localhost", path="/lessons/hanging", times=1, **html(HANGING_PAGE))
+        self.start(make_link("tok-5", lesson))
+        window = uidriver.wait_window(cls=PLAYER_CLASS, visible=True)
+        self.wait_colour(window, 600, 500, ORANGE, "the lesson before its script hangs")
+        self.assertEqual(self.wait_message("hang:"), "/lessons/hanging")
+        # The engine tells the player the renderer no longer answers; the
+        # player loads the lesson again, and that navigation gets through.
+        self.wait_colour(window, 600, 500, GREEN, "the lesson loaded again")
+        self.assertEqual([m for m in self.messages() if m.startswith("page:")], ["page:/lessons/hanging"] * 2)
+        uidriver.close(cls=PLAYER_CLASS)
+        result = self.finish(0)
+        self.assertEqual([line for line in result.debug_lines if line.startswith(("Engine:", "Load:"))], [
+            "Engine: render process unresponsive (unresponsive, exit code 259); reloading the page "
+            "(failure 1 of 3 within a minute)",
+        ])
 
 
 if __name__ == "__main__":

@@ -292,6 +292,20 @@ void WaitForEndedBrowser(const std::wstring& profileFolder) {
   }
 }
 
+// The watchdog's question to a page's renderer is answered on its main
+// thread, after whatever runs there. Healthy pages took 0.55 s at worst
+// through the real-engine and runtime host tests on a busy two-core machine
+// (load average near 4, PDF lessons and renderer restarts included);
+// Chromium's own monitor of a page's input waits 15 s on desktops. Five
+// seconds stays well clear of the first, and keeps a test of a hang short.
+constexpr std::chrono::milliseconds kUnresponsiveAfter{5000};
+// Told again this often while the renderer still gives no answer.
+constexpr std::chrono::milliseconds kUnresponsiveRepeat{5000};
+// The client's own deadline for the question, past which it is asked anew
+// (the wait goes on): long enough never to matter otherwise.
+constexpr std::chrono::minutes kProbeDeadline{10};
+constexpr int kStillActive = 259;
+
 // COREWEBVIEW2_PROCESS_FAILED_REASON of a renderer's end as Target.targetCrashed words it.
 int CrashReason(const std::string& status) {
   if (status == "killed") return 2;                                         // TERMINATED
@@ -426,6 +440,7 @@ void Engine::AttachTo(HWND postWindow, UINT pumpMessage) {
   cdp().SetWakeUp([postWindow, pumpMessage] { ::PostMessageW(postWindow, pumpMessage, 0, 0); });
   // Anything already queued would wait for a wake-up that has come and gone.
   ::PostMessageW(postWindow, pumpMessage, 0, 0);
+  ::SetTimer(postWindow, kWatchTimer, kWatchIntervalMs, nullptr);
   // Pop-ups are found as new targets with one of ours as their opener.
   cdp().SendAsync("Target.setDiscoverTargets", {{"discover", true}}, {}, kDefaultCdpTimeout, [](const CdpReply& reply) {
     if (!reply.ok()) failure_log::LogFailure("Target.setDiscoverTargets", E_FAIL, __FILE__, __LINE__);
@@ -437,6 +452,24 @@ void Engine::PumpAll() {
   for (const auto& weak : engines) {
     if (const std::shared_ptr<Engine> engine = weak.lock()) engine->Pump();
   }
+}
+
+void Engine::WatchAll() {
+  const std::vector<std::weak_ptr<Engine>> engines = LiveEngines();  // a handler may start another
+  for (const auto& weak : engines) {
+    if (const std::shared_ptr<Engine> engine = weak.lock()) engine->Watch();
+  }
+}
+
+void Engine::Watch() {
+  if (gone_) return;
+  std::vector<std::shared_ptr<Page>> pages;
+  for (const auto& [session, weak] : pages_) {
+    if (std::shared_ptr<Page> page = weak.lock()) pages.push_back(std::move(page));
+  }
+  // While a host handler runs from the pump, the answers wait in the queue
+  // unseen: the renderer is not to blame for that.
+  for (const auto& page : pages) page->Watch(!pumping_);
 }
 
 void Engine::Pump() {
@@ -592,6 +625,7 @@ void Page::Close() {
 std::string Page::Source() const { return source_; }
 
 void Page::Navigate(const std::string& uri) {
+  InterruptHungScript();
   if (IsWebAddress(uri)) {
     // The request is held at its start, where the navigation event is raised.
     requestedReason_.clear();
@@ -610,6 +644,7 @@ void Page::NavigateToString(const std::string& html) {
   // it makes itself.
   const std::string address = "data:text/html;charset=utf-8;base64," + Base64Encode(html);
   generatedUrls_.insert(address);
+  InterruptHungScript();
   StartNavigation(address, "about:blank");
 }
 
@@ -690,6 +725,9 @@ void Page::OnCrashed(const json& params) {
   if (closed_) return;
   // What was under way went with the renderer; the host reloads or navigates anew.
   pending_.reset();
+  // Nothing is left to ask until a navigation commits in a new renderer.
+  rendererGone_ = true;
+  probe_.reset();
   contextFrames_.clear();
   contextOrigins_.clear();
   const ProcessExit exit{1, CrashReason(params.value("status", std::string())), params.value("errorCode", 0)};
@@ -722,6 +760,7 @@ bool Page::CanGo(int step) {
 
 void Page::Go(int step) {
   if (!CanGo(step)) return;
+  InterruptHungScript();
   const CdpReply history = engine_->cdp().Send("Page.getNavigationHistory", json::object(), sessionId_);
   if (!history.ok()) return;
   const json& entry = history.value["entries"][history.value.value("currentIndex", 0) + step];
@@ -747,6 +786,7 @@ void Page::Go(int step) {
 }
 
 void Page::Reload() {
+  InterruptHungScript();
   if (IsWebAddress(currentUrl_)) {
     // The request is held at its start, where the navigation event is raised.
     Send("Page.reload");
@@ -768,6 +808,53 @@ void Page::Reload() {
 }
 
 void Page::Stop() { Send("Page.stopLoading"); }
+
+// Chromium commits a same-site navigation in the renderer the page has, whose
+// main thread would have to finish the script first: the navigation would
+// wait for ever. The real engine recovers when the host navigates away, as an
+// embedder's view does by ending the stuck script before its own loads;
+// Runtime.terminateExecution reaches the renderer off its main thread and
+// ends the script at once.
+void Page::InterruptHungScript() {
+  if (probe_ && probe_->reported) Send("Runtime.terminateExecution");
+}
+
+void Page::Watch(bool answersSeen) {
+  if (closed_ || rendererGone_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!probe_) return Ask(Probe{0, now, std::nullopt});
+  if (!answersSeen) {
+    probe_->asked = now;
+    if (probe_->reported) probe_->reported = now;
+    return;
+  }
+  if (now - probe_->asked < kUnresponsiveAfter) return;
+  if (probe_->reported && now - *probe_->reported < kUnresponsiveRepeat) return;
+  probe_->reported = now;
+  const std::shared_ptr<Page> hold = shared_from_this();  // the host may close the page in its handler
+  const std::shared_ptr<const PageEvents> events = events_;
+  // RENDER_PROCESS_UNRESPONSIVE, UNRESPONSIVE, and the exit code of a process still running.
+  if (events && events->processFailed) events->processFailed({2, 1, kStillActive});
+}
+
+// Any answer will do, an error included: only a renderer whose main thread is stuck gives none.
+void Page::Ask(Probe probe) {
+  probe.id = ++probes_;
+  probe_ = probe;
+  engine_->cdp().SendAsync("Runtime.evaluate", {{"expression", "0"}}, sessionId_, kProbeDeadline,
+                           [weak = weak_from_this(), id = probe.id](const CdpReply& reply) {
+                             const std::shared_ptr<Page> page = weak.lock();
+                             if (!page || page->closed_ || !page->probe_ || page->probe_->id != id) return;
+                             if (reply.status == CdpStatus::kTimedOut) return page->Ask(*page->probe_);
+                             const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - page->probe_->asked);
+                             page->probe_.reset();
+                             if (waited <= page->slowestAnswer_) return;
+                             page->slowestAnswer_ = waited;
+                             const std::shared_ptr<const PageEvents> events = page->events_;
+                             if (events && events->slowestAnswer) events->slowestAnswer(waited);
+                           });
+}
 
 void Page::AddScript(const std::string& source, std::function<void(HRESULT, const std::string&)> done) {
   Send("Page.addScriptToEvaluateOnNewDocument", {{"source", source}}, [done](const CdpReply& reply) {
@@ -985,6 +1072,7 @@ void Page::OnEvent(const CdpEvent& event) {
   } else if (event.method == "Page.frameNavigated") {
     const json& frame = params.value("frame", json::object());
     if (frame.contains("parentId")) return;
+    rendererGone_ = false;
     topOrigin_ = frame.value("securityOrigin", std::string());
     const std::string loader = frame.value("loaderId", std::string());
     // A failed load commits Chromium's error page in the address's place;

@@ -98,8 +98,11 @@ struct PageEvents {
   // COREWEBVIEW2_PERMISSION_STATE: 0 the engine's default, 1 allow, 2 deny.
   std::function<int(const PermissionRequest&)> permission;
   std::function<void(const NavigationEnd&)> navigationCompleted;
-  // The page's renderer, or the whole browser (then the page is closed first).
+  // The page's renderer, or the whole browser (then the page is closed first),
+  // or the renderer has stopped answering (again every few seconds while it does not).
   std::function<void(const ProcessExit&)> processFailed;
+  // The renderer answered the watchdog more slowly than ever before on this page.
+  std::function<void(std::chrono::milliseconds)> slowestAnswer;
 };
 
 class Page;
@@ -116,10 +119,15 @@ class Engine : public std::enable_shared_from_this<Engine> {
   // From here on the owner's thread only, except cdp() and userAgent().
 
   // Events and answers wake the window with this message; the window then
-  // calls PumpAll. Also starts watching for pop-ups.
+  // calls PumpAll. Also starts watching for pop-ups, and the window's timer
+  // kWatchTimer, on which it calls WatchAll.
   void AttachTo(HWND postWindow, UINT pumpMessage);
   // Runs what the browser said, for every live engine.
   static void PumpAll();
+  // Asks every live page's renderer whether it still answers.
+  static void WatchAll();
+  static constexpr UINT_PTR kWatchTimer = 0x4D57;
+  static constexpr UINT kWatchIntervalMs = 500;
 
   [[nodiscard]] CdpClient& cdp() noexcept { return browser_.cdp(); }
   // Chromium's version ("156.0.7000.1") and its user agent as a window would send it.
@@ -138,6 +146,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
  private:
   explicit Engine(const ChromiumOptions& options);
   void Pump();
+  void Watch();
   void OnEvent(const CdpEvent& event);
   void OnDisconnected();
 
@@ -204,6 +213,11 @@ class Page : public std::enable_shared_from_this<Page> {
 
   // The renderer ended: the page stays, and the next navigation brings a new one.
   void OnCrashed(const nlohmann::json& params);
+  // The watchdog's turn: asks the renderer for a trivial answer when no
+  // question is open, and tells the host when the open one has waited too
+  // long. answersSeen false: the owner's thread could not take answers
+  // meanwhile (a host handler runs), so the open question's wait restarts.
+  void Watch(bool answersSeen);
   // The browser ended: the page is closed, after the host was told.
   void OnBrowserGone(const ProcessExit& exit);
 
@@ -215,6 +229,13 @@ class Page : public std::enable_shared_from_this<Page> {
     std::string uri;
     int status = 0;
     bool errorPage = false;  // what committed is Chromium's error page
+  };
+
+  // The watchdog's question to the renderer, not yet answered.
+  struct Probe {
+    std::uint64_t id = 0;
+    std::chrono::steady_clock::time_point asked;
+    std::optional<std::chrono::steady_clock::time_point> reported;  // the last time the host was told
   };
 
   Page(std::shared_ptr<Engine> engine, std::string targetId, std::string sessionId);
@@ -234,6 +255,11 @@ class Page : public std::enable_shared_from_this<Page> {
   void OnBinding(const nlohmann::json& params, const PageEvents& events);
   void OnPermissionAsked(const nlohmann::json& params, const PageEvents& events);
   void Screencast();
+  // Before a navigation the host asked for: a script that keeps the
+  // renderer from answering would also keep the new document from committing.
+  void InterruptHungScript();
+  // Sends the watchdog's question; the probe's times carry over when it is asked anew.
+  void Ask(Probe probe);
 
   std::shared_ptr<Engine> engine_;
   std::string targetId_;
@@ -262,6 +288,10 @@ class Page : public std::enable_shared_from_this<Page> {
   std::uint64_t settled_ = 0;    // the count a capture was asked for at
   int clickCount_ = 1;
   std::optional<Pending> pending_;
+  std::optional<Probe> probe_;  // the watchdog's open question
+  std::uint64_t probes_ = 0;
+  bool rendererGone_ = false;  // crashed, until a navigation brings up a new one
+  std::chrono::milliseconds slowestAnswer_{0};
 };
 
 }  // namespace chromium_runtime

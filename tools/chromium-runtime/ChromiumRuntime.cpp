@@ -51,7 +51,11 @@ using Clock = std::chrono::steady_clock;
 // Wakes the post window when an engine has something to pump.
 constexpr UINT kPumpEngines = WM_APP + 18;
 
-bool OnPostWindowMessage(HWND, UINT message, WPARAM, LPARAM) {
+bool OnPostWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_TIMER && wParam == Engine::kWatchTimer) {
+    Engine::WatchAll();
+    return true;
+  }
   if (message != kPumpEngines) return false;
   Engine::PumpAll();
   return true;
@@ -666,6 +670,9 @@ ObjectPtr<Controller> MakeController(const std::shared_ptr<Engine>& engine, cons
   events.permission = [view](const PermissionRequest& request) { return RaisePermission(view, request); };
   events.navigationCompleted = [view](const NavigationEnd& end) { RaiseNavigationCompleted(view, end); };
   events.processFailed = [view](const ProcessExit& exit) { RaiseProcessFailed(view, exit); };
+  events.slowestAnswer = [](std::chrono::milliseconds waited) {
+    Log("controller", "slowest_answer", Json::array(), {{"ms", waited.count()}});
+  };
   controller->surface->SetInput([weak = std::weak_ptr<Page>(page)](UINT message, WPARAM wParam, LPARAM lParam) {
     if (const std::shared_ptr<Page> target = weak.lock()) target->Input(message, wParam, lParam);
   });
