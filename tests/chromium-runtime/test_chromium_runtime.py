@@ -110,19 +110,7 @@ def closed_port():
 def chromium_processes(profile):
     """(pid, process group, command line) of the Chromium on this profile and of its helpers, which share
     its process group (only the browser is told the profile)."""
-    running = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/cmdline", "rb") as handle:
-                args = [a.decode(errors="replace") for a in handle.read().split(b"\0") if a]
-            with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as handle:
-                fields = handle.read().rsplit(")", 1)[1].split()
-        except OSError:
-            continue
-        if fields[0] != "Z":
-            running.append((int(entry), int(fields[2]), args))
+    running = winerun.unix_processes()
     groups = {group for pid, group, args in running if any(a.startswith("--user-data-dir=" + profile) for a in args)}
     return [process for process in running if process[1] in groups]
 

@@ -187,21 +187,6 @@ const Script& CurrentScript() {
 
 // ---------------------------------------------------------------- the view
 
-enum EventKind {
-  kNavigation,
-  kMessage,
-  kPermission,
-  kNewWindow,
-  kResource,
-  kDownload,
-  kNavigationCompleted,
-  kProcessFailed,
-  kEventKinds
-};
-constexpr const char* kEventNames[] = {"NavigationStarting",  "WebMessageReceived",   "PermissionRequested",
-                                       "NewWindowRequested",  "WebResourceRequested", "DownloadStarting",
-                                       "NavigationCompleted", "ProcessFailed"};
-
 // Bumped when a test ends the pretended browser process: every object made
 // before then is dead, as the real engine's are once its browser is gone,
 // and the next environment starts a new one.

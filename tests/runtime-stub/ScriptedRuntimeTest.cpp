@@ -92,6 +92,24 @@ bool PumpUntil(const bool& done) {
   return done;
 }
 
+// Asks the environment for a controller (slot 3) and pumps until it comes;
+// null when none did.
+void* CreateController(void* environment) {
+  bool done = false;
+  void* controller = nullptr;
+  Handler* handler = MakeHandler([&](void* result, void* created) {
+    EXPECT_EQ(AsResult(result), S_OK);
+    if (created != nullptr) AddRef(created);
+    controller = created;
+    done = true;
+  });
+  const HRESULT called = Call(environment, 3, static_cast<HWND>(nullptr), static_cast<void*>(handler));
+  Release(handler);
+  EXPECT_EQ(called, S_OK);
+  if (FAILED(called) || !PumpUntil(done)) return nullptr;
+  return controller;
+}
+
 DWORD RunAndWait(const std::wstring& commandLine) {
   std::wstring mutableLine = commandLine;
   STARTUPINFOW startup{};
@@ -243,17 +261,7 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
   EXPECT_EQ(Call(environment, 5, &version), S_OK);
   EXPECT_EQ(TakeString(version), L"129.0.2792.45");
 
-  void* controller = nullptr;
-  done = false;
-  handler = MakeHandler([&](void* result, void* created) {
-    EXPECT_EQ(AsResult(result), S_OK);
-    if (created != nullptr) AddRef(created);
-    controller = created;
-    done = true;
-  });
-  ASSERT_EQ(Call(environment, 3, static_cast<HWND>(nullptr), static_cast<void*>(handler)), S_OK);
-  Release(handler);
-  ASSERT_TRUE(PumpUntil(done));
+  void* controller = CreateController(environment);
   ASSERT_NE(controller, nullptr);
 
   void* typed = nullptr;
@@ -408,17 +416,7 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
   Release(handler);
   ASSERT_TRUE(PumpUntil(done));
   ASSERT_EQ(environmentResult, S_OK);
-  done = false;
-  controller = nullptr;
-  handler = MakeHandler([&](void* result, void* created) {
-    EXPECT_EQ(AsResult(result), S_OK);
-    if (created != nullptr) AddRef(created);
-    controller = created;
-    done = true;
-  });
-  ASSERT_EQ(Call(environment, 3, static_cast<HWND>(nullptr), static_cast<void*>(handler)), S_OK);
-  Release(handler);
-  ASSERT_TRUE(PumpUntil(done));
+  controller = CreateController(environment);
   ASSERT_NE(controller, nullptr);
   EXPECT_EQ(Call(controller, 6, RECT{0, 0, 10, 10}), S_OK);
   EXPECT_EQ(Call(controller, 24), S_OK);

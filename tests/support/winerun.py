@@ -223,21 +223,28 @@ def install_chromium_runtime(folder=None, browser_args=None):
         raise RuntimeError(f"cannot install the Chromium runtime: {result.stdout} {result.stderr}")
 
 
-def kill_chromium(part):
-    """SIGKILLs the browser ("browser") or the pages' renderers ("renderer")
-    of the Chromium on this bed's prefix, as a crash would end them; returns
-    the process ids."""
+def unix_processes():
+    """(pid, process group, arguments) of every Unix process still running
+    (zombies left out)."""
     running = []
     for entry in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{entry}/cmdline", "rb") as handle:
-                switches = b" ".join(handle.read().split(b"\0")).decode(errors="replace")
+                args = [a.decode(errors="replace") for a in handle.read().split(b"\0") if a]
             with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as handle:
                 fields = handle.read().rsplit(")", 1)[1].split()
         except OSError:
             continue
         if fields[0] != "Z":
-            running.append((int(entry), int(fields[2]), switches))
+            running.append((int(entry), int(fields[2]), args))
+    return running
+
+
+def kill_chromium(part):
+    """SIGKILLs the browser ("browser") or the pages' renderers ("renderer")
+    of the Chromium on this bed's prefix, as a crash would end them; returns
+    the process ids."""
+    running = [(pid, group, " ".join(args)) for pid, group, args in unix_processes()]
     # The browser leads the process group its helpers share (they name the
     # profile too); the profile lives in this bed's prefix, so another bed's
     # Chromium is not ours.

@@ -648,12 +648,22 @@ void Page::NavigateToString(const std::string& html) {
   StartNavigation(address, "about:blank");
 }
 
+void Page::StartNavigation(const std::string& uri, const std::string& shownAs) {
+  DeferNavigation(uri, shownAs, [uri](Page& page, std::uint64_t id) {
+    const std::weak_ptr<Page> weak = page.weak_from_this();
+    page.Send("Page.navigate", {{"url", uri}}, [weak, id](const CdpReply& reply) {
+      if (const std::shared_ptr<Page> again = weak.lock()) again->OnNavigateReply(id, reply);
+    });
+  });
+}
+
 // Raises the navigation event later, as the engine would, and goes only when
 // nobody cancelled it.
-void Page::StartNavigation(const std::string& uri, const std::string& shownAs) {
+void Page::DeferNavigation(const std::string& uri, const std::string& shownAs,
+                           std::function<void(Page& page, std::uint64_t id)> go) {
   const std::weak_ptr<Page> weak = weak_from_this();
   const std::uint64_t id = ++navigationId_;
-  engine_->Defer([weak, uri, shownAs, id] {
+  engine_->Defer([weak, uri, shownAs, id, go = std::move(go)] {
     const std::shared_ptr<Page> page = weak.lock();
     if (!page || page->closed_) return;
     const auto events = page->events_;
@@ -661,9 +671,7 @@ void Page::StartNavigation(const std::string& uri, const std::string& shownAs) {
     if (page->closed_) return;
     if (cancel) return page->Cancelled(id);
     page->Begin(id, {}, uri);
-    page->Send("Page.navigate", {{"url", uri}}, [weak, id](const CdpReply& reply) {
-      if (const std::shared_ptr<Page> again = weak.lock()) again->OnNavigateReply(id, reply);
-    });
+    go(*page, id);
   });
 }
 
@@ -770,18 +778,9 @@ void Page::Go(int step) {
     Send("Page.navigateToHistoryEntry", {{"entryId", entryId}});
     return;
   }
-  const std::weak_ptr<Page> weak = weak_from_this();
-  const std::uint64_t id = ++navigationId_;
   const std::string shownAs = generatedUrls_.contains(url) ? "about:blank" : url;
-  engine_->Defer([weak, shownAs, entryId, id, url] {
-    const std::shared_ptr<Page> page = weak.lock();
-    if (!page || page->closed_) return;
-    const auto events = page->events_;
-    const bool cancel = events && events->navigationStarting && events->navigationStarting({shownAs, false, false, id});
-    if (page->closed_) return;
-    if (cancel) return page->Cancelled(id);
-    page->Begin(id, {}, url);
-    page->Send("Page.navigateToHistoryEntry", {{"entryId", entryId}});
+  DeferNavigation(url, shownAs, [entryId](Page& page, std::uint64_t) {
+    page.Send("Page.navigateToHistoryEntry", {{"entryId", entryId}});
   });
 }
 
@@ -793,18 +792,7 @@ void Page::Reload() {
     return;
   }
   // No request leaves for a page the host made, so the event is raised here.
-  const std::weak_ptr<Page> weak = weak_from_this();
-  const std::uint64_t id = ++navigationId_;
-  engine_->Defer([weak, shownAs = source_, id, current = currentUrl_] {
-    const std::shared_ptr<Page> page = weak.lock();
-    if (!page || page->closed_) return;
-    const auto events = page->events_;
-    const bool cancel = events && events->navigationStarting && events->navigationStarting({shownAs, false, false, id});
-    if (page->closed_) return;
-    if (cancel) return page->Cancelled(id);
-    page->Begin(id, {}, current);
-    page->Send("Page.reload");
-  });
+  DeferNavigation(currentUrl_, source_, [](Page& page, std::uint64_t) { page.Send("Page.reload"); });
 }
 
 void Page::Stop() { Send("Page.stopLoading"); }

@@ -242,6 +242,10 @@ class Page : public std::enable_shared_from_this<Page> {
   void Send(const char* method, nlohmann::json params = nlohmann::json::object(),
             std::function<void(const CdpReply&)> done = nullptr);
   void StartNavigation(const std::string& uri, const std::string& shownAs);
+  // Raises the navigation event for uri (shown to the host as shownAs) on a
+  // later turn; when nobody cancelled it, begins it and runs go.
+  void DeferNavigation(const std::string& uri, const std::string& shownAs,
+                       std::function<void(Page& page, std::uint64_t id)> go);
   // A navigation the host let go; one still pending ends as cancelled.
   void Begin(std::uint64_t id, const std::string& loaderId, const std::string& uri);
   void Complete(bool success, int webErrorStatus);

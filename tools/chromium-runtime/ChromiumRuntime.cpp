@@ -115,21 +115,6 @@ HeaderList ToUtf8(const std::vector<std::pair<std::wstring, std::wstring>>& entr
 
 // ---------------------------------------------------------------- the view
 
-enum EventKind {
-  kNavigation,
-  kMessage,
-  kPermission,
-  kNewWindow,
-  kResource,
-  kDownload,
-  kNavigationCompleted,
-  kProcessFailed,
-  kEventKinds
-};
-constexpr const char* kEventNames[] = {"NavigationStarting",  "WebMessageReceived",   "PermissionRequested",
-                                       "NewWindowRequested",  "WebResourceRequested", "DownloadStarting",
-                                       "NavigationCompleted", "ProcessFailed"};
-
 struct Filter {
   std::wstring uri;
   int context;

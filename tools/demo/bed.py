@@ -9,6 +9,7 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "support"))
@@ -25,6 +26,22 @@ NEEDED = ("Miravell.exe", "miravell-link.exe", "ui_driver.exe", "desktop_keeper.
 
 def say(text):
     print(f"[demo] {text}", flush=True)
+
+
+def chromium_present():
+    """Whether Chromium is here for the runtime that puts it behind the engine's interface."""
+    return bool(os.environ.get("MIRAVELL_CHROMIUM")) or shutil.which("chromium") is not None
+
+
+def wait_chromium_gone(state_dir, timeout=15):
+    """Until no Chromium of this bed's prefix runs: the next run's browser
+    would find the profile still locked."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        left = subprocess.run(["pgrep", "-f", "--", "--user-data-dir=" + state_dir], capture_output=True, text=True)
+        if not left.stdout.strip():
+            return
+        time.sleep(0.1)
 
 
 def ensure_build():

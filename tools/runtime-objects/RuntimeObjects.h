@@ -38,6 +38,23 @@ namespace runtime_objects {
 // Ordered so that log lines read object, call, args.
 using Json = nlohmann::ordered_json;
 
+// The view's events, as both runtimes number them in their handler tables
+// and name them in their logs ("add_" + name).
+enum EventKind {
+  kNavigation,
+  kMessage,
+  kPermission,
+  kNewWindow,
+  kResource,
+  kDownload,
+  kNavigationCompleted,
+  kProcessFailed,
+  kEventKinds
+};
+constexpr const char* kEventNames[] = {"NavigationStarting",  "WebMessageReceived",   "PermissionRequested",
+                                       "NewWindowRequested",  "WebResourceRequested", "DownloadStarting",
+                                       "NavigationCompleted", "ProcessFailed"};
+
 // Every slot is stored as this type; the table-building code casts back to
 // the real signature only at the call site, which the language allows.
 using Slot = void (*)();
