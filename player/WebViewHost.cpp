@@ -117,7 +117,9 @@ void StartedEnvironment::Then(Answer next) {
   next(pending_->result, environment.Get());
 }
 
-WebView::~WebView() {
+WebView::~WebView() { ReleaseEngine(); }
+
+void WebView::ReleaseEngine() {
   registrations_.clear();
   if (controller) MIRAVELL_LOG_IF_FAILED(controller->Close());
   webview.Reset();
@@ -436,11 +438,7 @@ void WebView::ReloadContent() {
 }
 
 void WebView::Recreate() {
-  registrations_.clear();
-  if (controller) MIRAVELL_LOG_IF_FAILED(controller->Close());
-  webview.Reset();
-  controller.Reset();
-  environment.Reset();
+  ReleaseEngine();
   Initialize(parentWindow, userDataFolder_);
 }
 

@@ -154,6 +154,9 @@ class WebView {
   // Lets the dead engine go and creates it again through Initialize, whose
   // onInitComplete loads the content as on the first start.
   void Recreate();
+  // Removes the handlers, closes the controller, then releases the view, the
+  // controller and the environment.
+  void ReleaseEngine();
 
   // Each removes its handler when it goes: before the controller is closed.
   std::vector<EventRegistration> registrations_;
