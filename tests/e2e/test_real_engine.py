@@ -113,11 +113,13 @@ LESSON_PAGE = lesson_page("#228b22", "/lessons/slow.png", tiles="""
 # The page the new-window link opens: it loads in a moment, and then opens
 # one more by script.
 SECOND_PAGE = lesson_page("#1e90ff", "/lessons/second.png", when_gone="window.open('/lessons/third', '_blank');")
-# A lesson whose script never ends once it is shown, the first time it is
+# A lesson whose script never ends once it is clicked, the first time it is
 # served only (a second hang would count as a second failure); then the
-# lesson as it should be, in another colour.
-HANGING_PAGE = lesson_page("#ff8c00", "/lessons/second.png",
-                           when_gone="post('hang:' + location.pathname); setTimeout(() => { for (;;) {} }, 300);")
+# lesson as it should be, in another colour. A click, not a timer: a frame
+# of the page must reach the window before the renderer stops painting.
+HANGING_PAGE = lesson_page("#ff8c00", "/lessons/second.png", when_gone="""
+    addEventListener('click', () => { post('hang:' + location.pathname); setTimeout(() => { for (;;) {} }, 300); });
+    post('armed:' + location.pathname);""")
 CALM_PAGE = lesson_page("#228b22", "/lessons/second.png")
 THIRD_PAGE = """<!doctype html><html><body style="margin:0;background:#800080"><script>""" + PAGE_SCRIPT + """
 addEventListener('load', () => post('page:' + location.pathname));
@@ -663,6 +665,8 @@ class RealEngineTest(ProgramTest):
         self.start(make_link("tok-5", lesson))
         window = uidriver.wait_window(cls=PLAYER_CLASS, visible=True)
         self.wait_colour(window, 600, 500, ORANGE, "the lesson before its script hangs")
+        self.wait_message("armed:")
+        self.click(window, 600, 500)
         self.assertEqual(self.wait_message("hang:"), "/lessons/hanging")
         # The engine tells the player the renderer no longer answers; the
         # player loads the lesson again, and that navigation gets through.
