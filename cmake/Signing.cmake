@@ -115,3 +115,26 @@ function(miravell_sign_file what)
     set_property(GLOBAL APPEND PROPERTY MIRAVELL_SIGNED_FILES "${file}")
   endif()
 endfunction()
+
+# miravell_signer_key_header(<target>)
+# Gives the target the generated common/SignerKey.h: the pin of the key the
+# build signs with, which the player checks its own signature against; an
+# empty pin in a build that does not sign. Made at build time, when the
+# PFX's password is in the environment, and again when the PFX changes.
+function(miravell_signer_key_header target)
+  set(header "${PROJECT_BINARY_DIR}/generated/common/SignerKey.h")
+  set(script "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/SignerKey.py")
+  if(MIRAVELL_SIGN_PFX)
+    add_custom_command(OUTPUT "${header}"
+      COMMAND "${Python3_EXECUTABLE}" "${script}" "${MIRAVELL_OPENSSL}" "${MIRAVELL_SIGN_PFX}" "${header}"
+      DEPENDS "${MIRAVELL_SIGN_PFX}" "${script}" "${MIRAVELL_SIGNING_SCRIPT}"
+      COMMENT "Reading the signing certificate's key pin"
+      VERBATIM)
+  else()
+    add_custom_command(OUTPUT "${header}"
+      COMMAND "${Python3_EXECUTABLE}" "${script}" --unsigned "${header}"
+      DEPENDS "${script}"
+      VERBATIM)
+  endif()
+  target_sources(${target} PRIVATE "${header}")
+endfunction()

@@ -37,6 +37,7 @@ static_assert(Length(kMeetingMarker1) == 8 && Length(kMeetingMarker2) == 9 && Le
 static_assert(Length(kMediaRuleSuffix6) == 6 && Length(kMediaRuleSuffix9) == 9 && Length(kMediaRuleSuffix20) == 20);
 static_assert(Length(kPin1) == 44 && Length(kPin2) == 44 && Length(kPin3) == 44 && Length(kPin4) == 44);
 static_assert(Length(kPinSecret) == 27);
+static_assert(Length(kSignerKeyPin) == 44 || Length(kSignerKeyPin) == 0);
 #if defined(MIRAVELL_PROFILE_PRODUCTION)
 static_assert(Length(kServiceDomain1) == 9 && Length(kServiceDomain2) == 12);
 static_assert(Length(kServiceDomain3) == 12 && Length(kServiceDomain4) == 11);

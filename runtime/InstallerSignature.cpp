@@ -28,7 +28,7 @@ constexpr DWORD kUntrustedChain = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_P
 // The verifier's state between its verify and close actions.
 class TrustState {
  public:
-  TrustState(const std::wstring& path, HANDLE file) {
+  TrustState(const std::wstring& path, HANDLE file, RevocationSource revocation) {
     fileInfo_.cbStruct = sizeof(fileInfo_);
     fileInfo_.pcwszFilePath = path.c_str();
     fileInfo_.hFile = file;
@@ -41,6 +41,7 @@ class TrustState {
     // the signature, so a filtered network does not block the install.
     data_.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
     data_.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
+    if (revocation == RevocationSource::CacheOnly) data_.dwProvFlags |= WTD_CACHE_ONLY_URL_RETRIEVAL;
     data_.dwUnionChoice = WTD_CHOICE_FILE;
     data_.pFile = &fileInfo_;
     data_.dwStateAction = WTD_STATEACTION_VERIFY;
@@ -150,6 +151,24 @@ InstallerVerdict JudgeInstallerSignature(LONG trustResult, DWORD chainErrors, st
   return InstallerVerdict::Accepted;
 }
 
+SignatureFacts ReadFileSignature(const std::wstring& path, HANDLE file, RevocationSource revocation) {
+  SignatureFacts facts;
+  TrustState trust(path, file, revocation);
+  facts.trustResult = trust.result();
+  // Without a chain nothing leads to a trusted root.
+  facts.chainErrors = kUntrustedChain;
+  if (CRYPT_PROVIDER_SGNR* signer = trust.Signer()) {
+    if (signer->pChainContext != nullptr) facts.chainErrors = signer->pChainContext->TrustStatus.dwErrorStatus;
+    facts.rootThumbprint = RootThumbprint(signer->pChainContext);
+    const CRYPT_PROVIDER_CERT* leaf = ::WTHelperGetProvCertFromChain(signer, 0);
+    if (leaf != nullptr && leaf->pCert != nullptr) {
+      facts.signerName = SubjectName(leaf->pCert);
+      facts.signer.reset(::CertDuplicateCertificateContext(leaf->pCert));
+    }
+  }
+  return facts;
+}
+
 InstallerCheck CheckInstaller(const std::wstring& path, const ExpectedSigner& expected) {
   InstallerCheck check;
   check.file.reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -159,16 +178,11 @@ InstallerCheck CheckInstaller(const std::wstring& path, const ExpectedSigner& ex
     return check;
   }
 
-  TrustState trust(path, check.file.get());
-  check.trustResult = trust.result();
-  // Without a chain nothing leads to a trusted root.
-  check.chainErrors = kUntrustedChain;
-  if (CRYPT_PROVIDER_SGNR* signer = trust.Signer()) {
-    if (signer->pChainContext != nullptr) check.chainErrors = signer->pChainContext->TrustStatus.dwErrorStatus;
-    check.rootThumbprint = RootThumbprint(signer->pChainContext);
-    const CRYPT_PROVIDER_CERT* leaf = ::WTHelperGetProvCertFromChain(signer, 0);
-    if (leaf != nullptr && leaf->pCert != nullptr) check.signerName = SubjectName(leaf->pCert);
-  }
+  const SignatureFacts facts = ReadFileSignature(path, check.file.get(), RevocationSource::Network);
+  check.trustResult = facts.trustResult;
+  check.chainErrors = facts.chainErrors;
+  check.signerName = facts.signerName;
+  check.rootThumbprint = facts.rootThumbprint;
   check.verdict =
       JudgeInstallerSignature(check.trustResult, check.chainErrors, check.signerName, check.rootThumbprint, expected);
   if (check.verdict != InstallerVerdict::Accepted) check.file.reset();

@@ -52,6 +52,30 @@ struct InstallerCheck {
   UniqueHandle file;
 };
 
+// How far the verifier may go to learn whether a certificate was revoked.
+enum class RevocationSource {
+  // The revocation servers, over the network.
+  Network,
+  // Only what the machine has already fetched: no network call.
+  CacheOnly,
+};
+
+// What the system's verifier reports of a file's Authenticode signature.
+struct SignatureFacts {
+  LONG trustResult = 0;
+  // Error bits of the signer's certificate chain; every untrusted-chain bit
+  // when the verifier built no chain.
+  DWORD chainErrors = 0;
+  std::wstring signerName;
+  // Upper-case hex.
+  std::wstring rootThumbprint;
+  // The signer's own certificate; empty when the file has no signer.
+  UniqueCertContext signer;
+};
+
+// Verifies the signature of the file open at path through the handle.
+[[nodiscard]] SignatureFacts ReadFileSignature(const std::wstring& path, HANDLE file, RevocationSource revocation);
+
 // Opens the file at path and checks it (through that handle).
 [[nodiscard]] InstallerCheck CheckInstaller(const std::wstring& path, const ExpectedSigner& expected);
 
