@@ -344,6 +344,8 @@ void TerminateSelf() {
 
 void AnnounceAlert() { alertUnderWay = true; }
 
+bool AlertUnderWay() { return alertUnderWay; }
+
 void WaitForAlertUnderWay() {
   if (!alertUnderWay) return;
   // The alert ends the process itself once the user has seen it.

@@ -16,6 +16,9 @@
 // Tells that an alert will be raised soon on another thread.
 void AnnounceAlert();
 
+// Whether an alert was announced or is shown: the process is ending.
+bool AlertUnderWay();
+
 // Returns at once when no alert is under way; otherwise waits for good, since
 // the alert ends the process (exit code 1) when the user has seen it. The
 // main thread calls it when its loop ends, so that closing a window during

@@ -1,16 +1,24 @@
 #pragma once
-// Points where the environment integrity checks attach to the start-up
-// sequence and the player window. The checks themselves are not part of this
-// program yet: every hook does nothing. The process-wide flags and timers the
-// sequence shares with them are real, so that start-up and shutdown keep
-// their order when checks arrive.
+// Points where the integrity checks (IntegrityChecks.h) attach to the
+// start-up sequence and the player window:
+//  - every start-up group and the player window's timers look for a debugger;
+//  - the first group starts the checks of the program's file (its signature,
+//    its code in memory against the file) beside the start-up, and the third
+//    waits for them;
+//  - the background guard looks for a debugger and re-hashes the code every
+//    two seconds, and makes the browser's hosts meet their pins again every
+//    ten minutes and whenever the network changes.
+// A finding ends the process through the alert. The build option
+// MIRAVELL_INTEGRITY_CHECKS=OFF (for a developer's own debugging session)
+// leaves every check out of the program; nothing read at run time can.
 #include <windows.h>
 
 namespace integrity {
 
 enum class StartupGroup { First, Second, Third, Fourth };
 
-// A group of start-up checks (stages 3, 8, 12 and 14 of the sequence).
+// A group of start-up checks (stages 3, 8, 12 and 14 of the sequence). The
+// fourth logs what the checks cost the start.
 void RunStartupChecks(StartupGroup group);
 
 // Stage 12: the background guard, started once per process.

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "alerts/AlertWindow.h"
 #include "common/AppState.h"
 #include "common/Config.h"
 #include "common/FailureLog.h"
@@ -446,6 +447,12 @@ void WebView::HandleProcessFailure(WPARAM failure, LPARAM reasonValue) {
   const auto kind = static_cast<COREWEBVIEW2_PROCESS_FAILED_KIND>(static_cast<std::uint64_t>(failure) >> 32);
   const auto exitCode = static_cast<int>(static_cast<std::uint32_t>(failure & 0xFFFFFFFFu));
   const auto reason = static_cast<COREWEBVIEW2_PROCESS_FAILED_REASON>(reasonValue);
+  if (AlertUnderWay()) {
+    // The alert ended the engine's processes on its way to ending this one:
+    // an engine started again would show the lesson behind it.
+    LogLine(DescribeEngineFailure(kind, reason, exitCode, Recovery::Ignore, recovery_.recentFailures()));
+    return;
+  }
   if (recovering_) {
     // Reported while a recovery runs (its question may be open): joined to
     // it, and a browser that went meanwhile is started again at its end.

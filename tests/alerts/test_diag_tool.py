@@ -52,6 +52,10 @@ class DiagToolTest(unittest.TestCase):
             ("ERRDIAG|v1|ts=1700000000|mk=QUJDLTEyMw==|reason=a|b|END",
              {"time": "2023-11-14 22:13:20 UTC (ts=1700000000)", "machine key": "QUJDLTEyMw==",
               "machine id": "ABC-123", "reason": "a|b"}),
+            ("ERRDIAG|v1|ts=0|mk=|reason=INTEGRITY_CODE|END",
+             {"time": "1970-01-01 00:00:00 UTC (ts=0)", "machine key": "", "reason": "INTEGRITY_CODE",
+              "meaning": "the player's code was changed in memory while it ran (a cheat or injected program); the "
+                         "student should close other programs, scan the computer for malware and try again"}),
         ]
         for record, expected in cases:
             with self.subTest(record=record):

@@ -1,11 +1,13 @@
 // miravell-diag: support staff's tool for the player's diagnostic codes.
 //   miravell-diag decode CODE   prints the time (UTC), machine key and reason
+//                               (and what it means, for the integrity checks')
 //   miravell-diag make REASON   prints a fresh code for this machine
 #include <windows.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "alerts/DiagnosticCode.h"
@@ -48,6 +50,26 @@ std::string MachineIdOf(const std::string& machineKey) {
   return id;
 }
 
+// What a reason tells support staff, for the reasons that do not speak for
+// themselves; empty for the others.
+std::string MeaningOf(const std::string& reason) {
+  static constexpr std::pair<const char*, const char*> kMeanings[] = {
+      {"INTEGRITY_DEBUGGER",
+       "a debugger was attached to the player (a development tool, or a program that reads or changes other "
+       "programs); the student should close it and open the lesson again"},
+      {"INTEGRITY_SIGNATURE",
+       "the player's file is not the signed original (changed, re-signed by someone else, or damaged); the "
+       "student should install the player again from the official download"},
+      {"INTEGRITY_CODE",
+       "the player's code was changed in memory while it ran (a cheat or injected program); the student should "
+       "close other programs, scan the computer for malware and try again"},
+  };
+  for (const auto& [name, meaning] : kMeanings) {
+    if (reason == name) return meaning;
+  }
+  return {};
+}
+
 int Decode(const std::wstring& code) {
   const std::optional<DiagnosticRecord> record = DecodeDiagnosticCode(WideToUtf8(code));
   if (!record) {
@@ -58,6 +80,7 @@ int Decode(const std::wstring& code) {
   console::Line("machine key: " + record->machineKey);
   if (const std::string id = MachineIdOf(record->machineKey); !id.empty()) console::Line("machine id: " + id);
   console::Line("reason: " + record->reason);
+  if (const std::string meaning = MeaningOf(record->reason); !meaning.empty()) console::Line("meaning: " + meaning);
   return 0;
 }
 
