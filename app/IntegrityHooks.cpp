@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -51,9 +50,6 @@ constexpr DWORD kGuardPeriodMilliseconds = 2'000;
 // then costs one more pre-flight, one TLS handshake on its next load: a few
 // per lesson hour. A change of network forgets them at once.
 constexpr std::uint64_t kPreflightRefreshMilliseconds = 10 * 60 * 1000;
-// Stage 12 waits this long for the checks of the program's file; a slower
-// machine goes on, and the checks raise their finding themselves when done.
-constexpr auto kStartupWorkWait = std::chrono::seconds(10);
 
 constexpr wchar_t kAlertTitle[] = L"Security Check - فحص الأمان";
 
@@ -97,7 +93,6 @@ AlertTexts TextsFor(Finding finding) {
 // destroyed: their threads may still read it while the process ends.
 struct Shared {
   std::mutex lock;
-  std::condition_variable done;
   bool startupDone = false;
   // Stage 12 stopped waiting: the work raises its own finding.
   bool handedOver = false;
@@ -105,7 +100,6 @@ struct Shared {
   std::string startupDetail;
   // Set once, with startupDone, and never changed after.
   std::optional<CodeBaseline> baseline;
-  double startupWorkMilliseconds = 0;
   UniqueHandle guardStop;
   UniqueHandle guardThread;
 };
@@ -229,10 +223,10 @@ void StartupWork() noexcept {
     state.startupFinding = result.finding;
     state.startupDetail = result.detail;
     state.baseline = std::move(result.baseline);
-    state.startupWorkMilliseconds = MillisecondsSince(started);
     raiseHere = state.handedOver;
   }
-  state.done.notify_all();
+  LogLine("Integrity: the checks of the player's file took " + Decimal(MillisecondsSince(started)) +
+          " ms beside the start");
   if (raiseHere && result.finding != Finding::None) RaiseFinding(result.finding, result.detail);
 }
 
@@ -245,14 +239,17 @@ void StartStartupWork() {
   }
 }
 
-// Stage 12: the file's checks must have passed before the program talks of
-// a lesson.
+// Stage 12: the file's checks raise what they found by now. Still running,
+// they are left to raise it themselves: waiting here would put them on the
+// start's critical path, where they cost the most on a machine whose network
+// is fast.
 void FinishStartupWork() {
   Shared& state = State();
   std::unique_lock<std::mutex> guard(state.lock);
-  if (!state.done.wait_for(guard, kStartupWorkWait, [&state] { return state.startupDone; })) {
+  if (!state.startupDone) {
     state.handedOver = true;
-    LogLine("Integrity: the checks of the player's file are still running; they end the player if they find anything");
+    LogLine(
+        "Integrity: the checks of the player's file go on beside the start; they end the player if they find anything");
     return;
   }
   const Finding finding = state.startupFinding;
@@ -318,18 +315,12 @@ void RunStartupChecks(StartupGroup group) {
     return;
   }
   const auto started = std::chrono::steady_clock::now();
-  if (group == StartupGroup::First) StartStartupWork();
   CheckDebugger();
+  if (group == StartupGroup::First) StartStartupWork();
   if (group == StartupGroup::Third) FinishStartupWork();
   startupThreadMilliseconds += MillisecondsSince(started);
   if (group == StartupGroup::Fourth) {
-    double beside = 0;
-    {
-      const std::lock_guard<std::mutex> guard(State().lock);
-      beside = State().startupWorkMilliseconds;
-    }
-    LogLine("Integrity: start-up checks took " + Decimal(startupThreadMilliseconds) +
-            " ms of the start; the checks of the player's file " + Decimal(beside) + " ms beside it");
+    LogLine("Integrity: start-up checks took " + Decimal(startupThreadMilliseconds) + " ms of the start");
   }
 }
 

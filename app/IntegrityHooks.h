@@ -3,8 +3,8 @@
 // start-up sequence and the player window:
 //  - every start-up group and the player window's timers look for a debugger;
 //  - the first group starts the checks of the program's file (its signature,
-//    its code in memory against the file) beside the start-up, and the third
-//    waits for them;
+//    its code in memory against the file) beside the start-up; the third
+//    raises what they found, or leaves them to raise it when they end;
 //  - the background guard looks for a debugger and re-hashes the code every
 //    two seconds, and makes the browser's hosts meet their pins again every
 //    ten minutes and whenever the network changes.
