@@ -10,10 +10,10 @@
 #include "common/Handles.h"
 #include "common/Html.h"
 #include "common/PageFill.h"
-#include "common/Processes.h"
 #include "common/Seams.h"
 #include "common/SystemPaths.h"
 #include "common/Text.h"
+#include "runtime/BrowserRuntime.h"
 #include "alerts/PageFiles.h"
 
 namespace {
@@ -26,6 +26,20 @@ constexpr int kWidth = 700;
 constexpr int kHeightWithCode = 600;
 constexpr int kHeightWithoutCode = 500;
 constexpr int kAppIcon = 101;
+
+// The interception alert: the same title and English text for both
+// connections; the Arabic text for the program's own calls names examples.
+constexpr std::size_t kMaxBrowserCode = 100;
+constexpr wchar_t kInterceptedTitle[] = L"Network Connection Intercepted - اتصال غير آمن";
+constexpr wchar_t kInterceptedMessage[] =
+    L"Your network connection is being intercepted by a security program, firewall, or VPN.\n\n"
+    L"Please disable your VPN, Web Shield Anti-Virus (like Kaspersky/Avast), or Proxy, and try again.";
+constexpr wchar_t kInterceptedArabic[] =
+    L"تم اعتراض الاتصال بالإنترنت الخاص بك بواسطة برنامج حماية أو جدار ناري أو VPN.\n\n"
+    L"يرجى إيقاف الـ VPN أو حماية الويب في برامج الحماية (مثل كاسبرسكي أو أفاست) أو أي بروكسي، ثم حاول مرة أخرى.";
+constexpr wchar_t kBrowserInterceptedArabic[] =
+    L"تم اعتراض الاتصال بالإنترنت الخاص بك بواسطة برنامج حماية أو جدار ناري أو VPN.\n\n"
+    L"يرجى إيقاف الـ VPN أو حماية الويب في برامج الحماية أو أي بروكسي، ثم حاول مرة أخرى.";
 
 constexpr COLORREF kBackground = RGB(26, 26, 46);
 constexpr COLORREF kAccent = RGB(233, 69, 96);
@@ -311,17 +325,6 @@ LRESULT CALLBACK CountdownWindowProc(HWND window, UINT message, WPARAM wParam, L
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-void KillBrowserChildProcesses() {
-  const DWORD self = ::GetCurrentProcessId();
-  ForEachProcess([self](const PROCESSENTRY32W& entry) {
-    if (entry.th32ParentProcessID != self) return;
-    const std::wstring name = ToLowerWide(entry.szExeFile);
-    if (name.find(L"msedgewebview2.exe") == std::wstring::npos) return;
-    UniqueHandle process(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID)));
-    if (process) MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::TerminateProcess(process.get(), 0));
-  });
-}
-
 bool LaunchDetached(const std::wstring& commandLine) {
   // The command line names "mshta" for the page's sake; the program started
   // is always the system's own.
@@ -342,6 +345,16 @@ void TerminateSelf() {
   seams::EndProcess(kExitCode);
 }
 
+void ShowServiceInterceptionAlert(const std::wstring& host) {
+  ShowAlertAndExit(kInterceptedTitle, kInterceptedMessage, kInterceptedArabic, "SSL_" + WideToUtf8(host));
+}
+
+void ShowBrowserInterceptionAlert(const std::wstring& host) {
+  std::string code = "MITM_PIN_" + WideToUtf8(host);
+  if (code.size() > kMaxBrowserCode) code.resize(kMaxBrowserCode);
+  ShowAlertAndExit(kInterceptedTitle, kInterceptedMessage, kBrowserInterceptedArabic, code);
+}
+
 void AnnounceAlert() { alertUnderWay = true; }
 
 bool AlertUnderWay() { return alertUnderWay; }
@@ -357,7 +370,7 @@ void ShowAlertAndExit(const std::wstring& title, const std::wstring& message, co
   alertUnderWay = true;
   std::unique_lock<std::mutex> onlyAlert(alertLock);
   try {
-    KillBrowserChildProcesses();
+    runtime::KillEngineChildren();
     CopyCodeToClipboard(code);
     const std::wstring wideCode = WidenBytes(code);
     ShowCountdownWindow(title, message, arabicMessage, wideCode);

@@ -13,6 +13,12 @@
 [[noreturn]] void ShowAlertAndExit(const std::wstring& title, const std::wstring& message,
                                    const std::wstring& arabicMessage, const std::string& code);
 
+// The interception alert after a certificate-pin failure on the program's own
+// calls to its service (code "SSL_" + host), or on a request of the browser
+// (code "MITM_PIN_" + host, cut to 100 characters).
+[[noreturn]] void ShowServiceInterceptionAlert(const std::wstring& host);
+[[noreturn]] void ShowBrowserInterceptionAlert(const std::wstring& host);
+
 // Tells that an alert will be raised soon on another thread.
 void AnnounceAlert();
 
@@ -30,9 +36,6 @@ void ShowCountdownWindow(const std::wstring& title, const std::wstring& message,
                          const std::wstring& code);
 
 LRESULT CALLBACK CountdownWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Ends this process's own browser-runtime children.
-void KillBrowserChildProcesses();
 
 // Starts the system's mshta with the command line, detached, inheriting no
 // handles.

@@ -57,31 +57,31 @@ void ReleaseBrowserEnvironment() noexcept {
 
 bool InitializePlayerBrowser(HWND window, const std::wstring& dataFolder) {
   playerHost = std::make_unique<WebViewHost::WebView>();
-  GetWindowState().playerView = playerHost.get();
+  WebViewHost::CurrentHosts().player = playerHost.get();
   InstallPlayerCallbacks(*playerHost, window);
   return playerHost->Initialize(window, dataFolder, std::move(startedEnvironment));
 }
 
 bool InitializeInitBrowser(HWND window, const std::wstring& dataFolder) {
   initHost = std::make_unique<WebViewHost::WebView>();
-  GetWindowState().initView = initHost.get();
+  WebViewHost::CurrentHosts().init = initHost.get();
   InstallInitCallbacks(*initHost, window);
   return initHost->Initialize(window, dataFolder, std::move(startedEnvironment));
 }
 
 void ResizePlayerBrowser(int width, int height) {
-  if (auto* view = GetWindowState().playerView) view->Resize(width, height);
+  if (auto* view = WebViewHost::CurrentHosts().player) view->Resize(width, height);
 }
 
 void ResizeInitBrowser(int width, int height) {
-  if (auto* view = GetWindowState().initView) view->Resize(width, height);
+  if (auto* view = WebViewHost::CurrentHosts().init) view->Resize(width, height);
 }
 
 void DeleteBrowserHosts() {
   ReleaseBrowserEnvironment();
-  WindowState& windows = GetWindowState();
-  windows.playerView = nullptr;
+  WebViewHost::Hosts& hosts = WebViewHost::CurrentHosts();
+  hosts.player = nullptr;
   playerHost.reset();
-  windows.initView = nullptr;
+  hosts.init = nullptr;
   initHost.reset();
 }

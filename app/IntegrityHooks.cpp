@@ -13,7 +13,7 @@
 #include <netioapi.h>
 
 #include "alerts/AlertWindow.h"
-#include "alerts/DiagnosticCode.h"
+#include "identity/DiagnosticCode.h"
 #include "app/CodeImage.h"
 #include "app/DebuggerCheck.h"
 #include "app/IntegrityChecks.h"

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "alerts/AlertWindow.h"
-#include "alerts/DiagnosticCode.h"
+#include "identity/DiagnosticCode.h"
 #include "common/Seams.h"
 #include "common/Text.h"
 

@@ -129,7 +129,7 @@ LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         if (wParam == kPlayerCheckTimer) integrity::OnPlayerTimer();
         return 0;
       case kEngineFailedMessage:
-        if (auto* view = GetWindowState().playerView) view->HandleProcessFailure(wParam, lParam);
+        if (auto* view = WebViewHost::CurrentHosts().player) view->HandleProcessFailure(wParam, lParam);
         return 0;
       default:
         return ::DefWindowProcW(window, message, wParam, lParam);
@@ -157,7 +157,7 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         ApplySuggestedDpiRect(window, lParam);
         return 0;
       case kEngineFailedMessage:
-        if (auto* view = GetWindowState().initView) view->HandleProcessFailure(wParam, lParam);
+        if (auto* view = WebViewHost::CurrentHosts().init) view->HandleProcessFailure(wParam, lParam);
         return 0;
       default:
         return ::DefWindowProcW(window, message, wParam, lParam);

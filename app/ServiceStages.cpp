@@ -7,6 +7,7 @@
 #include "common/Text.h"
 #include "links/SchemeLink.h"
 #include "net/HttpClient.h"
+#include "net/PinDownload.h"
 #include "net/Pinning.h"
 #include "net/ServiceHosts.h"
 

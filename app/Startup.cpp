@@ -18,6 +18,7 @@
 #include "common/Log.h"
 #include "common/Seams.h"
 #include "links/LinkResolution.h"
+#include "net/Pinning.h"
 
 namespace {
 
@@ -137,6 +138,9 @@ int RunStartupSequence(HINSTANCE instance, const std::wstring& commandLine) {
   // matter. Declared first, so it is uninitialised last.
   const ComInitScope com(COINIT_APARTMENTTHREADED);
   GdiplusSession gdiplus;
+  // The network library finds an interception of the service's connections;
+  // telling the student is the program's.
+  SetPinMismatchAction(ShowServiceInterceptionAlert);
 
   const int exitCode = RunStages(instance, commandLine);
   // A window closed while an alert counts down: the alert ends the process.

@@ -8,10 +8,6 @@
 
 #include "common/Version.h"
 
-namespace WebViewHost {
-class WebView;
-}
-
 // The one application record. Its constants are set before the entry point
 // runs; the link parser writes the content fields once, before the player's
 // browser exists, and everything after that only reads them.
@@ -36,17 +32,12 @@ struct AppState {
   bool isElevated = false;
 };
 
-// Window state, touched on the user-interface thread only. The browser hosts
-// belong to the player library; they are only pointed at from here so that
-// lower layers (window procedures, the splash) can reach them without an
-// include that would point back up the layers.
+// Window state, touched on the user-interface thread only.
 struct WindowState {
   HWND splashWindow = nullptr;
   HWND playerWindow = nullptr;
-  WebViewHost::WebView* playerView = nullptr;
   bool playerShown = false;
   bool playerFullscreen = false;
-  WebViewHost::WebView* initView = nullptr;
   bool initFullscreen = false;
   WINDOWPLACEMENT savedPlacement{sizeof(WINDOWPLACEMENT), 0, 0, {}, {}, {}};
 };

@@ -6,13 +6,14 @@
 #include <stdexcept>
 #include <vector>
 
-#include "alerts/DeviceIdentity.h"
+#include "identity/DeviceIdentity.h"
 #include "common/Config.h"
 #include "common/FailureLog.h"
 #include "common/NativeVersion.h"
 #include "common/Text.h"
 #include "net/Pinning.h"
 #include "net/RunAhead.h"
+#include "net/WinHttpRequest.h"
 
 namespace {
 
@@ -22,15 +23,9 @@ constexpr DWORD kResolveTimeoutMs = 10000;
 constexpr DWORD kConnectTimeoutMs = 10000;
 constexpr DWORD kSendTimeoutMs = 30000;
 constexpr DWORD kReceiveTimeoutMs = 30000;
-constexpr DWORD kOption98 = 98;
-constexpr DWORD kIgnoreCertificateErrors = 0x3300;  // unknown CA, wrong usage, name, date
 constexpr DWORD kAddHeaderFlags = WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE;
 
 // The callers log a failure, so that the line names the option.
-BOOL SetDword(HINTERNET handle, DWORD option, DWORD value) {
-  return ::WinHttpSetOption(handle, option, &value, sizeof(value));
-}
-
 void AddHeader(HINTERNET request, const std::wstring& line) {
   MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
       ::WinHttpAddRequestHeaders(request, line.c_str(), static_cast<DWORD>(line.size()), kAddHeaderFlags));
@@ -236,18 +231,6 @@ HttpResponse& Fail(HttpResponse& response, std::string error) {
 
 }  // namespace
 
-void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy) {
-  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, kOption98, 1));
-  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS));
-  if (redirectPolicy) MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_REDIRECT_POLICY, 1));
-  // Only a pinned host is trusted on its pins alone. Any other host keeps
-  // the system's certificate validation: a tolerance there would let anyone
-  // on the network answer for it.
-  if (pinnedHost) {
-    MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_SECURITY_FLAGS, kIgnoreCertificateErrors));
-  }
-}
-
 HttpClient::HttpClient(std::chrono::milliseconds deadline) : deadline_(deadline) {
   const std::wstring agent = config::Wide(config::Id::UserAgent);
   session_.reset(
@@ -274,17 +257,6 @@ void HttpClient::SetDefaultHeader(const std::wstring& name, const std::wstring& 
 }
 
 HttpResponse HttpClient::Get(const std::wstring& url) { return Request(L"GET", url, {}, {}); }
-
-std::optional<HttpsTarget> HttpsTargetOf(const std::wstring& url) {
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof(parts);
-  parts.dwHostNameLength = static_cast<DWORD>(-1);
-  if (url.size() > 0xFFFFFFFFu || !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
-      parts.nScheme != INTERNET_SCHEME_HTTPS || parts.dwHostNameLength == 0) {
-    return std::nullopt;
-  }
-  return HttpsTarget{std::wstring(parts.lpszHostName, parts.dwHostNameLength), parts.nPort};
-}
 
 void HttpClient::Warm(const std::wstring& url) {
   const std::optional<HttpsTarget> target = HttpsTargetOf(url);

@@ -101,19 +101,6 @@ class HttpClient {
   std::map<std::wstring, std::vector<std::string>> warmedPins_;  // host -> the pins a warm-up passed with
 };
 
-// The host (as written) and port of an https:// address; nothing for any
-// other address.
-struct HttpsTarget {
-  std::wstring host;
-  INTERNET_PORT port = 0;
-};
-std::optional<HttpsTarget> HttpsTargetOf(const std::wstring& url);
-
 // The one process-wide client, created on first use (thread-safe) and never
 // closed. Throws what the constructor throws.
 HttpClient& SharedHttpClient();
-
-// Sets the per-request options the program uses: option 98, no redirects,
-// and, for a pinned host only, the certificate-error tolerance under which
-// its pins decide alone.
-void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy);

@@ -13,34 +13,25 @@
 #include <set>
 #include <thread>
 
-#include "alerts/AlertWindow.h"
 #include "common/Base64.h"
 #include "common/Config.h"
 #include "common/FailureLog.h"
 #include "common/Handles.h"
 #include "common/Json.h"
+#include "common/Log.h"
 #include "common/Seams.h"
 #include "common/Sha256.h"
 #include "common/Text.h"
-#include "net/HttpClient.h"
 #include "net/RunAhead.h"
+#include "net/WinHttpRequest.h"
 
 namespace {
 
-constexpr wchar_t kInterceptedTitle[] = L"Network Connection Intercepted - اتصال غير آمن";
-constexpr wchar_t kInterceptedMessage[] =
-    L"Your network connection is being intercepted by a security program, firewall, or VPN.\n\n"
-    L"Please disable your VPN, Web Shield Anti-Virus (like Kaspersky/Avast), or Proxy, and try again.";
-constexpr wchar_t kInterceptedArabic[] =
-    L"تم اعتراض الاتصال بالإنترنت الخاص بك بواسطة برنامج حماية أو جدار ناري أو VPN.\n\n"
-    L"يرجى إيقاف الـ VPN أو حماية الويب في برامج الحماية (مثل كاسبرسكي أو أفاست) أو أي بروكسي، ثم حاول مرة أخرى.";
-constexpr wchar_t kBrowserInterceptedArabic[] =
-    L"تم اعتراض الاتصال بالإنترنت الخاص بك بواسطة برنامج حماية أو جدار ناري أو VPN.\n\n"
-    L"يرجى إيقاف الـ VPN أو حماية الويب في برامج الحماية أو أي بروكسي، ثم حاول مرة أخرى.";
-constexpr char kPinPrefix[] = "sha256/";
+// Set once at start-up, before any connection; read by any thread.
+std::atomic<PinMismatchAction> pinMismatchAction{nullptr};
+
 constexpr DWORD kPreflightTimeout = 3000;
 constexpr wchar_t kPreflightAgent[] = L"QuellaPinCheck/1.0";
-constexpr std::size_t kMaxBrowserCode = 100;
 
 // Never destroyed, as the checks below: threads that check hosts ahead of
 // need may read it while the process ends.
@@ -121,10 +112,6 @@ bool LeafMatchesHost(PCCERT_CHAIN_CONTEXT chain, const std::wstring& host) {
   status.cbSize = sizeof(status);
   if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) return false;
   return status.dwError == 0;
-}
-
-[[noreturn]] void InterceptionAlert(const std::wstring& arabic, const std::string& code) {
-  ShowAlertAndExit(kInterceptedTitle, kInterceptedMessage, arabic, code);
 }
 
 }  // namespace
@@ -233,55 +220,21 @@ PinVerdict CheckServerPins(HINTERNET request, const std::wstring& host) {
   return ChainMatchesPins(certificate.get(), host, entry->pins) ? PinVerdict::Pass : PinVerdict::Mismatch;
 }
 
+void SetPinMismatchAction(PinMismatchAction action) noexcept { pinMismatchAction.store(action); }
+
 void ActOnPinMismatch(const std::wstring& host) {
-  if (ToLowerWide(host).ends_with(config::Wide(config::Id::OperatorDomain))) {
-    InterceptionAlert(kInterceptedArabic, "SSL_" + WideToUtf8(host));
-  }
+  if (!ToLowerWide(host).ends_with(config::Wide(config::Id::OperatorDomain))) return;
+  if (const PinMismatchAction action = pinMismatchAction.load()) action(host);
+  // No program goes on talking to its service through an interceptor, also
+  // one that set no action (a tool) or whose action came back.
+  LogLine("Interception on " + WideToUtf8(host) + ": the program ends");
+  seams::EndProcess(1);
 }
 
 bool ValidateServerPins(HINTERNET request, const std::wstring& host) {
   const PinVerdict verdict = CheckServerPins(request, host);
   if (verdict == PinVerdict::Mismatch) ActOnPinMismatch(host);
   return verdict == PinVerdict::Pass;
-}
-
-std::optional<std::vector<PinEntry>> PinTableFromDownload(const std::string& body) {
-  const auto parsed = TryParseJson(body);
-  if (!parsed || !parsed->is_array()) return std::nullopt;
-  std::vector<PinEntry> result = BuildDefaultPins();
-  for (const auto& element : *parsed) {
-    if (!element.is_object() || !element.contains("scope") || !element.contains("pins")) continue;
-    const std::string scope = element["scope"].get<std::string>();  // a non-string scope ends the load
-    PinEntry entry;
-    entry.host = Utf8ToWide(scope);
-    const auto& pins = element["pins"];
-    if (pins.is_array()) {
-      for (const auto& item : pins) {
-        if (!item.is_string()) continue;
-        std::string pin = item.get<std::string>();
-        if (pin.size() > 7 && pin.compare(0, 7, kPinPrefix) == 0) pin.erase(0, 7);
-        entry.pins.push_back(std::move(pin));
-      }
-    }
-    if (!entry.pins.empty()) result.push_back(std::move(entry));
-  }
-  return result;
-}
-
-void LoadDynamicPins() {
-  try {
-    HttpClient& client = SharedHttpClient();
-    {
-      SecretText secret(config::Text(config::Id::PinSecret));
-      client.SetDefaultHeader(L"X-Secret", Utf8ToWide(secret.str()));
-    }
-    const HttpResponse response = client.Get(config::Wide(config::Id::PinUrl));
-    if (!response.success) return;
-    if (auto loaded = PinTableFromDownload(response.body)) SetPinTable(std::move(*loaded));
-  } catch (...) {
-    // The built-in pins stay in force.
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-  }
 }
 
 namespace {
@@ -387,18 +340,4 @@ void ClearPreflightCache() {
   BrowserHostChecks& checks = Checks();
   std::unique_lock<std::shared_mutex> guard(checks.lock);
   checks.passed.clear();
-}
-
-void StartBrowserPinFailureReport(const std::wstring& host) {
-  static std::atomic<bool> started{false};
-  if (started.exchange(true)) return;
-  AnnounceAlert();
-  std::thread(ReportBrowserPinFailure, host).detach();
-}
-
-void ReportBrowserPinFailure(const std::wstring& host) {
-  seams::SleepFor(std::chrono::milliseconds(500));
-  std::string code = "MITM_PIN_" + WideToUtf8(host);
-  if (code.size() > kMaxBrowserCode) code.resize(kMaxBrowserCode);
-  InterceptionAlert(kBrowserInterceptedArabic, code);
 }

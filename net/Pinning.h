@@ -31,7 +31,7 @@ std::vector<PinEntry> BuildDefaultPins();
 
 // Checks the certificate of a request that was sent and received. True for a
 // host without pins. On a mismatch for the operator's own domain it ends the
-// program with the interception alert and does not return.
+// program (ActOnPinMismatch) and does not return.
 bool ValidateServerPins(HINTERNET request, const std::wstring& host);
 
 enum class PinVerdict { Pass, NoCertificate, Mismatch };
@@ -40,8 +40,15 @@ enum class PinVerdict { Pass, NoCertificate, Mismatch };
 // request is still inside WinHTTP (once its connection has a certificate).
 PinVerdict CheckServerPins(HINTERNET request, const std::wstring& host);
 
-// After a Mismatch: the interception alert for the operator's own domain
-// (does not return); nothing for any other host.
+// What ends the program after a pin mismatch on the operator's own domain:
+// the program's interception alert, which the network library does not show
+// itself. Set once at start-up, before any connection.
+using PinMismatchAction = void (*)(const std::wstring& host);
+void SetPinMismatchAction(PinMismatchAction action) noexcept;
+
+// After a Mismatch on the operator's own domain: the action set above, and
+// the end of the process (exit code 1) should it come back or be unset;
+// nothing for any other host.
 void ActOnPinMismatch(const std::wstring& host);
 
 // The verdict on a server's chain, apart from WinHTTP: true when a pinned
@@ -52,15 +59,6 @@ bool ChainMatchesPins(PCCERT_CONTEXT serverCertificate, const std::wstring& host
 // The pin of one certificate (Base64 SHA-256 of its SubjectPublicKeyInfo);
 // empty when it cannot be computed.
 std::string PinOfCertificate(PCCERT_CONTEXT certificate);
-
-// Downloads the service's pins and installs built-in plus downloaded
-// entries. Never throws; on any failure the table stays as it was.
-void LoadDynamicPins();
-
-// The table LoadDynamicPins would install for a download's body, or nothing
-// when the body is not a usable answer. Throws the JSON library's type error
-// for a scope that is not a string.
-std::optional<std::vector<PinEntry>> PinTableFromDownload(const std::string& body);
 
 // Whether the browser may load from the host: its own HEAD check against the
 // pins through the system's proxy settings, once per host (a pass is cached
@@ -85,12 +83,3 @@ void WarmBrowserHost(const std::wstring& url);
 
 // Forgets every host PreflightHost has passed.
 void ClearPreflightCache();
-
-// After a browser pin failure: starts ReportBrowserPinFailure on a detached
-// thread, so the browser's event returns at once; only the first failure of
-// the process starts one.
-void StartBrowserPinFailureReport(const std::wstring& host);
-
-// Thread body after a browser pin failure: waits 500 ms, then ends the
-// program with the interception alert ("MITM_PIN_" + host). Never returns.
-[[noreturn]] void ReportBrowserPinFailure(const std::wstring& host);

@@ -5,7 +5,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "alerts/DeviceIdentity.h"
+#include "identity/DeviceIdentity.h"
 #include "common/Config.h"
 #include "common/FailureLog.h"
 #include "common/Json.h"

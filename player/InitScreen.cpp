@@ -61,8 +61,7 @@ void ToggleInitFullscreen(HWND window) {
 }
 
 void HandleInitMessage(HWND window, const std::wstring& message) {
-  WindowState& windows = GetWindowState();
-  WebViewHost::WebView* view = windows.initView;
+  WebViewHost::WebView* view = WebViewHost::CurrentHosts().init;
   if (message == L"btn_home") {
     if (view != nullptr && view->webview) {
       MIRAVELL_LOG_IF_FAILED(view->webview->Navigate(config::Wide(config::Id::HomePageUrl).c_str()));

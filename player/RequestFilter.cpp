@@ -2,13 +2,18 @@
 
 #include <wrl/client.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
-#include "alerts/DeviceIdentity.h"
+#include "alerts/AlertWindow.h"
 #include "common/Config.h"
 #include "common/FailureLog.h"
 #include "common/Handles.h"
+#include "common/Seams.h"
 #include "common/Text.h"
+#include "identity/DeviceIdentity.h"
 #include "net/Pinning.h"
 #include "player/NavigationPolicy.h"
 #include "player/WebViewHost.h"
@@ -16,6 +21,22 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
+
+// After the browser's first pin failure: waits 500 ms, then ends the program
+// with the interception alert.
+[[noreturn]] void ReportBrowserPinFailure(const std::wstring& host) {
+  seams::SleepFor(std::chrono::milliseconds(500));
+  ShowBrowserInterceptionAlert(host);
+}
+
+// On a detached thread, so that the browser's event returns at once; only the
+// first failure of the process starts one.
+void StartBrowserPinFailureReport(const std::wstring& host) {
+  static std::atomic<bool> started{false};
+  if (started.exchange(true)) return;
+  AnnounceAlert();
+  std::thread(ReportBrowserPinFailure, host).detach();
+}
 
 void SetIdentity(ICoreWebView2HttpRequestHeaders* headers, config::Id keyHeader, config::Id modelHeader) {
   const DeviceIdentity& identity = GetDeviceIdentity();

@@ -510,4 +510,9 @@ void WebView::Resize(int width, int height) {
   if (controller) MIRAVELL_LOG_IF_FAILED(controller->put_Bounds(RECT{0, 0, width, height}));
 }
 
+Hosts& CurrentHosts() noexcept {
+  static Hosts hosts;
+  return hosts;
+}
+
 }  // namespace WebViewHost

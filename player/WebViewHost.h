@@ -171,4 +171,12 @@ class WebView {
   bool browserFailedMeanwhile_ = false;
 };
 
+// The program's two hosts, pointed at while they exist, so that the window
+// procedures reach them; the user-interface thread only.
+struct Hosts {
+  WebView* player = nullptr;
+  WebView* init = nullptr;
+};
+Hosts& CurrentHosts() noexcept;
+
 }  // namespace WebViewHost

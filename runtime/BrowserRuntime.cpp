@@ -278,12 +278,17 @@ void RepairBrowserRuntime(HWND window, const std::wstring& userDataFolder) {
   RepairBrowserRuntimeFrom(window, userDataFolder, config::Wide(config::Id::RepairInstallerUrl), {publisher, root});
 }
 
+bool IsEngineProcessName(std::wstring_view exeName) {
+  return exeName.size() == kEngineProcessName.size() &&
+         ::CompareStringOrdinal(exeName.data(), static_cast<int>(exeName.size()), kEngineProcessName.data(),
+                                static_cast<int>(kEngineProcessName.size()), TRUE) == CSTR_EQUAL;
+}
+
 // Unlike the alert's clean-up, which ends our own children, this ends the
 // engine's processes that lost their program, whoever started them.
 void KillOrphanedWebViewProcesses() {
   ForEachProcess([](const PROCESSENTRY32W& entry) {
-    const std::wstring_view name(entry.szExeFile);
-    if (name.size() < kEngineProcessName.size() || name.find(kEngineProcessName) == std::wstring_view::npos) return;
+    if (!IsEngineProcessName(entry.szExeFile)) return;
     UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
     if (!process) return;
     if (ExitCodeOf(process.get()) != STILL_ACTIVE) return;
@@ -292,6 +297,15 @@ void KillOrphanedWebViewProcesses() {
     if (!parent || ExitCodeOf(parent.get()) != STILL_ACTIVE) {
       MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::TerminateProcess(process.get(), 0));
     }
+  });
+}
+
+void KillEngineChildren() {
+  const DWORD self = ::GetCurrentProcessId();
+  ForEachProcess([self](const PROCESSENTRY32W& entry) {
+    if (entry.th32ParentProcessID != self || !IsEngineProcessName(entry.szExeFile)) return;
+    UniqueHandle process(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID)));
+    if (process) MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::TerminateProcess(process.get(), 0));
   });
 }
 

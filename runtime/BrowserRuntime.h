@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "runtime/InstallerSignature.h"
 
@@ -24,8 +25,16 @@ namespace runtime {
 // seconds.
 void RepairBrowserRuntime(HWND window, const std::wstring& userDataFolder);
 
+// Whether a process's executable name is the engine's (compared without case:
+// the process list gives names as they were written).
+[[nodiscard]] bool IsEngineProcessName(std::wstring_view exeName);
+
 // Ends engine processes whose parent no longer runs.
 void KillOrphanedWebViewProcesses();
+
+// Ends this process's own engine children (the alert does so before it
+// shows, so that no lesson stays on screen behind it).
+void KillEngineChildren();
 
 // How much of the installer a download may bring and how long it may take:
 // a server that sends more, or stalls, ends it as a failed download.

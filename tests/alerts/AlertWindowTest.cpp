@@ -2,6 +2,7 @@
 // diagnostic window's command line, the countdown's ticks, and which
 // processes the alert ends.
 #include "alerts/AlertWindow.h"
+#include "runtime/BrowserRuntime.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
@@ -152,7 +153,7 @@ std::vector<DWORD> ProcessesNamed(const wchar_t* name) {
   return found;
 }
 
-TEST(KillBrowserChildProcesses, EndsOnlyThisProcessesRuntimeChildren) {
+TEST(KillEngineChildren, EndsOnlyThisProcessesRuntimeChildren) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring folder = std::wstring(temp) + L"alert-kill-" + std::to_wstring(::GetCurrentProcessId());
@@ -180,7 +181,7 @@ TEST(KillBrowserChildProcesses, EndsOnlyThisProcessesRuntimeChildren) {
   }
   ASSERT_NE(foreignPid, 0u);
 
-  KillBrowserChildProcesses();
+  runtime::KillEngineChildren();
   EXPECT_EQ(::WaitForSingleObject(runtimeChild.get(), 5000), WAIT_OBJECT_0);
   DWORD exitCode = 99;
   ::GetExitCodeProcess(runtimeChild.get(), &exitCode);

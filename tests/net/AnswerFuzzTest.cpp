@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/Json.h"
+#include "net/PinDownload.h"
 #include "net/Pinning.h"
 #include "net/ServiceApi.h"
 

@@ -7,6 +7,7 @@
 #include "common/Config.h"
 #include "common/Json.h"
 #include "common/Text.h"
+#include "net/PinDownload.h"
 #include "net/Pinning.h"
 
 namespace {

@@ -21,7 +21,7 @@ class InitScreenTest : public ::testing::Test {
     ASSERT_NE(window_, nullptr);
     WindowState& windows = GetWindowState();
     windows.initFullscreen = false;
-    windows.initView = nullptr;
+    WebViewHost::CurrentHosts().init = nullptr;
   }
   void TearDown() override { ::DestroyWindow(window_); }
 

@@ -27,10 +27,12 @@
 #include <string>
 #include <vector>
 
+#include "alerts/AlertWindow.h"
 #include "common/Handles.h"
 #include "common/Seams.h"
 #include "common/Text.h"
 #include "net/HttpClient.h"
+#include "net/PinDownload.h"
 #include "net/Pinning.h"
 #include "net/ServiceApi.h"
 #include "tests/tools/PrintJson.h"
@@ -80,6 +82,8 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // As the player does: an interception ends in its alert.
+  SetPinMismatchAction(ShowServiceInterceptionAlert);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.push_back(WideToUtf8(argv[i]));
 
@@ -180,7 +184,7 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == "servers") {
       PrintJson({{"servers", FetchServerList(Utf8ToWide(next()))}});
     } else if (command == "browser-fail") {
-      ReportBrowserPinFailure(Utf8ToWide(next()));
+      ShowBrowserInterceptionAlert(Utf8ToWide(next()));
     } else {
       return PrintJson({{"error", "unknown command " + command}}), 2;
     }

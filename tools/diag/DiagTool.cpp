@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "alerts/DiagnosticCode.h"
+#include "identity/DiagnosticCode.h"
 #include "common/Base64.h"
 #include "common/Text.h"
 #include "tools/Console.h"

@@ -1,10 +1,10 @@
-#include "alerts/DiagnosticCode.h"
+#include "identity/DiagnosticCode.h"
 
 #include <charconv>
 #include <chrono>
 #include <vector>
 
-#include "alerts/DeviceIdentity.h"
+#include "identity/DeviceIdentity.h"
 #include "common/Base64.h"
 #include "common/Text.h"
 

@@ -1,4 +1,4 @@
-#include "alerts/DeviceIdentity.h"
+#include "identity/DeviceIdentity.h"
 
 #include <windows.h>
 #include <oleauto.h>

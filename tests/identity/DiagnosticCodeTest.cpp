@@ -3,8 +3,8 @@
 #include <chrono>
 #include <vector>
 
-#include "alerts/DeviceIdentity.h"
-#include "alerts/DiagnosticCode.h"
+#include "identity/DeviceIdentity.h"
+#include "identity/DiagnosticCode.h"
 #include "common/Base64.h"
 #include "common/Text.h"
 

@@ -5,7 +5,7 @@
 #include <regex>
 #include <thread>
 
-#include "alerts/DeviceIdentity.h"
+#include "identity/DeviceIdentity.h"
 #include "common/Base64.h"
 #include "common/Handles.h"
 #include "common/Text.h"
