@@ -219,13 +219,13 @@ std::wstring BuildDiagnosticCommandLine(const std::wstring& title, const std::ws
 
 void CopyCodeToClipboard(const std::string& code) {
   ClipboardScope clipboard(nullptr);
-  if (MIRAVELL_LOG_LAST_ERROR_IF(!clipboard.open())) return;
-  if (!MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::EmptyClipboard())) return;
+  MIRAVELL_RETURN_VALUE_LAST_ERROR_IF(, !clipboard.open());
+  MIRAVELL_RETURN_VALUE_IF_WIN32_BOOL_FALSE(, ::EmptyClipboard());
   UniqueGlobal block(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::GlobalAlloc(GMEM_MOVEABLE, code.size() + 1)));
   if (!block) return;
   {
     GlobalLockScope lock(block.get());
-    if (MIRAVELL_LOG_LAST_ERROR_IF(lock.data() == nullptr)) return;
+    MIRAVELL_RETURN_VALUE_LAST_ERROR_IF(, lock.data() == nullptr);
     std::memcpy(lock.data(), code.c_str(), code.size() + 1);
   }
   // On success the clipboard owns the block.
@@ -318,10 +318,8 @@ LRESULT CALLBACK CountdownWindowProc(HWND window, UINT message, WPARAM wParam, L
       default:
         break;
     }
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return 0;
   }
+  MIRAVELL_CATCH_RETURN(0)
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -380,9 +378,8 @@ void ShowAlertAndExit(const std::wstring& title, const std::wstring& message, co
     }
   } catch (const seams::ProcessExitRequested&) {
     throw;
-  } catch (...) {
-    // Whatever failed on the way, the process still ends.
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
+  // Whatever failed on the way, the process still ends.
+  MIRAVELL_CATCH_LOG()
   TerminateSelf();
 }

@@ -50,9 +50,8 @@ void StartBrowserEnvironment() {
 void ReleaseBrowserEnvironment() noexcept {
   try {
     startedEnvironment.reset();
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
+  MIRAVELL_CATCH_LOG()
 }
 
 bool InitializePlayerBrowser(HWND window, const std::wstring& dataFolder) {

@@ -289,18 +289,16 @@ DWORD WINAPI GuardLoop(void*) {
         lastRefresh = ::GetTickCount64();
       }
     }
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
+  MIRAVELL_CATCH_LOG()
   return 0;
 }
 
 void CALLBACK OnNetworkChange(PVOID, PMIB_IPINTERFACE_ROW, MIB_NOTIFICATION_TYPE) {
   try {
     ForgetPreflightedHosts("the network changed");
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
+  MIRAVELL_CATCH_LOG()
 }
 
 void CALLBACK PeriodicTick(HWND, UINT, UINT_PTR, DWORD) {

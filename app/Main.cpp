@@ -12,9 +12,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32));
   try {
     return RunStartupSequence(instance, commandLine != nullptr ? commandLine : L"");
-  } catch (...) {
-    // Nothing may cross the entry point; an escaped failure is a failed start.
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return 1;
   }
+  // Nothing may cross the entry point; an escaped failure is a failed start.
+  MIRAVELL_CATCH_RETURN(1)
 }

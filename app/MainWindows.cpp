@@ -134,10 +134,9 @@ LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       default:
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return 0;  // nothing may cross into the system's dispatcher
   }
+  // Nothing may cross into the system's dispatcher.
+  MIRAVELL_CATCH_RETURN(0)
 }
 
 LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -162,8 +161,6 @@ LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       default:
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return 0;
   }
+  MIRAVELL_CATCH_RETURN(0)
 }

@@ -32,10 +32,8 @@ bool CanWriteInto(const std::wstring& folder) {
   std::wstring probe = folder + L"\\";
   try {
     probe += config::Wide(config::Id::ProbeFileName);
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return false;
   }
+  MIRAVELL_CATCH_RETURN(false)
   const auto open = [&probe] {
     return UniqueHandle(
         ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,

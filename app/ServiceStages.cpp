@@ -29,8 +29,7 @@ void WarmServiceConnections(const std::wstring& link) {
     ::SecureZeroMemory(values.linkToken.data(), values.linkToken.size());
     const std::wstring domain = Utf8ToWide(values.domain);
     if (IsServiceAddress(domain)) client.Warm(domain);
-  } catch (...) {
-    // The requests open their own connections.
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
+  // The requests open their own connections.
+  MIRAVELL_CATCH_LOG()
 }

@@ -154,7 +154,7 @@ void CreateSplashWindow(HINSTANCE instance) {
 
   // Without its picture the splash stays an empty window; the start goes on.
   UniqueGdiObject<HBITMAP> dib = PremultipliedDib(*image, width, height);
-  if (MIRAVELL_LOG_LAST_ERROR_IF(!dib)) return;
+  MIRAVELL_RETURN_VALUE_LAST_ERROR_IF(, !dib);
   WindowDc screen(nullptr);
   UniqueMemoryDc memory(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::CreateCompatibleDC(screen.get())));
   if (!memory) return;

@@ -37,10 +37,8 @@ constexpr wchar_t kOptionalTitle[] = L"Miravell - Update Available";
 double CurrentVersionNumber(const std::wstring& versionText) {
   try {
     return std::stod(WideToUtf8(versionText));
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return kUnreadableVersion;
   }
+  MIRAVELL_CATCH_RETURN(kUnreadableVersion)
 }
 
 std::wstring DownloadAddress(const std::wstring& serviceLink) {

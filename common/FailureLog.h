@@ -93,5 +93,44 @@ T LogIfWin32Error(T value, const char* call, const char* file, int line) noexcep
 // The value is read inside the block, where the failed HRESULT has a name.
 #define MIRAVELL_RETURN_IF_FAILED(...) MIRAVELL_RETURN_VALUE_IF_FAILED(miravellFailedResult, __VA_ARGS__)
 
+// Log-and-return for the other kinds of failure: the calling function ends,
+// returning the given value (left empty in a function that returns nothing).
+//   MIRAVELL_RETURN_VALUE_IF_WIN32_BOOL_FALSE(false, ::EmptyClipboard());
+//   MIRAVELL_RETURN_VALUE_LAST_ERROR_IF(, !snapshot);
+#define MIRAVELL_RETURN_VALUE_IF_WIN32_BOOL_FALSE(value, ...)                                   \
+  do {                                                                                          \
+    if (!::failure_log::LogLastErrorIfFalse((__VA_ARGS__), #__VA_ARGS__, __FILE__, __LINE__)) { \
+      return value;                                                                             \
+    }                                                                                           \
+  } while (false)
+#define MIRAVELL_RETURN_VALUE_LAST_ERROR_IF_NULL(value, ...) \
+  MIRAVELL_RETURN_VALUE_IF_WIN32_BOOL_FALSE(value, __VA_ARGS__)
+#define MIRAVELL_RETURN_VALUE_LAST_ERROR_IF(value, ...)                                                    \
+  do {                                                                                                     \
+    if (::failure_log::LogLastErrorIf(static_cast<bool>(__VA_ARGS__), #__VA_ARGS__, __FILE__, __LINE__)) { \
+      return value;                                                                                        \
+    }                                                                                                      \
+  } while (false)
+#define MIRAVELL_RETURN_VALUE_IF_WIN32_ERROR(value, ...)                                        \
+  do {                                                                                          \
+    if (::failure_log::LogIfWin32Error((__VA_ARGS__), #__VA_ARGS__, __FILE__, __LINE__) != 0) { \
+      return value;                                                                             \
+    }                                                                                           \
+  } while (false)
+
 // Inside a catch block whose exception is swallowed on purpose.
 #define MIRAVELL_LOG_CAUGHT_EXCEPTION() ::failure_log::LogCaughtException(__FILE__, __LINE__)
+
+// Catch clauses that log whatever was thrown, once, then go on after the try
+// block or return the value:
+//   try { ... } MIRAVELL_CATCH_LOG()
+//   try { ... } MIRAVELL_CATCH_RETURN(std::nullopt)
+#define MIRAVELL_CATCH_LOG()         \
+  catch (...) {                      \
+    MIRAVELL_LOG_CAUGHT_EXCEPTION(); \
+  }
+#define MIRAVELL_CATCH_RETURN(value) \
+  catch (...) {                      \
+    MIRAVELL_LOG_CAUGHT_EXCEPTION(); \
+    return value;                    \
+  }

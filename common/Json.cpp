@@ -9,8 +9,6 @@ std::optional<nlohmann::json> TryParseJson(std::string_view text) {
     nlohmann::json value = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
     if (value.is_discarded()) return std::nullopt;
     return value;
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return std::nullopt;
   }
+  MIRAVELL_CATCH_RETURN(std::nullopt)
 }

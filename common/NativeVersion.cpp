@@ -22,8 +22,7 @@ void QueryNativeVersion(OSVERSIONINFOEXW& info) noexcept {
         }
       }
     }
-  } catch (...) {
-    // Out of memory while rebuilding the names: the record stays zero.
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
+  // Out of memory while rebuilding the names: the record stays zero.
+  MIRAVELL_CATCH_LOG()
 }

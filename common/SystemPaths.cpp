@@ -13,6 +13,6 @@ std::wstring SystemFilePath(const std::wstring& fileName) {
     folder.resize(length + 1);
     length = ::GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
   }
-  if (MIRAVELL_LOG_LAST_ERROR_IF(length == 0 || length >= folder.size())) return fileName;
+  MIRAVELL_RETURN_VALUE_LAST_ERROR_IF(fileName, length == 0 || length >= folder.size());
   return std::wstring(folder.data(), length) + L"\\" + fileName;
 }

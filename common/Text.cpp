@@ -23,7 +23,7 @@ std::wstring Utf8ToWide(std::string_view utf8) {
   if (utf8.empty()) return {};
   const int inLength = CheckedLength(utf8.size());
   const int needed = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), inLength, nullptr, 0);
-  if (MIRAVELL_LOG_LAST_ERROR_IF(needed <= 0)) return {};
+  MIRAVELL_RETURN_VALUE_LAST_ERROR_IF({}, needed <= 0);
   std::wstring wide(static_cast<std::size_t>(needed), L'\0');
   const int written = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), inLength, wide.data(), needed);
   wide.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
@@ -34,7 +34,7 @@ std::string WideToUtf8(std::wstring_view wide) {
   if (wide.empty()) return {};
   const int inLength = CheckedLength(wide.size());
   const int needed = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, nullptr, 0, nullptr, nullptr);
-  if (MIRAVELL_LOG_LAST_ERROR_IF(needed <= 0)) return {};
+  MIRAVELL_RETURN_VALUE_LAST_ERROR_IF({}, needed <= 0);
   std::string utf8(static_cast<std::size_t>(needed), '\0');
   const int written = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLength, utf8.data(), needed, nullptr, nullptr);
   utf8.resize(written > 0 ? static_cast<std::size_t>(written) : 0);

@@ -88,10 +88,9 @@ std::wstring FetchInjectedScript(std::int32_t contentNumber) {
     HttpClient client;  // a client of its own, closed right after
     const HttpResponse response = client.Get(config::Wide(config::Id::ScriptUrl) + std::to_wstring(contentNumber));
     if (response.success) return Utf8ToWide(response.body);
-  } catch (...) {
-    // A lesson without its script still plays.
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
+  // A lesson without its script still plays.
+  MIRAVELL_CATCH_LOG()
   return {};
 }
 
@@ -104,8 +103,10 @@ bool ParseSchemeArgs(const std::wstring& link, std::string& reason) {
     if (!Resolve(values, reason)) return false;
     return true;
   } catch (const std::exception& e) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     reason = std::string("exception_") + e.what();
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     reason = "unknown_exception";
   }
   return false;

@@ -6,6 +6,7 @@
 #include <ios>
 #include <sstream>
 
+#include "common/FailureLog.h"
 #include "common/AppState.h"
 #include "common/Config.h"
 #include "common/Text.h"
@@ -56,8 +57,10 @@ bool DecodeLink(std::wstring_view link, const std::function<SecretBytes()>& make
     }
     return true;
   } catch (const std::exception& e) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     reason = std::string(kReasonExceptionPrefix) + e.what();
   } catch (...) {
+    MIRAVELL_LOG_CAUGHT_EXCEPTION();
     reason = kReasonUnknownException;
   }
   return false;

@@ -46,8 +46,7 @@ void LoadDynamicPins() {
     const HttpResponse response = client.Get(config::Wide(config::Id::PinUrl));
     if (!response.success) return;
     if (auto loaded = PinTableFromDownload(response.body)) SetPinTable(std::move(*loaded));
-  } catch (...) {
-    // The built-in pins stay in force.
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
+  // The built-in pins stay in force.
+  MIRAVELL_CATCH_LOG()
 }

@@ -123,10 +123,8 @@ VersionInfo CheckForUpdate(double currentVersion, const std::wstring& base) {
     const std::wstring address =
         base.empty() ? config::Wide(config::Id::VersionUrl) : base + config::Wide(config::Id::VersionPath);
     return ReadVersionAnswer(SharedHttpClient().Get(address), currentVersion);
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return {};
   }
+  MIRAVELL_CATCH_RETURN({})
 }
 
 std::optional<ContentData> ReadContentAnswer(const HttpResponse& response, std::string& error) {
@@ -167,10 +165,8 @@ std::optional<ContentData> GetContentData(const std::wstring& domain, const std:
     const HttpResponse response = client.Request(L"PUT", domain + config::Wide(config::Id::ContentPath),
                                                  ContentFormBody(linkToken, contentLinkId), kFormContentType);
     return ReadContentAnswer(response, error);
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return std::nullopt;
   }
+  MIRAVELL_CATCH_RETURN(std::nullopt)
 }
 
 std::vector<std::string> ReadServerListAnswer(const HttpResponse& response) {
@@ -199,10 +195,9 @@ std::vector<std::string> ReadServerListAnswer(const HttpResponse& response) {
       else if (item.is_object() && item.contains(addressKey))
         servers.push_back(item[addressKey].get<std::string>());
     }
-  } catch (...) {
-    // The entries read so far stand.
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
   }
+  // The entries read so far stand.
+  MIRAVELL_CATCH_LOG()
   return servers;
 }
 
@@ -211,8 +206,6 @@ std::vector<std::string> FetchServerList(const std::wstring& domain) {
     const HttpResponse response = SharedHttpClient().Request(L"POST", domain + config::Wide(config::Id::ServerListPath),
                                                              std::string(), kFormContentType);
     return ReadServerListAnswer(response);
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return {};
   }
+  MIRAVELL_CATCH_RETURN({})
 }

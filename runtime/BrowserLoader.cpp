@@ -248,10 +248,8 @@ STDAPI GetAvailableCoreWebView2BrowserVersionString(PCWSTR browserExecutableFold
     const auto runtime = FindRuntime(browserExecutableFolder);
     if (!runtime) return kNotFound;
     return CopyToTaskMemory(runtime->version, versionInfo);
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return E_OUTOFMEMORY;
   }
+  MIRAVELL_CATCH_RETURN(E_OUTOFMEMORY)
 }
 
 STDAPI CreateCoreWebView2EnvironmentWithOptions(
@@ -266,10 +264,8 @@ STDAPI CreateCoreWebView2EnvironmentWithOptions(
     auto create = Export<CreateInternalFn>(client, kCreateExport);
     if (create == nullptr) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     return create(TRUE, runtime->runtimeType, userDataFolder, environmentOptions, environmentCreatedHandler);
-  } catch (...) {
-    MIRAVELL_LOG_CAUGHT_EXCEPTION();
-    return E_OUTOFMEMORY;
   }
+  MIRAVELL_CATCH_RETURN(E_OUTOFMEMORY)
 }
 
 namespace runtime {

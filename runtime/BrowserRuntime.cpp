@@ -210,7 +210,7 @@ bool RunCheckedInstaller(const PrivateFolder& folder, const ExpectedSigner& sign
 
 DWORD ExitCodeOf(HANDLE process) {
   DWORD code = 0;
-  if (!MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::GetExitCodeProcess(process, &code))) return 0;
+  MIRAVELL_RETURN_VALUE_IF_WIN32_BOOL_FALSE(0, ::GetExitCodeProcess(process, &code));
   return code;
 }
 
