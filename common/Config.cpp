@@ -34,7 +34,8 @@ static_assert(Length(kContentHeader1) == 13 && Length(kContentHeader2) == 14);
 static_assert(Length(kContentHeader3) == 11 && Length(kContentHeader3Value) == 8);
 static_assert(Length(kVideoMainDomain) == 11 && Length(kVideoShortDomain) == 8 && Length(kVideoShortMarker) == 9);
 static_assert(Length(kMeetingMarker1) == 8 && Length(kMeetingMarker2) == 9 && Length(kVideoEmbedPrefix) == 30);
-static_assert(Length(kMediaRuleSuffix6) == 6 && Length(kMediaRuleSuffix9) == 9 && Length(kMediaRuleSuffix20) == 20);
+static_assert(Length(kMediaVideoSuffix) == 6 && Length(kMediaManifestSuffix) == 9 &&
+              Length(kMediaDashPlaylistSuffix) == 20);
 static_assert(Length(kPin1) == 44 && Length(kPin2) == 44 && Length(kPin3) == 44 && Length(kPin4) == 44);
 static_assert(Length(kPinSecret) == 27);
 static_assert(Length(kSignerKeyPin) == 44 || Length(kSignerKeyPin) == 0);

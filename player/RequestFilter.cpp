@@ -57,10 +57,10 @@ bool OnAnyDomain(const std::wstring& host, const std::vector<std::wstring>& doma
 
 // The media rules' texts, as the service's players name their streams.
 bool MediaPath(const std::wstring& lowerUri) {
-  return lowerUri.ends_with(config::Wide(config::Id::MediaRuleSuffix6)) ||
-         lowerUri.ends_with(config::Wide(config::Id::MediaRuleSuffix9)) ||
-         lowerUri.find(config::Wide(config::Id::MediaRuleContains)) != std::wstring::npos ||
-         (lowerUri.size() >= 20 && lowerUri.ends_with(config::Wide(config::Id::MediaRuleSuffix20)));
+  return lowerUri.ends_with(config::Wide(config::Id::MediaVideoSuffix)) ||
+         lowerUri.ends_with(config::Wide(config::Id::MediaManifestSuffix)) ||
+         lowerUri.find(config::Wide(config::Id::MediaHlsPathPart)) != std::wstring::npos ||
+         (lowerUri.size() >= 20 && lowerUri.ends_with(config::Wide(config::Id::MediaDashPlaylistSuffix)));
 }
 
 }  // namespace
@@ -130,8 +130,8 @@ void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceR
   }
 
   const IdentityRules identity = IdentityRulesFor(lower);
-  if (identity.serviceSite) SetIdentity(headers.Get(), config::Id::IdentityHeader2, config::Id::IdentityHeader3);
-  if (identity.media) SetIdentity(headers.Get(), config::Id::IdentityHeader4, config::Id::IdentityHeader5);
+  if (identity.serviceSite) SetIdentity(headers.Get(), config::Id::ServiceKeyHeader, config::Id::ServiceModelHeader);
+  if (identity.media) SetIdentity(headers.Get(), config::Id::MediaKeyHeader, config::Id::MediaModelHeader);
 
   if (host.onResourceRequested) host.onResourceRequested(uri, args);
 }
