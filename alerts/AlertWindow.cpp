@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/WindowClasses.h"
 #include "common/Dpi.h"
 #include "common/FailureLog.h"
 #include "common/Handles.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-constexpr wchar_t kCountdownClass[] = L"QuellaSecureExitCountdown";
 constexpr wchar_t kCountdownText[] = L"Security Alert";
 constexpr UINT_PTR kTimerId = 1001;
 constexpr int kStartSeconds = 10;
@@ -245,13 +245,13 @@ void ShowCountdownWindow(const std::wstring& title, const std::wstring& message,
   windowClass.hInstance = instance;
   windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = background.get();
-  windowClass.lpszClassName = kCountdownClass;
+  windowClass.lpszClassName = kAlertWindowClass;
   MIRAVELL_LOG_LAST_ERROR_IF_NULL(::RegisterClassExW(&windowClass));
   // The class keeps the brush's handle, so the class goes before the brush,
   // and after the window; the state goes out of reach with the class.
   const auto unregister = ScopeExit([instance] {
     currentCountdown = nullptr;
-    ::UnregisterClassW(kCountdownClass, instance);
+    ::UnregisterClassW(kAlertWindowClass, instance);
   });
 
   // Centred on the primary monitor, at its scale.
@@ -259,7 +259,7 @@ void ShowCountdownWindow(const std::wstring& title, const std::wstring& message,
   const int width = ScaleForDpi(kWidth, dpi);
   const int height = ScaleForDpi(code.empty() ? kHeightWithoutCode : kHeightWithCode, dpi);
   UniqueWindow window(MIRAVELL_LOG_LAST_ERROR_IF_NULL(::CreateWindowExW(
-      WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kCountdownClass, kCountdownText, WS_POPUP | WS_VISIBLE | WS_BORDER,
+      WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kAlertWindowClass, kCountdownText, WS_POPUP | WS_VISIBLE | WS_BORDER,
       (::GetSystemMetrics(SM_CXSCREEN) - width) / 2, (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height,
       nullptr, nullptr, instance, nullptr)));
   if (window) {

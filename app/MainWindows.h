@@ -5,8 +5,7 @@
 
 #include <string>
 
-inline constexpr wchar_t kPlayerWindowClass[] = L"MiravellWindow";
-inline constexpr wchar_t kInitWindowClass[] = L"QuellaInitWindow";
+#include "common/WindowClasses.h"
 
 // productName + " V " + version.
 std::wstring MainWindowTitle();

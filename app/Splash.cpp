@@ -6,6 +6,7 @@
 
 #include "app/Gdiplus.h"
 #include "app/resources/resource.h"
+#include "common/WindowClasses.h"
 #include "common/AppState.h"
 #include "common/Dpi.h"
 #include "common/FailureLog.h"
@@ -14,7 +15,6 @@
 
 namespace {
 
-constexpr wchar_t kSplashClass[] = L"QuellaTransparentSplashClass";
 constexpr wchar_t kSplashTitle[] = L"Quella Splash";
 constexpr wchar_t kErrorTitle[] = L"Splash Error";
 constexpr wchar_t kFindFailed[] = L"FindResourceW failed. Could not find resource ID 102.";
@@ -139,7 +139,7 @@ void CreateSplashWindow(HINSTANCE instance) {
     windowClass.lpfnWndProc = SplashWindowProc;
     windowClass.hInstance = instance;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_APPSTARTING);
-    windowClass.lpszClassName = kSplashClass;
+    windowClass.lpszClassName = kSplashWindowClass;
     MIRAVELL_LOG_LAST_ERROR_IF_NULL(::RegisterClassExW(&windowClass));
     splashClassRegistered = true;
   }
@@ -147,7 +147,7 @@ void CreateSplashWindow(HINSTANCE instance) {
   const int x = (::GetSystemMetrics(SM_CXSCREEN) - static_cast<int>(width)) / 2;
   const int y = (::GetSystemMetrics(SM_CYSCREEN) - static_cast<int>(height)) / 2;
   HWND window = MIRAVELL_LOG_LAST_ERROR_IF_NULL(::CreateWindowExW(
-      WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kSplashClass, kSplashTitle, WS_POPUP | WS_VISIBLE, x, y,
+      WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kSplashWindowClass, kSplashTitle, WS_POPUP | WS_VISIBLE, x, y,
       static_cast<int>(width), static_cast<int>(height), nullptr, nullptr, instance, nullptr));
   GetWindowState().splashWindow = window;
   if (window == nullptr) return;

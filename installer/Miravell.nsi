@@ -34,12 +34,9 @@ ManifestDPIAware true
 ManifestSupportedOS Win10
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
-; Window classes of a running player: the splash, the start screen, the
-; player and the alert countdown.
-!define CLASS_SPLASH "QuellaTransparentSplashClass"
-!define CLASS_INIT "QuellaInitWindow"
-!define CLASS_PLAYER "MiravellWindow"
-!define CLASS_ALERT "QuellaSecureExitCountdown"
+; Window classes of a running player (the splash, the start screen, the
+; player and the alert countdown) come from the build as CLASS_SPLASH,
+; CLASS_INIT, CLASS_PLAYER and CLASS_ALERT (common/WindowClasses.inc).
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"

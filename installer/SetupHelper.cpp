@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/MainWindows.h"
+#include "common/WindowClasses.h"
 #include "common/Handles.h"
 #include "common/Text.h"
 #include "runtime/ProtectedFolder.h"
@@ -42,8 +42,8 @@ constexpr wchar_t kScheme[] = MIRAVELL_SETUP_SCHEME;
 
 // Every window a running player may show: the splash (app/Splash.cpp) and the
 // alert countdown (alerts/AlertWindow.cpp) besides the two main windows.
-constexpr const wchar_t* kPlayerClasses[] = {kPlayerWindowClass, kInitWindowClass, L"QuellaSecureExitCountdown",
-                                             L"QuellaTransparentSplashClass"};
+constexpr const wchar_t* kPlayerClasses[] = {kPlayerWindowClass, kInitWindowClass, kAlertWindowClass,
+                                             kSplashWindowClass};
 
 // Administrators and the system own and control it; users may read. The
 // player refuses the folder unless it looks like this (app/Paths.cpp).

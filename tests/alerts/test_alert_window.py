@@ -6,8 +6,9 @@ import unittest
 
 import uidriver
 import winerun
+from programs import ALERT_CLASS
 
-CLASS = "QuellaSecureExitCountdown"
+CLASS = ALERT_CLASS
 TITLE = "Network Connection Intercepted - اتصال غير آمن"
 MESSAGE = "Your network connection is being intercepted.\\n\\nPlease try again."
 ARABIC = "تم اعتراض الاتصال بالإنترنت الخاص بك."

@@ -495,7 +495,7 @@ TEST(Splash, BuildsALayeredTopmostToolWindowFromTheExecutablesImage) {
   ASSERT_NE(splash, nullptr);
   wchar_t className[64] = {};
   ::GetClassNameW(splash, className, 64);
-  EXPECT_STREQ(className, L"QuellaTransparentSplashClass");
+  EXPECT_STREQ(className, kSplashWindowClass);
   const LONG exStyle = ::GetWindowLongW(splash, GWL_EXSTYLE);
   EXPECT_EQ(exStyle & (WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST),
             WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST);

@@ -12,10 +12,10 @@ import interceptproxy
 import mockservice
 import uidriver
 import winerun
+from programs import ALERT_CLASS
 
 SERVICE = "https://desktop.miravell.localhost"
 OPERATOR_HOST = "desktop.miravell.localhost"
-ALERT_CLASS = "QuellaSecureExitCountdown"
 
 
 # The Windows programs run under Wine unless a runner for real Windows is

@@ -1,6 +1,8 @@
 """What the whole-program tests share: the names the player shows, links made
 by miravell-link, the step log, and a test case whose program never outlives
 its test."""
+import os
+import re
 import tempfile
 import unittest
 
@@ -8,10 +10,20 @@ import mockservice
 import scripted
 import winerun
 
-SPLASH_CLASS = "QuellaTransparentSplashClass"
-INIT_CLASS = "QuellaInitWindow"
-PLAYER_CLASS = "MiravellWindow"
-ALERT_CLASS = "QuellaSecureExitCountdown"
+
+
+def _window_classes():
+    """The program's window classes, from the one list it compiles in."""
+    path = os.path.join(os.path.dirname(__file__), "..", "..", "common", "WindowClasses.inc")
+    with open(path, encoding="utf-8") as listing:
+        return dict(re.findall(r'^MIRAVELL_WINDOW_CLASS\((\w+), "([^"]+)"\)$', listing.read(), re.MULTILINE))
+
+
+_CLASSES = _window_classes()
+SPLASH_CLASS = _CLASSES["Splash"]
+INIT_CLASS = _CLASSES["Init"]
+PLAYER_CLASS = _CLASSES["Player"]
+ALERT_CLASS = _CLASSES["Alert"]
 TITLE = "Miravell V 4.8.0"
 SCHEME_KEY = r"HKCU\Software\Classes\miravell"
 VERSION_PATH = "/api/v1/desktop/version/windows"

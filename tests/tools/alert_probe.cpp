@@ -19,6 +19,7 @@
 
 #include "alerts/AlertWindow.h"
 #include "app/LinkErrors.h"
+#include "common/WindowClasses.h"
 #include "common/Dpi.h"
 #include "common/Seams.h"
 #include "common/Text.h"
@@ -31,7 +32,7 @@ LRESULT CALLBACK BlockCountdownWindow(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_CREATEWND) {
     const auto* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam);
     const LPCWSTR name = create->lpcs->lpszClass;
-    if (!IS_INTRESOURCE(name) && std::wstring(name) == L"QuellaSecureExitCountdown") return 1;
+    if (!IS_INTRESOURCE(name) && std::wstring(name) == kAlertWindowClass) return 1;
   }
   return ::CallNextHookEx(creationBlocker, code, wParam, lParam);
 }
