@@ -121,6 +121,16 @@ std::vector<std::uint8_t> ReadWholeFile(HANDLE file) {
   return bytes;
 }
 
+// SHA-256 over the ranges of an image (laid out, or loaded), in order. The
+// usual case, one code section, is hashed where it lies: the guard does this
+// every few seconds.
+std::vector<std::uint8_t> RangesDigest(const std::uint8_t* image, const std::vector<CodeRange>& ranges) {
+  if (ranges.size() == 1) return Sha256(std::span(image + ranges[0].rva, ranges[0].size)).digest;
+  std::vector<std::uint8_t> code;
+  for (const CodeRange& range : ranges) code.insert(code.end(), image + range.rva, image + range.rva + range.size);
+  return Sha256(code).digest;
+}
+
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> LayOutImage(std::span<const std::uint8_t> file, std::uint64_t base) {
@@ -181,23 +191,13 @@ std::optional<CodeBaseline> ReadCodeBaseline(HANDLE file, HMODULE module) {
       return std::nullopt;
     }
   }
-  std::vector<std::uint8_t> code;
-  for (const CodeRange& range : baseline.ranges) {
-    code.insert(code.end(), image->begin() + range.rva, image->begin() + range.rva + range.size);
-  }
-  baseline.digest = Sha256(code).digest;
+  baseline.digest = RangesDigest(image->data(), baseline.ranges);
   if (baseline.digest.empty()) return std::nullopt;
   return baseline;
 }
 
 std::vector<std::uint8_t> LoadedCodeDigest(HMODULE module, const std::vector<CodeRange>& ranges) {
-  const auto* loaded = reinterpret_cast<const std::uint8_t*>(module);
-  // The usual case, one code section, is hashed where it lies: the guard
-  // does this every few seconds.
-  if (ranges.size() == 1) return Sha256(std::span(loaded + ranges[0].rva, ranges[0].size)).digest;
-  std::vector<std::uint8_t> code;
-  for (const CodeRange& range : ranges) code.insert(code.end(), loaded + range.rva, loaded + range.rva + range.size);
-  return Sha256(code).digest;
+  return RangesDigest(reinterpret_cast<const std::uint8_t*>(module), ranges);
 }
 
 }  // namespace integrity

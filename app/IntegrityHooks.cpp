@@ -94,7 +94,7 @@ AlertTexts TextsFor(Finding finding) {
 struct Shared {
   std::mutex lock;
   bool startupDone = false;
-  // Stage 12 stopped waiting: the work raises its own finding.
+  // Stage 12 came before the work ended: the work raises its own finding.
   bool handedOver = false;
   Finding startupFinding = Finding::None;
   std::string startupDetail;

@@ -35,10 +35,12 @@ class TrustState {
     data_.cbStruct = sizeof(data_);
     data_.dwUIChoice = WTD_UI_NONE;
     // Revocation is checked for every certificate below the root: a publisher
-    // key that was stolen and revoked must not install anything. The file
+    // key that was stolen and revoked must not install anything. A download
     // came from the network a moment ago, so the revocation servers are
     // usually within reach; when they are not, the system's policy accepts
-    // the signature, so a filtered network does not block the install.
+    // the signature, so a filtered network does not block the install. The
+    // player's check of its own file asks the cache only: no network call
+    // on the way to a lesson.
     data_.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
     data_.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
     if (revocation == RevocationSource::CacheOnly) data_.dwProvFlags |= WTD_CACHE_ONLY_URL_RETRIEVAL;
