@@ -109,84 +109,104 @@ std::wstring Formatted(const wchar_t* pattern, int value) {
 // The layout below is in 96-DPI units; every length goes through px() for
 // the monitor the window is on. Fonts are made at each paint, so after a
 // move to a monitor of another scale the next paint has them at its size.
+struct Canvas {
+  HDC dc;
+  int w;
+  UINT dpi;
+  [[nodiscard]] int px(int length) const { return ScaleForDpi(length, dpi); }
+  [[nodiscard]] int cx() const { return w / 2; }
+};
+
+// The icon, the title and the rule under it.
+void PaintHeading(const Canvas& c, const std::wstring& title, HPEN rule) {
+  const int iconSize = c.px(64);
+  if (auto icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIcon), IMAGE_ICON,
+                                                  iconSize, iconSize, LR_SHARED))) {
+    ::DrawIconEx(c.dc, (c.w - iconSize) / 2, c.px(20), icon, iconSize, iconSize, 0, nullptr, DI_NORMAL);
+  }
+  const auto titleFont = MakeFont(c.px(24), FW_BOLD);
+  DrawLine(c.dc, title, titleFont.get(), kAccent, {c.px(20), c.px(92), c.w - c.px(20), c.px(127)},
+           DT_CENTER | DT_SINGLELINE);
+  SelectionScope pen(c.dc, rule);
+  ::MoveToEx(c.dc, c.px(40), c.px(137), nullptr);
+  ::LineTo(c.dc, c.w - c.px(40), c.px(137));
+}
+
+// The English and the Arabic message, wrapped; returns where they end.
+int PaintMessages(const Canvas& c, const CountdownState& state) {
+  const auto bodyFont = MakeFont(c.px(16), FW_NORMAL);
+  const int width = c.w - c.px(60);
+  const int h1 = MeasureWrapped(c.dc, state.message, bodyFont.get(), width, 0, c.px(20));
+  DrawLine(c.dc, state.message, bodyFont.get(), kEnglishText, {c.px(30), c.px(152), c.w - c.px(30), c.px(152) + h1},
+           DT_WORDBREAK | DT_CENTER);
+  const int h2 = MeasureWrapped(c.dc, state.arabicMessage, bodyFont.get(), width, DT_RTLREADING, c.px(20));
+  DrawLine(c.dc, state.arabicMessage, bodyFont.get(), kArabicText,
+           {c.px(30), c.px(162) + h1, c.w - c.px(30), c.px(162) + h1 + h2}, DT_WORDBREAK | DT_CENTER | DT_RTLREADING);
+  return c.px(162) + h1 + h2;
+}
+
+// The seconds left in a ring, and the two lines that say them.
+void PaintCounter(const Canvas& c, int y, int secondsLeft, HBRUSH ringFill) {
+  const int cx = c.cx();
+  UniqueGdiObject<HPEN> ringPen(::CreatePen(PS_SOLID, c.px(3), kAccent));
+  {
+    SelectionScope pen(c.dc, ringPen.get());
+    SelectionScope brush(c.dc, ringFill);
+    ::Ellipse(c.dc, cx - c.px(45), y + c.px(20), cx + c.px(45), y + c.px(110));
+  }
+  const auto numberFont = MakeFont(c.px(60), FW_BOLD);
+  DrawLine(c.dc, Formatted(L"%d", secondsLeft), numberFont.get(), kAccent,
+           {cx - c.px(45), y + c.px(30), cx + c.px(45), y + c.px(100)}, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  const auto smallFont = MakeFont(c.px(13), FW_NORMAL);
+  DrawLine(c.dc, Formatted(kEnglishCountdown, secondsLeft), smallFont.get(), kCountdownLines,
+           {c.px(20), y + c.px(120), c.w - c.px(20), y + c.px(140)}, DT_CENTER | DT_SINGLELINE);
+  DrawLine(c.dc, Formatted(kArabicCountdown, secondsLeft), smallFont.get(), kCountdownLines,
+           {c.px(20), y + c.px(142), c.w - c.px(20), y + c.px(162)}, DT_CENTER | DT_SINGLELINE | DT_RTLREADING);
+}
+
+// The diagnostic code in its framed box, with its heading and the note that
+// it is on the clipboard.
+void PaintCode(const Canvas& c, int y, const std::wstring& code, HBRUSH boxFill, HPEN frame) {
+  const auto smallFont = MakeFont(c.px(13), FW_NORMAL);
+  DrawLine(c.dc, kCodeHeading, smallFont.get(), kAccent, {c.px(20), y + c.px(172), c.w - c.px(20), y + c.px(190)},
+           DT_CENTER | DT_SINGLELINE);
+  RECT box{c.px(30), y + c.px(194), c.w - c.px(30), y + c.px(224)};
+  ::FillRect(c.dc, &box, boxFill);
+  {
+    SelectionScope pen(c.dc, frame);
+    SelectionScope brush(c.dc, ::GetStockObject(HOLLOW_BRUSH));
+    ::Rectangle(c.dc, box.left, box.top, box.right, box.bottom);
+  }
+  const auto codeFont = MakeFont(c.px(12), FW_NORMAL, kCodeFont, FIXED_PITCH | FF_MODERN);
+  DrawLine(c.dc, code, codeFont.get(), kAccent, {c.px(35), y + c.px(196), c.w - c.px(35), y + c.px(222)},
+           DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
+  DrawLine(c.dc, kCopiedNote, smallFont.get(), kClipboardNote, {c.px(20), y + c.px(229), c.w - c.px(20), y + c.px(245)},
+           DT_CENTER | DT_SINGLELINE);
+}
+
+// Paints off screen, then copies the whole picture at once: no flicker
+// while the seconds count down.
 void PaintCountdown(HWND window, HDC target, const CountdownState& state) {
   RECT client{};
   ::GetClientRect(window, &client);
   const int w = client.right - client.left;
   const int h = client.bottom - client.top;
-  const int cx = w / 2;
-  const UINT dpi = DpiOfWindow(window);
-  const auto px = [dpi](int length) { return ScaleForDpi(length, dpi); };
 
   UniqueMemoryDc dc(::CreateCompatibleDC(target));
   UniqueGdiObject<HBITMAP> bitmap(::CreateCompatibleBitmap(target, w, h));
   if (!dc || !bitmap) return;
   SelectionScope selectedBitmap(dc.get(), bitmap.get());
   ::SetBkMode(dc.get(), TRANSPARENT);
-
   UniqueGdiObject<HBRUSH> background(::CreateSolidBrush(kBackground));
   ::FillRect(dc.get(), &client, background.get());
 
-  const int iconSize = px(64);
-  if (auto icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIcon), IMAGE_ICON,
-                                                  iconSize, iconSize, LR_SHARED))) {
-    ::DrawIconEx(dc.get(), (w - iconSize) / 2, px(20), icon, iconSize, iconSize, 0, nullptr, DI_NORMAL);
-  }
-
-  const auto titleFont = MakeFont(px(24), FW_BOLD);
-  DrawLine(dc.get(), state.title, titleFont.get(), kAccent, {px(20), px(92), w - px(20), px(127)},
-           DT_CENTER | DT_SINGLELINE);
-
-  UniqueGdiObject<HPEN> thinAccent(::CreatePen(PS_SOLID, px(1), kAccent));
-  {
-    SelectionScope pen(dc.get(), thinAccent.get());
-    ::MoveToEx(dc.get(), px(40), px(137), nullptr);
-    ::LineTo(dc.get(), w - px(40), px(137));
-  }
-
-  const auto bodyFont = MakeFont(px(16), FW_NORMAL);
-  const int h1 = MeasureWrapped(dc.get(), state.message, bodyFont.get(), w - px(60), 0, px(20));
-  DrawLine(dc.get(), state.message, bodyFont.get(), kEnglishText, {px(30), px(152), w - px(30), px(152) + h1},
-           DT_WORDBREAK | DT_CENTER);
-  const int h2 = MeasureWrapped(dc.get(), state.arabicMessage, bodyFont.get(), w - px(60), DT_RTLREADING, px(20));
-  DrawLine(dc.get(), state.arabicMessage, bodyFont.get(), kArabicText,
-           {px(30), px(162) + h1, w - px(30), px(162) + h1 + h2}, DT_WORDBREAK | DT_CENTER | DT_RTLREADING);
-  const int y = px(162) + h1 + h2;
-
-  UniqueGdiObject<HPEN> ringPen(::CreatePen(PS_SOLID, px(3), kAccent));
+  const Canvas canvas{dc.get(), w, DpiOfWindow(window)};
+  UniqueGdiObject<HPEN> thinAccent(::CreatePen(PS_SOLID, canvas.px(1), kAccent));
   UniqueGdiObject<HBRUSH> codeBrush(::CreateSolidBrush(kCodeBox));
-  {
-    SelectionScope pen(dc.get(), ringPen.get());
-    SelectionScope brush(dc.get(), codeBrush.get());
-    ::Ellipse(dc.get(), cx - px(45), y + px(20), cx + px(45), y + px(110));
-  }
-
-  const auto numberFont = MakeFont(px(60), FW_BOLD);
-  DrawLine(dc.get(), Formatted(L"%d", state.secondsLeft), numberFont.get(), kAccent,
-           {cx - px(45), y + px(30), cx + px(45), y + px(100)}, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-
-  const auto smallFont = MakeFont(px(13), FW_NORMAL);
-  DrawLine(dc.get(), Formatted(kEnglishCountdown, state.secondsLeft), smallFont.get(), kCountdownLines,
-           {px(20), y + px(120), w - px(20), y + px(140)}, DT_CENTER | DT_SINGLELINE);
-  DrawLine(dc.get(), Formatted(kArabicCountdown, state.secondsLeft), smallFont.get(), kCountdownLines,
-           {px(20), y + px(142), w - px(20), y + px(162)}, DT_CENTER | DT_SINGLELINE | DT_RTLREADING);
-
-  if (!state.code.empty()) {
-    DrawLine(dc.get(), kCodeHeading, smallFont.get(), kAccent, {px(20), y + px(172), w - px(20), y + px(190)},
-             DT_CENTER | DT_SINGLELINE);
-    RECT box{px(30), y + px(194), w - px(30), y + px(224)};
-    ::FillRect(dc.get(), &box, codeBrush.get());
-    {
-      SelectionScope pen(dc.get(), thinAccent.get());
-      SelectionScope brush(dc.get(), ::GetStockObject(HOLLOW_BRUSH));
-      ::Rectangle(dc.get(), box.left, box.top, box.right, box.bottom);
-    }
-    const auto codeFont = MakeFont(px(12), FW_NORMAL, kCodeFont, FIXED_PITCH | FF_MODERN);
-    DrawLine(dc.get(), state.code, codeFont.get(), kAccent, {px(35), y + px(196), w - px(35), y + px(222)},
-             DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
-    DrawLine(dc.get(), kCopiedNote, smallFont.get(), kClipboardNote, {px(20), y + px(229), w - px(20), y + px(245)},
-             DT_CENTER | DT_SINGLELINE);
-  }
+  PaintHeading(canvas, state.title, thinAccent.get());
+  const int y = PaintMessages(canvas, state);
+  PaintCounter(canvas, y, state.secondsLeft, codeBrush.get());
+  if (!state.code.empty()) PaintCode(canvas, y, state.code, codeBrush.get(), thinAccent.get());
 
   ::BitBlt(target, 0, 0, w, h, dc.get(), 0, 0, SRCCOPY);
 }
@@ -195,14 +215,7 @@ void PaintCountdown(HWND window, HDC target, const CountdownState& state) {
 // becomes an entity: the page travels as an about: address, whose percent
 // sequences the host may decode back into markup.
 std::wstring EscapeForDiagnosticPage(const std::wstring& text) {
-  std::wstring out;
-  for (const wchar_t c : EscapeForHtml(text)) {
-    if (c == L'%')
-      out += L"&#37;";
-    else
-      out += c;
-  }
-  return out;
+  return ReplaceEach(EscapeForHtml(text), {{L'%', L"&#37;"}});
 }
 
 }  // namespace

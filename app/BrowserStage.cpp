@@ -28,7 +28,7 @@ namespace {
 // The owners of the two browser hosts; the window state only points at them.
 std::unique_ptr<WebViewHost::WebView> playerHost;
 std::unique_ptr<WebViewHost::WebView> initHost;
-// From stage 9 until a host takes it over or the start ends without one.
+// From the runtime stage until a host takes it over or the start ends without one.
 std::unique_ptr<WebViewHost::StartedEnvironment> startedEnvironment;
 
 }  // namespace

@@ -4,14 +4,14 @@
 
 #include <string>
 
-// Stage 9: the browser runtime is present (installing it with the user's
+// The runtime stage: the browser runtime is present (installing it with the user's
 // consent when it is not). False ends the start with exit code 1.
 bool EnsureBrowserRuntimeStage();
 
 // The browser's profile folder: the data folder + "\WebView2Data".
 std::wstring BrowserDataFolder();
 
-// Right after stage 9: the engine's environment begins to start, so that it
+// Right after the runtime stage: the engine's environment begins to start, so that it
 // comes up while the pins, the update check and the link resolution run.
 // The host of whichever window follows takes it over.
 void StartBrowserEnvironment();

@@ -89,12 +89,12 @@ AlertTexts TextsFor(Finding finding) {
       L"إرسال الكود التشخيصي أدناه للدعم الفني."};
 }
 
-// What the start-up work found, shared with stage 12 and the guard. Never
+// What the start-up work found, shared with the third group and the guard. Never
 // destroyed: their threads may still read it while the process ends.
 struct Shared {
   std::mutex lock;
   bool startupDone = false;
-  // Stage 12 came before the work ended: the work raises its own finding.
+  // The third group came before the work ended: the work raises its own finding.
   bool handedOver = false;
   Finding startupFinding = Finding::None;
   std::string startupDetail;
@@ -239,7 +239,7 @@ void StartStartupWork() {
   }
 }
 
-// Stage 12: the file's checks raise what they found by now. Still running,
+// The third group: the file's checks raise what they found by now. Still running,
 // they are left to raise it themselves: waiting here would put them on the
 // start's critical path, where they cost the most on a machine whose network
 // is fast.
@@ -352,7 +352,7 @@ void OnLinkParsed() {}
 
 void StartPlayerWork() {
   if (!workerRunning.exchange(true)) {
-    // The guard, started at stage 12, carries the player's periodic checks.
+    // The guard, started after the third group, carries the player's periodic checks.
   }
   if (periodicTimer != 0) {
     ::KillTimer(nullptr, periodicTimer);

@@ -17,11 +17,12 @@ namespace integrity {
 
 enum class StartupGroup { First, Second, Third, Fourth };
 
-// A group of start-up checks (stages 3, 8, 12 and 14 of the sequence). The
-// fourth logs what the checks cost the start.
+// A group of start-up checks: before elevation, after the Windows release
+// stage, after the pin stages (with the guard) and after the update check.
+// The fourth logs what the checks cost the start.
 void RunStartupChecks(StartupGroup group);
 
-// Stage 12: the background guard, started once per process.
+// After the third group: the background guard, started once per process.
 void StartBackgroundGuard();
 
 // Shutdown: clears the guard flag and cancels its network-change

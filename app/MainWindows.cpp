@@ -108,15 +108,25 @@ bool CreateInitScreen(HINSTANCE instance) {
   return true;
 }
 
-LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+// What sets the two main windows apart: the player runs the integrity hooks
+// on its timer and its end.
+struct MainWindowKind {
+  bool player;
+  void (*resizeBrowser)(int width, int height);
+  WebViewHost::WebView* WebViewHost::Hosts::*host;
+};
+
+LRESULT MainWindowProc(const MainWindowKind& kind, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   try {
     switch (message) {
       case WM_DESTROY:
-        integrity::OnPlayerDestroy();
+        if (kind.player) integrity::OnPlayerDestroy();
         ::PostQuitMessage(0);
         return 0;
       case WM_SIZE:
-        ResizePlayerBrowser(LOWORD(lParam), HIWORD(lParam));
+        kind.resizeBrowser(LOWORD(lParam), HIWORD(lParam));
         return 0;
       case WM_PAINT:
         PaintLoadingText(window);
@@ -126,41 +136,29 @@ LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         ApplySuggestedDpiRect(window, lParam);
         return 0;
       case WM_TIMER:
+        if (!kind.player) break;
         if (wParam == kPlayerCheckTimer) integrity::OnPlayerTimer();
         return 0;
       case kEngineFailedMessage:
-        if (auto* view = WebViewHost::CurrentHosts().player) view->HandleProcessFailure(wParam, lParam);
+        if (auto* view = WebViewHost::CurrentHosts().*kind.host) view->HandleProcessFailure(wParam, lParam);
         return 0;
       default:
-        return ::DefWindowProcW(window, message, wParam, lParam);
+        break;
     }
+    return ::DefWindowProcW(window, message, wParam, lParam);
   }
   // Nothing may cross into the system's dispatcher.
   MIRAVELL_CATCH_RETURN(0)
 }
 
+}  // namespace
+
+LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  static constexpr MainWindowKind kPlayer{true, &ResizePlayerBrowser, &WebViewHost::Hosts::player};
+  return MainWindowProc(kPlayer, window, message, wParam, lParam);
+}
+
 LRESULT CALLBACK InitWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  try {
-    switch (message) {
-      case WM_DESTROY:
-        ::PostQuitMessage(0);
-        return 0;
-      case WM_SIZE:
-        ResizeInitBrowser(LOWORD(lParam), HIWORD(lParam));
-        return 0;
-      case WM_PAINT:
-        PaintLoadingText(window);
-        return 0;
-      case WM_DPICHANGED:
-        // The new size arrives as WM_SIZE, which resizes the browser.
-        ApplySuggestedDpiRect(window, lParam);
-        return 0;
-      case kEngineFailedMessage:
-        if (auto* view = WebViewHost::CurrentHosts().init) view->HandleProcessFailure(wParam, lParam);
-        return 0;
-      default:
-        return ::DefWindowProcW(window, message, wParam, lParam);
-    }
-  }
-  MIRAVELL_CATCH_RETURN(0)
+  static constexpr MainWindowKind kInit{false, &ResizeInitBrowser, &WebViewHost::Hosts::init};
+  return MainWindowProc(kInit, window, message, wParam, lParam);
 }

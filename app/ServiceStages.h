@@ -2,10 +2,10 @@
 // The certificate-pin stages of the start-up sequence.
 #include <string>
 
-// Stage 10: the built-in pin table becomes the process-wide table.
+// The built-in pins stage: the built-in pin table becomes the process-wide table.
 void InstallBuiltInPins();
 
-// Stage 11: pins downloaded from the service; catches its own failures.
+// The downloaded pins stage: pins downloaded from the service; catches its own failures.
 void LoadDynamicPinsStage();
 
 // Opens the connections the start will need (the pins and version hosts,

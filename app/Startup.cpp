@@ -20,6 +20,9 @@
 #include "links/LinkResolution.h"
 #include "net/Pinning.h"
 
+#include <optional>
+#include <string>
+
 namespace {
 
 constexpr wchar_t kUnsupportedOsText[] =
@@ -60,33 +63,38 @@ int RunMessageLoop() {
   return static_cast<int>(message.wParam);
 }
 
-// Stages 3 to 18: everything between GDI+ and the shutdown. Returns the exit code.
-int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
-  integrity::RunStartupChecks(integrity::StartupGroup::First);
+// The stages below go by these names in the code and its comments. The step
+// log numbers only the later ones, its own way ("Step 7" the pin stages,
+// "Step 7B" the update check, "Step 8" the scheme, "Step 9" the command
+// line); its texts stay as support staff know them.
 
+// Elevation: an unelevated copy starts an elevated one and ends.
+void ElevationStage(const std::wstring& commandLine) {
   AppState& app = GetAppState();
   app.isElevated = IsProcessElevated();
   if (!app.isElevated) RestartElevated(GetExecutablePath(), commandLine);
+}
 
+// Splash, then the messages its creation queued, before the checks begin.
+void SplashStage(HINSTANCE instance) {
   if (GetWindowState().splashWindow == nullptr) CreateSplashWindow(instance);
   if (GetWindowState().splashWindow == nullptr) LogLine("Failed to create splash screen from embedded resources.");
   DrainMessageQueue();
+}
 
-  if (GetWindowsVersion() < 10) {
-    seams::ShowMessageBox(nullptr, kUnsupportedOsText, kUnsupportedOsTitle, kErrorBoxFlags);
-    return 1;
-  }
+// Windows release: false after telling the student that this one is too old.
+bool WindowsReleaseStage() {
+  if (GetWindowsVersion() >= 10) return true;
+  seams::ShowMessageBox(nullptr, kUnsupportedOsText, kUnsupportedOsTitle, kErrorBoxFlags);
+  return false;
+}
 
-  integrity::RunStartupChecks(integrity::StartupGroup::Second);
-
-  if (!EnsureBrowserRuntimeStage()) return 1;
-  // Every step from here to the window waits on the service; the engine
-  // starts meanwhile instead of after them.
-  StartBrowserEnvironment();
-
+// Built-in pins, then downloaded pins. The link argument is read here
+// already, so that its service's connection opens while the pins load.
+LinkArgument PinStages(const std::wstring& commandLine) {
   LogLine("Step 7: Initializing SSL pinning defaults");
   InstallBuiltInPins();
-  const LinkArgument argument = ReadLinkArgument(commandLine);
+  LinkArgument argument = ReadLinkArgument(commandLine);
   WarmServiceConnections(argument.link);
   LogLine("Step 7: Loading dynamic pins synchronously");
   try {
@@ -95,39 +103,62 @@ int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
   } catch (...) {
     LogLine("Step 7: Dynamic pins FAILED (exception)");
   }
+  return argument;
+}
 
-  integrity::RunStartupChecks(integrity::StartupGroup::Third);
-  integrity::StartBackgroundGuard();
-
-  RunUpdateCheck(L"", true);
-
-  integrity::RunStartupChecks(integrity::StartupGroup::Fourth);
-
+// Scheme registration and command line.
+void SchemeAndCommandLineStages(const LinkArgument& argument) {
   LogLine("Step 8: Registering URL protocol...");
   RegisterUrlProtocol();
-
   LogLine("Step 9: Parsing command line...");
   LogLine(std::string("Step 9: hasSchemeArgs=") + (argument.hasSchemeArgs ? "1" : "0"));
+}
 
+// Window: the player's for a link, else the initialisation screen's.
+// Returns the exit code when the start ends here instead.
+std::optional<int> WindowStage(HINSTANCE instance, const LinkArgument& argument) {
   RegisterMainWindowClass(instance, argument.hasSchemeArgs);
-  if (argument.hasSchemeArgs) {
-    HWND window = CreatePlayerWindowFrame(instance);
-    std::string reason;
-    if (!ParseSchemeArgs(argument.link, reason)) {
-      // No window will show a page: the engine goes before the message does.
-      ReleaseBrowserEnvironment();
-      return ReportLinkFailure(reason);
-    }
-    integrity::OnLinkParsed();
-    RunUpdateCheck(app.domain, false);
-    if (window == nullptr) return 1;
-    if (!CreatePlayerWindow(instance, window)) return 1;
-  } else if (!CreateInitScreen(instance)) {
+  if (!argument.hasSchemeArgs) {
+    if (CreateInitScreen(instance)) return std::nullopt;
     ReleaseBrowserEnvironment();
     seams::ShowMessageBox(nullptr, kStartupErrorText, kStartupErrorTitle, kErrorBoxFlags);
     return 1;
   }
+  HWND window = CreatePlayerWindowFrame(instance);
+  std::string reason;
+  if (!ParseSchemeArgs(argument.link, reason)) {
+    // No window will show a page: the engine goes before the message does.
+    ReleaseBrowserEnvironment();
+    return ReportLinkFailure(reason);
+  }
+  integrity::OnLinkParsed();
+  RunUpdateCheck(GetAppState().domain, false);
+  if (window == nullptr || !CreatePlayerWindow(instance, window)) return 1;
+  return std::nullopt;
+}
 
+// Everything between GDI+ and the shutdown, with the check groups between
+// the stages. Returns the exit code.
+int RunStages(HINSTANCE instance, const std::wstring& commandLine) {
+  integrity::RunStartupChecks(integrity::StartupGroup::First);
+  ElevationStage(commandLine);
+  SplashStage(instance);
+  if (!WindowsReleaseStage()) return 1;
+  integrity::RunStartupChecks(integrity::StartupGroup::Second);
+
+  if (!EnsureBrowserRuntimeStage()) return 1;
+  // Every stage from here to the window waits on the service; the engine
+  // starts meanwhile instead of after them.
+  StartBrowserEnvironment();
+  const LinkArgument argument = PinStages(commandLine);
+
+  integrity::RunStartupChecks(integrity::StartupGroup::Third);
+  integrity::StartBackgroundGuard();
+  RunUpdateCheck(L"", true);
+  integrity::RunStartupChecks(integrity::StartupGroup::Fourth);
+
+  SchemeAndCommandLineStages(argument);
+  if (const std::optional<int> exitCode = WindowStage(instance, argument)) return *exitCode;
   return RunMessageLoop();
 }
 

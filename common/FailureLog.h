@@ -4,7 +4,7 @@
 // one line each, always starting with kFailureLinePrefix so that readers of
 // the log can tell them from the steps:
 //
-//   Failure: 0x00002EE9 in SetDword(request, kOption98, 1) at net/HttpClient.cpp:83
+//   Failure: 0x00002EE9 in SetDword(request, WINHTTP_OPTION_GLOBAL_SERVER_CREDS, 1) at net/WinHttpRequest.cpp:31
 //   Failure: exception "WinHttpOpen failed" caught at net/Pinning.cpp:247
 //
 // Only the source text of the call and its code are written, never a value

@@ -1,29 +1,22 @@
 #include "common/Html.h"
 
-std::wstring EscapeForHtml(const std::wstring& text) {
+std::wstring ReplaceEach(const std::wstring& text, std::initializer_list<Replacement> table) {
   std::wstring out;
   out.reserve(text.size());
   for (const wchar_t c : text) {
-    switch (c) {
-      case L'&':
-        out += L"&amp;";
-        break;
-      case L'<':
-        out += L"&lt;";
-        break;
-      case L'>':
-        out += L"&gt;";
-        break;
-      case L'"':
-        out += L"&quot;";
-        break;
-      case L'\'':
-        out += L"&#39;";
-        break;
-      default:
-        out += c;
-        break;
+    const wchar_t* replacement = nullptr;
+    for (const Replacement& entry : table) {
+      if (entry.from == c) replacement = entry.to;
+    }
+    if (replacement != nullptr) {
+      out += replacement;
+    } else {
+      out += c;
     }
   }
   return out;
+}
+
+std::wstring EscapeForHtml(const std::wstring& text) {
+  return ReplaceEach(text, {{L'&', L"&amp;"}, {L'<', L"&lt;"}, {L'>', L"&gt;"}, {L'"', L"&quot;"}, {L'\'', L"&#39;"}});
 }

@@ -229,6 +229,12 @@ HttpResponse& Fail(HttpResponse& response, std::string error) {
   return response;
 }
 
+// Fail, for the steps that say only whether the request goes on.
+bool Ended(HttpResponse& response, std::string error) {
+  Fail(response, std::move(error));
+  return false;
+}
+
 }  // namespace
 
 HttpClient::HttpClient(std::chrono::milliseconds deadline) : deadline_(deadline) {
@@ -374,7 +380,95 @@ std::optional<std::string> EndedEarly(const WatchedRequest& request, const std::
   return std::nullopt;
 }
 
+// Sends the request and its body, then waits for the answer's headers.
+// False once the response holds why it ended.
+bool SendAndReceive(WatchedRequest& request, const std::wstring& host, bool pinned, const std::string& body,
+                    Clock::time_point deadline, HttpResponse& response) {
+  // The body follows the headers only once the connection they went out on
+  // has shown its certificate: a stack that writes the headers although the
+  // request was cancelled before them still never writes the body (a link
+  // token) to a key the pins refuse.
+  const auto length = static_cast<DWORD>(body.size());
+  DWORD error = 0;
+  const bool sent = request.Run(
+      [&request, length](HINTERNET handle) {
+        return ::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, length,
+                                    request.context());
+      },
+      error);
+  if (auto early = EndedEarly(request, host)) return Ended(response, std::move(*early));
+  if (!sent) return Ended(response, CallFailure("WinHttpSendRequest failed: ", error, deadline));
+  if (length > 0 && pinned) {
+    // Where the stack did not report the moment before the headers went
+    // out, the body still waits for the pins.
+    const PinVerdict verdict = CheckServerPins(request.handle(), host);
+    if (verdict == PinVerdict::Mismatch) ActOnPinMismatch(host);
+    if (verdict != PinVerdict::Pass) return Ended(response, "SSL Pin validation FAILED for " + WideToUtf8(host));
+  }
+  for (DWORD written = 0; written < length;) {
+    DWORD wrote = 0;
+    const bool ok = request.Run(
+        [&](HINTERNET handle) { return ::WinHttpWriteData(handle, body.data() + written, length - written, &wrote); },
+        error);
+    if (auto early = EndedEarly(request, host)) return Ended(response, std::move(*early));
+    if (!ok || wrote == 0) return Ended(response, CallFailure("WinHttpSendRequest failed: ", error, deadline));
+    written += wrote;
+  }
+  const bool received = request.Run([](HINTERNET handle) { return ::WinHttpReceiveResponse(handle, nullptr); }, error);
+  if (auto early = EndedEarly(request, host)) return Ended(response, std::move(*early));
+  if (!received) return Ended(response, CallFailure("WinHttpReceiveResponse failed: ", error, deadline));
+  return true;
+}
+
+// Reads the status and the whole body into the response. A read that fails
+// leaves a cut-off body; it is a failure, not an answer.
+bool ReadAnswer(WatchedRequest& request, const std::wstring& host, Clock::time_point deadline, HttpResponse& response) {
+  DWORD status = 0;
+  DWORD statusSize = sizeof(status);
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+      ::WinHttpQueryHeaders(request.handle(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX));
+  response.statusCode = status;
+
+  DWORD error = 0;
+  for (;;) {
+    DWORD available = 0;
+    const bool queried =
+        request.Run([&](HINTERNET handle) { return ::WinHttpQueryDataAvailable(handle, &available); }, error);
+    if (auto early = EndedEarly(request, host)) return Ended(response, std::move(*early));
+    if (!queried) return Ended(response, CallFailure("WinHttpQueryDataAvailable failed: ", error, deadline));
+    if (available == 0) break;
+    if (available > kMaxResponseBodyBytes - response.body.size()) return Ended(response, kBodyTooLargeError);
+    std::vector<char> chunk(static_cast<std::size_t>(available) + 1, '\0');
+    DWORD read = 0;
+    const bool readOk =
+        request.Run([&](HINTERNET handle) { return ::WinHttpReadData(handle, chunk.data(), available, &read); }, error);
+    if (auto early = EndedEarly(request, host)) return Ended(response, std::move(*early));
+    if (!readOk) return Ended(response, CallFailure("WinHttpReadData failed: ", error, deadline));
+    if (read == 0) break;
+    response.body.append(chunk.data(), read);
+  }
+  response.success = response.statusCode >= 200 && response.statusCode <= 299;
+  return true;
+}
+
 }  // namespace
+
+std::map<std::wstring, std::wstring> HttpClient::HeadersFor(const std::wstring& host, bool https) {
+  // The default headers hold the pin download's secret and the device's
+  // identity: only the service gets them, and only over TLS. A host a link
+  // or an answer named gets nothing but the request itself.
+  std::map<std::wstring, std::wstring> headers;
+  if (!https || !IsServiceHost(host)) return headers;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    headers = defaultHeaders_;
+  }
+  const DeviceIdentity& identity = GetDeviceIdentity();
+  if (!identity.machineKey.empty()) headers[config::Wide(config::Id::DeviceHeader1)] = identity.machineKey;
+  if (!identity.machineModel.empty()) headers[config::Wide(config::Id::DeviceHeader2)] = identity.machineModel;
+  return headers;
+}
 
 HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring& url, const std::string& body,
                                  const std::wstring& contentType) {
@@ -390,8 +484,7 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
   parts.lpszUrlPath = pathBuffer.data();
   parts.dwUrlPathLength = static_cast<DWORD>(pathBuffer.size());
   if (url.size() > 0xFFFFFFFFu || !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
-    response.error = "Failed to parse URL";
-    return response;
+    return Fail(response, "Failed to parse URL");
   }
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   const std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
@@ -400,103 +493,23 @@ HttpResponse HttpClient::Request(const std::wstring& method, const std::wstring&
   if (https && !Preflight(host, parts.nPort, deadline, response)) return response;
 
   UniqueInternet connection(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
-  if (!connection) {
-    response.error = "WinHttpConnect failed";
-    return response;
-  }
+  if (!connection) return Fail(response, "WinHttpConnect failed");
   UniqueInternet opened(::WinHttpOpenRequest(connection.get(), method.c_str(), path.c_str(), nullptr,
                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                              https ? WINHTTP_FLAG_SECURE : 0));
-  if (!opened) {
-    response.error = "WinHttpOpenRequest failed";
-    return response;
-  }
+  if (!opened) return Fail(response, "WinHttpOpenRequest failed");
   const bool pinned = https && IsPinnedHost(host);
   SetRequestOptions(opened.get(), pinned, true);
-
-  // The default headers hold the pin download's secret and the device's
-  // identity: only the service gets them, and only over TLS. A host a link
-  // or an answer named gets nothing but the request itself.
-  std::map<std::wstring, std::wstring> headers;
-  if (https && IsServiceHost(host)) {
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      headers = defaultHeaders_;
-    }
-    const DeviceIdentity& identity = GetDeviceIdentity();
-    if (!identity.machineKey.empty()) headers[config::Wide(config::Id::DeviceHeader1)] = identity.machineKey;
-    if (!identity.machineModel.empty()) headers[config::Wide(config::Id::DeviceHeader2)] = identity.machineModel;
-  }
-  for (const auto& [name, value] : headers) AddHeader(opened.get(), name + L": " + value);
+  for (const auto& [name, value] : HeadersFor(host, https)) AddHeader(opened.get(), name + L": " + value);
   if (!contentType.empty()) AddHeader(opened.get(), L"Content-Type: " + contentType);
 
   WatchedRequest request(std::move(opened), pinned ? host : std::wstring(), deadline);
   if (!request.Arm()) return Fail(response, ErrorWithNumber("WinHttpSendRequest failed: ", ::GetLastError()));
-
-  // The body follows the headers only once the connection they went out on
-  // has shown its certificate: a stack that writes the headers although the
-  // request was cancelled before them still never writes the body (a link
-  // token) to a key the pins refuse.
-  const auto length = static_cast<DWORD>(body.size());
-  DWORD error = 0;
-  const bool sent = request.Run(
-      [&request, length](HINTERNET handle) {
-        return ::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, length,
-                                    request.context());
-      },
-      error);
-  if (auto early = EndedEarly(request, host)) return Fail(response, std::move(*early));
-  if (!sent) return Fail(response, CallFailure("WinHttpSendRequest failed: ", error, deadline));
-  if (length > 0 && pinned) {
-    // Where the stack did not report the moment before the headers went
-    // out, the body still waits for the pins.
-    const PinVerdict verdict = CheckServerPins(request.handle(), host);
-    if (verdict == PinVerdict::Mismatch) ActOnPinMismatch(host);
-    if (verdict != PinVerdict::Pass) return Fail(response, "SSL Pin validation FAILED for " + WideToUtf8(host));
-  }
-  for (DWORD written = 0; written < length;) {
-    DWORD wrote = 0;
-    const bool ok = request.Run(
-        [&](HINTERNET handle) { return ::WinHttpWriteData(handle, body.data() + written, length - written, &wrote); },
-        error);
-    if (auto early = EndedEarly(request, host)) return Fail(response, std::move(*early));
-    if (!ok || wrote == 0) return Fail(response, CallFailure("WinHttpSendRequest failed: ", error, deadline));
-    written += wrote;
-  }
-  const bool received = request.Run([](HINTERNET handle) { return ::WinHttpReceiveResponse(handle, nullptr); }, error);
-  if (auto early = EndedEarly(request, host)) return Fail(response, std::move(*early));
-  if (!received) return Fail(response, CallFailure("WinHttpReceiveResponse failed: ", error, deadline));
+  if (!SendAndReceive(request, host, pinned, body, deadline, response)) return response;
   if (https && !ValidateServerPins(request.handle(), host)) {
-    response.error = "SSL Pin validation FAILED for " + WideToUtf8(host);
-    return response;
+    return Fail(response, "SSL Pin validation FAILED for " + WideToUtf8(host));
   }
-
-  DWORD status = 0;
-  DWORD statusSize = sizeof(status);
-  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
-      ::WinHttpQueryHeaders(request.handle(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX));
-  response.statusCode = status;
-
-  // A read that fails leaves a cut-off body; it is a failure, not an answer.
-  for (;;) {
-    DWORD available = 0;
-    const bool queried =
-        request.Run([&](HINTERNET handle) { return ::WinHttpQueryDataAvailable(handle, &available); }, error);
-    if (auto early = EndedEarly(request, host)) return Fail(response, std::move(*early));
-    if (!queried) return Fail(response, CallFailure("WinHttpQueryDataAvailable failed: ", error, deadline));
-    if (available == 0) break;
-    if (available > kMaxResponseBodyBytes - response.body.size()) return Fail(response, kBodyTooLargeError);
-    std::vector<char> chunk(static_cast<std::size_t>(available) + 1, '\0');
-    DWORD read = 0;
-    const bool readOk =
-        request.Run([&](HINTERNET handle) { return ::WinHttpReadData(handle, chunk.data(), available, &read); }, error);
-    if (auto early = EndedEarly(request, host)) return Fail(response, std::move(*early));
-    if (!readOk) return Fail(response, CallFailure("WinHttpReadData failed: ", error, deadline));
-    if (read == 0) break;
-    response.body.append(chunk.data(), read);
-  }
-  response.success = response.statusCode >= 200 && response.statusCode <= 299;
+  ReadAnswer(request, host, deadline, response);
   return response;
 }
 

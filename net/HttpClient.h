@@ -81,6 +81,9 @@ class HttpClient {
   [[nodiscard]] HINTERNET session() const noexcept { return session_.get(); }
 
  private:
+  // The headers a request to host carries: the defaults and the device's
+  // identity for the service over TLS, none for anyone else.
+  std::map<std::wstring, std::wstring> HeadersFor(const std::wstring& host, bool https);
   // Runs the pre-flight for an HTTPS host not checked before, within the
   // request's deadline; false when its pins failed or no time was left (the
   // error is then set in the response).

@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr DWORD kOption98 = 98;
 constexpr DWORD kIgnoreCertificateErrors = 0x3300;  // unknown CA, wrong usage, name, date
 
 }  // namespace
@@ -25,7 +24,10 @@ std::optional<HttpsTarget> HttpsTargetOf(const std::wstring& url) {
 }
 
 void SetRequestOptions(HINTERNET request, bool pinnedHost, bool redirectPolicy) {
-  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, kOption98, 1));
+  // Every request of the service has always carried this option set to 1.
+  // The option expects a credentials structure, so WinHTTP may refuse the
+  // number (logged, harmless); it is kept for what the service sees.
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_GLOBAL_SERVER_CREDS, 1));
   MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS));
   if (redirectPolicy) MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(SetDword(request, WINHTTP_OPTION_REDIRECT_POLICY, 1));
   // Only a pinned host is trusted on its pins alone. Any other host keeps

@@ -34,35 +34,11 @@ std::wstring EmbedPage(const std::wstring& productName, const std::wstring& cont
 }
 
 std::wstring EscapeForJs(const std::wstring& text) {
-  std::wstring out;
-  out.reserve(text.size());
-  for (const wchar_t c : text) {
-    switch (c) {
-      case L'\n':
-        out += L"\\n";
-        break;
-      case L'\r':
-        out += L"\\r";
-        break;
-      case L'"':
-        out += L"\\\"";
-        break;
-      case L'\'':
-        out += L"\\'";
-        break;
-      case L'\\':
-        out += L"\\\\";
-        break;
-      case L'<':
-        out += L"\\x3C";
-        break;
-      case L'>':
-        out += L"\\x3E";
-        break;
-      default:
-        out += c;
-        break;
-    }
-  }
-  return out;
+  return ReplaceEach(text, {{L'\n', L"\\n"},
+                            {L'\r', L"\\r"},
+                            {L'"', L"\\\""},
+                            {L'\'', L"\\'"},
+                            {L'\\', L"\\\\"},
+                            {L'<', L"\\x3C"},
+                            {L'>', L"\\x3E"}});
 }
