@@ -122,28 +122,20 @@
         ];
         buttons.forEach((b) => container.appendChild(b));
 
-        container.addEventListener('mouseenter', () => {
-            container.style.opacity = '1';
-            container.style.transform = 'scale(1.05)';
+        // Hovered, the bar comes forward and its labels open; left, it fades back.
+        function showLabels(open) {
+            container.style.opacity = open ? '1' : '0.4';
+            container.style.transform = open ? 'scale(1.05)' : 'scale(1)';
             buttons.forEach((b) => {
-                b.style.padding = '8px 16px';
+                b.style.padding = open ? '8px 16px' : '8px';
                 const t = b.querySelector('.nav-text');
-                t.style.maxWidth = '50px';
-                t.style.opacity = '1';
-                t.style.marginLeft = '4px';
+                t.style.maxWidth = open ? '50px' : '0px';
+                t.style.opacity = open ? '1' : '0';
+                t.style.marginLeft = open ? '4px' : '0px';
             });
-        });
-        container.addEventListener('mouseleave', () => {
-            container.style.opacity = '0.4';
-            container.style.transform = 'scale(1)';
-            buttons.forEach((b) => {
-                b.style.padding = '8px';
-                const t = b.querySelector('.nav-text');
-                t.style.maxWidth = '0px';
-                t.style.opacity = '0';
-                t.style.marginLeft = '0px';
-            });
-        });
+        }
+        container.addEventListener('mouseenter', () => showLabels(true));
+        container.addEventListener('mouseleave', () => showLabels(false));
 
         if (document.body) document.body.appendChild(container); else document.documentElement.appendChild(container);
     }
