@@ -120,23 +120,14 @@ struct Filter {
   int context;
 };
 
-struct View : Object {
+struct View : ViewBase {
   std::shared_ptr<Page> page;
   ObjectPtr<Settings> settings;
-  std::array<std::map<std::int64_t, ForeignRef>, kEventKinds> handlers;
-  std::int64_t nextToken = 1;
   std::vector<Filter> filters;
   ~View() {
     if (settings) settings->changed = nullptr;  // the player may hold the settings longer
   }
 };
-
-// Calls every handler of one event with the same arguments, in registration order.
-void Raise(View* view, EventKind kind, Args* args) {
-  const ObjectPtr<View> hold = Share(view);
-  const auto handlers = view->handlers[kind];  // a handler may remove itself
-  for (const auto& entry : handlers) InvokeEvent(entry.second.get(), view, args);
-}
 
 bool RaiseNavigation(View* view, const NavigationStart& start) {
   const ObjectPtr<Args> owned(MakeNavigationArgs());
@@ -145,7 +136,7 @@ bool RaiseNavigation(View* view, const NavigationStart& start) {
   args->userInitiated = start.userInitiated ? TRUE : FALSE;
   args->redirected = start.redirected ? TRUE : FALSE;
   args->navigationId = start.id;
-  Raise(view, kNavigation, args);
+  Raise<kNavigation>(view, args);
   Log("outcome", "navigation", Json::array({start.uri}), {{"cancel", args->cancel != FALSE}});
   return args->cancel != FALSE;
 }
@@ -156,7 +147,7 @@ void RaiseMessage(View* view, const std::string& json, bool isString, const std:
   args->uri = Wide(source);
   args->message = Wide(json);
   args->messageIsString = isString;
-  Raise(view, kMessage, args);
+  Raise<kMessage>(view, args);
   Log("outcome", "message", Json::array({json, isString}));
 }
 
@@ -165,7 +156,7 @@ void RaiseNewWindow(View* view, const std::string& uri, bool userInitiated) {
   Args* args = owned.get();
   args->uri = Wide(uri);
   args->userInitiated = userInitiated ? TRUE : FALSE;
-  Raise(view, kNewWindow, args);
+  Raise<kNewWindow>(view, args);
   Log("outcome", "new_window", Json::array({uri}), {{"handled", args->handled != FALSE}});
 }
 
@@ -176,7 +167,7 @@ int RaisePermission(View* view, const PermissionRequest& request) {
   args->uri = Wide(request.uri);
   args->permissionKind = request.kind;
   args->userInitiated = request.userInitiated ? TRUE : FALSE;
-  Raise(view, kPermission, args);
+  Raise<kPermission>(view, args);
   Log("outcome", "permission", Json::array({request.uri, request.kind, request.userInitiated}),
       {{"state", args->permissionState}});
   return args->permissionState;
@@ -185,14 +176,14 @@ int RaisePermission(View* view, const PermissionRequest& request) {
 void RaiseNavigationCompleted(View* view, const NavigationEnd& end) {
   const NavigationOutcome outcome{end.id, end.success, end.webErrorStatus, end.httpStatusCode};
   const ObjectPtr<Args> args(MakeNavigationCompletedArgs(outcome));
-  Raise(view, kNavigationCompleted, args.get());
+  Raise<kNavigationCompleted>(view, args.get());
   LogNavigationCompleted(view->page->Source(), outcome);
 }
 
 void RaiseProcessFailed(View* view, const ProcessExit& exit) {
   const ProcessFailure failure{exit.kind, exit.reason, exit.exitCode, {}};
   const ObjectPtr<Args> args(MakeProcessFailedArgs(failure));
-  Raise(view, kProcessFailed, args.get());
+  Raise<kProcessFailed>(view, args.get());
   LogProcessFailed(failure);
 }
 
@@ -212,7 +203,7 @@ ResourceDecision RaiseResource(View* view, const ResourceRequest& request) {
   args->request->method = Wide(request.method);
   for (const auto& [name, value] : request.headers)
     args->request->headers->entries.emplace_back(Wide(name), Wide(value));
-  Raise(view, kResource, args);
+  Raise<kResource>(view, args);
   ResourceDecision decision;
   if (args->response != nullptr) {
     const Response& response = *args->response;
@@ -258,30 +249,16 @@ HRESULT STDMETHODCALLTYPE ViewNavigateToString(void* self, LPCWSTR html) {
   return S_OK;
 }
 
-template <EventKind Kind>
-HRESULT STDMETHODCALLTYPE ViewAdd(void* self, void* handler, Token* token) {
-  View* view = Self<View>(self);
-  Log("view", ("add_" + std::string(kEventNames[Kind])).c_str());
-  if (handler == nullptr || token == nullptr) return E_INVALIDARG;
-  token->value = view->nextToken++;
-  view->handlers[Kind].emplace(token->value, ForeignRef(handler));
-  return S_OK;
-}
-
-template <EventKind Kind>
-HRESULT STDMETHODCALLTYPE ViewRemove(void* self, Token token) {
-  Log("view", ("remove_" + std::string(kEventNames[Kind])).c_str(), Json::array({token.value}));
-  Self<View>(self)->handlers[Kind].erase(token.value);
-  return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE ViewAddScript(void* self, LPCWSTR javaScript, void* handler) {
   Log("view", "AddScriptToExecuteOnDocumentCreated", Json::array({Text(javaScript)}));
   if (javaScript == nullptr) return E_INVALIDARG;
   View* view = Self<View>(self);
   if (view->page->closed()) return Closed();
   view->page->AddScript(Utf8(javaScript), [held = ForeignRef(handler)](HRESULT hr, const std::string& id) {
-    if (held) InvokeText(held.get(), hr, Wide(id).c_str());
+    if (held) {
+      CallForeign(&ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler::Invoke, held.get(), hr,
+                  Wide(id).c_str());
+    }
   });
   return S_OK;
 }
@@ -300,7 +277,7 @@ HRESULT STDMETHODCALLTYPE ViewExecuteScript(void* self, LPCWSTR javaScript, void
   View* view = Self<View>(self);
   if (view->page->closed()) return Closed();
   view->page->ExecuteScript(Utf8(javaScript), [held = ForeignRef(handler)](HRESULT hr, const std::string& json) {
-    if (held) InvokeText(held.get(), hr, Wide(json).c_str());
+    if (held) CallForeign(&ICoreWebView2ExecuteScriptCompletedHandler::Invoke, held.get(), hr, Wide(json).c_str());
   });
   return S_OK;
 }
@@ -393,45 +370,30 @@ HRESULT STDMETHODCALLTYPE ViewRemoveFilterKinds(void* self, LPCWSTR uri, int con
   return RemoveFilter(Self<View>(self), uri, context);
 }
 
-// ICoreWebView2 through ICoreWebView2_22: 125 entries, 123-124 the filters with source kinds.
 const Slot* ViewTable() {
-  static const Table<125> table = Table<125>()
-                                      .Set(3, &ViewGetSettings)
-                                      .Set(4, &ViewGetSource)
-                                      .Set(5, &ViewNavigate)
-                                      .Set(6, &ViewNavigateToString)
-                                      .Set(7, &ViewAdd<kNavigation>)
-                                      .Set(8, &ViewRemove<kNavigation>)
-                                      .Set(15, &ViewAdd<kNavigationCompleted>)
-                                      .Set(16, &ViewRemove<kNavigationCompleted>)
-                                      .Set(23, &ViewAdd<kPermission>)
-                                      .Set(24, &ViewRemove<kPermission>)
-                                      .Set(25, &ViewAdd<kProcessFailed>)
-                                      .Set(26, &ViewRemove<kProcessFailed>)
-                                      .Set(27, &ViewAddScript)
-                                      .Set(28, &ViewRemoveScript)
-                                      .Set(29, &ViewExecuteScript)
-                                      .Set(31, &ViewReload)
-                                      .Set(32, &ViewPostJson)
-                                      .Set(33, &ViewPostString)
-                                      .Set(34, &ViewAdd<kMessage>)
-                                      .Set(35, &ViewRemove<kMessage>)
-                                      .Set(37, &ViewProcessId)
-                                      .Set(38, &ViewCanGo<-1>)
-                                      .Set(39, &ViewCanGo<1>)
-                                      .Set(40, &ViewGo<-1>)
-                                      .Set(41, &ViewGo<1>)
-                                      .Set(43, &ViewStop)
-                                      .Set(44, &ViewAdd<kNewWindow>)
-                                      .Set(45, &ViewRemove<kNewWindow>)
-                                      .Set(55, &ViewAdd<kResource>)
-                                      .Set(56, &ViewRemove<kResource>)
-                                      .Set(57, &ViewAddFilter)
-                                      .Set(58, &ViewRemoveFilter)
-                                      .Set(75, &ViewAdd<kDownload>)
-                                      .Set(76, &ViewRemove<kDownload>)
-                                      .Set(123, &ViewAddFilterKinds)
-                                      .Set(124, &ViewRemoveFilterKinds);
+  using I = ICoreWebView2_22;
+  static const Table<kViewSlots> table =
+      ViewTableWithEvents()
+          .Set(&I::get_Settings, &ViewGetSettings)
+          .Set(&I::get_Source, &ViewGetSource)
+          .Set(&I::Navigate, &ViewNavigate)
+          .Set(&I::NavigateToString, &ViewNavigateToString)
+          .Set(&I::AddScriptToExecuteOnDocumentCreated, &ViewAddScript)
+          .Set(&I::RemoveScriptToExecuteOnDocumentCreated, &ViewRemoveScript)
+          .Set(&I::ExecuteScript, &ViewExecuteScript)
+          .Set(&I::Reload, &ViewReload)
+          .Set(&I::PostWebMessageAsJson, &ViewPostJson)
+          .Set(&I::PostWebMessageAsString, &ViewPostString)
+          .Set(&I::get_BrowserProcessId, &ViewProcessId)
+          .Set(&I::get_CanGoBack, &ViewCanGo<-1>)
+          .Set(&I::get_CanGoForward, &ViewCanGo<1>)
+          .Set(&I::GoBack, &ViewGo<-1>)
+          .Set(&I::GoForward, &ViewGo<1>)
+          .Set(&I::Stop, &ViewStop)
+          .Set(&I::AddWebResourceRequestedFilter, &ViewAddFilter)
+          .Set(&I::RemoveWebResourceRequestedFilter, &ViewRemoveFilter)
+          .Set(&I::AddWebResourceRequestedFilterWithRequestSourceKinds, &ViewAddFilterKinds)
+          .Set(&I::RemoveWebResourceRequestedFilterWithRequestSourceKinds, &ViewRemoveFilterKinds);
   return table.slots.data();
 }
 
@@ -456,17 +418,11 @@ View* MakeView(const std::shared_ptr<Engine>& engine, const std::shared_ptr<Page
 
 // ---------------------------------------------------------------- the controller
 
-struct Controller : Object {
+struct Controller : ControllerBase {
   std::shared_ptr<Engine> engine;
   std::shared_ptr<Page> page;
   std::unique_ptr<PageSurface> surface;
   ObjectPtr<View> view;
-  HWND parent = nullptr;
-  RECT bounds{};
-  BOOL visible = TRUE;
-  BOOL allowExternalDrop = TRUE;
-  Color background{255, 255, 255, 255};
-  bool closed = false;
   Clock::time_point created = Clock::now();
   bool framed = false;
   bool contentShown = false;
@@ -482,14 +438,6 @@ struct Controller : Object {
   ~Controller() { Close(); }
 };
 
-Json RectJson(const RECT& rect) { return Json::array({rect.left, rect.top, rect.right, rect.bottom}); }
-
-HRESULT STDMETHODCALLTYPE ControllerGetVisible(void* self, BOOL* visible) {
-  if (visible == nullptr) return E_POINTER;
-  *visible = Self<Controller>(self)->visible;
-  return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE ControllerPutVisible(void* self, BOOL visible) {
   Log("controller", "put_IsVisible", Json::array({visible}));
   Controller* controller = Self<Controller>(self);
@@ -497,12 +445,6 @@ HRESULT STDMETHODCALLTYPE ControllerPutVisible(void* self, BOOL visible) {
   controller->visible = visible;
   controller->surface->Show(visible != FALSE);
   controller->page->SetVisible(visible != FALSE);
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ControllerGetBounds(void* self, RECT* bounds) {
-  if (bounds == nullptr) return E_POINTER;
-  *bounds = Self<Controller>(self)->bounds;
   return S_OK;
 }
 
@@ -562,55 +504,31 @@ HRESULT STDMETHODCALLTYPE ControllerGetView(void* self, void** view) {
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ControllerGetBackground(void* self, Color* color) {
-  if (color == nullptr) return E_POINTER;
-  *color = Self<Controller>(self)->background;
-  return S_OK;
-}
-
 // The real runtime accepts only fully transparent or fully opaque colours.
-HRESULT STDMETHODCALLTYPE ControllerPutBackground(void* self, Color color) {
-  Log("controller", "put_DefaultBackgroundColor", Json::array({color.a, color.r, color.g, color.b}));
-  if (color.a != 0 && color.a != 255) return E_INVALIDARG;
+HRESULT STDMETHODCALLTYPE ControllerPutBackground(void* self, COREWEBVIEW2_COLOR color) {
+  Log("controller", "put_DefaultBackgroundColor", Json::array({color.A, color.R, color.G, color.B}));
+  if (color.A != 0 && color.A != 255) return E_INVALIDARG;
   Controller* controller = Self<Controller>(self);
   if (controller->dead()) return Closed();
   controller->background = color;
-  controller->surface->SetBackground(RGB(color.r, color.g, color.b));
-  controller->page->SetBackground(color.r, color.g, color.b, color.a);
+  controller->surface->SetBackground(RGB(color.R, color.G, color.B));
+  controller->page->SetBackground(color.R, color.G, color.B, color.A);
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ControllerGetDrop(void* self, BOOL* value) {
-  if (value == nullptr) return E_POINTER;
-  *value = Self<Controller>(self)->allowExternalDrop;
-  return S_OK;
-}
-
-// The surface accepts no drops at all, so this is kept only.
-HRESULT STDMETHODCALLTYPE ControllerPutDrop(void* self, BOOL value) {
-  Log("controller", "put_AllowExternalDrop", Json::array({value}));
-  Self<Controller>(self)->allowExternalDrop = value;
-  return S_OK;
-}
-
-// ICoreWebView2Controller through Controller4: 38 entries.
 const Slot* ControllerTable() {
-  static const Table<38> table = Table<38>()
-                                     .Set(3, &ControllerGetVisible)
-                                     .Set(4, &ControllerPutVisible)
-                                     .Set(5, &ControllerGetBounds)
-                                     .Set(6, &ControllerPutBounds)
-                                     .Set(7, &ControllerGetZoom)
-                                     .Set(12, &ControllerMoveFocus)
-                                     .Set(21, &ControllerGetParent)
-                                     .Set(22, &ControllerPutParent)
-                                     .Set(23, &ControllerNotifyMoved)
-                                     .Set(24, &ControllerClose)
-                                     .Set(25, &ControllerGetView)
-                                     .Set(26, &ControllerGetBackground)
-                                     .Set(27, &ControllerPutBackground)
-                                     .Set(36, &ControllerGetDrop)
-                                     .Set(37, &ControllerPutDrop);
+  using I = ICoreWebView2Controller4;
+  static const Table<kControllerSlots> table = ControllerTableWithProperties()
+                                                   .Set(&I::put_IsVisible, &ControllerPutVisible)
+                                                   .Set(&I::put_Bounds, &ControllerPutBounds)
+                                                   .Set(&I::get_ZoomFactor, &ControllerGetZoom)
+                                                   .Set(&I::MoveFocus, &ControllerMoveFocus)
+                                                   .Set(&I::get_ParentWindow, &ControllerGetParent)
+                                                   .Set(&I::put_ParentWindow, &ControllerPutParent)
+                                                   .Set(&I::NotifyParentWindowPositionChanged, &ControllerNotifyMoved)
+                                                   .Set(&I::Close, &ControllerClose)
+                                                   .Set(&I::get_CoreWebView2, &ControllerGetView)
+                                                   .Set(&I::put_DefaultBackgroundColor, &ControllerPutBackground);
   return table.slots.data();
 }
 
@@ -701,14 +619,15 @@ HRESULT STDMETHODCALLTYPE EnvironmentCreateController(void* self, HWND parent, v
       if (FAILED(result) || !::IsWindow(parent)) {
         const HRESULT failure = FAILED(result) ? result : HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
         Log("environment", "controller_completed", Json::array({HexResult(failure)}), {{"why", why}});
-        InvokeResult(held.get(), failure, nullptr);
+        CallForeign(&ICoreWebView2CreateCoreWebView2ControllerCompletedHandler::Invoke, held.get(), failure, nullptr);
         return;
       }
       const ObjectPtr<Controller> controller = MakeController(engine, page, parent);
       controller->created = asked;
       Log("environment", "controller_completed", Json::array({HexResult(S_OK)}),
           {{"ms", MillisecondsSince(asked)}, {"unix_ms", UnixMilliseconds()}});
-      InvokeResult(held.get(), S_OK, controller.get());
+      CallForeign(&ICoreWebView2CreateCoreWebView2ControllerCompletedHandler::Invoke, held.get(), S_OK,
+                  controller.get());
     });
   }).detach();
   return S_OK;
@@ -718,21 +637,8 @@ HRESULT STDMETHODCALLTYPE EnvironmentVersion(void* self, LPWSTR* version) {
   return CopyOut(Wide(Self<Environment>(self)->engine->version()), version);
 }
 
-HRESULT STDMETHODCALLTYPE EnvironmentAddNewVersion(void*, void* handler, Token* token) {
-  if (handler == nullptr || token == nullptr) return E_INVALIDARG;
-  token->value = 1;  // never raised, so the handler is not kept
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE EnvironmentRemoveNewVersion(void*, Token) { return S_OK; }
-
 const Slot* EnvironmentTable() {
-  static const Table<8> table = Table<8>()
-                                    .Set(3, &EnvironmentCreateController)
-                                    .Set(4, &EnvironmentCreateResponse)
-                                    .Set(5, &EnvironmentVersion)
-                                    .Set(6, &EnvironmentAddNewVersion)
-                                    .Set(7, &EnvironmentRemoveNewVersion);
+  static const Table<8> table = EnvironmentTableWith(&EnvironmentCreateController, &EnvironmentVersion);
   return table.slots.data();
 }
 
@@ -756,13 +662,16 @@ chromium_runtime::ChromiumOptions OptionsFor(PCWSTR userDataFolder, IUnknown* op
   // The installed runtime's own switches first: the host's and the
   // environment's come later and win.
   std::wstring arguments = chromium_runtime::InstalledBrowserArguments();
-  if (const Json given = OptionText(options, 3); given.is_string()) arguments += L" " + Wide(given.get<std::string>());
+  if (const Json given = OptionText(options, &ICoreWebView2EnvironmentOptions::get_AdditionalBrowserArguments);
+      given.is_string())
+    arguments += L" " + Wide(given.get<std::string>());
   // Appended, as the real runtime does.
   if (const std::wstring more = EnvironmentValue(L"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS"); !more.empty()) {
     arguments += L" " + more;
   }
   chromium.extraArguments = chromium_runtime::BrowserArguments(arguments);
-  if (const Json language = OptionText(options, 5); language.is_string() && !language.get<std::string>().empty()) {
+  if (const Json language = OptionText(options, &ICoreWebView2EnvironmentOptions::get_Language);
+      language.is_string() && !language.get<std::string>().empty()) {
     chromium.extraArguments.push_back("--lang=" + language.get<std::string>());
   }
   if (const std::wstring other = EnvironmentValue(L"MIRAVELL_CHROMIUM"); !other.empty()) {
@@ -781,11 +690,7 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
                                                                       PCWSTR userDataFolder, IUnknown* options,
                                                                       void* handler) {
   try {
-    Log("runtime", "CreateWebViewEnvironmentWithOptionsInternal",
-        Json::array({first, runtimeType, Text(userDataFolder), options != nullptr}),
-        {{"additional_browser_arguments", OptionText(options, 3)},
-         {"target_compatible_browser_version", OptionText(options, 7)},
-         {"unix_ms", UnixMilliseconds()}});
+    LogEnvironmentCall(first, runtimeType, userDataFolder, options, {{"unix_ms", UnixMilliseconds()}});
     if (handler == nullptr) return E_POINTER;
     EnsurePostWindow();
     HWND window = postWindow;
@@ -810,14 +715,15 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
         Log("runtime", "environment_completed", Json::array({HexResult(result)}),
             {{"ms", MillisecondsSince(asked)}, {"unix_ms", UnixMilliseconds()}, {"why", why}});
         if (FAILED(result)) {
-          InvokeResult(held.get(), result, nullptr);
+          CallForeign(&ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler::Invoke, held.get(), result, nullptr);
           return;
         }
         engine->AttachTo(window, kPumpEngines);
         const ObjectPtr<Environment> environment(
-            Make<Environment>(EnvironmentTable(), "environment", {kIidEnvironment}));
+            Make<Environment>(EnvironmentTable(), "environment", {__uuidof(ICoreWebView2Environment)}));
         environment->engine = engine;
-        InvokeResult(held.get(), S_OK, environment.get());
+        CallForeign(&ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler::Invoke, held.get(), S_OK,
+                    environment.get());
       });
     }).detach();
     return S_OK;

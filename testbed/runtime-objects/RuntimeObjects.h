@@ -1,13 +1,17 @@
 #pragma once
-// The COM objects both browser runtimes of the development tools hand the
-// player (the scripted one for the tests, the Chromium-backed one for people):
-// objects whose vtables are arrays of plain function pointers, so that each
-// slot number is written down once, next to its function, straight from the
-// ABI table; a mismatch with the player's own declarations shows up as a
-// wrong or unknown_slot call in the log instead of being hidden by a shared
-// header. Also here: the call log, the event arguments, request and response
-// objects and the settings, which behave the same whatever engine is behind
-// them, and the window that runs completions later on the caller's thread.
+// The COM objects both browser runtimes of the test bed hand the player (the
+// scripted one for the tests, the Chromium-backed one for people): objects
+// whose vtables are arrays of plain function pointers, each put in the slot
+// the program's own declaration of its method occupies (runtime/
+// WebView2Interfaces.h, read with SlotOf), and checked at compile time to
+// take that method's parameters. Nothing here numbers a slot: the one check
+// of the declarations against the engine's ABI numbers is the runtime
+// library's VtableTest. A slot no function was put in answers E_NOTIMPL and
+// logs an unknown_slot call. Also here: the call log, the view's event
+// registrations, the event arguments, request and response objects, the
+// settings and the controller's plain properties, which behave the same
+// whatever engine is behind them, and the window that runs completions later
+// on the caller's thread.
 //
 // Header only: each runtime is a DLL of its own and compiles its own copy.
 #include <windows.h>
@@ -23,23 +27,27 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "common/Handles.h"
+#include "runtime/WebView2Interfaces.h"
+#include "testbed/runtime-objects/SlotProbe.h"
 
 namespace runtime_objects {
 
 // Ordered so that log lines read object, call, args.
 using Json = nlohmann::ordered_json;
 
-// The view's events, as both runtimes number them in their handler tables
-// and name them in their logs ("add_" + name).
+// The view's events, as both runtimes index their handler tables.
 enum EventKind {
   kNavigation,
   kMessage,
@@ -51,24 +59,41 @@ enum EventKind {
   kProcessFailed,
   kEventKinds
 };
-constexpr const char* kEventNames[] = {"NavigationStarting",  "WebMessageReceived",   "PermissionRequested",
-                                       "NewWindowRequested",  "WebResourceRequested", "DownloadStarting",
-                                       "NavigationCompleted", "ProcessFailed"};
+
+// Each event's name in the logs ("add_" + name), its registration methods and
+// the Invoke of its handler, in EventKind order.
+template <class Add, class Remove, class Invoke>
+struct EventMethods {
+  const char* name;
+  Add add;
+  Remove remove;
+  Invoke invoke;
+};
+template <class Add, class Remove, class Invoke>
+EventMethods(const char*, Add, Remove, Invoke) -> EventMethods<Add, Remove, Invoke>;
+
+inline constexpr std::tuple kEvents{
+    EventMethods{"NavigationStarting", &ICoreWebView2::add_NavigationStarting,
+                 &ICoreWebView2::remove_NavigationStarting, &ICoreWebView2NavigationStartingEventHandler::Invoke},
+    EventMethods{"WebMessageReceived", &ICoreWebView2::add_WebMessageReceived,
+                 &ICoreWebView2::remove_WebMessageReceived, &ICoreWebView2WebMessageReceivedEventHandler::Invoke},
+    EventMethods{"PermissionRequested", &ICoreWebView2::add_PermissionRequested,
+                 &ICoreWebView2::remove_PermissionRequested, &ICoreWebView2PermissionRequestedEventHandler::Invoke},
+    EventMethods{"NewWindowRequested", &ICoreWebView2::add_NewWindowRequested,
+                 &ICoreWebView2::remove_NewWindowRequested, &ICoreWebView2NewWindowRequestedEventHandler::Invoke},
+    EventMethods{"WebResourceRequested", &ICoreWebView2::add_WebResourceRequested,
+                 &ICoreWebView2::remove_WebResourceRequested, &ICoreWebView2WebResourceRequestedEventHandler::Invoke},
+    EventMethods{"DownloadStarting", &ICoreWebView2_4::add_DownloadStarting, &ICoreWebView2_4::remove_DownloadStarting,
+                 &ICoreWebView2DownloadStartingEventHandler::Invoke},
+    EventMethods{"NavigationCompleted", &ICoreWebView2::add_NavigationCompleted,
+                 &ICoreWebView2::remove_NavigationCompleted, &ICoreWebView2NavigationCompletedEventHandler::Invoke},
+    EventMethods{"ProcessFailed", &ICoreWebView2::add_ProcessFailed, &ICoreWebView2::remove_ProcessFailed,
+                 &ICoreWebView2ProcessFailedEventHandler::Invoke}};
+static_assert(std::tuple_size_v<decltype(kEvents)> == kEventKinds);
 
 // Every slot is stored as this type; the table-building code casts back to
 // the real signature only at the call site, which the language allows.
 using Slot = void (*)();
-
-struct Token {
-  std::int64_t value;
-};
-
-struct Color {
-  BYTE a;
-  BYTE r;
-  BYTE g;
-  BYTE b;
-};
 
 // ---------------------------------------------------------------- text
 
@@ -116,13 +141,6 @@ inline std::string HexResult(HRESULT hr) {
   return buffer;
 }
 
-// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" as the ABI table writes them.
-inline GUID Iid(const char* text) {
-  GUID guid{};
-  if (FAILED(IIDFromString(Wide(text).c_str(), &guid))) guid = GUID{};
-  return guid;
-}
-
 // ---------------------------------------------------------------- the call log
 
 inline std::mutex logLock;
@@ -162,36 +180,32 @@ T* Self(void* self) {
   return static_cast<T*>(static_cast<Object*>(self));
 }
 
-// A handler passed in by the player: slots 1 and 2 keep it alive, slot 3 is Invoke.
-struct Foreign {
-  const Slot* vtbl;
-};
-
+// Objects of the player's (handlers, options) are held as IUnknown.
 inline void AddRefForeign(void* object) {
-  if (object == nullptr) return;
-  using Fn = ULONG(STDMETHODCALLTYPE*)(void*);
-  reinterpret_cast<Fn>(static_cast<Foreign*>(object)->vtbl[1])(object);
+  if (object != nullptr) static_cast<IUnknown*>(object)->AddRef();
 }
 
 inline void ReleaseForeign(void* object) {
-  if (object == nullptr) return;
-  using Fn = ULONG(STDMETHODCALLTYPE*)(void*);
-  reinterpret_cast<Fn>(static_cast<Foreign*>(object)->vtbl[2])(object);
+  if (object != nullptr) static_cast<IUnknown*>(object)->Release();
 }
 
-inline HRESULT InvokeResult(void* handler, HRESULT hr, void* result) {
-  using Fn = HRESULT(STDMETHODCALLTYPE*)(void*, HRESULT, void*);
-  return reinterpret_cast<Fn>(static_cast<Foreign*>(handler)->vtbl[3])(handler, hr, result);
+// One of our objects, or anything else, where a declaration names a pointer of
+// another type; everything else as it is.
+template <class Param, class Given>
+Param PassAs(Given given) {
+  if constexpr (std::is_pointer_v<Param> && std::is_pointer_v<Given> && !std::is_convertible_v<Given, Param>) {
+    return static_cast<Param>(static_cast<void*>(given));
+  } else {
+    return given;
+  }
 }
 
-inline HRESULT InvokeText(void* handler, HRESULT hr, const wchar_t* text) {
-  using Fn = HRESULT(STDMETHODCALLTYPE*)(void*, HRESULT, const wchar_t*);
-  return reinterpret_cast<Fn>(static_cast<Foreign*>(handler)->vtbl[3])(handler, hr, text);
-}
-
-inline HRESULT InvokeEvent(void* handler, void* sender, void* args) {
-  using Fn = HRESULT(STDMETHODCALLTYPE*)(void*, void*, void*);
-  return reinterpret_cast<Fn>(static_cast<Foreign*>(handler)->vtbl[3])(handler, sender, args);
+// Calls a method of one of the player's objects through the program's own
+// declaration of it, e.g. CallForeign(&ICoreWebView2ExecuteScriptCompletedHandler::Invoke, handler, S_OK, L"null").
+template <class Interface, class... Params, class... Given>
+HRESULT CallForeign(HRESULT (STDMETHODCALLTYPE Interface::*method)(Params...), void* object, Given... given) {
+  static_assert(sizeof...(Params) == sizeof...(Given), "the declaration takes other arguments");
+  return (static_cast<Interface*>(object)->*method)(PassAs<Params>(given)...);
 }
 
 // One reference to a handler of the player's, given back when it goes.
@@ -289,6 +303,34 @@ Slot AsSlot(Fn fn) {
   return reinterpret_cast<Slot>(fn);
 }
 
+// Whether our function's parameter Ours receives what a caller of the
+// declaration passes as Theirs: the same type; an interface pointer (or a
+// pointer to one, for an out parameter) as void* (void**), since our objects
+// are no C++ classes of those interfaces; an enum as an integer of its size.
+template <class Ours, class Theirs>
+struct Receives : std::is_same<Ours, Theirs> {};
+template <class Theirs>
+struct Receives<void*, Theirs*> : std::is_class<Theirs> {};
+template <class Theirs>
+struct Receives<void**, Theirs**> : std::is_class<Theirs> {};
+template <class Ours, class Theirs>
+requires(std::is_enum_v<Theirs>&& std::is_integral_v<Ours>) struct Receives<Ours, Theirs>
+    : std::bool_constant<sizeof(Ours) == sizeof(Theirs)> {
+};
+template <class Ours, class Theirs>
+requires(std::is_enum_v<Theirs>&& std::is_integral_v<Ours>) struct Receives<Ours*, Theirs*>
+    : std::bool_constant<sizeof(Ours) == sizeof(Theirs)> {
+};
+
+template <class... Types>
+struct TypeList {};
+template <class Ours, class Theirs>
+struct ReceivesAll : std::false_type {};
+template <class... Ours, class... Theirs>
+requires(sizeof...(Ours) == sizeof...(Theirs)) struct ReceivesAll<TypeList<Ours...>, TypeList<Theirs...>>
+    : std::bool_constant<(Receives<Ours, Theirs>::value && ...)> {
+};
+
 // A vtable of exactly N entries: IUnknown, then every slot unused until set.
 template <size_t N>
 struct Table {
@@ -298,9 +340,15 @@ struct Table {
     slots[1] = AsSlot(&AddRefSlot);
     slots[2] = AsSlot(&ReleaseSlot);
   }
-  template <class Fn>
-  Table& Set(size_t slot, Fn fn) {
-    slots.at(slot) = AsSlot(fn);
+  // Puts fn where the declaration puts method, e.g.
+  // Set(&ICoreWebView2NavigationStartingEventArgs::put_Cancel, &NavigationPutCancel); fn takes the
+  // object, then what the method takes.
+  template <class Interface, class... Params, class... Ours>
+  Table& Set(HRESULT (STDMETHODCALLTYPE Interface::*method)(Params...),
+             HRESULT(STDMETHODCALLTYPE* fn)(void*, Ours...)) {
+    static_assert(ReceivesAll<TypeList<Ours...>, TypeList<Params...>>::value,
+                  "the function does not take what the declared method takes");
+    slots.at(static_cast<size_t>(SlotOf(method))) = AsSlot(fn);
     return *this;
   }
 };
@@ -418,11 +466,6 @@ inline void DestroyPostWindow() {
 
 // ---------------------------------------------------------------- headers, request, response
 
-inline const GUID kIidRequestHeaders = Iid("{e86cac0e-5523-465c-b536-8fb9fc8c8c60}");
-inline const GUID kIidResponseHeaders = Iid("{03c5ff5a-9b45-4a88-881c-89a9f328619c}");
-inline const GUID kIidRequest = Iid("{97055cd4-512c-4264-8b5f-e3f446cea6a5}");
-inline const GUID kIidResponse = Iid("{aafcc94f-fa27-48fd-97df-830ef75aaec9}");
-
 // Header names compare without regard to case, as in HTTP.
 inline bool SameName(const std::wstring& known, const wchar_t* name) {
   return name != nullptr && CompareStringOrdinal(known.c_str(), -1, name, -1, TRUE) == CSTR_EQUAL;
@@ -487,7 +530,6 @@ inline HRESULT STDMETHODCALLTYPE HeadersRemove(void* self, LPCWSTR name) {
   return S_OK;
 }
 
-// Response headers: 3 AppendHeader, 4 Contains, 5 GetHeader.
 inline HRESULT STDMETHODCALLTYPE ResponseHeadersAppend(void* self, LPCWSTR name, LPCWSTR value) {
   Headers* headers = Self<Headers>(self);
   Log(headers->name, "AppendHeader", Json::array({Text(name), Text(value)}));
@@ -498,13 +540,21 @@ inline HRESULT STDMETHODCALLTYPE ResponseHeadersAppend(void* self, LPCWSTR name,
 }
 
 inline const Slot* RequestHeadersTable() {
-  static const Table<9> table =
-      Table<9>().Set(3, &HeadersGet).Set(5, &HeadersContains).Set(6, &HeadersSet).Set(7, &HeadersRemove);
+  using I = ICoreWebView2HttpRequestHeaders;
+  static const Table<9> table = Table<9>()
+                                    .Set(&I::GetHeader, &HeadersGet)
+                                    .Set(&I::Contains, &HeadersContains)
+                                    .Set(&I::SetHeader, &HeadersSet)
+                                    .Set(&I::RemoveHeader, &HeadersRemove);
   return table.slots.data();
 }
 
 inline const Slot* ResponseHeadersTable() {
-  static const Table<8> table = Table<8>().Set(3, &ResponseHeadersAppend).Set(4, &HeadersContains).Set(5, &HeadersGet);
+  using I = ICoreWebView2HttpResponseHeaders;
+  static const Table<8> table = Table<8>()
+                                    .Set(&I::AppendHeader, &ResponseHeadersAppend)
+                                    .Set(&I::Contains, &HeadersContains)
+                                    .Set(&I::GetHeader, &HeadersGet);
   return table.slots.data();
 }
 
@@ -552,15 +602,19 @@ inline HRESULT STDMETHODCALLTYPE RequestGetHeaders(void* self, void** headers) {
 }
 
 inline const Slot* RequestTable() {
-  static const Table<10> table =
-      Table<10>().Set(3, &RequestGetUri).Set(5, &RequestGetMethod).Set(9, &RequestGetHeaders);
+  using I = ICoreWebView2WebResourceRequest;
+  static const Table<10> table = Table<10>()
+                                     .Set(&I::get_Uri, &RequestGetUri)
+                                     .Set(&I::get_Method, &RequestGetMethod)
+                                     .Set(&I::get_Headers, &RequestGetHeaders);
   return table.slots.data();
 }
 
 inline Request* MakeRequest(const std::wstring& uri) {
-  Request* request = Make<Request>(RequestTable(), "request", {kIidRequest});
+  Request* request = Make<Request>(RequestTable(), "request", {__uuidof(ICoreWebView2WebResourceRequest)});
   request->uri = uri;
-  request->headers = Make<Headers>(RequestHeadersTable(), "request_headers", {kIidRequestHeaders});
+  request->headers =
+      Make<Headers>(RequestHeadersTable(), "request_headers", {__uuidof(ICoreWebView2HttpRequestHeaders)});
   return request;
 }
 
@@ -615,12 +669,13 @@ inline HRESULT STDMETHODCALLTYPE ResponsePutReason(void* self, LPCWSTR reason) {
 }
 
 inline const Slot* ResponseTable() {
+  using I = ICoreWebView2WebResourceResponse;
   static const Table<10> table = Table<10>()
-                                     .Set(5, &ResponseGetHeaders)
-                                     .Set(6, &ResponseGetStatus)
-                                     .Set(7, &ResponsePutStatus)
-                                     .Set(8, &ResponseGetReason)
-                                     .Set(9, &ResponsePutReason);
+                                     .Set(&I::get_Headers, &ResponseGetHeaders)
+                                     .Set(&I::get_StatusCode, &ResponseGetStatus)
+                                     .Set(&I::put_StatusCode, &ResponsePutStatus)
+                                     .Set(&I::get_ReasonPhrase, &ResponseGetReason)
+                                     .Set(&I::put_ReasonPhrase, &ResponsePutReason);
   return table.slots.data();
 }
 
@@ -628,12 +683,13 @@ inline const Slot* ResponseTable() {
 inline HRESULT STDMETHODCALLTYPE EnvironmentCreateResponse(void*, IStream* content, int status, LPCWSTR reason,
                                                            LPCWSTR headerLines, void** out) {
   if (out == nullptr) return E_POINTER;
-  Response* response = Make<Response>(ResponseTable(), "response", {kIidResponse});
+  Response* response = Make<Response>(ResponseTable(), "response", {__uuidof(ICoreWebView2WebResourceResponse)});
   response->status = status;
   response->reason = reason != nullptr ? reason : L"";
   response->hasContent = content != nullptr;
   response->content = content;
-  response->headers = Make<Headers>(ResponseHeadersTable(), "response_headers", {kIidResponseHeaders});
+  response->headers =
+      Make<Headers>(ResponseHeadersTable(), "response_headers", {__uuidof(ICoreWebView2HttpResponseHeaders)});
   ParseHeaderLines(headerLines, *response->headers);
   Log("environment", "CreateWebResourceResponse",
       Json::array({content != nullptr, status, Text(reason), Text(headerLines)}));
@@ -714,16 +770,15 @@ inline HRESULT STDMETHODCALLTYPE NavigationGetId(void* self, UINT64* id) {
   return S_OK;
 }
 
-// 3 get_Uri, 4 get_IsUserInitiated, 5 get_IsRedirected, 7 get_Cancel,
-// 8 put_Cancel, 9 get_NavigationId.
 inline const Slot* NavigationArgsTable() {
+  using I = ICoreWebView2NavigationStartingEventArgs;
   static const Table<10> table = Table<10>()
-                                     .Set(3, &ArgsGetUri)
-                                     .Set(4, &ArgsUserInitiated)
-                                     .Set(5, &ArgsRedirected)
-                                     .Set(7, &NavigationGetCancel)
-                                     .Set(8, &NavigationPutCancel)
-                                     .Set(9, &NavigationGetId);
+                                     .Set(&I::get_Uri, &ArgsGetUri)
+                                     .Set(&I::get_IsUserInitiated, &ArgsUserInitiated)
+                                     .Set(&I::get_IsRedirected, &ArgsRedirected)
+                                     .Set(&I::get_Cancel, &NavigationGetCancel)
+                                     .Set(&I::put_Cancel, &NavigationPutCancel)
+                                     .Set(&I::get_NavigationId, &NavigationGetId);
   return table.slots.data();
 }
 
@@ -750,7 +805,11 @@ inline HRESULT STDMETHODCALLTYPE MessageTryString(void* self, LPWSTR* text) {
 }
 
 inline const Slot* MessageArgsTable() {
-  static const Table<6> table = Table<6>().Set(3, &MessageGetSource).Set(4, &MessageGetJson).Set(5, &MessageTryString);
+  using I = ICoreWebView2WebMessageReceivedEventArgs;
+  static const Table<6> table = Table<6>()
+                                    .Set(&I::get_Source, &MessageGetSource)
+                                    .Set(&I::get_WebMessageAsJson, &MessageGetJson)
+                                    .Set(&I::TryGetWebMessageAsString, &MessageTryString);
   return table.slots.data();
 }
 
@@ -774,14 +833,14 @@ inline HRESULT STDMETHODCALLTYPE PermissionPutState(void* self, int state) {
   return S_OK;
 }
 
-// 3 get_Uri, 4 get_PermissionKind, 5 get_IsUserInitiated, 6 get_State, 7 put_State.
 inline const Slot* PermissionArgsTable() {
+  using I = ICoreWebView2PermissionRequestedEventArgs;
   static const Table<9> table = Table<9>()
-                                    .Set(3, &ArgsGetUri)
-                                    .Set(4, &PermissionGetKind)
-                                    .Set(5, &ArgsUserInitiated)
-                                    .Set(6, &PermissionGetState)
-                                    .Set(7, &PermissionPutState);
+                                    .Set(&I::get_Uri, &ArgsGetUri)
+                                    .Set(&I::get_PermissionKind, &PermissionGetKind)
+                                    .Set(&I::get_IsUserInitiated, &ArgsUserInitiated)
+                                    .Set(&I::get_State, &PermissionGetState)
+                                    .Set(&I::put_State, &PermissionPutState);
   return table.slots.data();
 }
 
@@ -798,13 +857,13 @@ inline HRESULT STDMETHODCALLTYPE NewWindowGetHandled(void* self, BOOL* handled) 
   return S_OK;
 }
 
-// 3 get_Uri, 6 put_Handled, 7 get_Handled, 8 get_IsUserInitiated.
 inline const Slot* NewWindowArgsTable() {
+  using I = ICoreWebView2NewWindowRequestedEventArgs;
   static const Table<11> table = Table<11>()
-                                     .Set(3, &ArgsGetUri)
-                                     .Set(6, &NewWindowPutHandled)
-                                     .Set(7, &NewWindowGetHandled)
-                                     .Set(8, &ArgsUserInitiated);
+                                     .Set(&I::get_Uri, &ArgsGetUri)
+                                     .Set(&I::put_Handled, &NewWindowPutHandled)
+                                     .Set(&I::get_Handled, &NewWindowGetHandled)
+                                     .Set(&I::get_IsUserInitiated, &ArgsUserInitiated);
   return table.slots.data();
 }
 
@@ -848,13 +907,13 @@ inline HRESULT STDMETHODCALLTYPE ResourceGetContext(void* self, int* context) {
   return S_OK;
 }
 
-// 3 get_Request, 4 get_Response, 5 put_Response, 7 get_ResourceContext.
 inline const Slot* ResourceArgsTable() {
+  using I = ICoreWebView2WebResourceRequestedEventArgs;
   static const Table<8> table = Table<8>()
-                                    .Set(3, &ResourceGetRequest)
-                                    .Set(4, &ResourceGetResponse)
-                                    .Set(5, &ResourcePutResponse)
-                                    .Set(7, &ResourceGetContext);
+                                    .Set(&I::get_Request, &ResourceGetRequest)
+                                    .Set(&I::get_Response, &ResourceGetResponse)
+                                    .Set(&I::put_Response, &ResourcePutResponse)
+                                    .Set(&I::get_ResourceContext, &ResourceGetContext);
   return table.slots.data();
 }
 
@@ -891,53 +950,50 @@ inline HRESULT STDMETHODCALLTYPE DownloadGetMimeType(void* self, LPWSTR* type) {
   return CopyOut(Self<Args>(self)->mimeType, type);
 }
 
-// 3 get_DownloadOperation, 4 get_Cancel, 5 put_Cancel, 6 get_ResultFilePath.
 inline const Slot* DownloadArgsTable() {
+  using I = ICoreWebView2DownloadStartingEventArgs;
   static const Table<11> table = Table<11>()
-                                     .Set(3, &DownloadGetOperation)
-                                     .Set(4, &DownloadGetCancel)
-                                     .Set(5, &DownloadPutCancel)
-                                     .Set(6, &DownloadGetResultFilePath);
+                                     .Set(&I::get_DownloadOperation, &DownloadGetOperation)
+                                     .Set(&I::get_Cancel, &DownloadGetCancel)
+                                     .Set(&I::put_Cancel, &DownloadPutCancel)
+                                     .Set(&I::get_ResultFilePath, &DownloadGetResultFilePath);
   return table.slots.data();
 }
 
-// 9 get_Uri, 11 get_MimeType, 15 get_ResultFilePath; the progress events and
-// controls are not offered.
+// The address and type; the progress events and controls are not offered.
 inline const Slot* DownloadOperationTable() {
-  static const Table<22> table =
-      Table<22>().Set(9, &ArgsGetUri).Set(11, &DownloadGetMimeType).Set(15, &DownloadGetResultFilePath);
+  using I = ICoreWebView2DownloadOperation;
+  static const Table<22> table = Table<22>().Set(&I::get_Uri, &ArgsGetUri).Set(&I::get_MimeType, &DownloadGetMimeType);
   return table.slots.data();
 }
 
-inline Args* MakeArgs(const Slot* vtbl, const char* name, const char* iid) {
-  return Make<Args>(vtbl, name, {Iid(iid)});
-}
+inline Args* MakeArgs(const Slot* vtbl, const char* name, const GUID& iid) { return Make<Args>(vtbl, name, {iid}); }
 
 inline Args* MakeNavigationArgs() {
-  return MakeArgs(NavigationArgsTable(), "navigation_args", "{5b495469-e119-438a-9b18-7604f25f2e49}");
+  return MakeArgs(NavigationArgsTable(), "navigation_args", __uuidof(ICoreWebView2NavigationStartingEventArgs));
 }
 inline Args* MakeMessageArgs() {
-  return MakeArgs(MessageArgsTable(), "message_args", "{0f99a40c-e962-4207-9e92-e3d542eff849}");
+  return MakeArgs(MessageArgsTable(), "message_args", __uuidof(ICoreWebView2WebMessageReceivedEventArgs));
 }
 inline Args* MakePermissionArgs() {
-  return MakeArgs(PermissionArgsTable(), "permission_args", "{973ae2ef-ff18-4894-8fb2-3c758f046810}");
+  return MakeArgs(PermissionArgsTable(), "permission_args", __uuidof(ICoreWebView2PermissionRequestedEventArgs));
 }
 inline Args* MakeNewWindowArgs() {
-  return MakeArgs(NewWindowArgsTable(), "new_window_args", "{34acb11c-fc37-4418-9132-f9c21d1eafb9}");
+  return MakeArgs(NewWindowArgsTable(), "new_window_args", __uuidof(ICoreWebView2NewWindowRequestedEventArgs));
 }
 // A download about to start, its operation carrying the same address, type and path.
 inline Args* MakeDownloadArgs(const std::wstring& resultFilePath, const std::wstring& uri,
                               const std::wstring& mimeType) {
-  Args* args = MakeArgs(DownloadArgsTable(), "download_args", "{e99bbe21-43e9-4544-a732-282764eafa60}");
+  Args* args = MakeArgs(DownloadArgsTable(), "download_args", __uuidof(ICoreWebView2DownloadStartingEventArgs));
   args->resultFilePath = resultFilePath;
-  args->operation = MakeArgs(DownloadOperationTable(), "download_operation", "{3d6b6cf2-afe1-44c7-a995-c65117714336}");
+  args->operation = MakeArgs(DownloadOperationTable(), "download_operation", __uuidof(ICoreWebView2DownloadOperation));
   args->operation->uri = uri;
   args->operation->mimeType = mimeType;
   args->operation->resultFilePath = resultFilePath;
   return args;
 }
 inline Args* MakeResourceArgs() {
-  return MakeArgs(ResourceArgsTable(), "resource_args", "{453e667f-12c7-49d4-be6d-ddbe7956f57a}");
+  return MakeArgs(ResourceArgsTable(), "resource_args", __uuidof(ICoreWebView2WebResourceRequestedEventArgs));
 }
 
 // ---------------------------------------------------------------- completed navigations and failed processes
@@ -970,13 +1026,13 @@ inline HRESULT STDMETHODCALLTYPE CompletedGetHttpStatusCode(void* self, int* val
   return S_OK;
 }
 
-// 3 get_IsSuccess, 4 get_WebErrorStatus, 5 get_NavigationId; Args2: 6 get_HttpStatusCode.
 inline const Slot* NavigationCompletedArgsTable() {
+  using I = ICoreWebView2NavigationCompletedEventArgs2;
   static const Table<7> table = Table<7>()
-                                    .Set(3, &CompletedGetIsSuccess)
-                                    .Set(4, &CompletedGetWebErrorStatus)
-                                    .Set(5, &CompletedGetNavigationId)
-                                    .Set(6, &CompletedGetHttpStatusCode);
+                                    .Set(&I::get_IsSuccess, &CompletedGetIsSuccess)
+                                    .Set(&I::get_WebErrorStatus, &CompletedGetWebErrorStatus)
+                                    .Set(&I::get_NavigationId, &CompletedGetNavigationId)
+                                    .Set(&I::get_HttpStatusCode, &CompletedGetHttpStatusCode);
   return table.slots.data();
 }
 
@@ -1006,22 +1062,15 @@ inline HRESULT STDMETHODCALLTYPE FailedGetDescription(void* self, LPWSTR* value)
   return CopyOut(Self<Args>(self)->processDescription, value);
 }
 
-// Only a frame's own renderer failing has frames to list; neither runtime tells those apart.
-inline HRESULT STDMETHODCALLTYPE FailedGetFrameInfos(void*, void** value) {
-  Log("process_failed_args", "get_FrameInfosForFailedProcess");
-  if (value != nullptr) *value = nullptr;
-  return E_NOTIMPL;
-}
-
-// 3 get_ProcessFailedKind; Args2: 4 get_Reason, 5 get_ExitCode, 6 get_ProcessDescription,
-// 7 get_FrameInfosForFailedProcess.
+// The frames of a failed frame renderer (slot 7) are not offered: neither
+// runtime tells a frame's renderer apart.
 inline const Slot* ProcessFailedArgsTable() {
+  using I = ICoreWebView2ProcessFailedEventArgs2;
   static const Table<8> table = Table<8>()
-                                    .Set(3, &FailedGetKind)
-                                    .Set(4, &FailedGetReason)
-                                    .Set(5, &FailedGetExitCode)
-                                    .Set(6, &FailedGetDescription)
-                                    .Set(7, &FailedGetFrameInfos);
+                                    .Set(&I::get_ProcessFailedKind, &FailedGetKind)
+                                    .Set(&I::get_Reason, &FailedGetReason)
+                                    .Set(&I::get_ExitCode, &FailedGetExitCode)
+                                    .Set(&I::get_ProcessDescription, &FailedGetDescription);
   return table.slots.data();
 }
 
@@ -1034,9 +1083,9 @@ struct NavigationOutcome {
 };
 
 inline Args* MakeNavigationCompletedArgs(const NavigationOutcome& outcome) {
-  Args* args =
-      Make<Args>(NavigationCompletedArgsTable(), "navigation_completed_args",
-                 {Iid("{30d68b7d-20d9-4752-a9ca-ec8448fbb5c1}"), Iid("{fdf8b738-ee1e-4db2-a329-8d7d7b74d792}")});
+  Args* args = Make<Args>(
+      NavigationCompletedArgsTable(), "navigation_completed_args",
+      {__uuidof(ICoreWebView2NavigationCompletedEventArgs), __uuidof(ICoreWebView2NavigationCompletedEventArgs2)});
   args->navigationId = outcome.id;
   args->isSuccess = outcome.success ? TRUE : FALSE;
   args->webErrorStatus = outcome.webErrorStatus;
@@ -1062,7 +1111,7 @@ struct ProcessFailure {
 inline Args* MakeProcessFailedArgs(const ProcessFailure& failure) {
   Args* args =
       Make<Args>(ProcessFailedArgsTable(), "process_failed_args",
-                 {Iid("{8155a9a4-1474-4a86-8cae-151b0fa6b8ca}"), Iid("{4dab9422-46fa-4c3e-a5d2-41d2071d3680}")});
+                 {__uuidof(ICoreWebView2ProcessFailedEventArgs), __uuidof(ICoreWebView2ProcessFailedEventArgs2)});
   args->processFailedKind = failure.kind;
   args->processFailedReason = failure.reason;
   args->exitCode = failure.exitCode;
@@ -1146,36 +1195,40 @@ inline HRESULT STDMETHODCALLTYPE SettingPutHiddenPdfToolbarItems(void* self, int
   return S_OK;
 }
 
-// Settings 3-20 are nine getter/setter pairs in name order; Settings2 adds
-// the user agent at 21-22, Settings3 the accelerator keys at 23-24, and
-// Settings7 the PDF viewer's hidden buttons at 33-34 (4 to 6 are not offered
-// on their own).
-template <size_t... I>
-void SetFlagSlots(Table<35>& table, std::index_sequence<I...>) {
-  (table.Set(3 + 2 * I, &SettingGet<I>).Set(4 + 2 * I, &SettingPut<I>), ...);
+template <size_t Index, class Get, class Put>
+void SetFlag(Table<35>& table, Get get, Put put) {
+  table.Set(get, &SettingGet<Index>).Set(put, &SettingPut<Index>);
 }
 
+// Through Settings7 (Settings4 to 6 are not offered on their own).
 inline const Slot* SettingsTable() {
   static const Table<35> table = [] {
+    using I = ICoreWebView2Settings7;
     Table<35> built;
-    SetFlagSlots(built, std::make_index_sequence<9>());
-    built.Set(21, &SettingGetUserAgent).Set(22, &SettingPutUserAgent);
-    built.Set(23, &SettingGet<kAccelerators>).Set(24, &SettingPut<kAccelerators>);
-    built.Set(33, &SettingGetHiddenPdfToolbarItems).Set(34, &SettingPutHiddenPdfToolbarItems);
+    SetFlag<0>(built, &I::get_IsScriptEnabled, &I::put_IsScriptEnabled);
+    SetFlag<1>(built, &I::get_IsWebMessageEnabled, &I::put_IsWebMessageEnabled);
+    SetFlag<2>(built, &I::get_AreDefaultScriptDialogsEnabled, &I::put_AreDefaultScriptDialogsEnabled);
+    SetFlag<3>(built, &I::get_IsStatusBarEnabled, &I::put_IsStatusBarEnabled);
+    SetFlag<4>(built, &I::get_AreDevToolsEnabled, &I::put_AreDevToolsEnabled);
+    SetFlag<5>(built, &I::get_AreDefaultContextMenusEnabled, &I::put_AreDefaultContextMenusEnabled);
+    SetFlag<6>(built, &I::get_AreHostObjectsAllowed, &I::put_AreHostObjectsAllowed);
+    SetFlag<7>(built, &I::get_IsZoomControlEnabled, &I::put_IsZoomControlEnabled);
+    SetFlag<8>(built, &I::get_IsBuiltInErrorPageEnabled, &I::put_IsBuiltInErrorPageEnabled);
+    built.Set(&I::get_UserAgent, &SettingGetUserAgent).Set(&I::put_UserAgent, &SettingPutUserAgent);
+    SetFlag<kAccelerators>(built, &I::get_AreBrowserAcceleratorKeysEnabled, &I::put_AreBrowserAcceleratorKeysEnabled);
+    built.Set(&I::get_HiddenPdfToolbarItems, &SettingGetHiddenPdfToolbarItems)
+        .Set(&I::put_HiddenPdfToolbarItems, &SettingPutHiddenPdfToolbarItems);
     return built;
   }();
   return table.slots.data();
 }
 
 inline Settings* MakeSettings(bool offerSettings3, bool offerSettings7 = true) {
-  std::vector<GUID> iids = {Iid("{e562e4f0-d7fa-43ac-8d71-c05150499f00}"),
-                            Iid("{ee9a0f68-f46c-4e32-ac23-ef8cac224d2a}")};
-  if (offerSettings3) iids.push_back(Iid("{fdb5ab74-af33-4854-84f0-0a631deb5eba}"));
+  std::vector<GUID> iids = {__uuidof(ICoreWebView2Settings), __uuidof(ICoreWebView2Settings2)};
+  if (offerSettings3) iids.push_back(__uuidof(ICoreWebView2Settings3));
   if (offerSettings3 && offerSettings7) {
-    for (const char* text : {"{cb56846c-4168-4d53-b04f-03b6d6796ff2}", "{183e7052-1d03-43a0-ab99-98e043b66b39}",
-                             "{11cb3acd-9bc8-43b8-83bf-f40753714f87}", "{488dc902-35ef-42d2-bc7d-94b65c4bc49c}"}) {
-      iids.push_back(Iid(text));
-    }
+    iids.insert(iids.end(), {__uuidof(ICoreWebView2Settings4), __uuidof(ICoreWebView2Settings5),
+                             __uuidof(ICoreWebView2Settings6), __uuidof(ICoreWebView2Settings7)});
   }
   return Make<Settings>(SettingsTable(), "settings", std::move(iids));
 }
@@ -1184,52 +1237,196 @@ inline Settings* MakeSettings(bool offerSettings3, bool offerSettings7 = true) {
 
 // ICoreWebView2 through _21, and _22 when offered (its filters with source kinds).
 inline std::vector<GUID> ViewIids(bool offer22) {
-  static const char* const chain[] = {
-      "{76eceacb-0462-4d94-ac83-423a6793775e}", "{9e8f0cf8-e670-4b5e-b2bc-73e061e3184c}",
-      "{a0d6df20-3b92-416d-aa0c-437a9c727857}", "{20d02d59-6df2-42dc-bd06-f98a694b1302}",
-      "{bedb11b8-d63c-11eb-b8bc-0242ac130003}", "{499aadac-d92c-4589-8a75-111bfc167795}",
-      "{79c24d83-09a3-45ae-9418-487f32a58740}", "{e9632730-6e1e-43ab-b7b8-7b2c9e62e094}",
-      "{4d7b2eab-9fdc-468d-b998-a9260b5ed651}", "{b1690564-6f5a-4983-8e48-31d1143fecdb}",
-      "{0be78e56-c193-4051-b943-23b460c08bdb}", "{35d69927-bcfa-4566-9349-6b3e0d154cac}",
-      "{f75f09a8-667e-4983-88d6-c8773f315e84}", "{6daa4f10-4a90-4753-8898-77c5df534165}",
-      "{517b2d1d-7dae-4a66-a4f4-10352ffb9518}", "{0eb34dc9-9f91-41e1-8639-95cd5943906b}",
-      "{702e75d4-fd44-434d-9d70-1a68a6b1192a}", "{7a626017-28be-49b2-b865-3ba2b3522d90}",
-      "{6921f954-79b0-437f-a997-c85811897c68}", "{b4bc1926-7305-11ee-b962-0242ac120002}",
-      "{c4980dea-587b-43b9-8143-3ef3bf552d95}"};
-  std::vector<GUID> iids;
-  for (const char* text : chain) iids.push_back(Iid(text));
-  if (offer22) iids.push_back(Iid("{db75dfc7-a857-4632-a398-6969dde26c0a}"));
+  std::vector<GUID> iids = {__uuidof(ICoreWebView2),    __uuidof(ICoreWebView2_2),  __uuidof(ICoreWebView2_3),
+                            __uuidof(ICoreWebView2_4),  __uuidof(ICoreWebView2_5),  __uuidof(ICoreWebView2_6),
+                            __uuidof(ICoreWebView2_7),  __uuidof(ICoreWebView2_8),  __uuidof(ICoreWebView2_9),
+                            __uuidof(ICoreWebView2_10), __uuidof(ICoreWebView2_11), __uuidof(ICoreWebView2_12),
+                            __uuidof(ICoreWebView2_13), __uuidof(ICoreWebView2_14), __uuidof(ICoreWebView2_15),
+                            __uuidof(ICoreWebView2_16), __uuidof(ICoreWebView2_17), __uuidof(ICoreWebView2_18),
+                            __uuidof(ICoreWebView2_19), __uuidof(ICoreWebView2_20), __uuidof(ICoreWebView2_21)};
+  if (offer22) iids.push_back(__uuidof(ICoreWebView2_22));
   return iids;
 }
 
 // ICoreWebView2Controller, and 2 to 4 when offered.
 inline std::vector<GUID> ControllerIids(bool offer2, bool offer4) {
-  std::vector<GUID> iids = {Iid("{4d00c0d1-9434-4eb6-8078-8697a560334f}")};
-  if (offer2 || offer4) iids.push_back(Iid("{c979903e-d4ca-4228-92eb-47ee3fa96eab}"));
+  std::vector<GUID> iids = {__uuidof(ICoreWebView2Controller)};
+  if (offer2 || offer4) iids.push_back(__uuidof(ICoreWebView2Controller2));
   if (offer4) {
-    iids.push_back(Iid("{f9614724-5d2b-41dc-aef7-73d62b51543b}"));
-    iids.push_back(Iid("{97d418d5-a426-4e49-a151-e1a10f327d9e}"));
+    iids.push_back(__uuidof(ICoreWebView2Controller3));
+    iids.push_back(__uuidof(ICoreWebView2Controller4));
   }
   return iids;
 }
 
-inline const GUID kIidEnvironment = Iid("{b96d755e-0319-4e92-a296-23436f46a1fc}");
-inline const GUID kIidEnvironmentOptions = Iid("{2fde08a8-1e9a-4766-8c05-95a9ceb9d1c5}");
-
-// Reads a string property of the player's options object (slot given by the
-// ABI table: 3 AdditionalBrowserArguments, 5 Language, 7 TargetCompatibleBrowserVersion).
-inline Json OptionText(IUnknown* options, size_t slot) {
+// Reads a text property of the player's options object, e.g.
+// OptionText(options, &ICoreWebView2EnvironmentOptions::get_Language).
+inline Json OptionText(IUnknown* options, HRESULT (STDMETHODCALLTYPE ICoreWebView2EnvironmentOptions::*get)(LPWSTR*)) {
   if (options == nullptr) return nullptr;
-  void* typed = nullptr;
-  if (FAILED(options->QueryInterface(kIidEnvironmentOptions, &typed)) || typed == nullptr) {
-    return "no_options_interface";
-  }
-  const ForeignRef held = ForeignRef::Adopt(typed);
-  using Fn = HRESULT(STDMETHODCALLTYPE*)(void*, LPWSTR*);
+  Microsoft::WRL::ComPtr<ICoreWebView2EnvironmentOptions> typed;
+  if (FAILED(options->QueryInterface(IID_PPV_ARGS(&typed))) || !typed) return "no_options_interface";
   LPWSTR value = nullptr;
-  const HRESULT hr = reinterpret_cast<Fn>(static_cast<Foreign*>(typed)->vtbl[slot])(typed, &value);
+  const HRESULT hr = (typed.Get()->*get)(&value);
   const UniqueCoTaskMem<wchar_t> owned(value);
   return SUCCEEDED(hr) ? Text(value) : Json(HexResult(hr));
+}
+
+// ---------------------------------------------------------------- what both runtimes' views share
+
+// The head of both runtimes' views: the player's handlers of each event.
+struct ViewBase : Object {
+  std::array<std::map<std::int64_t, ForeignRef>, kEventKinds> handlers;
+  std::int64_t nextToken = 1;
+  // The code a registration call ("add_NavigationStarting") fails with
+  // instead of registering, or S_OK; none fails when null.
+  HRESULT (*refusal)(const std::string& call) = nullptr;
+};
+
+template <EventKind Kind>
+HRESULT STDMETHODCALLTYPE ViewAdd(void* self, void* handler, EventRegistrationToken* token) {
+  ViewBase* view = Self<ViewBase>(self);
+  const std::string call = "add_" + std::string(std::get<Kind>(kEvents).name);
+  Log("view", call.c_str());
+  if (view->refusal != nullptr) {
+    if (const HRESULT failure = view->refusal(call); FAILED(failure)) return failure;
+  }
+  if (handler == nullptr || token == nullptr) return E_INVALIDARG;
+  token->value = view->nextToken++;
+  view->handlers[Kind].emplace(token->value, ForeignRef(handler));
+  return S_OK;
+}
+
+template <EventKind Kind>
+HRESULT STDMETHODCALLTYPE ViewRemove(void* self, EventRegistrationToken token) {
+  Log("view", ("remove_" + std::string(std::get<Kind>(kEvents).name)).c_str(), Json::array({token.value}));
+  Self<ViewBase>(self)->handlers[Kind].erase(token.value);
+  return S_OK;
+}
+
+// Calls every handler of one event with the same arguments, in registration order.
+template <EventKind Kind>
+void Raise(ViewBase* view, Args* args) {
+  const ObjectPtr<ViewBase> hold = Share(view);
+  const auto handlers = view->handlers[Kind];  // a handler may remove itself
+  for (const auto& entry : handlers) CallForeign(std::get<Kind>(kEvents).invoke, entry.second.get(), view, args);
+}
+
+// ICoreWebView2 through ICoreWebView2_22.
+constexpr size_t kViewSlots = 125;
+
+template <size_t... Kinds>
+void SetEventSlots(Table<kViewSlots>& table, std::index_sequence<Kinds...>) {
+  (table.Set(std::get<Kinds>(kEvents).add, &ViewAdd<static_cast<EventKind>(Kinds)>)
+       .Set(std::get<Kinds>(kEvents).remove, &ViewRemove<static_cast<EventKind>(Kinds)>),
+   ...);
+}
+
+// A view's vtable with the event registrations in it; each runtime adds the rest.
+inline Table<kViewSlots> ViewTableWithEvents() {
+  Table<kViewSlots> table;
+  SetEventSlots(table, std::make_index_sequence<kEventKinds>());
+  return table;
+}
+
+// ---------------------------------------------------------------- what both runtimes' controllers share
+
+struct ControllerBase : Object {
+  HWND parent = nullptr;
+  RECT bounds{};
+  BOOL visible = TRUE;
+  BOOL allowExternalDrop = TRUE;
+  COREWEBVIEW2_COLOR background{255, 255, 255, 255};
+  bool closed = false;
+};
+
+inline Json RectJson(const RECT& rect) { return Json::array({rect.left, rect.top, rect.right, rect.bottom}); }
+
+inline HRESULT STDMETHODCALLTYPE ControllerGetVisible(void* self, BOOL* visible) {
+  Log("controller", "get_IsVisible");
+  if (visible == nullptr) return E_POINTER;
+  *visible = Self<ControllerBase>(self)->visible;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE ControllerGetBounds(void* self, RECT* bounds) {
+  Log("controller", "get_Bounds");
+  if (bounds == nullptr) return E_POINTER;
+  *bounds = Self<ControllerBase>(self)->bounds;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE ControllerGetBackground(void* self, COREWEBVIEW2_COLOR* color) {
+  Log("controller", "get_DefaultBackgroundColor");
+  if (color == nullptr) return E_POINTER;
+  *color = Self<ControllerBase>(self)->background;
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE ControllerGetDrop(void* self, BOOL* value) {
+  Log("controller", "get_AllowExternalDrop");
+  if (value == nullptr) return E_POINTER;
+  *value = Self<ControllerBase>(self)->allowExternalDrop;
+  return S_OK;
+}
+
+// Neither runtime's page accepts drops at all, so this is kept only.
+inline HRESULT STDMETHODCALLTYPE ControllerPutDrop(void* self, BOOL value) {
+  Log("controller", "put_AllowExternalDrop", Json::array({value}));
+  Self<ControllerBase>(self)->allowExternalDrop = value;
+  return S_OK;
+}
+
+// ICoreWebView2Controller through Controller4.
+constexpr size_t kControllerSlots = 38;
+
+// A controller's vtable with the plain properties in it; each runtime adds the rest.
+inline Table<kControllerSlots> ControllerTableWithProperties() {
+  using I = ICoreWebView2Controller4;
+  Table<kControllerSlots> table;
+  table.Set(&I::get_IsVisible, &ControllerGetVisible)
+      .Set(&I::get_Bounds, &ControllerGetBounds)
+      .Set(&I::get_DefaultBackgroundColor, &ControllerGetBackground)
+      .Set(&I::get_AllowExternalDrop, &ControllerGetDrop)
+      .Set(&I::put_AllowExternalDrop, &ControllerPutDrop);
+  return table;
+}
+
+// ---------------------------------------------------------------- what both runtimes' environments share
+
+inline HRESULT STDMETHODCALLTYPE EnvironmentAddNewVersion(void*, void* handler, EventRegistrationToken* token) {
+  Log("environment", "add_NewBrowserVersionAvailable");
+  if (handler == nullptr || token == nullptr) return E_INVALIDARG;
+  token->value = 1;  // never raised, so the handler is not kept
+  return S_OK;
+}
+
+inline HRESULT STDMETHODCALLTYPE EnvironmentRemoveNewVersion(void*, EventRegistrationToken token) {
+  Log("environment", "remove_NewBrowserVersionAvailable", Json::array({token.value}));
+  return S_OK;
+}
+
+// An environment's vtable around a runtime's own controller creation and version.
+template <class Create, class Version>
+Table<8> EnvironmentTableWith(Create create, Version version) {
+  using I = ICoreWebView2Environment;
+  return Table<8>()
+      .Set(&I::CreateCoreWebView2Controller, create)
+      .Set(&I::CreateWebResourceResponse, &EnvironmentCreateResponse)
+      .Set(&I::get_BrowserVersionString, version)
+      .Set(&I::add_NewBrowserVersionAvailable, &EnvironmentAddNewVersion)
+      .Set(&I::remove_NewBrowserVersionAvailable, &EnvironmentRemoveNewVersion);
+}
+
+// The first line of every environment creation, with what the player's
+// options ask for.
+inline void LogEnvironmentCall(BOOL first, int runtimeType, PCWSTR userDataFolder, IUnknown* options,
+                               const Json& extra = Json::object()) {
+  using I = ICoreWebView2EnvironmentOptions;
+  Json fields = {{"additional_browser_arguments", OptionText(options, &I::get_AdditionalBrowserArguments)},
+                 {"target_compatible_browser_version", OptionText(options, &I::get_TargetCompatibleBrowserVersion)}};
+  fields.update(extra);
+  Log("runtime", "CreateWebViewEnvironmentWithOptionsInternal",
+      Json::array({first, runtimeType, Text(userDataFolder), options != nullptr}), fields);
 }
 
 }  // namespace runtime_objects

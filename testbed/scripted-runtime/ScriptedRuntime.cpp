@@ -1,6 +1,6 @@
 // A browser runtime that only pretends: it answers the player's calls through
-// vtables laid out slot by slot from the ABI table, records every call in a
-// log, and raises the events a test asks for. Never shipped.
+// vtables laid out from the program's own interface declarations, records
+// every call in a log, and raises the events a test asks for. Never shipped.
 //
 // The objects and their vtables come from testbed/runtime-objects, which the
 // Chromium-backed runtime shares; what is particular to this one is the
@@ -195,10 +195,8 @@ int browserGeneration = 0;
 // What the objects of a browser that exited answer to anything but Close and Release.
 HRESULT BrowserGone() { return HRESULT_FROM_WIN32(ERROR_INVALID_STATE); }
 
-struct View : Object {
+struct View : ViewBase {
   Settings* settings = nullptr;
-  std::array<std::map<std::int64_t, void*>, kEventKinds> handlers;
-  std::int64_t nextToken = 1;
   std::wstring source = L"about:blank";
   HWND page = nullptr;  // owned by the controller
   int scripts = 0;
@@ -207,9 +205,6 @@ struct View : Object {
   std::uint64_t lastNavigationId = 0;
   [[nodiscard]] bool dead() const { return generation != browserGeneration; }
   ~View() {
-    for (auto& kind : handlers) {
-      for (auto& entry : kind) ReleaseForeign(entry.second);
-    }
     if (settings != nullptr) ReleaseObject(settings);
   }
 };
@@ -230,8 +225,6 @@ HRESULT STDMETHODCALLTYPE ViewGetSource(void* self, LPWSTR* uri) {
   return CopyOut(Self<View>(self)->source, uri);
 }
 
-void Raise(View* view, EventKind kind, Args* args);
-
 // How a navigation to uri ends, by the script: a page the host made
 // involves no HTTP request, so it has no status.
 NavigationOutcome ScriptedOutcome(const std::wstring& uri, bool hostMade) {
@@ -251,7 +244,7 @@ HRESULT RaiseNavigationCompleted(View* view, NavigationOutcome outcome) {
   if (view == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
   if (outcome.id == 0) outcome.id = ++view->lastNavigationId;
   Args* args = MakeNavigationCompletedArgs(outcome);
-  Raise(view, kNavigationCompleted, args);
+  Raise<kNavigationCompleted>(view, args);
   LogNavigationCompleted(Utf8(view->source.c_str()), outcome);
   ReleaseObject(args);
   return S_OK;
@@ -307,32 +300,6 @@ HRESULT ScriptedFailure(const std::string& call) {
   return found == failing.end() ? S_OK : found->second;
 }
 
-template <EventKind Kind>
-HRESULT STDMETHODCALLTYPE ViewAdd(void* self, void* handler, Token* token) {
-  View* view = Self<View>(self);
-  const std::string call = "add_" + std::string(kEventNames[Kind]);
-  Log("view", call.c_str());
-  if (const HRESULT failure = ScriptedFailure(call); FAILED(failure)) return failure;
-  if (handler == nullptr || token == nullptr) return E_INVALIDARG;
-  AddRefForeign(handler);
-  token->value = view->nextToken++;
-  view->handlers[Kind][token->value] = handler;
-  return S_OK;
-}
-
-template <EventKind Kind>
-HRESULT STDMETHODCALLTYPE ViewRemove(void* self, Token token) {
-  View* view = Self<View>(self);
-  Log("view", ("remove_" + std::string(kEventNames[Kind])).c_str(), Json::array({token.value}));
-  auto& map = view->handlers[Kind];
-  const auto found = map.find(token.value);
-  if (found != map.end()) {
-    ReleaseForeign(found->second);
-    map.erase(found);
-  }
-  return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE ViewAddScript(void* self, LPCWSTR javaScript, void* handler) {
   Log("view", "AddScriptToExecuteOnDocumentCreated", Json::array({Text(javaScript)}));
   if (javaScript == nullptr) return E_INVALIDARG;
@@ -341,7 +308,8 @@ HRESULT STDMETHODCALLTYPE ViewAddScript(void* self, LPCWSTR javaScript, void* ha
   if (handler != nullptr) {
     AddRefForeign(handler);
     Later([handler] {
-      InvokeText(handler, S_OK, L"{script-1}");
+      CallForeign(&ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler::Invoke, handler, S_OK,
+                  L"{script-1}");
       ReleaseForeign(handler);
     });
   }
@@ -355,7 +323,7 @@ HRESULT STDMETHODCALLTYPE ViewExecuteScript(void* self, LPCWSTR javaScript, void
   if (handler != nullptr) {
     AddRefForeign(handler);
     Later([handler] {
-      InvokeText(handler, S_OK, L"null");
+      CallForeign(&ICoreWebView2ExecuteScriptCompletedHandler::Invoke, handler, S_OK, L"null");
       ReleaseForeign(handler);
     });
   }
@@ -408,70 +376,40 @@ HRESULT STDMETHODCALLTYPE ViewRemoveFilterKinds(void*, LPCWSTR uri, int context,
   return S_OK;
 }
 
-// ICoreWebView2 through ICoreWebView2_22: 125 entries, 123-124 the filters with source kinds.
 const Slot* ViewTable() {
-  static const Table<125> table = Table<125>()
-                                      .Set(3, &ViewGetSettings)
-                                      .Set(4, &ViewGetSource)
-                                      .Set(5, &ViewNavigate)
-                                      .Set(6, &ViewNavigateToString)
-                                      .Set(7, &ViewAdd<kNavigation>)
-                                      .Set(8, &ViewRemove<kNavigation>)
-                                      .Set(15, &ViewAdd<kNavigationCompleted>)
-                                      .Set(16, &ViewRemove<kNavigationCompleted>)
-                                      .Set(23, &ViewAdd<kPermission>)
-                                      .Set(24, &ViewRemove<kPermission>)
-                                      .Set(25, &ViewAdd<kProcessFailed>)
-                                      .Set(26, &ViewRemove<kProcessFailed>)
-                                      .Set(27, &ViewAddScript)
-                                      .Set(29, &ViewExecuteScript)
-                                      .Set(31, &ViewReload)
-                                      .Set(32, &ViewPostJson)
-                                      .Set(33, &ViewPostString)
-                                      .Set(34, &ViewAdd<kMessage>)
-                                      .Set(35, &ViewRemove<kMessage>)
-                                      .Set(38, &ViewCanGoBack)
-                                      .Set(40, &ViewGoBack)
-                                      .Set(44, &ViewAdd<kNewWindow>)
-                                      .Set(45, &ViewRemove<kNewWindow>)
-                                      .Set(55, &ViewAdd<kResource>)
-                                      .Set(56, &ViewRemove<kResource>)
-                                      .Set(57, &ViewAddFilter)
-                                      .Set(58, &ViewRemoveFilter)
-                                      .Set(75, &ViewAdd<kDownload>)
-                                      .Set(76, &ViewRemove<kDownload>)
-                                      .Set(123, &ViewAddFilterKinds)
-                                      .Set(124, &ViewRemoveFilterKinds);
+  using I = ICoreWebView2_22;
+  static const Table<kViewSlots> table =
+      ViewTableWithEvents()
+          .Set(&I::get_Settings, &ViewGetSettings)
+          .Set(&I::get_Source, &ViewGetSource)
+          .Set(&I::Navigate, &ViewNavigate)
+          .Set(&I::NavigateToString, &ViewNavigateToString)
+          .Set(&I::AddScriptToExecuteOnDocumentCreated, &ViewAddScript)
+          .Set(&I::ExecuteScript, &ViewExecuteScript)
+          .Set(&I::Reload, &ViewReload)
+          .Set(&I::PostWebMessageAsJson, &ViewPostJson)
+          .Set(&I::PostWebMessageAsString, &ViewPostString)
+          .Set(&I::get_CanGoBack, &ViewCanGoBack)
+          .Set(&I::GoBack, &ViewGoBack)
+          .Set(&I::AddWebResourceRequestedFilter, &ViewAddFilter)
+          .Set(&I::RemoveWebResourceRequestedFilter, &ViewRemoveFilter)
+          .Set(&I::AddWebResourceRequestedFilterWithRequestSourceKinds, &ViewAddFilterKinds)
+          .Set(&I::RemoveWebResourceRequestedFilterWithRequestSourceKinds, &ViewRemoveFilterKinds);
   return table.slots.data();
 }
 
 View* MakeView() {
   const Script& current = CurrentScript();
   View* view = Make<View>(ViewTable(), "view", ViewIids(current.offerView22));
+  view->refusal = &ScriptedFailure;
   view->settings = MakeSettings(current.offerSettings3, current.offerSettings7);
   return view;
 }
 
-// Calls every handler of one event with the same arguments, in registration order.
-void Raise(View* view, EventKind kind, Args* args) {
-  const auto handlers = view->handlers[kind];  // a handler may remove itself
-  for (const auto& entry : handlers) {
-    AddRefForeign(entry.second);
-    InvokeEvent(entry.second, view, args);
-    ReleaseForeign(entry.second);
-  }
-}
-
 // ---------------------------------------------------------------- the controller
 
-struct Controller : Object {
+struct Controller : ControllerBase {
   View* view = nullptr;
-  HWND parent = nullptr;
-  RECT bounds{};
-  BOOL visible = TRUE;
-  BOOL allowExternalDrop = TRUE;
-  Color background{255, 255, 255, 255};
-  bool closed = false;
   HWND page = nullptr;
   [[nodiscard]] bool dead() const { return view->dead(); }
   ~Controller() {
@@ -483,26 +421,10 @@ struct Controller : Object {
   }
 };
 
-Json RectJson(const RECT& rect) { return Json::array({rect.left, rect.top, rect.right, rect.bottom}); }
-
-HRESULT STDMETHODCALLTYPE ControllerGetVisible(void* self, BOOL* visible) {
-  Log("controller", "get_IsVisible");
-  if (visible == nullptr) return E_POINTER;
-  *visible = Self<Controller>(self)->visible;
-  return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE ControllerPutVisible(void* self, BOOL visible) {
   Log("controller", "put_IsVisible", Json::array({visible}));
   if (Self<Controller>(self)->dead()) return BrowserGone();
   Self<Controller>(self)->visible = visible;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ControllerGetBounds(void* self, RECT* bounds) {
-  Log("controller", "get_Bounds");
-  if (bounds == nullptr) return E_POINTER;
-  *bounds = Self<Controller>(self)->bounds;
   return S_OK;
 }
 
@@ -554,50 +476,25 @@ HRESULT STDMETHODCALLTYPE ControllerGetView(void* self, void** view) {
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ControllerGetBackground(void* self, Color* color) {
-  Log("controller", "get_DefaultBackgroundColor");
-  if (color == nullptr) return E_POINTER;
-  *color = Self<Controller>(self)->background;
-  return S_OK;
-}
-
 // The real runtime accepts only fully transparent or fully opaque colours.
-HRESULT STDMETHODCALLTYPE ControllerPutBackground(void* self, Color color) {
-  Log("controller", "put_DefaultBackgroundColor", Json::array({color.a, color.r, color.g, color.b}));
-  if (color.a != 0 && color.a != 255) return E_INVALIDARG;
+HRESULT STDMETHODCALLTYPE ControllerPutBackground(void* self, COREWEBVIEW2_COLOR color) {
+  Log("controller", "put_DefaultBackgroundColor", Json::array({color.A, color.R, color.G, color.B}));
+  if (color.A != 0 && color.A != 255) return E_INVALIDARG;
   if (Self<Controller>(self)->dead()) return BrowserGone();
   Self<Controller>(self)->background = color;
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ControllerGetDrop(void* self, BOOL* value) {
-  Log("controller", "get_AllowExternalDrop");
-  if (value == nullptr) return E_POINTER;
-  *value = Self<Controller>(self)->allowExternalDrop;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ControllerPutDrop(void* self, BOOL value) {
-  Log("controller", "put_AllowExternalDrop", Json::array({value}));
-  Self<Controller>(self)->allowExternalDrop = value;
-  return S_OK;
-}
-
-// ICoreWebView2Controller through Controller4: 38 entries.
 const Slot* ControllerTable() {
-  static const Table<38> table = Table<38>()
-                                     .Set(3, &ControllerGetVisible)
-                                     .Set(4, &ControllerPutVisible)
-                                     .Set(5, &ControllerGetBounds)
-                                     .Set(6, &ControllerPutBounds)
-                                     .Set(12, &ControllerMoveFocus)
-                                     .Set(23, &ControllerNotifyMoved)
-                                     .Set(24, &ControllerClose)
-                                     .Set(25, &ControllerGetView)
-                                     .Set(26, &ControllerGetBackground)
-                                     .Set(27, &ControllerPutBackground)
-                                     .Set(36, &ControllerGetDrop)
-                                     .Set(37, &ControllerPutDrop);
+  using I = ICoreWebView2Controller4;
+  static const Table<kControllerSlots> table = ControllerTableWithProperties()
+                                                   .Set(&I::put_IsVisible, &ControllerPutVisible)
+                                                   .Set(&I::put_Bounds, &ControllerPutBounds)
+                                                   .Set(&I::MoveFocus, &ControllerMoveFocus)
+                                                   .Set(&I::NotifyParentWindowPositionChanged, &ControllerNotifyMoved)
+                                                   .Set(&I::Close, &ControllerClose)
+                                                   .Set(&I::get_CoreWebView2, &ControllerGetView)
+                                                   .Set(&I::put_DefaultBackgroundColor, &ControllerPutBackground);
   return table.slots.data();
 }
 
@@ -630,11 +527,11 @@ HRESULT STDMETHODCALLTYPE EnvironmentCreateController(void* self, HWND parent, v
   Later([handler, parent, result] {
     if (FAILED(result)) {
       Log("environment", "controller_completed", Json::array({HexResult(result)}));
-      InvokeResult(handler, result, nullptr);
+      CallForeign(&ICoreWebView2CreateCoreWebView2ControllerCompletedHandler::Invoke, handler, result, nullptr);
     } else {
       Controller* controller = MakeController(parent);
       Log("environment", "controller_completed", Json::array({HexResult(S_OK)}));
-      InvokeResult(handler, S_OK, controller);
+      CallForeign(&ICoreWebView2CreateCoreWebView2ControllerCompletedHandler::Invoke, handler, S_OK, controller);
       ReleaseObject(controller);
     }
     ReleaseForeign(handler);
@@ -647,25 +544,8 @@ HRESULT STDMETHODCALLTYPE EnvironmentVersion(void*, LPWSTR* version) {
   return CopyOut(CurrentScript().version, version);
 }
 
-HRESULT STDMETHODCALLTYPE EnvironmentAddNewVersion(void*, void* handler, Token* token) {
-  Log("environment", "add_NewBrowserVersionAvailable");
-  if (handler == nullptr || token == nullptr) return E_INVALIDARG;
-  token->value = 1;  // never raised, so the handler is not kept
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE EnvironmentRemoveNewVersion(void*, Token token) {
-  Log("environment", "remove_NewBrowserVersionAvailable", Json::array({token.value}));
-  return S_OK;
-}
-
 const Slot* EnvironmentTable() {
-  static const Table<8> table = Table<8>()
-                                    .Set(3, &EnvironmentCreateController)
-                                    .Set(4, &EnvironmentCreateResponse)
-                                    .Set(5, &EnvironmentVersion)
-                                    .Set(6, &EnvironmentAddNewVersion)
-                                    .Set(7, &EnvironmentRemoveNewVersion);
+  static const Table<8> table = EnvironmentTableWith(&EnvironmentCreateController, &EnvironmentVersion);
   return table.slots.data();
 }
 
@@ -675,7 +555,7 @@ HRESULT RaiseNavigation(const std::wstring& uri, int* cancel) {
   if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
   Args* args = MakeNavigationArgs();
   args->uri = uri;
-  Raise(currentView, kNavigation, args);
+  Raise<kNavigation>(currentView, args);
   if (cancel != nullptr) *cancel = args->cancel != FALSE ? 1 : 0;
   Log("outcome", "navigation", Json::array({Utf8(uri.c_str())}), {{"cancel", args->cancel != FALSE}});
   ReleaseObject(args);
@@ -688,7 +568,7 @@ HRESULT RaiseMessage(const std::wstring& json, bool isString) {
   args->uri = currentView->source;
   args->message = json;
   args->messageIsString = isString;
-  Raise(currentView, kMessage, args);
+  Raise<kMessage>(currentView, args);
   Log("outcome", "message", Json::array({Utf8(json.c_str()), isString}));
   ReleaseObject(args);
   return S_OK;
@@ -700,7 +580,7 @@ HRESULT RaisePermission(int kind, int* state, const std::wstring& uri) {
   Args* args = MakePermissionArgs();
   args->uri = uri.empty() ? currentView->source : uri;
   args->permissionKind = kind;
-  Raise(currentView, kPermission, args);
+  Raise<kPermission>(currentView, args);
   if (state != nullptr) *state = args->permissionState;
   Log("outcome", "permission", Json::array({kind, Utf8(args->uri.c_str())}), {{"state", args->permissionState}});
   ReleaseObject(args);
@@ -711,7 +591,7 @@ HRESULT RaiseNewWindow(const std::wstring& uri, int* handled) {
   if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
   Args* args = MakeNewWindowArgs();
   args->uri = uri;
-  Raise(currentView, kNewWindow, args);
+  Raise<kNewWindow>(currentView, args);
   if (handled != nullptr) *handled = args->handled != FALSE ? 1 : 0;
   Log("outcome", "new_window", Json::array({Utf8(uri.c_str())}), {{"handled", args->handled != FALSE}});
   ReleaseObject(args);
@@ -722,7 +602,7 @@ HRESULT RaiseDownload(const std::wstring& resultFilePath, const std::wstring& ur
                       int* cancel) {
   if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
   Args* args = MakeDownloadArgs(resultFilePath, uri, mimeType);
-  Raise(currentView, kDownload, args);
+  Raise<kDownload>(currentView, args);
   if (cancel != nullptr) *cancel = args->cancel != FALSE ? 1 : 0;
   Log("outcome", "download", Json::array({Utf8(resultFilePath.c_str()), Utf8(uri.c_str())}),
       {{"cancel", args->cancel != FALSE}});
@@ -735,7 +615,7 @@ HRESULT RaiseDownload(const std::wstring& resultFilePath, const std::wstring& ur
 HRESULT RaiseProcessFailed(const ProcessFailure& failure) {
   if (currentView == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
   Args* args = MakeProcessFailedArgs(failure);
-  Raise(currentView, kProcessFailed, args);
+  Raise<kProcessFailed>(currentView, args);
   LogProcessFailed(failure);
   ReleaseObject(args);
   if (failure.kind == 0) browserGeneration++;  // the browser process itself
@@ -755,7 +635,7 @@ HRESULT RaiseResource(const std::wstring& uri, const Json& headers, int context,
                                                    Wide(value.is_string() ? value.get<std::string>() : value.dump()));
     }
   }
-  Raise(currentView, kResource, args);
+  Raise<kResource>(currentView, args);
   outcome = {{"headers_set", args->request->headers->set},
              {"request_headers", args->request->headers->AsJson()},
              {"response", args->response != nullptr ? args->response->AsJson() : Json(nullptr)}};
@@ -849,10 +729,7 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
   try {
     const Script& current = CurrentScript();
     EnsureScriptedPostWindow();
-    Log("runtime", "CreateWebViewEnvironmentWithOptionsInternal",
-        Json::array({first, runtimeType, Text(userDataFolder), options != nullptr}),
-        {{"additional_browser_arguments", OptionText(options, 3)},
-         {"target_compatible_browser_version", OptionText(options, 7)}});
+    LogEnvironmentCall(first, runtimeType, userDataFolder, options);
     if (handler == nullptr) return E_POINTER;
     if (current.environmentCallResult != S_OK) return current.environmentCallResult;
     const size_t index = environmentCreations++;
@@ -862,15 +739,16 @@ HRESULT STDMETHODCALLTYPE CreateWebViewEnvironmentWithOptionsInternal(BOOL first
     LaterAfter(current.environmentDelayMs, [handler, result] {
       Log("runtime", "environment_completed", Json::array({HexResult(result)}));
       if (FAILED(result)) {
-        InvokeResult(handler, result, nullptr);
+        CallForeign(&ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler::Invoke, handler, result, nullptr);
       } else {
-        Environment* environment = Make<Environment>(EnvironmentTable(), "environment", {kIidEnvironment});
+        Environment* environment =
+            Make<Environment>(EnvironmentTable(), "environment", {__uuidof(ICoreWebView2Environment)});
         // The last reference going is what would let a real engine end.
         environment->destroy = [](Object* object) {
           Log("environment", "released");
           delete static_cast<Environment*>(object);
         };
-        InvokeResult(handler, S_OK, environment);
+        CallForeign(&ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler::Invoke, handler, S_OK, environment);
         ReleaseObject(environment);
       }
       ReleaseForeign(handler);
