@@ -973,9 +973,20 @@ void Page::Resize(int width, int height) {
   if (width == width_ && height == height_) return;
   width_ = width;
   height_ = height;
-  if (width <= 0 || height <= 0) return;
+  ApplySize();
+}
+
+// A capture puts the viewport back to the size it began at when it ends:
+// Chromium would paint at the former size from then on, and every frame of
+// the screencast would be of that size. A new size waits for the capture.
+void Page::ApplySize() {
+  if (width_ <= 0 || height_ <= 0) return;
+  if (capturing_) {
+    sizeHeld_ = true;
+    return;
+  }
   Send("Emulation.setDeviceMetricsOverride",
-       {{"width", width}, {"height", height}, {"deviceScaleFactor", 1}, {"mobile", false}});
+       {{"width", width_}, {"height", height_}, {"deviceScaleFactor", 1}, {"mobile", false}});
   Screencast();
 }
 
@@ -1004,13 +1015,24 @@ void Page::Screencast() {
 // would keep a frame from the middle of a fade, or of the old size, for good. A capture after the
 // screencast has gone quiet shows where the page came to rest.
 void Page::Settle() {
-  if (closed_ || !visible_ || !casting_ || settled_ == changes_) return;
+  if (closed_ || !visible_ || !casting_ || capturing_ || settled_ == changes_) return;
   settled_ = changes_;
+  capturing_ = true;
   Send("Page.captureScreenshot", {{"format", "jpeg"}, {"quality", 90}},
        [weak = weak_from_this(), asked = changes_](const CdpReply& reply) {
          const std::shared_ptr<Page> page = weak.lock();
+         if (!page) return;
+         page->capturing_ = false;
+         if (page->sizeHeld_ && !page->closed_) {
+           // The capture is of the former size. Nothing may repaint at the
+           // new one, so no frame of it would come: one is captured now.
+           page->sizeHeld_ = false;
+           page->ApplySize();
+           page->Settle();
+           return;
+         }
          // A frame that came meanwhile is newer than the capture.
-         if (!page || !reply.ok() || page->changes_ != asked || page->closed_ || !page->visible_) return;
+         if (!reply.ok() || page->changes_ != asked || page->closed_ || !page->visible_) return;
          const std::shared_ptr<const PageEvents> events = page->events_;
          if (events && events->frame) events->frame(Base64Decode(reply.value.value("data", std::string())));
        });

@@ -259,6 +259,8 @@ class Page : public std::enable_shared_from_this<Page> {
   void OnBinding(const nlohmann::json& params, const PageEvents& events);
   void OnPermissionAsked(const nlohmann::json& params, const PageEvents& events);
   void Screencast();
+  // Sets the viewport to the view's size, unless a capture is in flight.
+  void ApplySize();
   // Before a navigation the host asked for: a script that keeps the
   // renderer from answering would also keep the new document from committing.
   void InterruptHungScript();
@@ -290,6 +292,8 @@ class Page : public std::enable_shared_from_this<Page> {
   bool contentPainted_ = false;  // painted, and no frame shown since
   std::uint64_t changes_ = 0;    // screencast frames and starts so far
   std::uint64_t settled_ = 0;    // the count a capture was asked for at
+  bool capturing_ = false;       // a capture is in flight
+  bool sizeHeld_ = false;        // a new size waits for that capture's end
   int clickCount_ = 1;
   std::optional<Pending> pending_;
   std::optional<Probe> probe_;  // the watchdog's open question
