@@ -15,7 +15,7 @@ import uidriver
 import winerun
 from programs import ALERT_CLASS, INIT_CLASS, ScriptedStartTest
 
-CERTS = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "mock-service", "certs")
+CERTS = os.path.join(os.path.dirname(__file__), "..", "..", "testbed", "mock-service", "certs")
 # The padding after the lone "ret" that opens the code of a mingw program:
 # never run, so changing it cannot crash the player before it notices.
 UNUSED_CODE_OFFSET = "1"

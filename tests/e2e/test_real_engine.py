@@ -1,5 +1,5 @@
 """The real Miravell.exe on a real browser engine: Debian's Chromium behind
-the runtime interface (tools/chromium-runtime), against the mock service.
+the runtime interface (testbed/chromium-runtime), against the mock service.
 Each start is driven as a user would: real mouse clicks on the painted page,
 screenshots read at known pixels, window rectangles. What the page, the
 engine and the service saw comes from the page's own messages and the

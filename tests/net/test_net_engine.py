@@ -19,7 +19,7 @@ OPERATOR_HOST = "desktop.miravell.localhost"
 
 
 # The Windows programs run under Wine unless a runner for real Windows is
-# configured instead of tests/wine/run.sh.
+# configured instead of testbed/wine/run.sh.
 UNDER_WINE = os.path.basename(os.path.dirname(os.environ.get("MIRAVELL_RUN_WINDOWS", "wine/run.sh"))) == "wine"
 
 

@@ -3,152 +3,94 @@
 // and each IID must be the engine's.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <utility>
-
 #include "runtime/CallbackHandler.h"
 #include "runtime/WebView2Interfaces.h"
+#include "testbed/runtime-objects/SlotProbe.h"
 
 namespace {
 
-int lastSlot = -1;
-
-// Every slot of the fake vtable records its own index. On x64 there is one
-// calling convention and the caller cleans up, so a thunk may ignore the
-// arguments it was given.
-template <int Slot>
-HRESULT STDMETHODCALLTYPE RecordSlot() {
-  lastSlot = Slot;
-  return S_OK;
-}
-
-using Thunk = HRESULT(STDMETHODCALLTYPE*)();
-constexpr int kSlots = 130;
-
-template <int... Slots>
-constexpr std::array<Thunk, sizeof...(Slots)> MakeTable(std::integer_sequence<int, Slots...>) {
-  return {&RecordSlot<Slots>...};
-}
-
-const std::array<Thunk, kSlots> kTable = MakeTable(std::make_integer_sequence<int, kSlots>{});
-
-struct FakeObject {
-  const Thunk* vtable = kTable.data();
-} fake;
-
-// Read through a volatile so the optimiser cannot follow the fake object into
-// the calls and reason about the declared interface's layout.
-void* volatile fakeAddress = &fake;
-
-// The slot a call through Interface's declaration reaches.
-template <typename Interface, typename Call>
-int SlotOf(Call call) {
-  lastSlot = -1;
-  call(static_cast<Interface*>(fakeAddress));
-  return lastSlot;
-}
-
 TEST(VtableTest, EnvironmentControllerAndSettingsMethodsSitAtTheirSlots) {
-  EXPECT_EQ(SlotOf<ICoreWebView2Environment>([](auto* e) { e->CreateCoreWebView2Controller(nullptr, nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2Environment>(
-                [](auto* e) { e->CreateWebResourceResponse(nullptr, 403, L"Blocked", L"", nullptr); }),
-            4);
-  EXPECT_EQ(SlotOf<ICoreWebView2Controller>([](auto* c) { c->put_Bounds(RECT{1, 2, 3, 4}); }), 6);
-  EXPECT_EQ(SlotOf<ICoreWebView2Controller>([](auto* c) { c->Close(); }), 24);
-  EXPECT_EQ(SlotOf<ICoreWebView2Controller>([](auto* c) { c->get_CoreWebView2(nullptr); }), 25);
-  EXPECT_EQ(SlotOf<ICoreWebView2Controller2>([](auto* c) {
-              c->put_DefaultBackgroundColor(COREWEBVIEW2_COLOR{255, 0x12, 0x12, 0x12});
-            }),
-            27);
-  EXPECT_EQ(SlotOf<ICoreWebView2Controller4>([](auto* c) { c->put_AllowExternalDrop(FALSE); }), 37);
-  EXPECT_EQ(SlotOf<ICoreWebView2Settings>([](auto* s) { s->put_IsStatusBarEnabled(FALSE); }), 10);
-  EXPECT_EQ(SlotOf<ICoreWebView2Settings>([](auto* s) { s->put_AreDevToolsEnabled(FALSE); }), 12);
-  EXPECT_EQ(SlotOf<ICoreWebView2Settings>([](auto* s) { s->put_AreDefaultContextMenusEnabled(FALSE); }), 14);
-  EXPECT_EQ(SlotOf<ICoreWebView2Settings>([](auto* s) { s->put_IsZoomControlEnabled(FALSE); }), 18);
-  EXPECT_EQ(SlotOf<ICoreWebView2Settings3>([](auto* s) { s->put_AreBrowserAcceleratorKeysEnabled(FALSE); }), 24);
-  EXPECT_EQ(SlotOf<ICoreWebView2Settings7>(
-                [](auto* s) { s->put_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE); }),
-            34);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Environment::CreateCoreWebView2Controller), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Environment::CreateWebResourceResponse), 4);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Controller::put_Bounds), 6);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Controller::Close), 24);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Controller::get_CoreWebView2), 25);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Controller2::put_DefaultBackgroundColor), 27);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Controller4::put_AllowExternalDrop), 37);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Settings::put_IsStatusBarEnabled), 10);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Settings::put_AreDevToolsEnabled), 12);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Settings::put_AreDefaultContextMenusEnabled), 14);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Settings::put_IsZoomControlEnabled), 18);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Settings3::put_AreBrowserAcceleratorKeysEnabled), 24);
+  EXPECT_EQ(SlotOf(&ICoreWebView2Settings7::put_HiddenPdfToolbarItems), 34);
 }
 
 TEST(VtableTest, BrowserViewMethodsSitAtTheirSlots) {
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->get_Settings(nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->Navigate(L"about:blank"); }), 5);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->NavigateToString(L""); }), 6);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_NavigationStarting(nullptr, nullptr); }), 7);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_NavigationCompleted(nullptr, nullptr); }), 15);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->remove_NavigationCompleted(EventRegistrationToken{}); }), 16);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_PermissionRequested(nullptr, nullptr); }), 23);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_ProcessFailed(nullptr, nullptr); }), 25);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->remove_ProcessFailed(EventRegistrationToken{}); }), 26);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->Reload(); }), 31);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->AddScriptToExecuteOnDocumentCreated(L"", nullptr); }), 27);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_WebMessageReceived(nullptr, nullptr); }), 34);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->get_CanGoBack(nullptr); }), 38);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->GoBack(); }), 40);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_NewWindowRequested(nullptr, nullptr); }), 44);
-  EXPECT_EQ(SlotOf<ICoreWebView2>([](auto* w) { w->add_WebResourceRequested(nullptr, nullptr); }), 55);
-  EXPECT_EQ(SlotOf<ICoreWebView2>(
-                [](auto* w) { w->AddWebResourceRequestedFilter(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL); }),
-            57);
-  EXPECT_EQ(SlotOf<ICoreWebView2_22>([](auto* w) {
-              w->AddWebResourceRequestedFilterWithRequestSourceKinds(
-                  L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL, COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL);
-            }),
-            123);
-  EXPECT_EQ(SlotOf<ICoreWebView2_4>([](auto* w) { w->add_DownloadStarting(nullptr, nullptr); }), 75);
-  EXPECT_EQ(SlotOf<ICoreWebView2_4>([](auto* w) { w->remove_DownloadStarting(EventRegistrationToken{}); }), 76);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::get_Settings), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::Navigate), 5);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::NavigateToString), 6);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::add_NavigationStarting), 7);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::add_NavigationCompleted), 15);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::remove_NavigationCompleted), 16);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::add_PermissionRequested), 23);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::add_ProcessFailed), 25);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::remove_ProcessFailed), 26);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::Reload), 31);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::AddScriptToExecuteOnDocumentCreated), 27);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::add_WebMessageReceived), 34);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::get_CanGoBack), 38);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::GoBack), 40);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::add_NewWindowRequested), 44);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::add_WebResourceRequested), 55);
+  EXPECT_EQ(SlotOf(&ICoreWebView2::AddWebResourceRequestedFilter), 57);
+  EXPECT_EQ(SlotOf(&ICoreWebView2_22::AddWebResourceRequestedFilterWithRequestSourceKinds), 123);
+  EXPECT_EQ(SlotOf(&ICoreWebView2_4::add_DownloadStarting), 75);
+  EXPECT_EQ(SlotOf(&ICoreWebView2_4::remove_DownloadStarting), 76);
   // The placeholders of the chain must add up: the last one ends right
   // before ICoreWebView2_22's own methods.
-  EXPECT_EQ(SlotOf<ICoreWebView2_21>([](auto* w) { w->Unused122(); }), 122);
+  EXPECT_EQ(SlotOf(&ICoreWebView2_21::Unused122), 122);
 }
 
 TEST(VtableTest, EventArgumentAndRequestMethodsSitAtTheirSlots) {
-  EXPECT_EQ(SlotOf<ICoreWebView2NavigationStartingEventArgs>([](auto* a) { a->get_Uri(nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2NavigationStartingEventArgs>([](auto* a) { a->put_Cancel(TRUE); }), 8);
-  EXPECT_EQ(SlotOf<ICoreWebView2WebMessageReceivedEventArgs>([](auto* a) { a->TryGetWebMessageAsString(nullptr); }), 5);
-  EXPECT_EQ(SlotOf<ICoreWebView2PermissionRequestedEventArgs>([](auto* a) { a->get_PermissionKind(nullptr); }), 4);
-  EXPECT_EQ(SlotOf<ICoreWebView2PermissionRequestedEventArgs>(
-                [](auto* a) { a->put_State(COREWEBVIEW2_PERMISSION_STATE_ALLOW); }),
-            7);
-  EXPECT_EQ(SlotOf<ICoreWebView2NewWindowRequestedEventArgs>([](auto* a) { a->get_Uri(nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2NewWindowRequestedEventArgs>([](auto* a) { a->put_Handled(TRUE); }), 6);
-  EXPECT_EQ(SlotOf<ICoreWebView2WebResourceRequestedEventArgs>([](auto* a) { a->get_Request(nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2WebResourceRequestedEventArgs>([](auto* a) { a->put_Response(nullptr); }), 5);
-  EXPECT_EQ(SlotOf<ICoreWebView2WebResourceRequest>([](auto* r) { r->get_Uri(nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2WebResourceRequest>([](auto* r) { r->get_Headers(nullptr); }), 9);
-  EXPECT_EQ(SlotOf<ICoreWebView2HttpRequestHeaders>([](auto* h) { h->SetHeader(L"a", L"b"); }), 6);
-  EXPECT_EQ(SlotOf<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->get_DownloadOperation(nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->put_Cancel(TRUE); }), 5);
-  EXPECT_EQ(SlotOf<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->get_ResultFilePath(nullptr); }), 6);
-  EXPECT_EQ(SlotOf<ICoreWebView2DownloadOperation>([](auto* o) { o->get_Uri(nullptr); }), 9);
-  EXPECT_EQ(SlotOf<ICoreWebView2DownloadOperation>([](auto* o) { o->get_MimeType(nullptr); }), 11);
-  EXPECT_EQ(SlotOf<ICoreWebView2EnvironmentOptions>([](auto* o) { o->put_AdditionalBrowserArguments(L""); }), 4);
-  EXPECT_EQ(SlotOf<ICoreWebView2NavigationCompletedEventArgs>([](auto* a) { a->get_IsSuccess(nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2NavigationCompletedEventArgs>([](auto* a) { a->get_WebErrorStatus(nullptr); }), 4);
-  EXPECT_EQ(SlotOf<ICoreWebView2NavigationCompletedEventArgs2>([](auto* a) { a->get_HttpStatusCode(nullptr); }), 6);
-  EXPECT_EQ(SlotOf<ICoreWebView2ProcessFailedEventArgs>([](auto* a) { a->get_ProcessFailedKind(nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2ProcessFailedEventArgs2>([](auto* a) { a->get_Reason(nullptr); }), 4);
-  EXPECT_EQ(SlotOf<ICoreWebView2ProcessFailedEventArgs2>([](auto* a) { a->get_ExitCode(nullptr); }), 5);
+  EXPECT_EQ(SlotOf(&ICoreWebView2NavigationStartingEventArgs::get_Uri), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2NavigationStartingEventArgs::put_Cancel), 8);
+  EXPECT_EQ(SlotOf(&ICoreWebView2WebMessageReceivedEventArgs::TryGetWebMessageAsString), 5);
+  EXPECT_EQ(SlotOf(&ICoreWebView2PermissionRequestedEventArgs::get_PermissionKind), 4);
+  EXPECT_EQ(SlotOf(&ICoreWebView2PermissionRequestedEventArgs::put_State), 7);
+  EXPECT_EQ(SlotOf(&ICoreWebView2NewWindowRequestedEventArgs::get_Uri), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2NewWindowRequestedEventArgs::put_Handled), 6);
+  EXPECT_EQ(SlotOf(&ICoreWebView2WebResourceRequestedEventArgs::get_Request), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2WebResourceRequestedEventArgs::put_Response), 5);
+  EXPECT_EQ(SlotOf(&ICoreWebView2WebResourceRequest::get_Uri), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2WebResourceRequest::get_Headers), 9);
+  EXPECT_EQ(SlotOf(&ICoreWebView2HttpRequestHeaders::SetHeader), 6);
+  EXPECT_EQ(SlotOf(&ICoreWebView2DownloadStartingEventArgs::get_DownloadOperation), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2DownloadStartingEventArgs::put_Cancel), 5);
+  EXPECT_EQ(SlotOf(&ICoreWebView2DownloadStartingEventArgs::get_ResultFilePath), 6);
+  EXPECT_EQ(SlotOf(&ICoreWebView2DownloadOperation::get_Uri), 9);
+  EXPECT_EQ(SlotOf(&ICoreWebView2DownloadOperation::get_MimeType), 11);
+  EXPECT_EQ(SlotOf(&ICoreWebView2EnvironmentOptions::put_AdditionalBrowserArguments), 4);
+  EXPECT_EQ(SlotOf(&ICoreWebView2NavigationCompletedEventArgs::get_IsSuccess), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2NavigationCompletedEventArgs::get_WebErrorStatus), 4);
+  EXPECT_EQ(SlotOf(&ICoreWebView2NavigationCompletedEventArgs2::get_HttpStatusCode), 6);
+  EXPECT_EQ(SlotOf(&ICoreWebView2ProcessFailedEventArgs::get_ProcessFailedKind), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2ProcessFailedEventArgs2::get_Reason), 4);
+  EXPECT_EQ(SlotOf(&ICoreWebView2ProcessFailedEventArgs2::get_ExitCode), 5);
 }
 
 TEST(VtableTest, HandlerInvokeIsSlotThree) {
-  EXPECT_EQ(
-      SlotOf<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>([](auto* h) { h->Invoke(S_OK, nullptr); }), 3);
-  EXPECT_EQ(
-      SlotOf<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>([](auto* h) { h->Invoke(S_OK, nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2NavigationStartingEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2WebMessageReceivedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2PermissionRequestedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2NewWindowRequestedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2WebResourceRequestedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2DownloadStartingEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2NavigationCompletedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
-  EXPECT_EQ(SlotOf<ICoreWebView2ProcessFailedEventHandler>([](auto* h) { h->Invoke(nullptr, nullptr); }), 3);
-  EXPECT_EQ(
-      SlotOf<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>([](auto* h) { h->Invoke(S_OK, L""); }),
-      3);
-  EXPECT_EQ(SlotOf<ICoreWebView2ExecuteScriptCompletedHandler>([](auto* h) { h->Invoke(S_OK, L""); }), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler::Invoke), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2CreateCoreWebView2ControllerCompletedHandler::Invoke), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2NavigationStartingEventHandler::Invoke), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2WebMessageReceivedEventHandler::Invoke), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2PermissionRequestedEventHandler::Invoke), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2NewWindowRequestedEventHandler::Invoke), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2WebResourceRequestedEventHandler::Invoke), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2DownloadStartingEventHandler::Invoke), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2NavigationCompletedEventHandler::Invoke), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2ProcessFailedEventHandler::Invoke), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler::Invoke), 3);
+  EXPECT_EQ(SlotOf(&ICoreWebView2ExecuteScriptCompletedHandler::Invoke), 3);
 }
 
 TEST(VtableTest, HandlerObjectsAnswerTheEngineAtSlotThree) {

@@ -1,4 +1,4 @@
-"""Drives the local mock of the service (tools/mock-service/mock_service.py).
+"""Drives the local mock of the service (testbed/mock-service/mock_service.py).
 
     with mockservice.MockService().start(state_dir, https_port=0) as mock:
         mock.route(method="GET", path="/pins", status=500, times=1)
@@ -28,7 +28,7 @@ import time
 
 SOURCE_DIR = os.environ.get("MIRAVELL_SOURCE_DIR") or os.path.abspath(
     os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-MOCK_DIR = os.path.join(SOURCE_DIR, "tools", "mock-service")
+MOCK_DIR = os.path.join(SOURCE_DIR, "testbed", "mock-service")
 CERTS_DIR = os.path.join(MOCK_DIR, "certs")
 READY_FILE = "mock-ready.json"
 LOG_FILE = "mock.log"
@@ -175,7 +175,7 @@ class MockService:
         self._call("POST", "/control/reset", {})
 
     def route(self, **fields):
-        """Scripts an answer; see tools/mock-service/README.md for the fields.
+        """Scripts an answer; see testbed/mock-service/README.md for the fields.
         body may be bytes (sent as body_base64)."""
         if isinstance(fields.get("body"), bytes):
             fields["body_base64"] = base64.b64encode(fields.pop("body")).decode("ascii")

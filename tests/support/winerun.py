@@ -206,7 +206,7 @@ def chromium_runtime_dll():
 
 
 def install_chromium_runtime(folder=None, browser_args=None):
-    """Installs the Chromium-backed runtime (tools/chromium-runtime) as the
+    """Installs the Chromium-backed runtime (testbed/chromium-runtime) as the
     prefix's browser runtime, or in `folder`, started with `browser_args`:
     by default the mock service's trust and host mapping
     (mockservice.MockService.browser_arguments); "" for none."""
