@@ -1,6 +1,7 @@
 #include "player/PlayerWindow.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/AppState.h"
 #include "common/Dpi.h"
@@ -32,29 +33,31 @@ void AddPlayerReferer(const std::wstring& uri, ICoreWebView2WebResourceRequested
 }  // namespace
 
 void LoadPlayerContent(WebViewHost::WebView& view) {
-  if (!view.webview) return;
+  ICoreWebView2* browser = view.webview();
+  if (browser == nullptr) return;
   const AppState& app = GetAppState();
-  MIRAVELL_LOG_IF_FAILED(view.webview->AddScriptToExecuteOnDocumentCreated(LoaderScript().c_str(), nullptr));
+  MIRAVELL_LOG_IF_FAILED(browser->AddScriptToExecuteOnDocumentCreated(LoaderScript().c_str(), nullptr));
   if (app.contentType == L"url_direct") {
     if (!app.injectedScript.empty()) {
       MIRAVELL_LOG_IF_FAILED(
-          view.webview->AddScriptToExecuteOnDocumentCreated(ReadyWrapper(app.injectedScript).c_str(), nullptr));
+          browser->AddScriptToExecuteOnDocumentCreated(ReadyWrapper(app.injectedScript).c_str(), nullptr));
     }
   } else if (app.contentType == L"pdf" || app.contentType == L"pdf_url") {
-    MIRAVELL_LOG_IF_FAILED(view.webview->AddScriptToExecuteOnDocumentCreated(
-        WatermarkScript(EscapeForJs(app.watermarkText)).c_str(), nullptr));
+    MIRAVELL_LOG_IF_FAILED(
+        browser->AddScriptToExecuteOnDocumentCreated(WatermarkScript(EscapeForJs(app.watermarkText)).c_str(), nullptr));
   }
   NavigatePlayerContent(view);
 }
 
 void NavigatePlayerContent(WebViewHost::WebView& view) {
-  if (!view.webview) return;
+  ICoreWebView2* browser = view.webview();
+  if (browser == nullptr) return;
   const AppState& app = GetAppState();
   if (app.contentType == L"url_direct" || app.contentType == L"pdf" || app.contentType == L"pdf_url") {
-    MIRAVELL_LOG_IF_FAILED(view.webview->Navigate(app.contentUrl.c_str()));
+    MIRAVELL_LOG_IF_FAILED(browser->Navigate(app.contentUrl.c_str()));
   } else {
     MIRAVELL_LOG_IF_FAILED(
-        view.webview->NavigateToString(EmbedPage(app.productName, app.contentUrl, app.watermarkText).c_str()));
+        browser->NavigateToString(EmbedPage(app.productName, app.contentUrl, app.watermarkText).c_str()));
   }
 }
 
@@ -107,28 +110,29 @@ void HandlePlayerMessage(const std::wstring& message) {
 }
 
 void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window) {
-  view.onWebMessage = [](const std::wstring& message) { HandlePlayerMessage(message); };
-  view.onResourceRequested = [](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs* args) {
+  WebViewHost::WebView::Options options;
+  options.onWebMessage = [](const std::wstring& message) { HandlePlayerMessage(message); };
+  options.onResourceRequested = [](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs* args) {
     AddPlayerReferer(uri, args);
   };
-  view.onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
+  options.onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
     const AppState& app = GetAppState();
     cancel = !PlayerMayNavigate(uri, PlayerContent{app.contentUrl, app.domain, app.contentType});
   };
-  view.mayUseDevices = [](const std::wstring& uri) {
+  options.mayUseDevices = [](const std::wstring& uri) {
     const AppState& app = GetAppState();
     return PlayerMayUseDevices(uri, app.contentFromService ? app.contentUrl : std::wstring());
   };
-  view.onDownloadStarting = [](const std::wstring& uri, bool& cancel) {
+  options.onDownloadStarting = [](const std::wstring& uri, bool& cancel) {
     const AppState& app = GetAppState();
     cancel = IsLessonDownload(uri, LessonDownload{app.contentUrl, app.contentType});
   };
-  view.hidePdfSaveAndPrint = true;
-  view.showsLesson = true;
+  options.hidePdfSaveAndPrint = true;
+  options.showsLesson = true;
   // The same lesson from its start, through the same policy, under the
   // overlay and watermark its document scripts put on every load.
-  view.onReloadContent = [&view] { NavigatePlayerContent(view); };
-  view.onInitComplete = [&view, window](bool success) {
+  options.onReloadContent = [&view] { NavigatePlayerContent(view); };
+  options.onInitComplete = [&view, window](bool success) {
     if (!success) {
       seams::ShowMessageBox(nullptr, kInitFailedText, kInitFailedTitle,
                             MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
@@ -139,4 +143,5 @@ void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window) {
     GetWindowState().playerShown = true;
     ShowOverSplash(window);
   };
+  view.SetOptions(std::move(options));
 }
