@@ -6,7 +6,6 @@
 #include "common/AppState.h"
 #include "common/Config.h"
 #include "common/FailureLog.h"
-#include "common/Seams.h"
 #include "player/PageFiles.h"
 #include "player/RequestFilter.h"
 #include "player/WindowShow.h"
@@ -14,7 +13,6 @@
 namespace {
 
 constexpr wchar_t kInitFailedText[] = L"Failed to initialize WebView2.";
-constexpr wchar_t kInitFailedTitle[] = L"Error";
 constexpr LONG_PTR kOverlappedBits = WS_OVERLAPPEDWINDOW;
 
 // Tells the service's pages they are shown by the desktop program.
@@ -88,11 +86,7 @@ void InstallInitCallbacks(WebViewHost::WebView& view, HWND window) {
   };
   options.mayUseDevices = [](const std::wstring& uri) { return InitScreenMayUseDevices(uri); };
   options.onInitComplete = [&view, window](bool success) {
-    if (!success) {
-      seams::ShowMessageBox(window, kInitFailedText, kInitFailedTitle,
-                            MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
-      seams::EndProcess(1);
-    }
+    if (!success) EndForFailedBrowser(window, kInitFailedText);
     view.ApplySettings();
     if (ICoreWebView2* browser = view.webview()) {
       MIRAVELL_LOG_IF_FAILED(browser->AddScriptToExecuteOnDocumentCreated(NavBarScript().c_str(), nullptr));

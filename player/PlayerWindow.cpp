@@ -6,7 +6,6 @@
 #include "common/AppState.h"
 #include "common/Dpi.h"
 #include "common/FailureLog.h"
-#include "common/Seams.h"
 #include "links/ContentUrl.h"
 #include "player/ContentPages.h"
 #include "player/DownloadPolicy.h"
@@ -17,7 +16,6 @@
 namespace {
 
 constexpr wchar_t kInitFailedText[] = L"Failed to initialize WebView2.\nPlease restart the application.";
-constexpr wchar_t kInitFailedTitle[] = L"Error";
 
 // The Referer video-platform pages expect: the service's address without
 // one trailing "/".
@@ -133,11 +131,7 @@ void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window) {
   // overlay and watermark its document scripts put on every load.
   options.onReloadContent = [&view] { NavigatePlayerContent(view); };
   options.onInitComplete = [&view, window](bool success) {
-    if (!success) {
-      seams::ShowMessageBox(nullptr, kInitFailedText, kInitFailedTitle,
-                            MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
-      seams::EndProcess(1);
-    }
+    if (!success) EndForFailedBrowser(nullptr, kInitFailedText);
     view.ApplySettings();
     LoadPlayerContent(view);
     GetWindowState().playerShown = true;
