@@ -1,10 +1,11 @@
 #include "player/InitScreen.h"
 #include "player/NavigationPolicy.h"
 
+#include <utility>
+
 #include "common/AppState.h"
 #include "common/Config.h"
 #include "common/FailureLog.h"
-#include "common/Seams.h"
 #include "player/PageFiles.h"
 #include "player/RequestFilter.h"
 #include "player/WindowShow.h"
@@ -12,7 +13,6 @@
 namespace {
 
 constexpr wchar_t kInitFailedText[] = L"Failed to initialize WebView2.";
-constexpr wchar_t kInitFailedTitle[] = L"Error";
 constexpr LONG_PTR kOverlappedBits = WS_OVERLAPPEDWINDOW;
 
 // Tells the service's pages they are shown by the desktop program.
@@ -61,16 +61,14 @@ void ToggleInitFullscreen(HWND window) {
 }
 
 void HandleInitMessage(HWND window, const std::wstring& message) {
-  WebViewHost::WebView* view = WebViewHost::CurrentHosts().init;
+  const WebViewHost::WebView* host = WebViewHost::CurrentHosts().init;
+  ICoreWebView2* view = host != nullptr ? host->webview() : nullptr;
   if (message == L"btn_home") {
-    if (view != nullptr && view->webview) {
-      MIRAVELL_LOG_IF_FAILED(view->webview->Navigate(config::Wide(config::Id::HomePageUrl).c_str()));
-    }
+    if (view != nullptr) MIRAVELL_LOG_IF_FAILED(view->Navigate(config::Wide(config::Id::HomePageUrl).c_str()));
   } else if (message == L"btn_back") {
     BOOL canGoBack = FALSE;
-    if (view != nullptr && view->webview &&
-        SUCCEEDED(MIRAVELL_LOG_IF_FAILED(view->webview->get_CanGoBack(&canGoBack))) && canGoBack) {
-      MIRAVELL_LOG_IF_FAILED(view->webview->GoBack());
+    if (view != nullptr && SUCCEEDED(MIRAVELL_LOG_IF_FAILED(view->get_CanGoBack(&canGoBack))) && canGoBack) {
+      MIRAVELL_LOG_IF_FAILED(view->GoBack());
     }
   } else if (message == L"btn_fullscreen") {
     ToggleInitFullscreen(window);
@@ -78,25 +76,23 @@ void HandleInitMessage(HWND window, const std::wstring& message) {
 }
 
 void InstallInitCallbacks(WebViewHost::WebView& view, HWND window) {
-  view.onWebMessage = [window](const std::wstring& message) { HandleInitMessage(window, message); };
+  WebViewHost::WebView::Options options;
+  options.onWebMessage = [window](const std::wstring& message) { HandleInitMessage(window, message); };
   // Every address may be opened here; only the request filter's pin check
   // can stop a request.
-  view.onNavigationStarting = [](const std::wstring&, bool&) {};
-  view.onResourceRequested = [](const std::wstring&, ICoreWebView2WebResourceRequestedEventArgs* args) {
+  options.onNavigationStarting = [](const std::wstring&, bool&) {};
+  options.onResourceRequested = [](const std::wstring&, ICoreWebView2WebResourceRequestedEventArgs* args) {
     TagInitRequest(args);
   };
-  view.mayUseDevices = [](const std::wstring& uri) { return InitScreenMayUseDevices(uri); };
-  view.onInitComplete = [&view, window](bool success) {
-    if (!success) {
-      seams::ShowMessageBox(window, kInitFailedText, kInitFailedTitle,
-                            MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
-      seams::EndProcess(1);
-    }
+  options.mayUseDevices = [](const std::wstring& uri) { return InitScreenMayUseDevices(uri); };
+  options.onInitComplete = [&view, window](bool success) {
+    if (!success) EndForFailedBrowser(window, kInitFailedText);
     view.ApplySettings();
-    if (view.webview) {
-      MIRAVELL_LOG_IF_FAILED(view.webview->AddScriptToExecuteOnDocumentCreated(NavBarScript().c_str(), nullptr));
-      MIRAVELL_LOG_IF_FAILED(view.webview->Navigate(config::Wide(config::Id::InitialPageUrl).c_str()));
+    if (ICoreWebView2* browser = view.webview()) {
+      MIRAVELL_LOG_IF_FAILED(browser->AddScriptToExecuteOnDocumentCreated(NavBarScript().c_str(), nullptr));
+      MIRAVELL_LOG_IF_FAILED(browser->Navigate(config::Wide(config::Id::InitialPageUrl).c_str()));
     }
     ShowOverSplash(window);
   };
+  view.SetOptions(std::move(options));
 }

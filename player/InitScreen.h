@@ -12,7 +12,7 @@
 // overlay shown whenever a page unloads; added to every document.
 const std::wstring& NavBarScript();
 
-// Installs the screen's four callbacks on its browser host.
+// Sets the screen's options (its callbacks) on its browser host.
 void InstallInitCallbacks(WebViewHost::WebView& view, HWND window);
 
 // The bar's messages "btn_home", "btn_back" and "btn_fullscreen" (exact).

@@ -1,11 +1,11 @@
 #include "player/PlayerWindow.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/AppState.h"
 #include "common/Dpi.h"
 #include "common/FailureLog.h"
-#include "common/Seams.h"
 #include "links/ContentUrl.h"
 #include "player/ContentPages.h"
 #include "player/DownloadPolicy.h"
@@ -16,7 +16,6 @@
 namespace {
 
 constexpr wchar_t kInitFailedText[] = L"Failed to initialize WebView2.\nPlease restart the application.";
-constexpr wchar_t kInitFailedTitle[] = L"Error";
 
 // The Referer video-platform pages expect: the service's address without
 // one trailing "/".
@@ -32,29 +31,31 @@ void AddPlayerReferer(const std::wstring& uri, ICoreWebView2WebResourceRequested
 }  // namespace
 
 void LoadPlayerContent(WebViewHost::WebView& view) {
-  if (!view.webview) return;
+  ICoreWebView2* browser = view.webview();
+  if (browser == nullptr) return;
   const AppState& app = GetAppState();
-  MIRAVELL_LOG_IF_FAILED(view.webview->AddScriptToExecuteOnDocumentCreated(LoaderScript().c_str(), nullptr));
+  MIRAVELL_LOG_IF_FAILED(browser->AddScriptToExecuteOnDocumentCreated(LoaderScript().c_str(), nullptr));
   if (app.contentType == L"url_direct") {
     if (!app.injectedScript.empty()) {
       MIRAVELL_LOG_IF_FAILED(
-          view.webview->AddScriptToExecuteOnDocumentCreated(ReadyWrapper(app.injectedScript).c_str(), nullptr));
+          browser->AddScriptToExecuteOnDocumentCreated(ReadyWrapper(app.injectedScript).c_str(), nullptr));
     }
   } else if (app.contentType == L"pdf" || app.contentType == L"pdf_url") {
-    MIRAVELL_LOG_IF_FAILED(view.webview->AddScriptToExecuteOnDocumentCreated(
-        WatermarkScript(EscapeForJs(app.watermarkText)).c_str(), nullptr));
+    MIRAVELL_LOG_IF_FAILED(
+        browser->AddScriptToExecuteOnDocumentCreated(WatermarkScript(EscapeForJs(app.watermarkText)).c_str(), nullptr));
   }
   NavigatePlayerContent(view);
 }
 
 void NavigatePlayerContent(WebViewHost::WebView& view) {
-  if (!view.webview) return;
+  ICoreWebView2* browser = view.webview();
+  if (browser == nullptr) return;
   const AppState& app = GetAppState();
   if (app.contentType == L"url_direct" || app.contentType == L"pdf" || app.contentType == L"pdf_url") {
-    MIRAVELL_LOG_IF_FAILED(view.webview->Navigate(app.contentUrl.c_str()));
+    MIRAVELL_LOG_IF_FAILED(browser->Navigate(app.contentUrl.c_str()));
   } else {
     MIRAVELL_LOG_IF_FAILED(
-        view.webview->NavigateToString(EmbedPage(app.productName, app.contentUrl, app.watermarkText).c_str()));
+        browser->NavigateToString(EmbedPage(app.productName, app.contentUrl, app.watermarkText).c_str()));
   }
 }
 
@@ -107,36 +108,34 @@ void HandlePlayerMessage(const std::wstring& message) {
 }
 
 void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window) {
-  view.onWebMessage = [](const std::wstring& message) { HandlePlayerMessage(message); };
-  view.onResourceRequested = [](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs* args) {
+  WebViewHost::WebView::Options options;
+  options.onWebMessage = [](const std::wstring& message) { HandlePlayerMessage(message); };
+  options.onResourceRequested = [](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs* args) {
     AddPlayerReferer(uri, args);
   };
-  view.onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
+  options.onNavigationStarting = [](const std::wstring& uri, bool& cancel) {
     const AppState& app = GetAppState();
     cancel = !PlayerMayNavigate(uri, PlayerContent{app.contentUrl, app.domain, app.contentType});
   };
-  view.mayUseDevices = [](const std::wstring& uri) {
+  options.mayUseDevices = [](const std::wstring& uri) {
     const AppState& app = GetAppState();
     return PlayerMayUseDevices(uri, app.contentFromService ? app.contentUrl : std::wstring());
   };
-  view.onDownloadStarting = [](const std::wstring& uri, bool& cancel) {
+  options.onDownloadStarting = [](const std::wstring& uri, bool& cancel) {
     const AppState& app = GetAppState();
     cancel = IsLessonDownload(uri, LessonDownload{app.contentUrl, app.contentType});
   };
-  view.hidePdfSaveAndPrint = true;
-  view.showsLesson = true;
+  options.hidePdfSaveAndPrint = true;
+  options.showsLesson = true;
   // The same lesson from its start, through the same policy, under the
   // overlay and watermark its document scripts put on every load.
-  view.onReloadContent = [&view] { NavigatePlayerContent(view); };
-  view.onInitComplete = [&view, window](bool success) {
-    if (!success) {
-      seams::ShowMessageBox(nullptr, kInitFailedText, kInitFailedTitle,
-                            MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
-      seams::EndProcess(1);
-    }
+  options.onReloadContent = [&view] { NavigatePlayerContent(view); };
+  options.onInitComplete = [&view, window](bool success) {
+    if (!success) EndForFailedBrowser(nullptr, kInitFailedText);
     view.ApplySettings();
     LoadPlayerContent(view);
     GetWindowState().playerShown = true;
     ShowOverSplash(window);
   };
+  view.SetOptions(std::move(options));
 }

@@ -12,7 +12,7 @@
 inline constexpr int kPlayerWidth = 1280;
 inline constexpr int kPlayerHeight = 720;
 
-// Installs the player's four callbacks on its browser host.
+// Sets the player's options (its callbacks and flags) on its browser host.
 void InstallPlayerCallbacks(WebViewHost::WebView& view, HWND window);
 
 // Adds the scripts and navigates as the content type says.

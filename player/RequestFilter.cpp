@@ -16,7 +16,6 @@
 #include "identity/DeviceIdentity.h"
 #include "net/Pinning.h"
 #include "player/NavigationPolicy.h"
-#include "player/WebViewHost.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -96,7 +95,8 @@ std::wstring PinCheckServerName(const std::wstring& lowerCaseUri) {
   return std::wstring(WithoutTrailingDot(authority.substr(0, authority.find(L':'))));
 }
 
-void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceRequestedEventArgs* args) {
+void HandleResourceRequest(ICoreWebView2Environment* environment, const OwnerRequestStep& ownerStep,
+                           ICoreWebView2WebResourceRequestedEventArgs* args) {
   const auto [request, headers] = RequestOf(args);
   if (!headers) return;
 
@@ -115,9 +115,9 @@ void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceR
     // A host that could not be reached answers as a gateway would, so the
     // page says the server could not be reached and offers to try again.
     const bool unreachable = check == BrowserHostCheck::Unreachable;
-    if (host.environment) {
+    if (environment != nullptr) {
       ComPtr<ICoreWebView2WebResourceResponse> blocked;
-      if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(host.environment->CreateWebResourceResponse(
+      if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(environment->CreateWebResourceResponse(
               nullptr, unreachable ? 503 : 403, unreachable ? L"Unreachable" : L"Blocked", L"Content-Type: text/plain",
               &blocked))) &&
           blocked) {
@@ -133,5 +133,5 @@ void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceR
   if (identity.serviceSite) SetIdentity(headers.Get(), config::Id::ServiceKeyHeader, config::Id::ServiceModelHeader);
   if (identity.media) SetIdentity(headers.Get(), config::Id::MediaKeyHeader, config::Id::MediaModelHeader);
 
-  if (host.onResourceRequested) host.onResourceRequested(uri, args);
+  if (ownerStep) ownerStep(uri, args);
 }

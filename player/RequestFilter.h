@@ -4,13 +4,10 @@
 // service expects it, then hands it to the owner.
 #include <wrl/client.h>
 
+#include <functional>
 #include <string>
 
 #include "runtime/WebView2Interfaces.h"
-
-namespace WebViewHost {
-class WebView;
-}
 
 // The host of an https:// request the pin check is run for: the text after
 // "https://" up to the path, query, fragment or port, without user info.
@@ -34,5 +31,9 @@ struct ResourceRequest {
 };
 ResourceRequest RequestOf(ICoreWebView2WebResourceRequestedEventArgs* args);
 
-// The filter itself (the WebResourceRequested handler of both browsers).
-void HandleResourceRequest(WebViewHost::WebView& host, ICoreWebView2WebResourceRequestedEventArgs* args);
+// The filter itself (the WebResourceRequested handler of both browsers):
+// environment makes the answer to a stopped request, and the owner's step
+// (when set) comes last.
+using OwnerRequestStep = std::function<void(const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs* args)>;
+void HandleResourceRequest(ICoreWebView2Environment* environment, const OwnerRequestStep& ownerStep,
+                           ICoreWebView2WebResourceRequestedEventArgs* args);

@@ -35,23 +35,6 @@ constexpr int kMaxAttempts = 3;
 // Dark grey behind the page until it paints.
 constexpr COREWEBVIEW2_COLOR kBackground{255, 0x12, 0x12, 0x12};
 
-// Shared by Initialize and the completion handlers, which may outlive the
-// wait when it ends early.
-struct Attempt {
-  bool done = false;
-  // Set when the wait ended without an answer (a quit message): the start is
-  // over, and an answer arriving later must neither build a browser nor tell
-  // the owner again, nor touch a host that may be gone by then.
-  bool abandoned = false;
-  HRESULT result = S_OK;
-};
-
-void Finish(const std::shared_ptr<Attempt>& attempt, HWND window, HRESULT result) {
-  attempt->result = result;
-  attempt->done = true;
-  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::PostMessageW(window, WM_NULL, 0, 0));  // wakes the waiting GetMessageW
-}
-
 // Takes a string the browser allocated and frees it.
 std::wstring TakeString(LPWSTR text) {
   UniqueCoTaskMem<wchar_t> owner(text);
@@ -118,298 +101,318 @@ void StartedEnvironment::Then(Answer next) {
   next(pending_->result, environment.Get());
 }
 
+// Shared by Initialize and the completion handlers, which may outlive the
+// wait when it ends early.
+struct WebView::Attempt {
+  explicit Attempt(HWND parent) : window(parent) {}
+
+  void Finish(HRESULT ended) {
+    result = ended;
+    done = true;
+    MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(::PostMessageW(window, WM_NULL, 0, 0));  // wakes the waiting GetMessageW
+  }
+
+  HWND window;
+  bool done = false;
+  // Set when the wait ended without an answer (a quit message): the start is
+  // over, and an answer arriving later must neither build a browser nor tell
+  // the owner again, nor touch a host that may be gone by then.
+  bool abandoned = false;
+  HRESULT result = S_OK;
+};
+
 WebView::~WebView() { ReleaseEngine(); }
 
-void WebView::ReleaseEngine() {
+void WebView::CloseController() {
   registrations_.clear();
-  if (controller) MIRAVELL_LOG_IF_FAILED(controller->Close());
-  webview.Reset();
-  controller.Reset();
-  environment.Reset();
+  if (controller_) MIRAVELL_LOG_IF_FAILED(controller_->Close());
+  webview_.Reset();
+  controller_.Reset();
 }
 
-bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, int) {
-  return Initialize(parent, userDataFolder, std::unique_ptr<StartedEnvironment>());
+void WebView::ReleaseEngine() {
+  CloseController();
+  environment_.Reset();
 }
 
 bool WebView::Initialize(HWND parent, const std::wstring& userDataFolder, std::unique_ptr<StartedEnvironment> started) {
-  parentWindow = parent;
+  parentWindow_ = parent;
   userDataFolder_ = userDataFolder;
   if (started && started->userDataFolder() != userDataFolder) started.reset();
   // An environment started early ended the orphans itself, just before.
   if (!started) runtime::KillOrphanedWebViewProcesses();
 
   for (int attempts = 0;;) {
-    auto attempt = std::make_shared<Attempt>();
-    auto environmentDone = [this, parent, attempt](HRESULT result, ICoreWebView2Environment* created) {
-      if (attempt->abandoned) return;
-      if (FAILED(result) || created == nullptr) return Finish(attempt, parent, result);
-      environment = created;
-      auto controllerDone = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
-          [this, parent, attempt](HRESULT controllerResult, ICoreWebView2Controller* createdController) {
-            if (attempt->abandoned) {
-              if (createdController != nullptr) MIRAVELL_LOG_IF_FAILED(createdController->Close());
-              return;
-            }
-            if (FAILED(controllerResult) || createdController == nullptr) {
-              return Finish(attempt, parent, controllerResult);
-            }
-            controller = createdController;
-            webview.Reset();
-            const HRESULT viewResult = controller->get_CoreWebView2(&webview);
-            ComPtr<ICoreWebView2Controller2> controller2;
-            if (SUCCEEDED(controller.As(&controller2))) {
-              MIRAVELL_LOG_IF_FAILED(controller2->put_DefaultBackgroundColor(kBackground));
-            }
-            ComPtr<ICoreWebView2Controller4> controller4;
-            if (SUCCEEDED(controller.As(&controller4))) {
-              MIRAVELL_LOG_IF_FAILED(controller4->put_AllowExternalDrop(FALSE));
-            }
-            RECT bounds{};
-            ::GetClientRect(parentWindow, &bounds);
-            MIRAVELL_LOG_IF_FAILED(controller->put_Bounds(bounds));
-            HRESULT ready = FAILED(viewResult) ? viewResult : (webview ? S_OK : E_NOINTERFACE);
-            if (SUCCEEDED(ready)) ready = SetupEventHandlers();
-            if (SUCCEEDED(ready)) ready = SetupDownloadHandler();
-            if (SUCCEEDED(ready)) SetupRecoveryHandlers();
-            if (FAILED(ready)) {
-              // A browser without its navigation policy, pin check or
-              // request tags must not run at all: the start has failed.
-              registrations_.clear();
-              MIRAVELL_LOG_IF_FAILED(controller->Close());
-              webview.Reset();
-              controller.Reset();
-              return Finish(attempt, parent, ready);
-            }
-            if (onInitComplete) onInitComplete(true);
-            Finish(attempt, parent, S_OK);
-          });
-      // A failure here means no completion will ever arrive: end the
-      // attempt with its code instead of waiting for ever.
-      const HRESULT begun = environment->CreateCoreWebView2Controller(parent, controllerDone.Get());
-      if (FAILED(begun)) Finish(attempt, parent, begun);
-    };
-
-    HRESULT call = S_OK;
-    if (started) {
-      call = started->callResult();
-      if (SUCCEEDED(call)) started->Then(environmentDone);
-    } else {
-      call = BeginEnvironment(
-          userDataFolder,
-          runtime::MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(std::move(environmentDone))
-              .Get());
-    }
-    if (SUCCEEDED(call)) {
-      MSG message{};
-      while (!attempt->done) {
-        if (::GetMessageW(&message, nullptr, 0, 0) <= 0) break;
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-      }
-      if (!attempt->done) attempt->abandoned = true;
-    }
+    const HRESULT failure = StartOnce(started.get());
     // The early environment serves the first attempt only; a repair deletes
     // the folder it would hold open.
     started.reset();
-    if (webview) return true;
-    const HRESULT failure = FAILED(call) ? call : attempt->result;
+    if (webview_) return true;
     if (failure != kBrokenRuntime) break;
     runtime::RepairBrowserRuntime(parent, userDataFolder);
     if (++attempts >= kMaxAttempts) break;
   }
-  if (onInitComplete) onInitComplete(false);
+  if (options_.onInitComplete) options_.onInitComplete(false);
   return false;
 }
 
-HRESULT WebView::SetupEventHandlers() {
+HRESULT WebView::StartOnce(StartedEnvironment* started) {
+  const auto attempt = std::make_shared<Attempt>(parentWindow_);
+  const HRESULT call = RequestEnvironment(attempt, started);
+  if (FAILED(call)) return call;
+  WaitFor(*attempt);
+  return attempt->result;
+}
+
+HRESULT WebView::RequestEnvironment(const std::shared_ptr<Attempt>& attempt, StartedEnvironment* started) {
+  auto answered = [this, attempt](HRESULT result, ICoreWebView2Environment* created) {
+    if (!attempt->abandoned) CreateController(attempt, result, created);
+  };
+  if (started == nullptr) {
+    return BeginEnvironment(
+        userDataFolder_,
+        runtime::MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(std::move(answered)).Get());
+  }
+  const HRESULT call = started->callResult();
+  if (SUCCEEDED(call)) started->Then(std::move(answered));
+  return call;
+}
+
+void WebView::WaitFor(Attempt& attempt) {
+  MSG message{};
+  while (!attempt.done) {
+    if (::GetMessageW(&message, nullptr, 0, 0) <= 0) break;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  if (!attempt.done) attempt.abandoned = true;
+}
+
+void WebView::CreateController(const std::shared_ptr<Attempt>& attempt, HRESULT result,
+                               ICoreWebView2Environment* created) {
+  if (FAILED(result) || created == nullptr) return attempt->Finish(result);
+  environment_ = created;
+  auto answered = runtime::MakeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
+      [this, attempt](HRESULT controllerResult, ICoreWebView2Controller* createdController) {
+        if (attempt->abandoned) {
+          if (createdController != nullptr) MIRAVELL_LOG_IF_FAILED(createdController->Close());
+          return;
+        }
+        TakeController(attempt, controllerResult, createdController);
+      });
+  // A failure here means no completion will ever arrive: end the
+  // attempt with its code instead of waiting for ever.
+  const HRESULT begun = environment_->CreateCoreWebView2Controller(attempt->window, answered.Get());
+  if (FAILED(begun)) attempt->Finish(begun);
+}
+
+void WebView::TakeController(const std::shared_ptr<Attempt>& attempt, HRESULT result,
+                             ICoreWebView2Controller* created) {
+  if (FAILED(result) || created == nullptr) return attempt->Finish(result);
+  const HRESULT ready = SetUpController(created);
+  if (FAILED(ready)) return attempt->Finish(ready);
+  if (options_.onInitComplete) options_.onInitComplete(true);
+  attempt->Finish(S_OK);
+}
+
+HRESULT WebView::SetUpController(ICoreWebView2Controller* created) {
+  controller_ = created;
+  webview_.Reset();
+  const HRESULT viewResult = controller_->get_CoreWebView2(&webview_);
+  ComPtr<ICoreWebView2Controller2> controller2;
+  if (SUCCEEDED(controller_.As(&controller2))) {
+    MIRAVELL_LOG_IF_FAILED(controller2->put_DefaultBackgroundColor(kBackground));
+  }
+  ComPtr<ICoreWebView2Controller4> controller4;
+  if (SUCCEEDED(controller_.As(&controller4))) {
+    MIRAVELL_LOG_IF_FAILED(controller4->put_AllowExternalDrop(FALSE));
+  }
+  RECT bounds{};
+  ::GetClientRect(parentWindow_, &bounds);
+  MIRAVELL_LOG_IF_FAILED(controller_->put_Bounds(bounds));
+  HRESULT ready = FAILED(viewResult) ? viewResult : (webview_ ? S_OK : E_NOINTERFACE);
+  if (SUCCEEDED(ready)) ready = SetupEventHandlers();
+  if (SUCCEEDED(ready)) ready = SetupDownloadHandler();
+  if (SUCCEEDED(ready)) SetupRecoveryHandlers();
+  // A browser without its navigation policy, pin check or request tags must
+  // not run at all: the start has failed.
+  if (FAILED(ready)) CloseController();
+  return ready;
+}
+
+template <typename View, typename Handler, typename EventArgs>
+HRESULT WebView::Register(const ComPtr<View>& view,
+                          HRESULT (STDMETHODCALLTYPE View::*add)(Handler*, EventRegistrationToken*),
+                          HRESULT (STDMETHODCALLTYPE View::*remove)(EventRegistrationToken),
+                          void (WebView::*on)(EventArgs*)) {
   EventRegistrationToken token{};
-  HRESULT result =
-      webview->add_NavigationStarting(runtime::MakeHandler<ICoreWebView2NavigationStartingEventHandler>(
-                                          [this](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
-                                            if (!onNavigationStarting || args == nullptr) return;
-                                            LPWSTR raw = nullptr;
-                                            if (FAILED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw)))) return;
-                                            if (raw == nullptr) return;
-                                            const std::wstring uri = TakeString(raw);
-                                            bool cancel = false;
-                                            onNavigationStarting(uri, cancel);
-                                            if (cancel) {
-                                              MIRAVELL_LOG_IF_FAILED(args->put_Cancel(TRUE));
-                                            } else {
-                                              recovery_.NoteNavigation();
-                                              if (IsWebAddress(uri)) lastAddress_ = uri;
-                                            }
-                                          })
-                                          .Get(),
-                                      &token);
-  if (FAILED(result)) return result;
-  registrations_.emplace_back(webview, &ICoreWebView2::remove_NavigationStarting, token);
+  const HRESULT result = (view.Get()->*add)(
+      runtime::MakeHandler<Handler>([this, on](ICoreWebView2*, EventArgs* args) { (this->*on)(args); }).Get(), &token);
+  if (SUCCEEDED(result)) registrations_.emplace_back(view, remove, token);
+  return result;
+}
 
-  result = webview->add_WebMessageReceived(runtime::MakeHandler<ICoreWebView2WebMessageReceivedEventHandler>(
-                                               [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
-                                                 if (args == nullptr) return;
-                                                 LPWSTR raw = nullptr;
-                                                 // A message posted as an object or a number is not a string: dropped.
-                                                 if (FAILED(args->TryGetWebMessageAsString(&raw)) || raw == nullptr)
-                                                   return;
-                                                 std::wstring message = TakeString(raw);
-                                                 // Any page could post it, and all it can do is load
-                                                 // the content again.
-                                                 if (message == kRetryLoadMessage) {
-                                                   LogLine("Load: the student chose to try again");
-                                                   return ReloadContent();
-                                                 }
-                                                 if (onWebMessage) onWebMessage(message);
-                                               })
-                                               .Get(),
-                                           &token);
-  if (FAILED(result)) return result;
-  registrations_.emplace_back(webview, &ICoreWebView2::remove_WebMessageReceived, token);
-
-  result = webview->add_PermissionRequested(
-      runtime::MakeHandler<ICoreWebView2PermissionRequestedEventHandler>(
-          [this](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
-            if (args == nullptr) return;
-            COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
-            MIRAVELL_LOG_IF_FAILED(args->get_PermissionKind(&kind));
-            const bool device = kind == COREWEBVIEW2_PERMISSION_KIND_MICROPHONE ||
-                                kind == COREWEBVIEW2_PERMISSION_KIND_CAMERA ||
-                                kind == COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS;
-            // The requesting frame may be any page the lesson embeds; only
-            // the owner's own pages get the devices unasked, every other
-            // request takes the engine's own rule.
-            bool allow = false;
-            if (device && mayUseDevices) {
-              LPWSTR raw = nullptr;
-              if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw))) && raw != nullptr) {
-                allow = mayUseDevices(TakeString(raw));
-              }
-            }
-            MIRAVELL_LOG_IF_FAILED(
-                args->put_State(allow ? COREWEBVIEW2_PERMISSION_STATE_ALLOW : COREWEBVIEW2_PERMISSION_STATE_DEFAULT));
-          })
-          .Get(),
-      &token);
-  if (FAILED(result)) return result;
-  registrations_.emplace_back(webview, &ICoreWebView2::remove_PermissionRequested, token);
-
+HRESULT WebView::SetupEventHandlers() {
+  HRESULT result = Register(webview_, &ICoreWebView2::add_NavigationStarting, &ICoreWebView2::remove_NavigationStarting,
+                            &WebView::OnNavigationStarting);
+  if (SUCCEEDED(result)) {
+    result = Register(webview_, &ICoreWebView2::add_WebMessageReceived, &ICoreWebView2::remove_WebMessageReceived,
+                      &WebView::OnWebMessage);
+  }
+  if (SUCCEEDED(result)) {
+    result = Register(webview_, &ICoreWebView2::add_PermissionRequested, &ICoreWebView2::remove_PermissionRequested,
+                      &WebView::OnPermissionRequested);
+  }
   // Without this handler a page could open windows of its own, outside the
   // navigation policy and the request filter.
-  result = webview->add_NewWindowRequested(runtime::MakeHandler<ICoreWebView2NewWindowRequestedEventHandler>(
-                                               [this](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
-                                                 if (args == nullptr) return;
-                                                 // No second window, ever.
-                                                 MIRAVELL_LOG_IF_FAILED(args->put_Handled(TRUE));
-                                                 LPWSTR raw = nullptr;
-                                                 if (FAILED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw)))) return;
-                                                 if (raw == nullptr) return;
-                                                 const std::wstring uri = TakeString(raw);
-                                                 // Only web pages: the initialisation screen lets every navigation
-                                                 // through, and a page's window.open("file://...") must not reach
-                                                 // the file system (or a remote share) from there.
-                                                 if (webview && IsWebAddress(uri)) {
-                                                   MIRAVELL_LOG_IF_FAILED(webview->Navigate(uri.c_str()));
-                                                 }
-                                               })
-                                               .Get(),
-                                           &token);
+  if (SUCCEEDED(result)) {
+    result = Register(webview_, &ICoreWebView2::add_NewWindowRequested, &ICoreWebView2::remove_NewWindowRequested,
+                      &WebView::OnNewWindowRequested);
+  }
   if (FAILED(result)) return result;
-  registrations_.emplace_back(webview, &ICoreWebView2::remove_NewWindowRequested, token);
 
   // The newer filter also sees requests of workers; where it is missing or
   // refused, the older one still covers the pages themselves.
   result = E_NOINTERFACE;
   ComPtr<ICoreWebView2_22> view22;
-  if (SUCCEEDED(webview.As(&view22))) {
+  if (SUCCEEDED(webview_.As(&view22))) {
     // Refused, it is logged here: the older filter then takes its place.
     result = MIRAVELL_LOG_IF_FAILED(view22->AddWebResourceRequestedFilterWithRequestSourceKinds(
         L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL, COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL));
   }
-  if (FAILED(result)) result = webview->AddWebResourceRequestedFilter(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
+  if (FAILED(result)) result = webview_->AddWebResourceRequestedFilter(L"*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
   if (FAILED(result)) return result;
+  return Register(webview_, &ICoreWebView2::add_WebResourceRequested, &ICoreWebView2::remove_WebResourceRequested,
+                  &WebView::OnResourceRequested);
+}
 
-  result =
-      webview->add_WebResourceRequested(runtime::MakeHandler<ICoreWebView2WebResourceRequestedEventHandler>(
-                                            [this](ICoreWebView2*, ICoreWebView2WebResourceRequestedEventArgs* args) {
-                                              HandleResourceRequest(*this, args);
-                                            })
-                                            .Get(),
-                                        &token);
-  if (FAILED(result)) return result;
-  registrations_.emplace_back(webview, &ICoreWebView2::remove_WebResourceRequested, token);
-  return S_OK;
+void WebView::OnNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
+  if (!options_.onNavigationStarting || args == nullptr) return;
+  LPWSTR raw = nullptr;
+  if (FAILED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw)))) return;
+  if (raw == nullptr) return;
+  const std::wstring uri = TakeString(raw);
+  bool cancel = false;
+  options_.onNavigationStarting(uri, cancel);
+  if (cancel) {
+    MIRAVELL_LOG_IF_FAILED(args->put_Cancel(TRUE));
+  } else {
+    recovery_.NoteNavigation();
+    if (IsWebAddress(uri)) lastAddress_ = uri;
+  }
+}
+
+void WebView::OnWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args) {
+  if (args == nullptr) return;
+  LPWSTR raw = nullptr;
+  // A message posted as an object or a number is not a string: dropped.
+  if (FAILED(args->TryGetWebMessageAsString(&raw)) || raw == nullptr) return;
+  std::wstring message = TakeString(raw);
+  // Any page could post it, and all it can do is load
+  // the content again.
+  if (message == kRetryLoadMessage) {
+    LogLine("Load: the student chose to try again");
+    return ReloadContent();
+  }
+  if (options_.onWebMessage) options_.onWebMessage(message);
+}
+
+void WebView::OnPermissionRequested(ICoreWebView2PermissionRequestedEventArgs* args) {
+  if (args == nullptr) return;
+  COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
+  MIRAVELL_LOG_IF_FAILED(args->get_PermissionKind(&kind));
+  const bool device = kind == COREWEBVIEW2_PERMISSION_KIND_MICROPHONE || kind == COREWEBVIEW2_PERMISSION_KIND_CAMERA ||
+                      kind == COREWEBVIEW2_PERMISSION_KIND_NOTIFICATIONS;
+  // The requesting frame may be any page the lesson embeds; only
+  // the owner's own pages get the devices unasked, every other
+  // request takes the engine's own rule.
+  bool allow = false;
+  if (device && options_.mayUseDevices) {
+    LPWSTR raw = nullptr;
+    if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw))) && raw != nullptr) {
+      allow = options_.mayUseDevices(TakeString(raw));
+    }
+  }
+  MIRAVELL_LOG_IF_FAILED(
+      args->put_State(allow ? COREWEBVIEW2_PERMISSION_STATE_ALLOW : COREWEBVIEW2_PERMISSION_STATE_DEFAULT));
+}
+
+void WebView::OnNewWindowRequested(ICoreWebView2NewWindowRequestedEventArgs* args) {
+  if (args == nullptr) return;
+  // No second window, ever.
+  MIRAVELL_LOG_IF_FAILED(args->put_Handled(TRUE));
+  LPWSTR raw = nullptr;
+  if (FAILED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw)))) return;
+  if (raw == nullptr) return;
+  const std::wstring uri = TakeString(raw);
+  // Only web pages: the initialisation screen lets every navigation
+  // through, and a page's window.open("file://...") must not reach
+  // the file system (or a remote share) from there.
+  if (webview_ && IsWebAddress(uri)) {
+    MIRAVELL_LOG_IF_FAILED(webview_->Navigate(uri.c_str()));
+  }
+}
+
+void WebView::OnResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* args) {
+  HandleResourceRequest(environment_.Get(), options_.onResourceRequested, args);
 }
 
 HRESULT WebView::SetupDownloadHandler() {
   ComPtr<ICoreWebView2_4> view4;
-  if (FAILED(MIRAVELL_LOG_IF_FAILED(webview.As(&view4)))) return S_OK;
-  EventRegistrationToken token{};
-  const HRESULT result = view4->add_DownloadStarting(
-      runtime::MakeHandler<ICoreWebView2DownloadStartingEventHandler>(
-          [this](ICoreWebView2*, ICoreWebView2DownloadStartingEventArgs* args) {
-            if (args == nullptr) return;
-            LPWSTR raw = nullptr;
-            // A path the engine does not give cannot be judged: stopped.
-            const std::wstring path =
-                SUCCEEDED(MIRAVELL_LOG_IF_FAILED(args->get_ResultFilePath(&raw))) ? TakeString(raw) : std::wstring();
-            bool cancel = IsRunnableDownload(path);
-            if (!cancel && onDownloadStarting) {
-              std::wstring uri;
-              ComPtr<ICoreWebView2DownloadOperation> operation;
-              if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(args->get_DownloadOperation(&operation))) && operation) {
-                raw = nullptr;
-                if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(operation->get_Uri(&raw)))) uri = TakeString(raw);
-              }
-              onDownloadStarting(uri, cancel);
-            }
-            if (cancel) MIRAVELL_LOG_IF_FAILED(args->put_Cancel(TRUE));
-          })
-          .Get(),
-      &token);
-  if (FAILED(result)) return result;
-  registrations_.emplace_back(view4, &ICoreWebView2_4::remove_DownloadStarting, token);
-  return S_OK;
+  if (FAILED(MIRAVELL_LOG_IF_FAILED(webview_.As(&view4)))) return S_OK;
+  return Register(view4, &ICoreWebView2_4::add_DownloadStarting, &ICoreWebView2_4::remove_DownloadStarting,
+                  &WebView::OnDownloadStarting);
+}
+
+void WebView::OnDownloadStarting(ICoreWebView2DownloadStartingEventArgs* args) {
+  if (args == nullptr) return;
+  LPWSTR raw = nullptr;
+  // A path the engine does not give cannot be judged: stopped.
+  const std::wstring path =
+      SUCCEEDED(MIRAVELL_LOG_IF_FAILED(args->get_ResultFilePath(&raw))) ? TakeString(raw) : std::wstring();
+  bool cancel = IsRunnableDownload(path);
+  if (!cancel && options_.onDownloadStarting) {
+    std::wstring uri;
+    ComPtr<ICoreWebView2DownloadOperation> operation;
+    if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(args->get_DownloadOperation(&operation))) && operation) {
+      raw = nullptr;
+      if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(operation->get_Uri(&raw)))) uri = TakeString(raw);
+    }
+    options_.onDownloadStarting(uri, cancel);
+  }
+  if (cancel) MIRAVELL_LOG_IF_FAILED(args->put_Cancel(TRUE));
 }
 
 void WebView::SetupRecoveryHandlers() {
-  EventRegistrationToken token{};
-  HRESULT result = webview->add_ProcessFailed(
-      runtime::MakeHandler<ICoreWebView2ProcessFailedEventHandler>([this](ICoreWebView2*,
-                                                                          ICoreWebView2ProcessFailedEventArgs* args) {
-        if (args == nullptr) return;
-        COREWEBVIEW2_PROCESS_FAILED_KIND kind = COREWEBVIEW2_PROCESS_FAILED_KIND_UNKNOWN_PROCESS_EXITED;
-        MIRAVELL_LOG_IF_FAILED(args->get_ProcessFailedKind(&kind));
-        COREWEBVIEW2_PROCESS_FAILED_REASON reason = COREWEBVIEW2_PROCESS_FAILED_REASON_UNEXPECTED;
-        int exitCode = 0;
-        ComPtr<ICoreWebView2ProcessFailedEventArgs2> args2;
-        if (SUCCEEDED(args->QueryInterface(IID_PPV_ARGS(&args2)))) {
-          MIRAVELL_LOG_IF_FAILED(args2->get_Reason(&reason));
-          MIRAVELL_LOG_IF_FAILED(args2->get_ExitCode(&exitCode));
-        }
-        // Handled from the window's own loop: a new engine must not be
-        // built inside the dying one's event.
-        const WPARAM failure = (static_cast<WPARAM>(static_cast<unsigned>(kind)) << 32) |
-                               static_cast<WPARAM>(static_cast<std::uint32_t>(exitCode));
-        MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
-            ::PostMessageW(parentWindow, kEngineFailedMessage, failure, static_cast<LPARAM>(reason)));
-      }).Get(),
-      &token);
-  if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(result))) {
-    registrations_.emplace_back(webview, &ICoreWebView2::remove_ProcessFailed, token);
+  HRESULT result = Register(webview_, &ICoreWebView2::add_ProcessFailed, &ICoreWebView2::remove_ProcessFailed,
+                            &WebView::OnProcessFailed);
+  MIRAVELL_LOG_IF_FAILED(result);
+  result = Register(webview_, &ICoreWebView2::add_NavigationCompleted, &ICoreWebView2::remove_NavigationCompleted,
+                    &WebView::OnNavigationCompleted);
+  MIRAVELL_LOG_IF_FAILED(result);
+}
+
+void WebView::OnProcessFailed(ICoreWebView2ProcessFailedEventArgs* args) {
+  if (args == nullptr) return;
+  COREWEBVIEW2_PROCESS_FAILED_KIND kind = COREWEBVIEW2_PROCESS_FAILED_KIND_UNKNOWN_PROCESS_EXITED;
+  MIRAVELL_LOG_IF_FAILED(args->get_ProcessFailedKind(&kind));
+  COREWEBVIEW2_PROCESS_FAILED_REASON reason = COREWEBVIEW2_PROCESS_FAILED_REASON_UNEXPECTED;
+  int exitCode = 0;
+  ComPtr<ICoreWebView2ProcessFailedEventArgs2> args2;
+  if (SUCCEEDED(args->QueryInterface(IID_PPV_ARGS(&args2)))) {
+    MIRAVELL_LOG_IF_FAILED(args2->get_Reason(&reason));
+    MIRAVELL_LOG_IF_FAILED(args2->get_ExitCode(&exitCode));
   }
-  result = webview->add_NavigationCompleted(
-      runtime::MakeHandler<ICoreWebView2NavigationCompletedEventHandler>(
-          [this](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* args) { OnNavigationCompleted(args); })
-          .Get(),
-      &token);
-  if (SUCCEEDED(MIRAVELL_LOG_IF_FAILED(result))) {
-    registrations_.emplace_back(webview, &ICoreWebView2::remove_NavigationCompleted, token);
-  }
+  // Handled from the window's own loop: a new engine must not be
+  // built inside the dying one's event.
+  const WPARAM failure = (static_cast<WPARAM>(static_cast<unsigned>(kind)) << 32) |
+                         static_cast<WPARAM>(static_cast<std::uint32_t>(exitCode));
+  MIRAVELL_LOG_IF_WIN32_BOOL_FALSE(
+      ::PostMessageW(parentWindow_, kEngineFailedMessage, failure, static_cast<LPARAM>(reason)));
 }
 
 void WebView::OnNavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args) {
-  if (args == nullptr || !webview) return;
+  if (args == nullptr || !webview_) return;
   BOOL success = TRUE;
   COREWEBVIEW2_WEB_ERROR_STATUS status = COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN;
   int httpStatus = 0;
@@ -424,23 +427,23 @@ void WebView::OnNavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* a
           std::to_string(static_cast<int>(status)) + ", HTTP status " + std::to_string(httpStatus) +
           "); showing the retry page");
   MIRAVELL_LOG_IF_FAILED(
-      webview->NavigateToString(LoadFailedPage(GetAppState().productName, *failure, showsLesson).c_str()));
+      webview_->NavigateToString(LoadFailedPage(GetAppState().productName, *failure, options_.showsLesson).c_str()));
 }
 
 void WebView::ReloadContent() {
-  if (!webview) return;
+  if (!webview_) return;
   ForgetUnreachableHosts();
-  if (onReloadContent) return onReloadContent();
+  if (options_.onReloadContent) return options_.onReloadContent();
   if (!lastAddress_.empty()) {
-    MIRAVELL_LOG_IF_FAILED(webview->Navigate(lastAddress_.c_str()));
+    MIRAVELL_LOG_IF_FAILED(webview_->Navigate(lastAddress_.c_str()));
   } else {
-    MIRAVELL_LOG_IF_FAILED(webview->Reload());
+    MIRAVELL_LOG_IF_FAILED(webview_->Reload());
   }
 }
 
 void WebView::Recreate() {
   ReleaseEngine();
-  Initialize(parentWindow, userDataFolder_);
+  Initialize(parentWindow_, userDataFolder_);
 }
 
 void WebView::HandleProcessFailure(WPARAM failure, LPARAM reasonValue) {
@@ -466,7 +469,7 @@ void WebView::HandleProcessFailure(WPARAM failure, LPARAM reasonValue) {
   recovering_ = true;
   browserFailedMeanwhile_ = false;
   if (action == Recovery::GiveUp) {
-    const int answer = seams::ShowMessageBox(parentWindow, kEngineGaveUpText, kEngineGaveUpTitle,
+    const int answer = seams::ShowMessageBox(parentWindow_, kEngineGaveUpText, kEngineGaveUpTitle,
                                              MB_RETRYCANCEL | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
     if (answer != IDRETRY) {
       LogLine("Engine: the student closed the player");
@@ -486,9 +489,9 @@ void WebView::HandleProcessFailure(WPARAM failure, LPARAM reasonValue) {
 }
 
 void WebView::ApplySettings() {
-  if (!webview) return;
+  if (!webview_) return;
   ComPtr<ICoreWebView2Settings> settings;
-  if (FAILED(MIRAVELL_LOG_IF_FAILED(webview->get_Settings(&settings))) || !settings) return;
+  if (FAILED(MIRAVELL_LOG_IF_FAILED(webview_->get_Settings(&settings))) || !settings) return;
   MIRAVELL_LOG_IF_FAILED(settings->put_AreDevToolsEnabled(FALSE));
   MIRAVELL_LOG_IF_FAILED(settings->put_AreDefaultContextMenusEnabled(FALSE));
   MIRAVELL_LOG_IF_FAILED(settings->put_IsStatusBarEnabled(FALSE));
@@ -499,7 +502,7 @@ void WebView::ApplySettings() {
   }
   // An older runtime without the setting keeps its viewer as it is.
   ComPtr<ICoreWebView2Settings7> settings7;
-  if (hidePdfSaveAndPrint && SUCCEEDED(MIRAVELL_LOG_IF_FAILED(settings.As(&settings7)))) {
+  if (options_.hidePdfSaveAndPrint && SUCCEEDED(MIRAVELL_LOG_IF_FAILED(settings.As(&settings7)))) {
     MIRAVELL_LOG_IF_FAILED(settings7->put_HiddenPdfToolbarItems(static_cast<COREWEBVIEW2_PDF_TOOLBAR_ITEMS>(
         COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE | COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE_AS |
         COREWEBVIEW2_PDF_TOOLBAR_ITEMS_PRINT)));
@@ -507,7 +510,7 @@ void WebView::ApplySettings() {
 }
 
 void WebView::Resize(int width, int height) {
-  if (controller) MIRAVELL_LOG_IF_FAILED(controller->put_Bounds(RECT{0, 0, width, height}));
+  if (controller_) MIRAVELL_LOG_IF_FAILED(controller_->put_Bounds(RECT{0, 0, width, height}));
 }
 
 Hosts& CurrentHosts() noexcept {

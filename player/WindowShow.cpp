@@ -1,6 +1,7 @@
 #include "player/WindowShow.h"
 
 #include "common/AppState.h"
+#include "common/Seams.h"
 
 void ShowOverSplash(HWND window) {
   WindowState& windows = GetWindowState();
@@ -13,4 +14,9 @@ void ShowOverSplash(HWND window) {
   ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   ::SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   ::UpdateWindow(window);
+}
+
+void EndForFailedBrowser(HWND owner, const wchar_t* text) {
+  seams::ShowMessageBox(owner, text, L"Error", MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
+  seams::EndProcess(1);
 }

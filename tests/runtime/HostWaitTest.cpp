@@ -111,7 +111,9 @@ class HostWaitTest : public ::testing::Test {
                                    nullptr, nullptr));
     ASSERT_TRUE(window);
     host = std::make_unique<WebViewHost::WebView>();
-    host->onInitComplete = [this](bool success) { completions.push_back({success, !initializeReturned}); };
+    WebViewHost::WebView::Options options;
+    options.onInitComplete = [this](bool success) { completions.push_back({success, !initializeReturned}); };
+    host->SetOptions(std::move(options));
   }
 
   void TearDown() override {
@@ -181,7 +183,7 @@ TEST_P(QuitDuringTheWait, EndsTheStartWithoutRetry) {
   EXPECT_EQ(CountInLog("CreateWebViewEnvironmentWithOptionsInternal") - creationsBefore, 1) << "no second attempt";
   EXPECT_TRUE(boxes.empty()) << "no repair";
   EXPECT_EQ(sleeps, 0);
-  EXPECT_EQ(host->webview, nullptr);
+  EXPECT_EQ(host->webview(), nullptr);
 
   // Let the held-back completion arrive, so the next case starts clean.
   PumpFor(kCompletionDelay + 1000ms);
@@ -203,8 +205,7 @@ TEST_F(HostWaitTest, AnAnswerAfterTheQuitDoesNotReachTheOwner) {
   PumpFor(kCompletionDelay + 1000ms);
   EXPECT_EQ(completions.size(), 1u);
   EXPECT_EQ(CountInLog("CreateCoreWebView2Controller"), controllersBefore);
-  EXPECT_EQ(host->controller, nullptr);
-  EXPECT_EQ(host->webview, nullptr);
+  EXPECT_EQ(host->webview(), nullptr);
 }
 
 }  // namespace

@@ -104,7 +104,9 @@ int wmain(int argc, wchar_t** argv) {
 
   if (deleteUnstarted) {
     auto* idle = new WebViewHost::WebView();
-    idle->onInitComplete = [](bool) {};
+    WebViewHost::WebView::Options idleOptions;
+    idleOptions.onInitComplete = [](bool) {};
+    idle->SetOptions(std::move(idleOptions));
     delete idle;
     out["deleted_unstarted"] = true;
   }
@@ -145,27 +147,29 @@ int wmain(int argc, wchar_t** argv) {
                                   nullptr, nullptr);
   if (show) ::ShowWindow(window, SW_SHOWNORMAL);
   auto* view = new WebViewHost::WebView();
+  WebViewHost::WebView::Options options;
   // The owner's rule decides the devices by the requesting frame's address.
   if (!devicesFrom.empty()) {
-    view->mayUseDevices = [devicesFrom](const std::wstring& uri) { return uri.starts_with(devicesFrom); };
+    options.mayUseDevices = [devicesFrom](const std::wstring& uri) { return uri.starts_with(devicesFrom); };
   }
   bool initializeReturned = false;
   json completions = json::array();
   json messages = json::array();
-  view->onInitComplete = [&](bool success) {
+  options.onInitComplete = [&](bool success) {
     completions.push_back({{"success", success}, {"inside_initialize", !initializeReturned}});
     if (success && settings) view->ApplySettings();
   };
-  view->onWebMessage = [&](const std::wstring& message) { messages.push_back(WideToUtf8(message)); };
+  options.onWebMessage = [&](const std::wstring& message) { messages.push_back(WideToUtf8(message)); };
   json navigations = json::array();
-  view->onNavigationStarting = [&](const std::wstring& uri, bool& cancel) {
+  options.onNavigationStarting = [&](const std::wstring& uri, bool& cancel) {
     cancel = uri.find(L"blocked") != std::wstring::npos;
     navigations.push_back({{"uri", WideToUtf8(uri)}, {"cancel", cancel}});
   };
   json seenRequests = json::array();
-  view->onResourceRequested = [&](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs*) {
+  options.onResourceRequested = [&](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs*) {
     seenRequests.push_back(WideToUtf8(uri));
   };
+  view->SetOptions(std::move(options));
   const auto starting = std::chrono::steady_clock::now();
   const bool started = view->Initialize(window, folder, std::move(earlyStart));
   initializeReturned = true;
@@ -173,13 +177,12 @@ int wmain(int argc, wchar_t** argv) {
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - starting).count();
   out["initialized"] = started;
   out["completions"] = completions;
-  out["has_controller"] = view->controller != nullptr;
 
   // Registered after the player's handler, so it sees the state the player left.
   json permissions = json::array();
   EventRegistrationToken permissionToken{};
-  if (started && view->webview) {
-    view->webview->add_PermissionRequested(
+  if (started && view->webview() != nullptr) {
+    view->webview()->add_PermissionRequested(
         runtime::MakeHandler<ICoreWebView2PermissionRequestedEventHandler>(
             [&](ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
               COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
@@ -242,9 +245,9 @@ int wmain(int argc, wchar_t** argv) {
   if (started && !htmlFile.empty()) {
     std::ifstream file(htmlFile.c_str(), std::ios::binary);
     const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    out["html_shown"] = SUCCEEDED(view->webview->NavigateToString(Utf8ToWide(page).c_str()));
+    out["html_shown"] = SUCCEEDED(view->webview()->NavigateToString(Utf8ToWide(page).c_str()));
   }
-  if (started && !navigateTo.empty()) out["navigated"] = SUCCEEDED(view->webview->Navigate(navigateTo.c_str()));
+  if (started && !navigateTo.empty()) out["navigated"] = SUCCEEDED(view->webview()->Navigate(navigateTo.c_str()));
   // The page's events arrive while this thread pumps, as in the player.
   pump(runMs);
   out["navigations"] = navigations;
