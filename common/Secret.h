@@ -15,6 +15,8 @@ class SecretBytes {
  public:
   SecretBytes() = default;
   explicit SecretBytes(std::size_t size) : bytes_(size, 0) {}
+  // Takes the buffer over, so no unwiped copy of the secret stays behind.
+  explicit SecretBytes(std::vector<std::uint8_t>&& bytes) noexcept : bytes_(std::move(bytes)) {}
   ~SecretBytes() { Wipe(); }
   SecretBytes(const SecretBytes&) = delete;
   SecretBytes& operator=(const SecretBytes&) = delete;

@@ -17,6 +17,13 @@ int CheckedLength(std::size_t size) {
   return static_cast<int>(size);
 }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace
 
 std::wstring Utf8ToWide(std::string_view utf8) {
@@ -69,4 +76,17 @@ void AppendHexByte(std::string& out, unsigned char byte, HexCase letters) {
   const unsigned offset = letters == HexCase::Upper ? 16u : 0u;
   out.push_back(kDigits[offset + (byte >> 4)]);
   out.push_back(kDigits[offset + (byte & 0x0Fu)]);
+}
+
+std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view hex) {
+  if (hex.size() % 2 != 0) return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(hex.size() / 2);
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int high = HexDigitValue(hex[i]);
+    const int low = HexDigitValue(hex[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+  }
+  return bytes;
 }

@@ -1,8 +1,11 @@
 #pragma once
 // Text conversions between the two encodings the program speaks: UTF-16 for
 // everything Windows-facing, UTF-8 for JSON, HTTP bodies and log lines.
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // UTF-8 to UTF-16 over code page 65001 with explicit lengths; empty in, empty
 // out. Invalid sequences become U+FFFD rather than failing the conversion.
@@ -30,6 +33,10 @@ enum class HexCase { Lower, Upper };
 
 // Appends the two hexadecimal digits of a byte, high digit first.
 void AppendHexByte(std::string& out, unsigned char byte, HexCase letters);
+
+// The bytes that hexadecimal text spells, high digit first, letters in either
+// case; nothing for an odd length or any character that is not a digit.
+[[nodiscard]] std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view hex);
 
 // Widens byte by byte (each byte becomes one UTF-16 unit); for ASCII texts
 // such as diagnostic codes.

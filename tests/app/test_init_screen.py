@@ -2,45 +2,25 @@
 page and navigation bar, the bar's buttons, its request headers and the
 request filter it shares with the player, through the scripted runtime."""
 import json
-import tempfile
 import time
 import unittest
 
 import mockservice
-import scripted
 import uidriver
-import winerun
-from programs import ALERT_CLASS, INIT_CLASS, SPLASH_CLASS, ProgramTest
+from programs import ALERT_CLASS, INIT_CLASS, SPLASH_CLASS
+from servicestarts import ServiceStartTest
 
 START_PAGE = "https://miravell.localhost/app"
 HOME_PAGE = "https://miravell.localhost/app/courses"
 
 
-class InitScreenTest(ProgramTest):
-    @classmethod
-    def setUpClass(cls):
-        winerun.ensure_runtime()
-        cls.mock = mockservice.shared()
-        cls.folder = tempfile.TemporaryDirectory()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.folder.cleanup()
-
-    def setUp(self):
-        self.mock.reset()
-
-    def start(self, script=None):
-        self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name), script=script)
-        self.start_player(env=self.session.env)
-        return self.session
-
+class InitScreenTest(ServiceStartTest):
     def view_calls(self):
         return [c for c in self.session.calls("view") if c["call"] in
                 ("AddScriptToExecuteOnDocumentCreated", "Navigate", "GoBack", "get_CanGoBack")]
 
     def test_start_page_with_the_bar_then_home_back_and_fullscreen(self):
-        session = self.start({"can_go_back": True})
+        session = self.start(script={"can_go_back": True})
         session.wait_call("view", "Navigate")
         # Settings first, then the bar for every document, then the start page.
         calls = session.calls()
@@ -79,7 +59,7 @@ class InitScreenTest(ProgramTest):
         self.assertEqual(self.program.finish(30).exit_code, 0)
 
     def test_back_on_the_first_page_does_nothing_and_every_address_is_allowed(self):
-        session = self.start({"can_go_back": False})
+        session = self.start(script={"can_go_back": False})
         session.wait_call("view", "Navigate")
         session.raise_event({"raise": "message", "string": "btn_back"})
         self.assertEqual(self.view_calls()[-1]["call"], "get_CanGoBack")

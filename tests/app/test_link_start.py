@@ -7,11 +7,10 @@ import tempfile
 import time
 import unittest
 
-import mockservice
-import scripted
 import uidriver
 import winerun
-from programs import ALERT_CLASS, CONTENT_PATH, INIT_CLASS, PLAYER_CLASS, SCHEME_KEY, VERSION_PATH, ProgramTest, make_link
+from programs import ALERT_CLASS, CONTENT_PATH, INIT_CLASS, PLAYER_CLASS, SCHEME_KEY, VERSION_PATH, make_link
+from servicestarts import ServiceStartTest
 
 FALLBACK = "https://files.miravell.localhost/desktop/miravell/MiravellSetup.exe"
 UPDATE_AVAILABLE = "Miravell - Update Available"
@@ -20,12 +19,10 @@ HANDLER = r"HKLM\Software\Classes\{}\shell\open\command"
 BROWSER = '"C:\\windows\\system32\\winebrowser.exe" "%1"'
 
 
-class LinkStartTest(ProgramTest):
+class LinkStartTest(ServiceStartTest):
     @classmethod
     def setUpClass(cls):
-        winerun.ensure_runtime()
-        cls.mock = mockservice.shared()
-        cls.folder = tempfile.TemporaryDirectory()
+        super().setUpClass()
         cls.opened = os.path.join(cls.folder.name, "opened.txt")
         # The prefix's browser for web addresses becomes a recorder. (Wine
         # looks the handler up in the machine's classes only.)
@@ -38,10 +35,10 @@ class LinkStartTest(ProgramTest):
     def tearDownClass(cls):
         for scheme in ("http", "https"):
             winerun.wine_command(["reg", "add", HANDLER.format(scheme), "/ve", "/d", BROWSER, "/f"])
-        cls.folder.cleanup()
+        super().tearDownClass()
 
     def setUp(self):
-        self.mock.reset()
+        super().setUp()
         for path in (self.opened, self.opened + ".parents"):
             if os.path.exists(path):
                 os.remove(path)
@@ -70,7 +67,7 @@ class LinkStartTest(ProgramTest):
 
     def engine_log(self):
         """A fresh runtime log for the next start: the engine's own record."""
-        return scripted.Session(tempfile.mkdtemp(dir=self.folder.name), commands=False)
+        return self.new_session(commands=False)
 
     def assert_engine_let_go(self, engine):
         """The environment started early went without a window ever using it."""

@@ -18,18 +18,17 @@ struct Expected {
   std::string plain;  // the value's bytes
 };
 
-std::string FromHex(std::string_view hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    bytes.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-  return bytes;
+// A hex value's bytes, as the text the configuration hands out.
+std::string HexBytes(std::string_view hex) {
+  const std::vector<std::uint8_t> bytes = ParseHex(hex).value();
+  return {bytes.begin(), bytes.end()};
 }
 
 // The plain values, taken from the same list the build scrambles.
 std::vector<Expected> AllValues() {
   return {
 #define MIRAVELL_CONFIG(name, text) {config::Id::name, #name, std::string(text)},
-#define MIRAVELL_CONFIG_HEX(name, size, hex) {config::Id::name, #name, FromHex(hex)},
+#define MIRAVELL_CONFIG_HEX(name, size, hex) {config::Id::name, #name, HexBytes(hex)},
 #include "common/config/Values.inc"
 #undef MIRAVELL_CONFIG
 #undef MIRAVELL_CONFIG_HEX

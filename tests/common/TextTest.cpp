@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -47,6 +50,21 @@ TEST(Text, InvalidInputIsReplacedNotFatal) {
 TEST(Text, WidenBytesMapsEachByteToOneUnit) {
   EXPECT_EQ(WidenBytes("SSL_host"), L"SSL_host");
   EXPECT_EQ(WidenBytes("\xE9"), std::wstring(1, wchar_t(0xE9)));
+}
+
+TEST(Text, HexOfEveryByteParsesBackInEitherCaseAndOnlyPairsOfDigitsParse) {
+  std::string lower, upper;
+  std::vector<std::uint8_t> all;
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    AppendHexByte(lower, static_cast<unsigned char>(byte), HexCase::Lower);
+    AppendHexByte(upper, static_cast<unsigned char>(byte), HexCase::Upper);
+    all.push_back(static_cast<std::uint8_t>(byte));
+  }
+  EXPECT_EQ(lower.substr(2 * 0xAF, 2) + upper.substr(2 * 0xAF, 2), "afAF");
+  EXPECT_EQ(ParseHex(lower), all);
+  EXPECT_EQ(ParseHex(upper), all);
+  EXPECT_EQ(ParseHex(""), std::vector<std::uint8_t>{});
+  for (const char* bad : {"abc", "0g", "9:", "@A", " 1", "-1"}) EXPECT_EQ(ParseHex(bad), std::nullopt) << bad;
 }
 
 }  // namespace

@@ -11,15 +11,14 @@ runtime install flow (tests/runtime)."""
 import collections
 import json
 import os
-import tempfile
 import unittest
 
 import mockservice
-import scripted
 import uidriver
 import winerun
 from programs import (ALERT_CLASS, CONTENT_PATH, INIT_CLASS, PLAYER_CLASS, SCHEME_KEY, SPLASH_CLASS, TITLE,
-                      VERSION_PATH, ProgramTest, expected_steps, make_link, step_lines)
+                      VERSION_PATH, expected_steps, make_link, step_lines)
+from servicestarts import ServiceStartTest
 
 BROKEN = "0x8007139F"
 REPAIRING = "Repairing..."
@@ -29,12 +28,10 @@ def header(request, name):
     return values[0] if values else None
 
 
-class EndToEndTest(ProgramTest):
+class EndToEndTest(ServiceStartTest):
     @classmethod
     def setUpClass(cls):
-        winerun.ensure_runtime()
-        cls.mock = mockservice.shared()
-        cls.folder = tempfile.TemporaryDirectory()
+        super().setUpClass()
         cls.keep = os.environ.get("MIRAVELL_KEEP_SCREENSHOTS")
         # Downloads go through the system's HTTPS stack, which checks chains.
         cls.untrust = winerun.trust_root(mockservice.MockService.cert_path("service-ca"))
@@ -45,17 +42,9 @@ class EndToEndTest(ProgramTest):
     def tearDownClass(cls):
         cls.untrust_signer()
         cls.untrust()
-        cls.folder.cleanup()
-
-    def setUp(self):
-        self.mock.reset()
+        super().tearDownClass()
 
     # --- the road -------------------------------------------------------
-
-    def start(self, *args, script=None):
-        self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name), script=script)
-        self.start_player(args, env=self.session.env)
-        return self.session
 
     def finish(self, timeout=60):
         result = self.program.finish(timeout)

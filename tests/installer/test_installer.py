@@ -10,11 +10,10 @@ import tempfile
 import time
 import unittest
 
-import mockservice
-import scripted
 import uidriver
 import winerun
-from programs import INIT_CLASS, PLAYER_CLASS, ProgramTest, expected_steps, make_link, step_lines
+from programs import INIT_CLASS, PLAYER_CLASS, expected_steps, make_link, step_lines
+from servicestarts import ServiceStartTest
 
 VERSION = os.environ.get("MIRAVELL_VERSION", "")
 INSTALLER = os.environ.get("MIRAVELL_INSTALLER", "")
@@ -95,20 +94,14 @@ def wait_until(condition, what, timeout=90):
 
 
 @unittest.skipUnless(INSTALLER, "the build made no installer (makensis missing)")
-class InstallerTest(ProgramTest):
+class InstallerTest(ServiceStartTest):
     @classmethod
     def setUpClass(cls):
-        winerun.ensure_runtime()
-        cls.mock = mockservice.shared()
-        cls.folder = tempfile.TemporaryDirectory()
+        super().setUpClass()
         cls.user_data = USER_DATA.format(wine_user())
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.folder.cleanup()
-
     def setUp(self):
-        self.mock.reset()
+        super().setUp()
         self.remove_everything()
 
     def tearDown(self):
@@ -186,7 +179,7 @@ class InstallerTest(ProgramTest):
 
         # The installed program on a lesson link; its own registration at
         # start must find nothing to change.
-        session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name))
+        session = self.new_session()
         self.program = winerun.start_program(PROGRAM, [make_link("tok-42", "lesson-7")], env=session.env)
         uidriver.wait_window(cls=PLAYER_CLASS)
         session.wait_call("view", "Navigate")
@@ -207,7 +200,7 @@ class InstallerTest(ProgramTest):
         self.install(OLDER_INSTALLER, "/NODESKTOP")
         self.assertEqual(reg_values(UNINSTALL_KEY)["DisplayVersion"], OLDER_VERSION)
 
-        session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name))
+        session = self.new_session()
         self.program = winerun.start_program(PROGRAM, [], env=session.env)
         uidriver.wait_window(cls=INIT_CLASS)
         session.wait_call("view", "Navigate")

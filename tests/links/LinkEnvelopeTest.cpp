@@ -9,8 +9,6 @@
 
 namespace {
 
-using link_test::FromHex;
-
 TEST(DecryptLinkEnvelope, OpensOrRefusesEveryIndependentlyMadeEnvelopeWithTheExactText) {
   const nlohmann::json data = link_test::LoadData("envelopes.json");
   ASSERT_TRUE(data.is_object()) << "fixture missing";
@@ -18,7 +16,7 @@ TEST(DecryptLinkEnvelope, OpensOrRefusesEveryIndependentlyMadeEnvelopeWithTheExa
   for (const auto& fixture : data["cases"]) {
     SCOPED_TRACE(fixture["name"].get<std::string>());
     const std::string envelope = fixture["envelope"].get<std::string>();
-    const auto key = FromHex(fixture["key"].get<std::string>());
+    const auto key = ParseHex(fixture["key"].get<std::string>()).value();
     if (fixture.contains("plaintext")) {
       EXPECT_EQ(DecryptLinkEnvelope(envelope, key), fixture["plaintext"].get<std::string>());
       continue;

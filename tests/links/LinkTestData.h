@@ -22,14 +22,4 @@ inline nlohmann::json LoadData(std::string_view name) {
   return nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
 }
 
-inline std::vector<std::uint8_t> FromHex(std::string_view hex) {
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-  }
-  return bytes;
-}
-
-inline std::vector<std::uint8_t> BytesOf(std::string_view text) { return {text.begin(), text.end()}; }
-
 }  // namespace link_test

@@ -9,7 +9,7 @@
 namespace {
 
 const std::vector<std::uint8_t>& TestKey() {
-  static const auto key = link_test::FromHex("3b7e1f0a9c2d4e5f60718293a4b5c6d7e8f90a1b2c3d4e5f60718293a4b5c6d7");
+  static const auto key = ParseHex("3b7e1f0a9c2d4e5f60718293a4b5c6d7e8f90a1b2c3d4e5f60718293a4b5c6d7").value();
   return key;
 }
 

@@ -76,6 +76,13 @@ class LinkToolTest(unittest.TestCase):
         self.assertTrue(all("mac" not in e for e in envelopes_of(no_mac)))
         self.assertOpens(no_mac, values, "--key", KEY)
 
+    def test_a_key_of_other_than_64_hex_digits_is_refused(self):
+        # U+0661 narrowed by a cast would be the digit "a".
+        for key in (KEY[:-2], KEY + "00", KEY[:-1] + "g", KEY[:-1] + "\u0661"):
+            result = link_tool("make", "--key", key, "t", "i", "https://d.example")
+            self.assertEqual(result.exit_code, 2, key)
+            self.assertIn("--key needs 64 hexadecimal digits", result.stderr, key)
+
     def test_a_broken_link_gives_the_players_reason_code_and_exit_code_1(self):
         env1, env2, _ = make("a", "b", "c").split(":", 1)[1].split(":")
         result = link_tool("open", f"miravell:{env1}:{env2}")

@@ -6,52 +6,50 @@
 #include "common/Config.h"
 #include "common/Text.h"
 #include "player/NavigationPolicy.h"
+#include "player/RequestFilter.h"
 
 namespace {
 
-TEST(Hosts, ExtractHostTakesTheLowerCaseHostWithoutPortOrUserInfo) {
-  EXPECT_EQ(ExtractHost(L"https://CDN.Example.com:8443/a/b?x=1"), L"cdn.example.com");
-  EXPECT_EQ(ExtractHost(L"blob:https://media.example.com/1234-uuid"), L"media.example.com");
-  EXPECT_EQ(ExtractHost(L"about:blank"), L"");
-  EXPECT_EQ(ExtractHost(L"https://host"), L"host");
-  // A user name or password is not the host the browser goes to.
-  EXPECT_EQ(ExtractHost(L"https://youtube.com@evil.example/watch"), L"evil.example");
-  EXPECT_EQ(ExtractHost(L"https://user:pw@cdn.example.com:443/"), L"cdn.example.com");
-  // An "@" after the authority is not user info.
-  EXPECT_EQ(ExtractHost(L"https://evil.example?next=@youtube.com"), L"evil.example");
-  EXPECT_EQ(ExtractHost(L"https://evil.example#@youtube.com"), L"evil.example");
-}
-
-TEST(Hosts, SameSiteByEqualitySubdomainOrBaseDomain) {
-  EXPECT_EQ(BaseDomain(L"a.b.example.com"), L"example.com");
-  EXPECT_EQ(BaseDomain(L"localhost"), L"localhost");
-  EXPECT_TRUE(IsSameSite(L"www.example.com", L"cdn.example.com"));
-  EXPECT_TRUE(IsSameSite(L"example.com", L"a.example.com"));
-  EXPECT_FALSE(IsSameSite(L"example.com", L"notexample.com"));
-  EXPECT_FALSE(IsSameSite(L"", L""));
-  // Two registrants under one public suffix are two sites.
-  EXPECT_FALSE(IsSameSite(L"a.co.uk", L"b.co.uk"));
-}
-
-TEST(Hosts, OnlyWebPagesAndTheirBlobsHaveAHost) {
+// The host the browser goes to, and the one the request filter runs the pin
+// check for (on the address lower-cased, as the filter has it; null: not
+// asked); a user name or password is neither.
+TEST(Hosts, OnlyWebPagesAndTheirBlobsHaveAHostAndOnlyHttpsIsPinChecked) {
   const struct {
     const wchar_t* url;
     const wchar_t* host;
+    const wchar_t* pinChecked;
   } cases[] = {
-      {L"data:text/html,https://www.google.com/<script>alert(1)</script>", L""},
-      {L"file://evil.example/youtube.com/x", L""},
-      {L"javascript:location='https://www.google.com/'", L""},
-      {L"about:blank", L""},
-      {L"ftp://www.google.com/", L""},
-      {L"blob:null/1234-uuid", L""},
-      {L"blob:file:///C:/x", L""},
-      {L"HTTPS://WWW.YouTube.COM/watch", L"www.youtube.com"},
-      {L"Blob:HTTP://Media.Example.com/1234", L"media.example.com"},
-      {L"https://lessons.school.example./x", L"lessons.school.example"},
-      {L"https://[2001:DB8::1]:8443/x", L"[2001:db8::1]"},
-      {L"https://[2001:db8::1/x", L""},
+      {L"https://CDN.Example.com:8443/a/b?x=1", L"cdn.example.com", L"cdn.example.com"},
+      {L"https://host", L"host", L"host"},
+      {L"HTTPS://WWW.YouTube.COM/watch", L"www.youtube.com", L"www.youtube.com"},
+      {L"https://youtube.com@evil.example/watch", L"evil.example", L"evil.example"},
+      {L"https://user:pw@cdn.example.com:443/", L"cdn.example.com", L"cdn.example.com"},
+      // An "@" after the authority is not user info.
+      {L"https://evil.example?next=@youtube.com", L"evil.example", L"evil.example"},
+      {L"https://evil.example#@youtube.com", L"evil.example", L"evil.example"},
+      // "host." is host: its rules and pins must not be skipped for the dot.
+      {L"https://lessons.school.example./x", L"lessons.school.example", L"lessons.school.example"},
+      {L"https://desktop.miravell.localhost.:443/x", L"desktop.miravell.localhost", L"desktop.miravell.localhost"},
+      {L"http://cdn.example.com/", L"cdn.example.com", L""},
+      {L"blob:https://media.example.com/1234-uuid", L"media.example.com", L""},
+      {L"Blob:HTTP://Media.Example.com/1234", L"media.example.com", L""},
+      {L"https://[2001:DB8::1]:8443/x", L"[2001:db8::1]", nullptr},
+      {L"https://[2001:db8::1/x", L"", nullptr},
+      {L"https:/", L"", L""},
+      {L"data:text/html,https://www.google.com/<script>alert(1)</script>", L"", L""},
+      {L"file://evil.example/youtube.com/x", L"", L""},
+      {L"javascript:location='https://www.google.com/'", L"", L""},
+      {L"about:blank", L"", L""},
+      {L"ftp://www.google.com/", L"", L""},
+      {L"blob:null/1234-uuid", L"", L""},
+      {L"blob:file:///C:/x", L"", L""},
   };
-  for (const auto& c : cases) EXPECT_EQ(ExtractHost(c.url), c.host) << c.url;
+  for (const auto& c : cases) {
+    EXPECT_EQ(ExtractHost(c.url), c.host) << c.url;
+    if (c.pinChecked != nullptr) {
+      EXPECT_EQ(PinCheckServerName(ToLowerWide(c.url)), c.pinChecked) << c.url;
+    }
+  }
 }
 
 TEST(Hosts, BaseDomainIsTheRegistrableDomain) {
@@ -61,7 +59,8 @@ TEST(Hosts, BaseDomainIsTheRegistrableDomain) {
   } cases[] = {
       {L"portal.school.com.sa", L"school.com.sa"},
       {L"a.b.example.co.uk", L"example.co.uk"},
-      {L"com.sa", L"com.sa"},                                  // a public suffix stands for itself
+      {L"com.sa", L"com.sa"},  // a public suffix stands for itself
+      {L"localhost", L"localhost"},
       {L"desktop.miravell.localhost", L"miravell.localhost"},  // unknown to the list: last two labels
       {L"a.b.shop.example.ck", L"shop.example.ck"},            // "*.ck": every name under ck is a suffix
       {L"a.www.ck", L"www.ck"},                                // "!www.ck": but www.ck is not
@@ -74,13 +73,24 @@ TEST(Hosts, BaseDomainIsTheRegistrableDomain) {
   for (const auto& c : cases) EXPECT_EQ(BaseDomain(c.host), c.base) << c.host;
 }
 
-TEST(Hosts, HostsUnderOnePublicSuffixOrAddressesAreNotOneSite) {
-  EXPECT_TRUE(IsSameSite(L"www.school.com.sa", L"portal.school.com.sa"));
-  EXPECT_FALSE(IsSameSite(L"portal.school.com.sa", L"evil.com.sa"));
-  EXPECT_FALSE(IsSameSite(L"com.sa", L"portal.school.com.sa"));
-  EXPECT_FALSE(IsSameSite(L"school.github.io", L"evil.github.io"));
-  EXPECT_FALSE(IsSameSite(L"10.0.0.1", L"192.168.0.1"));
-  EXPECT_FALSE(IsSameSite(L"[2001:db8::1]", L"[2001:db8::2]"));
+// Two registrants under one public suffix, or two addresses, are two sites.
+TEST(Hosts, SameSiteByEqualityOrRegistrableDomain) {
+  const struct {
+    const wchar_t* a;
+    const wchar_t* b;
+    bool same;
+  } cases[] = {
+      {L"www.school.com.sa", L"portal.school.com.sa", true},
+      {L"example.com", L"a.example.com", true},
+      {L"example.com", L"notexample.com", false},
+      {L"", L"", false},
+      {L"portal.school.com.sa", L"evil.com.sa", false},
+      {L"com.sa", L"portal.school.com.sa", false},
+      {L"school.github.io", L"evil.github.io", false},
+      {L"10.0.0.1", L"192.168.0.1", false},
+      {L"[2001:db8::1]", L"[2001:db8::2]", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsSameSite(c.a, c.b), c.same) << c.a << L" " << c.b;
 }
 
 TEST(Hosts, AllowedHostsAreTheBuiltInList) {
@@ -91,81 +101,53 @@ TEST(Hosts, AllowedHostsAreTheBuiltInList) {
 
 const PlayerContent kDirect{L"https://lessons.school.example/course/7?t=1", L"https://miravell.localhost/",
                             L"url_direct"};
-
-TEST(PlayerPolicy, ContentItsSiteAndTheServiceAreAllowed) {
-  EXPECT_TRUE(PlayerMayNavigate(L"about:blank", kDirect));
-  EXPECT_TRUE(PlayerMayNavigate(L"https://lessons.school.example/course/7#part2", kDirect));
-  EXPECT_TRUE(PlayerMayNavigate(L"https://lessons.school.example/course/7/page/2", kDirect));
-  EXPECT_TRUE(PlayerMayNavigate(L"https://www.school.example/other", kDirect));      // same base domain
-  EXPECT_TRUE(PlayerMayNavigate(L"https://desktop.miravell.localhost/x", kDirect));  // the service's site
-}
-
-TEST(PlayerPolicy, ListedHostsAndTheirSubdomainsOnlyWithAPort) {
-  EXPECT_TRUE(PlayerMayNavigate(L"https://vimeo.com/123", kDirect));
-  EXPECT_TRUE(PlayerMayNavigate(L"https://player.vimeo.com:443/video/1", kDirect));
-  EXPECT_FALSE(PlayerMayNavigate(L"https://notvimeo.com/", kDirect));  // a mere suffix
-  EXPECT_TRUE(PlayerMayNavigate(L"blob:https://player.vimeo.com/abc", kDirect));
-}
-
-TEST(PlayerPolicy, EverythingElseIsCancelled) {
-  EXPECT_FALSE(PlayerMayNavigate(L"https://www.bing.com/search?q=answers", kDirect));
-  EXPECT_FALSE(PlayerMayNavigate(L"https://vimeo.com@evil.example/", kDirect));
-  EXPECT_FALSE(PlayerMayNavigate(L"https://evil.example/?@vimeo.com", kDirect));
-  EXPECT_FALSE(PlayerMayNavigate(L"file:///C:/Windows/win.ini", kDirect));
-}
-
-TEST(PlayerPolicy, VideoAndMeetingPagesStayWithTheirPlatform) {
-  const PlayerContent video{L"https://www.youtube.com/embed/abc?origin=x", L"https://miravell.localhost",
-                            L"url_direct"};
-  EXPECT_TRUE(PlayerMayNavigate(L"https://m.youtube.com/watch?v=other", video));
-  const PlayerContent meeting{L"https://us02web.zoom.us/j/123", L"", L"url_direct"};
-  EXPECT_TRUE(PlayerMayNavigate(L"https://zoom.us/wc/join/123", meeting));
-}
-
-TEST(PlayerPolicy, MediaPairsOnlyForDirectContent) {
-  const PlayerContent bunny{L"https://vz-1.b-cdn.net/video.m3u8", L"", L"url_direct"};
-  EXPECT_TRUE(PlayerMayNavigate(L"https://iframe.mediadelivery.net/embed/1", bunny));
-  PlayerContent notDirect = bunny;
-  notDirect.contentType = L"pdf";
-  // Still allowed through the list itself: both are listed hosts.
-  EXPECT_TRUE(PlayerMayNavigate(L"https://iframe.mediadelivery.net/embed/1", notDirect));
-}
-
-struct NavigationCase {
-  const wchar_t* uri;
-  const PlayerContent* content;
-};
-
 const PlayerContent kVideo{L"https://www.youtube.com/embed/abc?origin=x", L"https://miravell.localhost", L"url_direct"};
 const PlayerContent kMeeting{L"https://us02web.zoom.us/j/123", L"", L"url_direct"};
 const PlayerContent kBunny{L"https://vz-1.b-cdn.net/video.m3u8", L"", L"url_direct"};
 const PlayerContent kPortal{L"https://portal.school.com.sa/lesson/1", L"https://miravell.localhost/", L"pdf"};
 const PlayerContent kIpv6{L"https://[2001:db8::1]/lesson", L"", L"url_direct"};
 
-TEST(PlayerPolicy, AddressesThatOnlyMentionAnAllowedHostAreCancelled) {
-  const NavigationCase cases[] = {
-      {L"data:text/html,https://www.google.com/<script>alert(1)</script>", &kDirect},
-      {L"file://evil.example/youtube.com/x", &kVideo},
-      {L"https://evil.example/youtube.com/watch?v=1", &kVideo},
-      {L"https://evil.example/.zoom.us/j/1", &kMeeting},
-      {L"https://mediadelivery.net.evil.example/", &kBunny},
-      {L"https://evil.com.sa/", &kPortal},
-      {L"https://com.sa/", &kPortal},
-      {L"https://[2001:db8::2]/", &kIpv6},
-      {L"javascript:alert(1)//https://www.google.com/", &kDirect},
+// The content, its site, the service's site, the listed hosts and a video or
+// meeting platform's own pages pass; an address that only mentions one of
+// them in its text is cancelled.
+TEST(PlayerPolicy, OnlyTheHostDecides) {
+  const struct {
+    const wchar_t* uri;
+    const PlayerContent* content;
+    bool allowed;
+  } cases[] = {
+      {L"about:blank", &kDirect, true},
+      {L"https://lessons.school.example/course/7#part2", &kDirect, true},
+      {L"https://lessons.school.example/course/7/page/2", &kDirect, true},
+      {L"https://www.school.example/other", &kDirect, true},      // same base domain
+      {L"https://desktop.miravell.localhost/x", &kDirect, true},  // the service's site
+      {L"https://vimeo.com/123", &kDirect, true},
+      {L"https://player.vimeo.com:443/video/1", &kDirect, true},
+      {L"blob:https://player.vimeo.com/abc", &kDirect, true},
+      {L"https://notvimeo.com/", &kDirect, false},  // a mere suffix
+      {L"https://www.bing.com/search?q=answers", &kDirect, false},
+      {L"https://vimeo.com@evil.example/", &kDirect, false},
+      {L"data:text/html,https://www.google.com/<script>alert(1)</script>", &kDirect, false},
+      {L"javascript:alert(1)//https://www.google.com/", &kDirect, false},
+      {L"HTTPS://M.YOUTUBE.COM/watch?v=other", &kVideo, true},
+      {L"https://youtu.be/abc", &kVideo, true},
+      {L"file://evil.example/youtube.com/x", &kVideo, false},
+      {L"https://evil.example/youtube.com/watch?v=1", &kVideo, false},
+      {L"https://zoom.us/wc/join/123", &kMeeting, true},
+      {L"https://us05web.zoom.us/j/9", &kMeeting, true},
+      {L"https://evil.example/.zoom.us/j/1", &kMeeting, false},
+      {L"https://iframe.mediadelivery.net/embed/1", &kBunny, true},
+      {L"blob:https://vz-1.b-cdn.net/1234-uuid", &kBunny, true},
+      {L"https://mediadelivery.net.evil.example/", &kBunny, false},
+      {L"https://iframe.mediadelivery.net/embed/1", &kPortal, true},  // listed, whatever the content's type
+      {L"https://www.school.com.sa/other", &kPortal, true},
+      {L"https://portal.school.com.sa./lesson/2", &kPortal, true},
+      {L"https://evil.com.sa/", &kPortal, false},
+      {L"https://com.sa/", &kPortal, false},
+      {L"https://[2001:db8::1]:8443/other", &kIpv6, true},
+      {L"https://[2001:db8::2]/", &kIpv6, false},
   };
-  for (const auto& c : cases) EXPECT_FALSE(PlayerMayNavigate(c.uri, *c.content)) << c.uri;
-}
-
-TEST(PlayerPolicy, PlatformMeetingMediaAndOwnPagesStillPass) {
-  const NavigationCase cases[] = {
-      {L"HTTPS://M.YOUTUBE.COM/watch?v=other", &kVideo},   {L"https://youtu.be/abc", &kVideo},
-      {L"https://us05web.zoom.us/j/9", &kMeeting},         {L"https://iframe.mediadelivery.net/embed/1", &kBunny},
-      {L"blob:https://vz-1.b-cdn.net/1234-uuid", &kBunny}, {L"about:blank", &kPortal},
-      {L"https://www.school.com.sa/other", &kPortal},      {L"https://portal.school.com.sa./lesson/2", &kPortal},
-      {L"https://[2001:db8::1]:8443/other", &kIpv6},
-  };
-  for (const auto& c : cases) EXPECT_TRUE(PlayerMayNavigate(c.uri, *c.content)) << c.uri;
+  for (const auto& c : cases) EXPECT_EQ(PlayerMayNavigate(c.uri, *c.content), c.allowed) << c.uri;
 }
 
 TEST(Devices, OnlyTheServiceTheMeetingPlatformAndAVouchedLessonGetThemUnasked) {

@@ -14,13 +14,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cwchar>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "common/Handles.h"
 #include "common/Text.h"
 #include "runtime/InstallerSignature.h"
 #include "tests/support/TestSupport.h"
@@ -41,35 +38,6 @@ struct Arguments {
 Arguments& Given() {
   static Arguments arguments;
   return arguments;
-}
-
-std::wstring Thumbprint(const std::wstring& pemPath) {
-  std::ifstream in(pemPath.c_str(), std::ios::binary);
-  const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  DWORD size = 0;
-  if (!::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr, &size,
-                              nullptr, nullptr)) {
-    return {};
-  }
-  std::vector<BYTE> der(size);
-  if (!::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(), &size,
-                              nullptr, nullptr)) {
-    return {};
-  }
-  UniqueCertContext certificate(::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), size));
-  BYTE hash[20] = {};
-  DWORD hashSize = sizeof(hash);
-  if (!certificate ||
-      !::CertGetCertificateContextProperty(certificate.get(), CERT_SHA1_HASH_PROP_ID, hash, &hashSize)) {
-    return {};
-  }
-  std::wstring text;
-  for (const BYTE byte : hash) {
-    wchar_t digits[3];
-    std::swprintf(digits, 3, L"%02X", byte);
-    text += digits;
-  }
-  return text;
 }
 
 std::wstring FileName(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
@@ -168,7 +136,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   Given().root = testing_support::HostPath(argv[1]);
-  Given().rootThumbprint = Thumbprint(Given().root);
+  Given().rootThumbprint = testing_support::Sha1Thumbprint(testing_support::PemCertificate(Given().root));
   Given().publisher = Utf8ToWide(argv[2]);
   Given().variants = testing_support::HostPath(argv[3]);
   for (int i = 4; i < argc; ++i) Given().files.push_back(testing_support::HostPath(argv[i]));

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "common/Handles.h"
 #include "common/Text.h"
 
 namespace testing_support {
@@ -63,25 +64,46 @@ struct UserRoots {
 
 }  // namespace
 
-ScopedTrustedRoot::ScopedTrustedRoot(const std::wstring& pemPath) {
+std::vector<BYTE> PemCertificate(const std::wstring& pemPath) {
   const std::vector<std::uint8_t> pem = ReadFileBytes(pemPath);
   const auto* text = reinterpret_cast<const char*>(pem.data());
   DWORD size = 0;
   if (pem.empty() || !::CryptStringToBinaryA(text, static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
                                              &size, nullptr, nullptr)) {
-    return;
+    return {};
   }
   std::vector<BYTE> der(size);
   if (!::CryptStringToBinaryA(text, static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(), &size,
                               nullptr, nullptr)) {
-    return;
+    return {};
   }
+  return der;
+}
+
+std::wstring Sha1Thumbprint(const std::vector<BYTE>& der) {
+  const UniqueCertContext certificate(
+      der.empty() ? nullptr
+                  : ::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+  BYTE hash[20] = {};
+  DWORD hashSize = sizeof(hash);
+  if (!certificate ||
+      !::CertGetCertificateContextProperty(certificate.get(), CERT_SHA1_HASH_PROP_ID, hash, &hashSize)) {
+    return {};
+  }
+  std::string hex;
+  for (DWORD i = 0; i < hashSize; ++i) AppendHexByte(hex, hash[i], HexCase::Upper);
+  return WidenBytes(hex);
+}
+
+ScopedTrustedRoot::ScopedTrustedRoot(const std::wstring& pemPath) {
+  std::vector<BYTE> der = PemCertificate(pemPath);
+  if (der.empty()) return;
   UserRoots roots;
   if (roots.store == nullptr) return;
   // No context is kept: one that lives keeps the store open, and an open
   // store has not yet written the new root where other chains look.
-  if (::CertAddEncodedCertificateToStore(roots.store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_NEW,
-                                         nullptr)) {
+  if (::CertAddEncodedCertificateToStore(roots.store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                         CERT_STORE_ADD_NEW, nullptr)) {
     trusted_ = true;
     added_ = std::move(der);
   } else {
@@ -102,15 +124,8 @@ ScopedTrustedRoot::~ScopedTrustedRoot() {
   if (found != nullptr) ::CertDeleteCertificateFromStore(found);
   // Wine's store forgets the root but leaves it in the registry, where the
   // next process finds it trusted; the key is named by the SHA-1 thumbprint.
-  BYTE thumbprint[20] = {};
-  DWORD thumbprintSize = sizeof(thumbprint);
-  if (::CertGetCertificateContextProperty(wanted, CERT_SHA1_HASH_PROP_ID, thumbprint, &thumbprintSize)) {
-    std::wstring key = L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";
-    constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-    for (DWORD i = 0; i < thumbprintSize; ++i) {
-      key += kHex[thumbprint[i] >> 4];
-      key += kHex[thumbprint[i] & 0x0F];
-    }
+  if (const std::wstring thumbprint = Sha1Thumbprint(added_); !thumbprint.empty()) {
+    const std::wstring key = L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" + thumbprint;
     ::RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
   }
   ::CertFreeCertificateContext(wanted);

@@ -32,6 +32,13 @@ bool RunningUnderWine();
 // A path the build gave as text: Unix paths are shown by Wine as drive Z:.
 std::wstring HostPath(std::string_view path);
 
+// The DER bytes of a PEM certificate file; empty when it cannot be read.
+std::vector<BYTE> PemCertificate(const std::wstring& pemPath);
+
+// The SHA-1 thumbprint of a DER certificate in upper-case hex, the form
+// Windows names certificates by; empty when it cannot be had.
+std::wstring Sha1Thumbprint(const std::vector<BYTE>& der);
+
 // Makes the current user trust a root certificate (a PEM file) while the
 // object lives; a root trusted before stays trusted after.
 class ScopedTrustedRoot {

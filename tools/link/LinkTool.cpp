@@ -33,22 +33,11 @@ struct Arguments {
   std::vector<std::wstring> values;
 };
 
-int HexValue(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
-
 std::optional<SecretBytes> ParseKey(const std::wstring& hex) {
-  if (hex.size() != kKeyBytes * 2) return std::nullopt;
-  SecretBytes key(kKeyBytes);
-  for (std::size_t i = 0; i < kKeyBytes; ++i) {
-    const int high = HexValue(hex[2 * i]);
-    const int low = HexValue(hex[2 * i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    key[i] = static_cast<std::uint8_t>(high * 16 + low);
-  }
+  std::optional<std::vector<std::uint8_t>> bytes = ParseHex(SecretText(WideToUtf8(hex)).str());
+  if (!bytes) return std::nullopt;
+  SecretBytes key(std::move(*bytes));
+  if (key.size() != kKeyBytes) return std::nullopt;
   return key;
 }
 
