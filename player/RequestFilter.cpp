@@ -92,6 +92,12 @@ std::wstring PinCheckServerName(const std::wstring& lowerCaseUri) {
   // "https://pinned.example@other.example/" is a request to other.example:
   // the pins of the host actually contacted are the ones to check.
   if (const std::size_t at = authority.rfind(L'@'); at != std::wstring::npos) authority.erase(0, at + 1);
+  // An IPv6 literal keeps its brackets and colons, as the address bar shows
+  // it; without its closing bracket it is no host.
+  if (!authority.empty() && authority.front() == L'[') {
+    const std::size_t close = authority.find(L']');
+    return close == std::wstring::npos ? std::wstring() : authority.substr(0, close + 1);
+  }
   return std::wstring(WithoutTrailingDot(authority.substr(0, authority.find(L':'))));
 }
 

@@ -10,8 +10,8 @@
 #include "runtime/WebView2Interfaces.h"
 
 // The host of an https:// request the pin check is run for: the text after
-// "https://" up to the path, query, fragment or port, without user info.
-// Empty for anything but https.
+// "https://" up to the path, query, fragment or port, without user info
+// (an IPv6 literal with its brackets). Empty for anything but https.
 std::wstring PinCheckServerName(const std::wstring& lowerCaseUri);
 
 // Which of the device identity's two header pairs a request carries: the
