@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -37,62 +38,62 @@ LRESULT CALLBACK BlockCountdownWindow(int code, WPARAM wParam, LPARAM lParam) {
   return ::CallNextHookEx(creationBlocker, code, wParam, lParam);
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-  // The player's manifest makes it per-monitor aware; the alert must be
-  // seen here as it is there.
-  // Without the setting (old releases) everything is at 96 DPI anyway.
-  (void)MakeProcessPerMonitorAware();
+struct Options {
   std::wstring title = L"Alert", message = L"Message", arabic = L"رسالة", recordPath;
   std::string code;
   int tickMs = 0;
   bool noDiagnostic = false, blockWindow = false, onThread = false, twice = false;
-  std::string linkFailure;
-  bool reportLink = false;
+  std::optional<std::string> linkFailure;
+};
+
+std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
+  Options options;
   for (int i = 1; i < argc; ++i) {
     const std::wstring flag = argv[i];
     const bool hasValue = i + 1 < argc;
     if (flag == L"--title" && hasValue)
-      title = argv[++i];
+      options.title = argv[++i];
     else if (flag == L"--message" && hasValue)
-      message = argv[++i];
+      options.message = argv[++i];
     else if (flag == L"--arabic" && hasValue)
-      arabic = argv[++i];
+      options.arabic = argv[++i];
     else if (flag == L"--code" && hasValue)
-      code = WideToUtf8(argv[++i]);
+      options.code = WideToUtf8(argv[++i]);
     else if (flag == L"--tick-ms" && hasValue)
-      tickMs = _wtoi(argv[++i]);
+      options.tickMs = _wtoi(argv[++i]);
     else if (flag == L"--record" && hasValue)
-      recordPath = argv[++i];
+      options.recordPath = argv[++i];
     else if (flag == L"--no-diag")
-      noDiagnostic = true;
+      options.noDiagnostic = true;
     else if (flag == L"--block-window")
-      blockWindow = true;
+      options.blockWindow = true;
     else if (flag == L"--thread")
-      onThread = true;
+      options.onThread = true;
     else if (flag == L"--twice")
-      twice = true;
-    else if (flag == L"--link-failure" && hasValue) {
-      reportLink = true;
-      linkFailure = WideToUtf8(argv[++i]);
-    } else
-      return 2;
+      options.twice = true;
+    else if (flag == L"--link-failure" && hasValue)
+      options.linkFailure = WideToUtf8(argv[++i]);
+    else
+      return std::nullopt;
   }
   // The texts arrive with literal "\n" for line breaks.
-  for (std::wstring* text : {&title, &message, &arabic}) {
+  for (std::wstring* text : {&options.title, &options.message, &options.arabic}) {
     for (std::size_t at = text->find(L"\\n"); at != std::wstring::npos; at = text->find(L"\\n", at + 1)) {
       text->replace(at, 2, L"\n");
     }
   }
+  return options;
+}
 
+seams::Hooks AlertHooks(const Options& options) {
   seams::Hooks hooks;
-  if (tickMs > 0) hooks.timerInterval = [tickMs](UINT) { return static_cast<UINT>(tickMs); };
-  if (noDiagnostic) {
+  if (options.tickMs > 0) hooks.timerInterval = [tick = options.tickMs](UINT) { return static_cast<UINT>(tick); };
+  if (options.noDiagnostic) {
     hooks.launchProcess = [](const std::wstring&, const std::wstring&) { return false; };
-  } else if (!recordPath.empty()) {
+  } else if (!options.recordPath.empty()) {
     // The command line goes to the record, the program started beside it.
-    hooks.launchProcess = [recordPath](const std::wstring& application, const std::wstring& commandLine) {
+    hooks.launchProcess = [recordPath = options.recordPath](const std::wstring& application,
+                                                            const std::wstring& commandLine) {
       for (const auto& [path, text] :
            {std::pair{recordPath, commandLine}, std::pair{recordPath + L".program", application}}) {
         if (FILE* file = _wfopen(path.c_str(), L"wb")) {
@@ -104,22 +105,34 @@ int wmain(int argc, wchar_t** argv) {
       return true;
     };
   }
-  seams::ScopedHooks scope(std::move(hooks));
+  return hooks;
+}
 
-  auto raise = [&] {
-    if (blockWindow)
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  // The player's manifest makes it per-monitor aware; the alert must be
+  // seen here as it is there.
+  // Without the setting (old releases) everything is at 96 DPI anyway.
+  (void)MakeProcessPerMonitorAware();
+  const auto options = ParseOptions(argc, argv);
+  if (!options) return 2;
+  seams::ScopedHooks scope(AlertHooks(*options));
+  const Options& o = *options;
+  auto raise = [&o] {
+    if (o.blockWindow)
       creationBlocker = ::SetWindowsHookExW(WH_CBT, BlockCountdownWindow, nullptr, ::GetCurrentThreadId());
-    if (reportLink) std::exit(ReportLinkFailure(linkFailure));
-    ShowAlertAndExit(title, message, arabic, code);
+    if (o.linkFailure) std::exit(ReportLinkFailure(*o.linkFailure));
+    ShowAlertAndExit(o.title, o.message, o.arabic, o.code);
   };
-  if (twice) {
+  if (o.twice) {
     std::thread first(raise);
     ::Sleep(300);
-    std::thread second([&] { ShowAlertAndExit(title, message, arabic, code + "-second"); });
+    std::thread second([&o] { ShowAlertAndExit(o.title, o.message, o.arabic, o.code + "-second"); });
     first.join();  // never returns: the first alert ends the process
     return 3;
   }
-  if (onThread) {
+  if (o.onThread) {
     std::thread worker(raise);
     worker.join();  // never returns: the alert ends the process
     return 3;
