@@ -134,6 +134,50 @@ TEST(UnixChildTest, ArgumentsReachTheUnixSideIntact) {
   EXPECT_TRUE(chromium_runtime::WaitUntilGroupGone(child.process, milliseconds(5000)));
 }
 
+// Opens about:blank in a target of its own and attaches to it.
+void AttachToBlankPage(CdpClient& cdp, std::string& session) {
+  const CdpReply target = cdp.Send("Target.createTarget", {{"url", "about:blank"}});
+  ASSERT_TRUE(target.ok()) << Describe(target);
+  const CdpReply attached =
+      cdp.Send("Target.attachToTarget", {{"targetId", At(target.value, "/targetId")}, {"flatten", true}});
+  ASSERT_TRUE(attached.ok()) << Describe(attached);
+  session = attached.value.value("sessionId", std::string());
+  ASSERT_FALSE(session.empty());
+}
+
+// An event of the page's session after the data: page committed, so that
+// a late load event of about:blank cannot pass for the page's.
+std::function<bool()> SeenAfterDataPage(const std::vector<CdpEvent>& events, const std::string& session,
+                                        const char* method) {
+  return [&events, &session, method] {
+    bool committed = false;
+    for (const CdpEvent& event : events) {
+      if (event.sessionId != session) continue;
+      if (event.method == "Page.frameNavigated") {
+        const nlohmann::json url = At(event.params, "/frame/url");
+        committed = url.is_string() && url.get<std::string>().starts_with("data:");
+      } else if (committed && event.method == method) {
+        return true;
+      }
+    }
+    return false;
+  };
+}
+
+// The first screencast frame is a PNG, and its acknowledgement is answered.
+void ExpectAPngFrame(CdpClient& cdp, const std::vector<CdpEvent>& events, const std::string& session) {
+  ASSERT_TRUE(cdp.Send("Page.startScreencast", {{"format", "png"}, {"everyNthFrame", 1}}, session).ok());
+  ASSERT_TRUE(PumpUntil(cdp, SeenAfterDataPage(events, session, "Page.screencastFrame"), milliseconds(10000)));
+  const auto frame = std::ranges::find(events, std::string("Page.screencastFrame"), &CdpEvent::method);
+  ASSERT_NE(frame, events.end());
+  const std::vector<std::uint8_t> image = Base64Decode(frame->params.value("data", ""));
+  const std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  ASSERT_GE(image.size(), png.size());
+  EXPECT_TRUE(std::equal(png.begin(), png.end(), image.begin())) << "not a PNG";
+  const CdpReply ack = cdp.Send("Page.screencastFrameAck", {{"sessionId", At(frame->params, "/sessionId")}}, session);
+  EXPECT_TRUE(ack.ok()) << Describe(ack);
+}
+
 TEST(ChromiumBrowserTest, DrivesAPageThroughTheDevToolsPipe) {
   TempProfile profile(L"page");
   const Clock::time_point started = Clock::now();
@@ -145,14 +189,8 @@ TEST(ChromiumBrowserTest, DrivesAPageThroughTheDevToolsPipe) {
   cdp.SetEventHandler([&](const CdpEvent& event) { events.push_back(event); });
   std::atomic<int> wakeUps = 0;
   cdp.SetWakeUp([&] { ++wakeUps; });
-
-  const CdpReply target = cdp.Send("Target.createTarget", {{"url", "about:blank"}});
-  ASSERT_TRUE(target.ok()) << Describe(target);
-  const CdpReply attached =
-      cdp.Send("Target.attachToTarget", {{"targetId", At(target.value, "/targetId")}, {"flatten", true}});
-  ASSERT_TRUE(attached.ok()) << Describe(attached);
-  const std::string session = attached.value.value("sessionId", std::string());
-  ASSERT_FALSE(session.empty());
+  std::string session;
+  ASSERT_NO_FATAL_FAILURE(AttachToBlankPage(cdp, session));
 
   const CdpReply sum = cdp.Send("Runtime.evaluate", {{"expression", "1+1"}}, session);
   ASSERT_TRUE(sum.ok()) << Describe(sum);
@@ -166,42 +204,13 @@ TEST(ChromiumBrowserTest, DrivesAPageThroughTheDevToolsPipe) {
       "Page.navigate", {{"url", "data:text/html,<p>page</p><script>document.title='ready-'+6*7</script>"}}, session);
   ASSERT_TRUE(navigated.ok()) << Describe(navigated);
   EXPECT_FALSE(navigated.value.contains("errorText")) << Describe(navigated);
-  // An event of the page's session after the data: page committed, so that
-  // a late load event of about:blank cannot pass for the page's.
-  const auto seen = [&](const char* method) {
-    return [&events, &session, method] {
-      bool committed = false;
-      for (const CdpEvent& event : events) {
-        if (event.sessionId != session) continue;
-        if (event.method == "Page.frameNavigated") {
-          const nlohmann::json url = At(event.params, "/frame/url");
-          committed = url.is_string() && url.get<std::string>().starts_with("data:");
-        } else if (committed && event.method == method) {
-          return true;
-        }
-      }
-      return false;
-    };
-  };
-  ASSERT_TRUE(PumpUntil(cdp, seen("Page.loadEventFired"), milliseconds(10000)));
+  ASSERT_TRUE(PumpUntil(cdp, SeenAfterDataPage(events, session, "Page.loadEventFired"), milliseconds(10000)));
   EXPECT_GT(wakeUps.load(), 0);
   const CdpReply title =
       cdp.Send("Runtime.evaluate", {{"expression", "document.title"}, {"returnByValue", true}}, session);
   ASSERT_TRUE(title.ok()) << Describe(title);
   EXPECT_EQ(At(title.value, "/result/value"), "ready-42") << Describe(title);
-
-  ASSERT_TRUE(cdp.Send("Page.startScreencast", {{"format", "png"}, {"everyNthFrame", 1}}, session).ok());
-  ASSERT_TRUE(PumpUntil(cdp, seen("Page.screencastFrame"), milliseconds(10000)));
-  for (const CdpEvent& event : events) {
-    if (event.method != "Page.screencastFrame") continue;
-    const std::vector<std::uint8_t> image = Base64Decode(event.params.value("data", ""));
-    const std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    ASSERT_GE(image.size(), png.size());
-    EXPECT_TRUE(std::equal(png.begin(), png.end(), image.begin())) << "not a PNG";
-    const CdpReply ack = cdp.Send("Page.screencastFrameAck", {{"sessionId", At(event.params, "/sessionId")}}, session);
-    EXPECT_TRUE(ack.ok()) << Describe(ack);
-    break;
-  }
+  ASSERT_NO_FATAL_FAILURE(ExpectAPngFrame(cdp, events, session));
 
   // A command the browser never answers ends at its deadline, in Pump.
   std::optional<CdpReply> never;

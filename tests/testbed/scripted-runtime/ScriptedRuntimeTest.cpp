@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -185,128 +186,187 @@ using RaiseResource = HRESULT (*)(const wchar_t*, const wchar_t*, wchar_t*, int)
 using RaiseMessage = HRESULT (*)(const wchar_t*, int);
 using RaiseProcessFailed = HRESULT (*)(int, int, int);
 
-TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring base = std::wstring(temp) + L"miravell-runtime-" + std::to_wstring(GetCurrentProcessId());
-  const std::wstring folder = base + L"\\Application";
-  const std::wstring installer = testing_support::BuildProgram(L"install_scripted_runtime.exe");
-  CreateDirectoryW(base.c_str(), nullptr);
+constexpr wchar_t kVersion[] = L"129.0.2792.45";
 
-  const DefaultRuntimeRestorer restorer;
-  ASSERT_EQ(RunAndWait(L"\"" + installer + L"\" --folder \"" + folder + L"\" --version 129.0.2792.45"), 0u);
-  // A failed assertion must not leave this scratch installation registered.
-  struct Uninstaller {
-    std::wstring commandLine;
-    ~Uninstaller() { RunAndWait(commandLine); }
-  } uninstaller{L"\"" + installer + L"\" --uninstall --folder \"" + folder + L"\" --version 129.0.2792.45"};
-  const std::wstring versionFolder = ReadRegistry(kClientState, L"EBWebView");
-  EXPECT_EQ(versionFolder, folder + L"\\129.0.2792.45");
-  EXPECT_EQ(ReadRegistry(kClients, L"pv"), L"129.0.2792.45");
-  const std::wstring dllPath = versionFolder + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll";
-  ASSERT_NE(GetFileAttributesW(dllPath.c_str()), INVALID_FILE_ATTRIBUTES);
-
-  const std::wstring scriptPath = base + L"\\script.json";
-  const std::wstring logPath = base + L"\\runtime.log";
-  std::ofstream(scriptPath.c_str())
-      << R"({"environment_results": ["0x8007139F"], "offer_controller4": false,)"
-      << R"( "navigation_failures": {"https://lesson.example/down": {"web_error_status": 12}}})";
-  SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_SCRIPT", scriptPath.c_str());
-  SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_LOG", logPath.c_str());
-  const std::wstring commandsPath = base + L"\\commands.txt";
-  std::ofstream(commandsPath.c_str()).flush();
-  SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_COMMANDS", commandsPath.c_str());
-
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  HMODULE runtime = LoadLibraryW(dllPath.c_str());
-  ASSERT_NE(runtime, nullptr);
-  auto create = Export<CreateEnvironment>(runtime, "CreateWebViewEnvironmentWithOptionsInternal");
-  auto raiseNavigation = Export<RaiseNavigation>(runtime, "ScriptedRuntime_RaiseNavigationStarting");
-  auto raiseResource = Export<RaiseResource>(runtime, "ScriptedRuntime_RaiseResourceRequest");
-  auto raiseMessage = Export<RaiseMessage>(runtime, "ScriptedRuntime_RaiseWebMessage");
-  auto raiseProcessFailed = Export<RaiseProcessFailed>(runtime, "ScriptedRuntime_RaiseProcessFailed");
-  ASSERT_TRUE(create != nullptr && raiseNavigation != nullptr && raiseResource != nullptr && raiseMessage != nullptr &&
-              raiseProcessFailed != nullptr);
-  EXPECT_NE(Export<Slot>(runtime, "DllCanUnloadNow"), nullptr);
-
-  // First creation fails as scripted, the second succeeds; both complete only while messages are pumped.
+struct EnvironmentStart {
+  HRESULT result = E_PENDING;
   void* environment = nullptr;
-  HRESULT environmentResult = E_PENDING;
-  bool done = false;
-  auto onEnvironment = [&](void* result, void* created) {
-    environmentResult = AsResult(result);
-    if (created != nullptr) {
-      AddRef(created);
-      environment = created;
+  bool doneBeforePumping = true;
+};
+
+// One scratch installation and one loaded runtime for the whole suite (the
+// runtime reads its script once); each test gets a new environment, so a
+// browser one test ends does not reach the next.
+class LoadedScriptedRuntime : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    base_ = std::wstring(temp) + L"miravell-runtime-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(base_.c_str(), nullptr);
+    restorer_ = std::make_unique<DefaultRuntimeRestorer>();
+    installed_ = RunAndWait(InstallerLine(L"")) == 0;
+    versionFolder_ = ReadRegistry(kClientState, L"EBWebView");
+    std::ofstream(Path(L"script.json").c_str())
+        << R"({"environment_results": ["0x8007139F"], "offer_controller4": false,)"
+        << R"( "navigation_failures": {"https://lesson.example/down": {"web_error_status": 12}}})";
+    std::ofstream(Path(L"commands.txt").c_str()).flush();
+    SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_SCRIPT", Path(L"script.json").c_str());
+    SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_LOG", Path(L"runtime.log").c_str());
+    SetEnvironmentVariableW(L"MIRAVELL_RUNTIME_COMMANDS", Path(L"commands.txt").c_str());
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    runtime_ = LoadLibraryW(DllPath().c_str());
+    if (runtime_ == nullptr) return;
+    create_ = Export<CreateEnvironment>(runtime_, "CreateWebViewEnvironmentWithOptionsInternal");
+    // The scripted failure is the first creation's, so it is made here and
+    // looked at by its own test.
+    firstStart_ = StartEnvironment();
+  }
+
+  static void TearDownTestSuite() {
+    if (runtime_ != nullptr) FreeLibrary(runtime_);
+    CoUninitialize();
+    EXPECT_EQ(RunAndWait(InstallerLine(L" --uninstall")), 0u);
+    EXPECT_EQ(ReadRegistry(kClientState, L"EBWebView"), L"");
+    EXPECT_EQ(ReadRegistry(kClients, L"pv"), L"");
+    EXPECT_EQ(GetFileAttributesW(DllPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    restorer_.reset();
+    for (const wchar_t* name : {L"script.json", L"runtime.log", L"commands.txt"}) DeleteFileW(Path(name).c_str());
+    RemoveDirectoryW(base_.c_str());
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(installed_);
+    ASSERT_NE(runtime_, nullptr);
+    const EnvironmentStart started = StartEnvironment();
+    ASSERT_EQ(started.result, S_OK);
+    environment_ = started.environment;
+    controller_ = CreateController(environment_);
+    ASSERT_NE(controller_, nullptr);
+    ASSERT_EQ(Call(controller_, 25, &view_), S_OK);
+  }
+
+  void TearDown() override {
+    // Close, which a browser that exited still allows.
+    if (controller_ != nullptr) {
+      EXPECT_EQ(Call(controller_, 24), S_OK);
     }
-    done = true;
-  };
-  Handler* handler = MakeHandler(onEnvironment);
-  ASSERT_EQ(create(TRUE, 0, base.c_str(), nullptr, handler), S_OK);
-  Release(handler);
-  EXPECT_FALSE(done);
-  ASSERT_TRUE(PumpUntil(done));
-  EXPECT_EQ(environmentResult, static_cast<HRESULT>(0x8007139F));
-  EXPECT_EQ(environment, nullptr);
+    Release(view_);
+    Release(controller_);
+    Release(environment_);
+  }
 
-  done = false;
-  handler = MakeHandler(onEnvironment);
-  ASSERT_EQ(create(TRUE, 0, base.c_str(), nullptr, handler), S_OK);
-  Release(handler);
-  ASSERT_TRUE(PumpUntil(done));
-  ASSERT_EQ(environmentResult, S_OK);
-  ASSERT_NE(environment, nullptr);
+  // Asks for an environment and pumps until it comes.
+  static EnvironmentStart StartEnvironment() {
+    EnvironmentStart start;
+    bool done = false;
+    Handler* handler = MakeHandler([&](void* result, void* created) {
+      start.result = AsResult(result);
+      if (created != nullptr) AddRef(created);
+      start.environment = created;
+      done = true;
+    });
+    const HRESULT called = create_(TRUE, 0, base_.c_str(), nullptr, handler);
+    Release(handler);
+    EXPECT_EQ(called, S_OK);
+    start.doneBeforePumping = done;
+    EXPECT_TRUE(PumpUntil(done));
+    return start;
+  }
 
+  // Registers a handler through the view's add_ slot.
+  void AddViewHandler(int slot, std::function<void(void*, void*)> onInvoke) const {
+    EventRegistrationToken token{};
+    Handler* handler = MakeHandler(std::move(onInvoke));
+    EXPECT_EQ(Call(view_, slot, static_cast<void*>(handler), &token), S_OK);
+    Release(handler);
+  }
+
+  static std::wstring Path(const wchar_t* name) { return base_ + L"\\" + name; }
+  static std::wstring DllPath() {
+    return base_ + L"\\Application\\" + kVersion + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll";
+  }
+  static std::wstring InstallerLine(const wchar_t* extra) {
+    return L"\"" + testing_support::BuildProgram(L"install_scripted_runtime.exe") + L"\"" + extra + L" --folder \"" +
+           base_ + L"\\Application\" --version " + kVersion;
+  }
+  static bool LogHas(const std::string& line) { return ReadText(Path(L"runtime.log")).find(line) != std::string::npos; }
+
+  static inline std::wstring base_, versionFolder_;
+  static inline std::unique_ptr<DefaultRuntimeRestorer> restorer_;
+  static inline bool installed_ = false;
+  static inline HMODULE runtime_ = nullptr;
+  static inline CreateEnvironment create_ = nullptr;
+  static inline EnvironmentStart firstStart_;
+  void* environment_ = nullptr;
+  void* controller_ = nullptr;
+  void* view_ = nullptr;
+};
+
+TEST_F(LoadedScriptedRuntime, InstallsWhereTheLoaderLooksAndCompletesOnlyWhilePumped) {
+  EXPECT_EQ(versionFolder_, base_ + L"\\Application\\" + kVersion);
+  EXPECT_EQ(ReadRegistry(kClients, L"pv"), kVersion);
+  EXPECT_NE(Export<Slot>(runtime_, "DllCanUnloadNow"), nullptr);
+  // The first creation fails as scripted; none completes before messages are pumped.
+  EXPECT_FALSE(firstStart_.doneBeforePumping);
+  EXPECT_EQ(firstStart_.result, static_cast<HRESULT>(0x8007139F));
+  EXPECT_EQ(firstStart_.environment, nullptr);
   LPWSTR version = nullptr;
-  EXPECT_EQ(Call(environment, 5, &version), S_OK);
-  EXPECT_EQ(TakeString(version), L"129.0.2792.45");
+  EXPECT_EQ(Call(environment_, 5, &version), S_OK);
+  EXPECT_EQ(TakeString(version), kVersion);
+}
 
-  void* controller = CreateController(environment);
-  ASSERT_NE(controller, nullptr);
-
+TEST_F(LoadedScriptedRuntime, AnswersTheSlotsThePlayerUsesAndLogsThem) {
   void* typed = nullptr;
-  EXPECT_EQ(Call(controller, 0, &kIidController2, &typed), S_OK);
+  EXPECT_EQ(Call(controller_, 0, &kIidController2, &typed), S_OK);
   Release(typed);
   typed = nullptr;
-  EXPECT_EQ(Call(controller, 0, &kIidController4, &typed), E_NOINTERFACE);
-  EXPECT_EQ(Call(controller, 6, RECT{0, 0, 800, 600}), S_OK);
+  EXPECT_EQ(Call(controller_, 0, &kIidController4, &typed), E_NOINTERFACE);
+  EXPECT_EQ(Call(controller_, 6, RECT{0, 0, 800, 600}), S_OK);
   RECT bounds{};
-  EXPECT_EQ(Call(controller, 5, &bounds), S_OK);
+  EXPECT_EQ(Call(controller_, 5, &bounds), S_OK);
   EXPECT_EQ(bounds.right, 800);
   EXPECT_EQ(bounds.bottom, 600);
-
-  void* view = nullptr;
-  ASSERT_EQ(Call(controller, 25, &view), S_OK);
-  EXPECT_EQ(Call(view, 0, &kIidView22, &typed), S_OK);
+  EXPECT_EQ(Call(view_, 0, &kIidView22, &typed), S_OK);
   Release(typed);
   void* settings = nullptr;
-  ASSERT_EQ(Call(view, 3, &settings), S_OK);
+  ASSERT_EQ(Call(view_, 3, &settings), S_OK);
   EXPECT_EQ(Call(settings, 12, FALSE), S_OK);
   BOOL devTools = TRUE;
   EXPECT_EQ(Call(settings, 11, &devTools), S_OK);
   EXPECT_EQ(devTools, FALSE);
   Release(settings);
+  EXPECT_EQ(Call(view_, 123, L"*", 0, 0xFFFFFFFFu), S_OK);
+  EXPECT_EQ(Call(view_, 30), E_NOTIMPL);  // CapturePreview: not used by the player
+  for (const char* line :
+       {R"({"object":"settings","call":"put_AreDevToolsEnabled","args":[0]})",
+        R"({"object":"view","call":"AddWebResourceRequestedFilterWithRequestSourceKinds","args":["*",0,4294967295]})",
+        R"({"object":"view","call":"unknown_slot","args":[30]})",
+        R"({"object":"controller","call":"put_Bounds","args":[0,0,800,600]})"}) {
+    EXPECT_TRUE(LogHas(line)) << line;
+  }
+}
 
+TEST_F(LoadedScriptedRuntime, RaisesNavigationsIntoTheHandlerDirectlyAndFromTheCommandFile) {
   // The handler cancels navigations to one host, as the player's policy would.
-  EventRegistrationToken token{};
-  handler = MakeHandler([](void*, void* args) {
+  AddViewHandler(7, [](void*, void* args) {
     LPWSTR uri = nullptr;
     Call(args, 3, &uri);
     if (TakeString(uri).find(L"blocked.example") != std::wstring::npos) Call(args, 8, TRUE);
   });
-  ASSERT_EQ(Call(view, 7, static_cast<void*>(handler), &token), S_OK);
-  Release(handler);
+  const auto raiseNavigation = Export<RaiseNavigation>(runtime_, "ScriptedRuntime_RaiseNavigationStarting");
+  ASSERT_NE(raiseNavigation, nullptr);
   int cancel = -1;
   EXPECT_EQ(raiseNavigation(L"https://blocked.example/page", &cancel), S_OK);
   EXPECT_EQ(cancel, 1);
   EXPECT_EQ(raiseNavigation(L"https://lesson.example/page", &cancel), S_OK);
   EXPECT_EQ(cancel, 0);
+  EXPECT_TRUE(LogHas(R"("call":"put_Cancel","args":[1])"));
 
   // The same event through the command file, picked up by the runtime's timer.
-  std::ofstream(commandsPath.c_str(), std::ios::app) << R"({"raise":"navigation","uri":"https://blocked.example/cmd"})"
-                                                     << "\n";
-  const std::string commandOutcome =
-      R"({"object":"outcome","call":"navigation","args":["https://blocked.example/cmd"],"cancel":true})";
+  std::ofstream(Path(L"commands.txt").c_str(), std::ios::app)
+      << R"({"raise":"navigation","uri":"https://blocked.example/cmd"})"
+      << "\n";
   bool commandRan = false;
   for (int i = 0; i < 40 && !commandRan; ++i) {
     const ULONGLONG until = GetTickCount64() + 50;
@@ -315,53 +375,55 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
       while (PeekMessageW(&pending, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&pending);
       MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
-    commandRan = ReadText(logPath).find(commandOutcome) != std::string::npos;
+    commandRan =
+        LogHas(R"({"object":"outcome","call":"navigation","args":["https://blocked.example/cmd"],"cancel":true})");
   }
   EXPECT_TRUE(commandRan);
+}
 
+TEST_F(LoadedScriptedRuntime, RaisesMessagesAndRequestsIntoTheHandlers) {
   std::wstring message = L"unset";
-  handler = MakeHandler([&](void*, void* args) {
+  AddViewHandler(34, [&](void*, void* args) {
     LPWSTR text = nullptr;
     const HRESULT hr = Call(args, 5, &text);
     message = SUCCEEDED(hr) ? TakeString(text) : L"<none>";
   });
-  ASSERT_EQ(Call(view, 34, static_cast<void*>(handler), &token), S_OK);
-  Release(handler);
+  const auto raiseMessage = Export<RaiseMessage>(runtime_, "ScriptedRuntime_RaiseWebMessage");
+  ASSERT_NE(raiseMessage, nullptr);
   EXPECT_EQ(raiseMessage(L"\"pageLoaded\"", 1), S_OK);
   EXPECT_EQ(message, L"pageLoaded");
   EXPECT_EQ(raiseMessage(L"{\"a\":1}", 0), S_OK);
   EXPECT_EQ(message, L"<none>");
 
   // The request handler adds a header and answers with a response made by the environment.
-  handler = MakeHandler([&](void*, void* args) {
+  AddViewHandler(55, [this](void*, void* args) {
     void* request = nullptr;
     void* headers = nullptr;
     void* response = nullptr;
     Call(args, 3, &request);
     Call(request, 9, &headers);
     Call(headers, 6, L"X-Lesson", L"7");
-    Call(environment, 4, static_cast<IStream*>(nullptr), 403, L"Forbidden", L"Content-Type: text/plain", &response);
+    Call(environment_, 4, static_cast<IStream*>(nullptr), 403, L"Forbidden", L"Content-Type: text/plain", &response);
     Call(args, 5, response);
     Release(response);
     Release(headers);
     Release(request);
   });
-  ASSERT_EQ(Call(view, 55, static_cast<void*>(handler), &token), S_OK);
-  Release(handler);
+  const auto raiseResource = Export<RaiseResource>(runtime_, "ScriptedRuntime_RaiseResourceRequest");
+  ASSERT_NE(raiseResource, nullptr);
   wchar_t outcome[2048] = {};
   EXPECT_EQ(raiseResource(L"https://cdn.example/a.js", L"{\"Accept\":\"*/*\"}", outcome, 2048), S_OK);
   const std::wstring outcomeText = outcome;
   EXPECT_NE(outcomeText.find(L"\"X-Lesson\":\"7\""), std::wstring::npos) << outcomeText;
   EXPECT_NE(outcomeText.find(L"\"status\":403"), std::wstring::npos) << outcomeText;
+}
 
-  EXPECT_EQ(Call(view, 123, L"*", 0, 0xFFFFFFFFu), S_OK);
-  EXPECT_EQ(Call(view, 30), E_NOTIMPL);  // CapturePreview: not used by the player
-
-  // Navigations end later, as the script says (success, web error status, HTTP status); a reload
-  // fails again where the page failed.
+// Navigations end later, as the script says (success, web error status, HTTP
+// status); a reload fails again where the page failed.
+TEST_F(LoadedScriptedRuntime, NavigationsEndLaterAsScripted) {
   std::vector<std::array<int, 3>> ends;
   bool allEnded = false;
-  handler = MakeHandler([&](void*, void* args) {
+  AddViewHandler(15, [&](void*, void* args) {
     BOOL success = FALSE;
     int status = -1;
     int http = -1;
@@ -373,76 +435,47 @@ TEST(ScriptedRuntime, InstallsCompletesLaterRaisesEventsAndLogs) {
     ends.push_back({success, status, http});
     allEnded = ends.size() == 3;
   });
-  ASSERT_EQ(Call(view, 15, static_cast<void*>(handler), &token), S_OK);
-  Release(handler);
-  EXPECT_EQ(Call(view, 5, L"https://lesson.example/"), S_OK);
-  EXPECT_EQ(Call(view, 5, L"https://lesson.example/down/1"), S_OK);
-  EXPECT_EQ(Call(view, 31), S_OK);
+  EXPECT_EQ(Call(view_, 5, L"https://lesson.example/"), S_OK);
+  EXPECT_EQ(Call(view_, 5, L"https://lesson.example/down/1"), S_OK);
+  EXPECT_EQ(Call(view_, 31), S_OK);
   EXPECT_TRUE(ends.empty());
   ASSERT_TRUE(PumpUntil(allEnded));
   EXPECT_EQ(ends, (std::vector<std::array<int, 3>>{{TRUE, 0, 200}, {FALSE, 12, 0}, {FALSE, 12, 0}}));
+}
 
-  // The browser process exits: the view hears it, and its objects refuse all but Close.
+// The browser process exits: the view hears it, its objects refuse all but
+// Close, and a new environment on the same folder is a new browser.
+TEST_F(LoadedScriptedRuntime, AfterTheBrowserExitsItsObjectsRefuseAndANewEnvironmentWorks) {
   int failedKind = -1;
   int failedReason = -1;
-  handler = MakeHandler([&](void*, void* args) {
+  AddViewHandler(25, [&](void*, void* args) {
     void* args2 = nullptr;
     Call(args, 3, &failedKind);
     if (SUCCEEDED(Call(args, 0, &kIidProcessFailedArgs2, &args2))) Call(args2, 4, &failedReason);
     Release(args2);
   });
-  ASSERT_EQ(Call(view, 25, static_cast<void*>(handler), &token), S_OK);
-  Release(handler);
+  const auto raiseProcessFailed = Export<RaiseProcessFailed>(runtime_, "ScriptedRuntime_RaiseProcessFailed");
+  ASSERT_NE(raiseProcessFailed, nullptr);
   ASSERT_EQ(raiseProcessFailed(0, 3, 0), S_OK);
   EXPECT_EQ(failedKind, 0);
   EXPECT_EQ(failedReason, 3);
   const HRESULT gone = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
-  EXPECT_EQ(Call(view, 5, L"https://lesson.example/"), gone);
-  EXPECT_EQ(Call(controller, 6, RECT{0, 0, 10, 10}), gone);
-  handler = MakeHandler([](void*, void*) { ADD_FAILURE() << "the dead environment made a controller"; });
-  EXPECT_EQ(Call(environment, 3, static_cast<HWND>(nullptr), static_cast<void*>(handler)), gone);
+  EXPECT_EQ(Call(view_, 5, L"https://lesson.example/"), gone);
+  EXPECT_EQ(Call(controller_, 6, RECT{0, 0, 10, 10}), gone);
+  Handler* handler = MakeHandler([](void*, void*) { ADD_FAILURE() << "the dead environment made a controller"; });
+  EXPECT_EQ(Call(environment_, 3, static_cast<HWND>(nullptr), static_cast<void*>(handler)), gone);
   Release(handler);
 
-  EXPECT_EQ(Call(controller, 24), S_OK);
-  Release(view);
+  const EnvironmentStart next = StartEnvironment();
+  ASSERT_EQ(next.result, S_OK);
+  void* controller = CreateController(next.environment);
+  EXPECT_NE(controller, nullptr);
+  if (controller != nullptr) {
+    EXPECT_EQ(Call(controller, 6, RECT{0, 0, 10, 10}), S_OK);
+    EXPECT_EQ(Call(controller, 24), S_OK);
+  }
   Release(controller);
-  Release(environment);
-
-  // A new environment on the same folder is a new browser, whose controller comes.
-  done = false;
-  environment = nullptr;
-  handler = MakeHandler(onEnvironment);
-  ASSERT_EQ(create(TRUE, 0, base.c_str(), nullptr, handler), S_OK);
-  Release(handler);
-  ASSERT_TRUE(PumpUntil(done));
-  ASSERT_EQ(environmentResult, S_OK);
-  controller = CreateController(environment);
-  ASSERT_NE(controller, nullptr);
-  EXPECT_EQ(Call(controller, 6, RECT{0, 0, 10, 10}), S_OK);
-  EXPECT_EQ(Call(controller, 24), S_OK);
-  Release(controller);
-  Release(environment);
-  FreeLibrary(runtime);
-  CoUninitialize();
-
-  const std::string log = ReadText(logPath);
-  EXPECT_NE(log.find(R"({"object":"settings","call":"put_AreDevToolsEnabled","args":[0]})"), std::string::npos);
-  EXPECT_NE(log.find(R"("call":"put_Cancel","args":[1])"), std::string::npos);
-  EXPECT_NE(
-      log.find(
-          R"({"object":"view","call":"AddWebResourceRequestedFilterWithRequestSourceKinds","args":["*",0,4294967295]})"),
-      std::string::npos);
-  EXPECT_NE(log.find(R"({"object":"view","call":"unknown_slot","args":[30]})"), std::string::npos);
-  EXPECT_NE(log.find(R"({"object":"controller","call":"put_Bounds","args":[0,0,800,600]})"), std::string::npos);
-
-  ASSERT_EQ(RunAndWait(L"\"" + installer + L"\" --uninstall --folder \"" + folder + L"\" --version 129.0.2792.45"), 0u);
-  EXPECT_EQ(ReadRegistry(kClientState, L"EBWebView"), L"");
-  EXPECT_EQ(ReadRegistry(kClients, L"pv"), L"");
-  EXPECT_EQ(GetFileAttributesW(dllPath.c_str()), INVALID_FILE_ATTRIBUTES);
-  DeleteFileW(scriptPath.c_str());
-  DeleteFileW(logPath.c_str());
-  DeleteFileW(commandsPath.c_str());
-  RemoveDirectoryW(base.c_str());
+  Release(next.environment);
 }
 
 // The player's install flow downloads the bootstrapper alone into a folder
