@@ -24,6 +24,7 @@
 #include "common/Dpi.h"
 #include "common/Seams.h"
 #include "common/Text.h"
+#include "tests/tools/Flags.h"
 
 namespace {
 
@@ -43,39 +44,22 @@ struct Options {
   std::string code;
   int tickMs = 0;
   bool noDiagnostic = false, blockWindow = false, onThread = false, twice = false;
-  std::optional<std::string> linkFailure;
+  std::optional<std::wstring> linkFailure;
 };
 
 std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring flag = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (flag == L"--title" && hasValue)
-      options.title = argv[++i];
-    else if (flag == L"--message" && hasValue)
-      options.message = argv[++i];
-    else if (flag == L"--arabic" && hasValue)
-      options.arabic = argv[++i];
-    else if (flag == L"--code" && hasValue)
-      options.code = WideToUtf8(argv[++i]);
-    else if (flag == L"--tick-ms" && hasValue)
-      options.tickMs = _wtoi(argv[++i]);
-    else if (flag == L"--record" && hasValue)
-      options.recordPath = argv[++i];
-    else if (flag == L"--no-diag")
-      options.noDiagnostic = true;
-    else if (flag == L"--block-window")
-      options.blockWindow = true;
-    else if (flag == L"--thread")
-      options.onThread = true;
-    else if (flag == L"--twice")
-      options.twice = true;
-    else if (flag == L"--link-failure" && hasValue)
-      options.linkFailure = WideToUtf8(argv[++i]);
-    else
-      return std::nullopt;
+  std::wstring code, tickMs;
+  if (!ReadFlags(argc, argv, 1,
+                 {ValueFlag(L"--title", options.title), ValueFlag(L"--message", options.message),
+                  ValueFlag(L"--arabic", options.arabic), ValueFlag(L"--code", code), ValueFlag(L"--tick-ms", tickMs),
+                  ValueFlag(L"--record", options.recordPath), ValueFlag(L"--link-failure", options.linkFailure),
+                  SwitchFlag(L"--no-diag", options.noDiagnostic), SwitchFlag(L"--block-window", options.blockWindow),
+                  SwitchFlag(L"--thread", options.onThread), SwitchFlag(L"--twice", options.twice)})) {
+    return std::nullopt;
   }
+  options.code = WideToUtf8(code);
+  options.tickMs = _wtoi(tickMs.c_str());
   // The texts arrive with literal "\n" for line breaks.
   for (std::wstring* text : {&options.title, &options.message, &options.arabic}) {
     for (std::size_t at = text->find(L"\\n"); at != std::wstring::npos; at = text->find(L"\\n", at + 1)) {
@@ -111,9 +95,7 @@ seams::Hooks AlertHooks(const Options& options) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  // The player's manifest makes it per-monitor aware; the alert must be
-  // seen here as it is there.
-  // Without the setting (old releases) everything is at 96 DPI anyway.
+  // Per-monitor aware, as the player's manifest makes it (old releases: 96 DPI anyway).
   (void)MakeProcessPerMonitorAware();
   const auto options = ParseOptions(argc, argv);
   if (!options) return 2;
@@ -122,7 +104,7 @@ int wmain(int argc, wchar_t** argv) {
   auto raise = [&o] {
     if (o.blockWindow)
       creationBlocker = ::SetWindowsHookExW(WH_CBT, BlockCountdownWindow, nullptr, ::GetCurrentThreadId());
-    if (o.linkFailure) std::exit(ReportLinkFailure(*o.linkFailure));
+    if (o.linkFailure) std::exit(ReportLinkFailure(WideToUtf8(*o.linkFailure)));
     ShowAlertAndExit(o.title, o.message, o.arabic, o.code);
   };
   if (o.twice) {

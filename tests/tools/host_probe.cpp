@@ -30,7 +30,6 @@
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <string>
 #include <vector>
 
@@ -38,6 +37,7 @@
 #include "common/Text.h"
 #include "player/WebViewHost.h"
 #include "runtime/CallbackHandler.h"
+#include "tests/tools/Flags.h"
 #include "tests/tools/PrintJson.h"
 
 namespace {
@@ -57,31 +57,18 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
   options.folder = std::wstring(temp) + L"host_probe_profile";
-  const std::pair<const wchar_t*, bool Options::*> switches[] = {{L"--settings", &Options::settings},
-                                                                 {L"--events", &Options::events},
-                                                                 {L"--delete-unstarted", &Options::deleteUnstarted},
-                                                                 {L"--show", &Options::show},
-                                                                 {L"--early", &Options::early},
-                                                                 {L"--drop-early", &Options::dropEarly}};
-  const std::pair<const wchar_t*, std::wstring Options::*> texts[] = {{L"--folder", &Options::folder},
-                                                                      {L"--html", &Options::htmlFile},
-                                                                      {L"--navigate", &Options::navigateTo},
-                                                                      {L"--devices-from", &Options::devicesFrom}};
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring flag = argv[i];
-    const bool hasValue = i + 1 < argc;
-    const auto isFlag = [&flag](const auto& entry) { return flag == entry.first; };
-    if (const auto* on = std::ranges::find_if(switches, isFlag); on != std::end(switches))
-      options.*(on->second) = true;
-    else if (const auto* text = std::ranges::find_if(texts, isFlag); text != std::end(texts) && hasValue)
-      options.*(text->second) = argv[++i];
-    else if (flag == L"--run-ms" && hasValue)
-      options.runMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
-    else if (flag == L"--deny" && hasValue)
-      options.denied = static_cast<int>(std::wcstol(argv[++i], nullptr, 10));
-    else
-      return std::nullopt;
+  std::wstring runMs, denied;
+  if (!ReadFlags(argc, argv, 1,
+                 {ValueFlag(L"--folder", options.folder), ValueFlag(L"--html", options.htmlFile),
+                  ValueFlag(L"--navigate", options.navigateTo), ValueFlag(L"--devices-from", options.devicesFrom),
+                  ValueFlag(L"--run-ms", runMs), ValueFlag(L"--deny", denied),
+                  SwitchFlag(L"--settings", options.settings), SwitchFlag(L"--events", options.events),
+                  SwitchFlag(L"--delete-unstarted", options.deleteUnstarted), SwitchFlag(L"--show", options.show),
+                  SwitchFlag(L"--early", options.early), SwitchFlag(L"--drop-early", options.dropEarly)})) {
+    return std::nullopt;
   }
+  options.runMs = static_cast<DWORD>(std::wcstoul(runMs.c_str(), nullptr, 10));
+  if (!denied.empty()) options.denied = static_cast<int>(std::wcstol(denied.c_str(), nullptr, 10));
   return options;
 }
 
@@ -107,30 +94,25 @@ void Pump(DWORD ms) {
   }
 }
 
-// What the host passed on through its options while it ran.
-struct Seen {
-  bool initializeReturned = false;
-  json completions = json::array(), messages = json::array(), navigations = json::array(), requests = json::array(),
-       permissions = json::array();
-};
-
-WebViewHost::WebView::Options HostOptions(const Options& probe, WebViewHost::WebView* view, Seen& seen) {
+// The host's callbacks add what they are passed to out's lists.
+WebViewHost::WebView::Options HostOptions(const Options& probe, WebViewHost::WebView* view, json& out,
+                                          const bool& initializeReturned) {
   WebViewHost::WebView::Options options;
   // The owner's rule decides the devices by the requesting frame's address.
   if (!probe.devicesFrom.empty()) {
     options.mayUseDevices = [from = probe.devicesFrom](const std::wstring& uri) { return uri.starts_with(from); };
   }
-  options.onInitComplete = [&seen, view, settings = probe.settings](bool success) {
-    seen.completions.push_back({{"success", success}, {"inside_initialize", !seen.initializeReturned}});
+  options.onInitComplete = [&out, &initializeReturned, view, settings = probe.settings](bool success) {
+    out["completions"].push_back({{"success", success}, {"inside_initialize", !initializeReturned}});
     if (success && settings) view->ApplySettings();
   };
-  options.onWebMessage = [&seen](const std::wstring& message) { seen.messages.push_back(WideToUtf8(message)); };
-  options.onNavigationStarting = [&seen](const std::wstring& uri, bool& cancel) {
+  options.onWebMessage = [&out](const std::wstring& message) { out["messages"].push_back(WideToUtf8(message)); };
+  options.onNavigationStarting = [&out](const std::wstring& uri, bool& cancel) {
     cancel = uri.find(L"blocked") != std::wstring::npos;
-    seen.navigations.push_back({{"uri", WideToUtf8(uri)}, {"cancel", cancel}});
+    out["navigations"].push_back({{"uri", WideToUtf8(uri)}, {"cancel", cancel}});
   };
-  options.onResourceRequested = [&seen](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs*) {
-    seen.requests.push_back(WideToUtf8(uri));
+  options.onResourceRequested = [&out](const std::wstring& uri, ICoreWebView2WebResourceRequestedEventArgs*) {
+    out["requests_seen"].push_back(WideToUtf8(uri));
   };
   return options;
 }
@@ -202,16 +184,6 @@ void RaiseEachEvent(json& out) {
   out["resource"] = json::parse(WideToUtf8(result.data()), nullptr, false);
 }
 
-// After the start: the page from the file, then the address, as asked.
-void ShowPages(const Options& probe, ICoreWebView2* webview, json& out) {
-  if (!probe.htmlFile.empty()) {
-    std::ifstream file(probe.htmlFile.c_str(), std::ios::binary);
-    const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    out["html_shown"] = SUCCEEDED(webview->NavigateToString(Utf8ToWide(page).c_str()));
-  }
-  if (!probe.navigateTo.empty()) out["navigated"] = SUCCEEDED(webview->Navigate(probe.navigateTo.c_str()));
-}
-
 // Starts the environment, drops it unused and ends without any host.
 void DropEarly(const Options& probe, json& out) {
   auto unused = WebViewHost::StartedEnvironment::Start(probe.folder);
@@ -232,24 +204,28 @@ void RunHost(const Options& probe, json& out) {
                                   nullptr, nullptr);
   if (probe.show) ::ShowWindow(window, SW_SHOWNORMAL);
   auto* view = new WebViewHost::WebView();
-  Seen seen;
-  view->SetOptions(HostOptions(probe, view, seen));
+  bool initializeReturned = false;
+  for (const char* list : {"completions", "navigations", "permissions", "messages", "requests_seen"}) {
+    out[list] = json::array();
+  }
+  view->SetOptions(HostOptions(probe, view, out, initializeReturned));
   const auto starting = std::chrono::steady_clock::now();
   const bool started = view->Initialize(window, probe.folder, std::move(earlyStart));
-  seen.initializeReturned = true;
+  initializeReturned = true;
   out["initialize_ms"] =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - starting).count();
   out["initialized"] = started;
-  out["completions"] = seen.completions;
-  if (started && view->webview() != nullptr) WatchPermissions(view->webview(), probe.denied, seen.permissions);
+  if (started && view->webview() != nullptr) WatchPermissions(view->webview(), probe.denied, out["permissions"]);
   if (started && probe.events) RaiseEachEvent(out);
-  if (started) ShowPages(probe, view->webview(), out);
+  if (started && !probe.htmlFile.empty()) {
+    std::ifstream file(probe.htmlFile.c_str(), std::ios::binary);
+    const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    out["html_shown"] = SUCCEEDED(view->webview()->NavigateToString(Utf8ToWide(page).c_str()));
+  }
+  if (started && !probe.navigateTo.empty())
+    out["navigated"] = SUCCEEDED(view->webview()->Navigate(probe.navigateTo.c_str()));
   // The page's events arrive while this thread pumps, as in the player.
   Pump(probe.runMs);
-  out["navigations"] = seen.navigations;
-  out["permissions"] = seen.permissions;
-  out["messages"] = seen.messages;
-  out["requests_seen"] = seen.requests;
   delete view;
   ::DestroyWindow(window);
 }

@@ -18,6 +18,7 @@
 #include "common/Dpi.h"
 #include "common/Handles.h"
 #include "common/Text.h"
+#include "tests/tools/Flags.h"
 #include "tests/tools/PrintJson.h"
 
 namespace {
@@ -223,22 +224,14 @@ int wmain(int argc, wchar_t** argv) {
   (void)MakeProcessPerMonitorAware();
   Options options;
   options.command = argv[1];
-  for (int i = 2; i < argc; ++i) {
-    const std::wstring flag = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (flag == L"--class" && hasValue)
-      options.className = argv[++i];
-    else if (flag == L"--title" && hasValue)
-      options.title = argv[++i];
-    else if (flag == L"--button" && hasValue)
-      options.button = argv[++i];
-    else if (flag == L"--timeout" && hasValue)
-      options.timeoutMs = _wtoi(argv[++i]);
-    else if (flag == L"--gone")
-      options.gone = true;
-    else
-      return 2;
+  std::wstring timeoutMs;
+  if (!ReadFlags(argc, argv, 2,
+                 {ValueFlag(L"--class", options.className), ValueFlag(L"--title", options.title),
+                  ValueFlag(L"--button", options.button), ValueFlag(L"--timeout", timeoutMs),
+                  SwitchFlag(L"--gone", options.gone)})) {
+    return 2;
   }
+  if (!timeoutMs.empty()) options.timeoutMs = _wtoi(timeoutMs.c_str());
   try {
     const int code = Run(options);
     if (code == 2) std::fputs("unknown command\n", stderr);
