@@ -93,11 +93,7 @@ class DpiScalingTest(ScriptedStartTest):
         self.assertGreater(compared, 1000)
         self.assertGreater(matched / compared, 0.9)
 
-        uidriver.wait_gone(cls=SPLASH_CLASS)
-        uidriver.close(cls=INIT_CLASS)
-        result = program.finish(30)
-        self.assertEqual(result.exit_code, 0)
-        self.assertEqual(step_lines(result), expected_steps(False))
+        self.close_once_shown(program, INIT_CLASS, False)
 
     def test_player_and_its_browser_take_the_monitors_scale(self):
         program = self.start(make_link("tok", "https://media.miravell.localhost/lesson"))

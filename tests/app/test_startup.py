@@ -51,11 +51,7 @@ class StartupTest(ScriptedStartTest):
         self.assertLess(splash["z"], init["z"])
 
         # Once the browser is up, the screen shows itself and the splash goes.
-        uidriver.wait_gone(cls=SPLASH_CLASS)
-        uidriver.close(cls=INIT_CLASS)
-        result = program.finish(30)
-        self.assertEqual(result.exit_code, 0)
-        self.assertEqual(step_lines(result), expected_steps(False))
+        result = self.close_once_shown(program, INIT_CLASS, False)
         self.assertNotIn("Failed to create splash screen from embedded resources.", result.debug_lines)
 
         # Step 8 registered the scheme for this executable.
@@ -72,11 +68,7 @@ class StartupTest(ScriptedStartTest):
         self.assertTrue(player["exstyle"] & uidriver.WS_EX_APPWINDOW)
         self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
         # Once its browser is up, the player shows itself and the splash goes.
-        uidriver.wait_gone(cls=SPLASH_CLASS)
-        uidriver.close(cls=PLAYER_CLASS)
-        result = program.finish(30)
-        self.assertEqual(result.exit_code, 0)
-        self.assertEqual(step_lines(result), expected_steps(True))
+        self.close_once_shown(program, PLAYER_CLASS, True)
 
     def test_screenshot_shows_the_splash_and_the_centred_loading_text(self):
         program = self.start(browser_delay_ms=-1)

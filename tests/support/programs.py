@@ -8,6 +8,7 @@ import unittest
 
 import mockservice
 import scripted
+import uidriver
 import winerun
 
 
@@ -91,3 +92,12 @@ class ScriptedStartTest(ProgramTest):
         self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name),
                                         script={"environment_delay_ms": browser_delay_ms}, commands=False)
         return self.start_player(args, env=self.session.env)
+
+    def close_once_shown(self, program, cls, has_scheme_args):
+        """Closes the window once the splash has gone and checks a clean end with the usual steps."""
+        uidriver.wait_gone(cls=SPLASH_CLASS)
+        uidriver.close(cls=cls)
+        result = program.finish(30)
+        self.assertEqual(result.exit_code, 0)
+        self.assertEqual(step_lines(result), expected_steps(has_scheme_args))
+        return result
