@@ -146,7 +146,7 @@ int PaintMessages(const Canvas& c, const CountdownState& state) {
 }
 
 // The seconds left in a ring, and the two lines that say them.
-void PaintCounter(const Canvas& c, int y, int secondsLeft, HBRUSH ringFill) {
+void PaintCounter(const Canvas& c, int y, int secondsLeft, HBRUSH ringFill, HFONT smallFont) {
   const int cx = c.cx();
   UniqueGdiObject<HPEN> ringPen(::CreatePen(PS_SOLID, c.px(3), kAccent));
   {
@@ -157,18 +157,16 @@ void PaintCounter(const Canvas& c, int y, int secondsLeft, HBRUSH ringFill) {
   const auto numberFont = MakeFont(c.px(60), FW_BOLD);
   DrawLine(c.dc, Formatted(L"%d", secondsLeft), numberFont.get(), kAccent,
            {cx - c.px(45), y + c.px(30), cx + c.px(45), y + c.px(100)}, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  const auto smallFont = MakeFont(c.px(13), FW_NORMAL);
-  DrawLine(c.dc, Formatted(kEnglishCountdown, secondsLeft), smallFont.get(), kCountdownLines,
+  DrawLine(c.dc, Formatted(kEnglishCountdown, secondsLeft), smallFont, kCountdownLines,
            {c.px(20), y + c.px(120), c.w - c.px(20), y + c.px(140)}, DT_CENTER | DT_SINGLELINE);
-  DrawLine(c.dc, Formatted(kArabicCountdown, secondsLeft), smallFont.get(), kCountdownLines,
+  DrawLine(c.dc, Formatted(kArabicCountdown, secondsLeft), smallFont, kCountdownLines,
            {c.px(20), y + c.px(142), c.w - c.px(20), y + c.px(162)}, DT_CENTER | DT_SINGLELINE | DT_RTLREADING);
 }
 
 // The diagnostic code in its framed box, with its heading and the note that
 // it is on the clipboard.
-void PaintCode(const Canvas& c, int y, const std::wstring& code, HBRUSH boxFill, HPEN frame) {
-  const auto smallFont = MakeFont(c.px(13), FW_NORMAL);
-  DrawLine(c.dc, kCodeHeading, smallFont.get(), kAccent, {c.px(20), y + c.px(172), c.w - c.px(20), y + c.px(190)},
+void PaintCode(const Canvas& c, int y, const std::wstring& code, HBRUSH boxFill, HPEN frame, HFONT smallFont) {
+  DrawLine(c.dc, kCodeHeading, smallFont, kAccent, {c.px(20), y + c.px(172), c.w - c.px(20), y + c.px(190)},
            DT_CENTER | DT_SINGLELINE);
   RECT box{c.px(30), y + c.px(194), c.w - c.px(30), y + c.px(224)};
   ::FillRect(c.dc, &box, boxFill);
@@ -180,7 +178,7 @@ void PaintCode(const Canvas& c, int y, const std::wstring& code, HBRUSH boxFill,
   const auto codeFont = MakeFont(c.px(12), FW_NORMAL, kCodeFont, FIXED_PITCH | FF_MODERN);
   DrawLine(c.dc, code, codeFont.get(), kAccent, {c.px(35), y + c.px(196), c.w - c.px(35), y + c.px(222)},
            DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
-  DrawLine(c.dc, kCopiedNote, smallFont.get(), kClipboardNote, {c.px(20), y + c.px(229), c.w - c.px(20), y + c.px(245)},
+  DrawLine(c.dc, kCopiedNote, smallFont, kClipboardNote, {c.px(20), y + c.px(229), c.w - c.px(20), y + c.px(245)},
            DT_CENTER | DT_SINGLELINE);
 }
 
@@ -203,10 +201,11 @@ void PaintCountdown(HWND window, HDC target, const CountdownState& state) {
   const Canvas canvas{dc.get(), w, DpiOfWindow(window)};
   UniqueGdiObject<HPEN> thinAccent(::CreatePen(PS_SOLID, canvas.px(1), kAccent));
   UniqueGdiObject<HBRUSH> codeBrush(::CreateSolidBrush(kCodeBox));
+  const auto smallFont = MakeFont(canvas.px(13), FW_NORMAL);
   PaintHeading(canvas, state.title, thinAccent.get());
   const int y = PaintMessages(canvas, state);
-  PaintCounter(canvas, y, state.secondsLeft, codeBrush.get());
-  if (!state.code.empty()) PaintCode(canvas, y, state.code, codeBrush.get(), thinAccent.get());
+  PaintCounter(canvas, y, state.secondsLeft, codeBrush.get(), smallFont.get());
+  if (!state.code.empty()) PaintCode(canvas, y, state.code, codeBrush.get(), thinAccent.get(), smallFont.get());
 
   ::BitBlt(target, 0, 0, w, h, dc.get(), 0, 0, SRCCOPY);
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+#include "common/Text.h"
+
 namespace scramble {
 
 // Chooses a non-zero key byte from the text and a salt, so equal texts in
@@ -28,10 +30,9 @@ constexpr std::uint8_t Mix(std::uint8_t data, std::size_t index, std::uint8_t ke
 }
 
 consteval int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  throw "not a hexadecimal digit";  // ends constant evaluation: a build error
+  const int value = HexDigitValue(c);
+  if (value < 0) throw "not a hexadecimal digit";  // ends constant evaluation: a build error
+  return value;
 }
 
 // A scrambled text of N data bytes (the terminating zero of the literal is

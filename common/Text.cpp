@@ -17,13 +17,6 @@ int CheckedLength(std::size_t size) {
   return static_cast<int>(size);
 }
 
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::wstring Utf8ToWide(std::string_view utf8) {

@@ -34,6 +34,15 @@ enum class HexCase { Lower, Upper };
 // Appends the two hexadecimal digits of a byte, high digit first.
 void AppendHexByte(std::string& out, unsigned char byte, HexCase letters);
 
+// The value of one hexadecimal digit, letters in either case; -1 for any
+// other character. Also used at compile time by the scrambled constants.
+constexpr int HexDigitValue(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 // The bytes that hexadecimal text spells, high digit first, letters in either
 // case; nothing for an odd length or any character that is not a digit.
 [[nodiscard]] std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view hex);

@@ -246,8 +246,10 @@ HRESULT WebView::Register(const ComPtr<View>& view,
                           HRESULT (STDMETHODCALLTYPE View::*remove)(EventRegistrationToken),
                           void (WebView::*on)(EventArgs*)) {
   EventRegistrationToken token{};
-  const HRESULT result = (view.Get()->*add)(
-      runtime::MakeHandler<Handler>([this, on](ICoreWebView2*, EventArgs* args) { (this->*on)(args); }).Get(), &token);
+  const HRESULT result = (view.Get()->*add)(runtime::MakeHandler<Handler>([this, on](ICoreWebView2*, EventArgs* args) {
+                                              if (args != nullptr) (this->*on)(args);
+                                            }).Get(),
+                                            &token);
   if (SUCCEEDED(result)) registrations_.emplace_back(view, remove, token);
   return result;
 }
@@ -287,10 +289,9 @@ HRESULT WebView::SetupEventHandlers() {
 }
 
 void WebView::OnNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
-  if (!options_.onNavigationStarting || args == nullptr) return;
+  if (!options_.onNavigationStarting) return;
   LPWSTR raw = nullptr;
-  if (FAILED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw)))) return;
-  if (raw == nullptr) return;
+  if (FAILED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw))) || raw == nullptr) return;
   const std::wstring uri = TakeString(raw);
   bool cancel = false;
   options_.onNavigationStarting(uri, cancel);
@@ -303,7 +304,6 @@ void WebView::OnNavigationStarting(ICoreWebView2NavigationStartingEventArgs* arg
 }
 
 void WebView::OnWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args) {
-  if (args == nullptr) return;
   LPWSTR raw = nullptr;
   // A message posted as an object or a number is not a string: dropped.
   if (FAILED(args->TryGetWebMessageAsString(&raw)) || raw == nullptr) return;
@@ -318,7 +318,6 @@ void WebView::OnWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args) {
 }
 
 void WebView::OnPermissionRequested(ICoreWebView2PermissionRequestedEventArgs* args) {
-  if (args == nullptr) return;
   COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
   MIRAVELL_LOG_IF_FAILED(args->get_PermissionKind(&kind));
   const bool device = kind == COREWEBVIEW2_PERMISSION_KIND_MICROPHONE || kind == COREWEBVIEW2_PERMISSION_KIND_CAMERA ||
@@ -338,12 +337,10 @@ void WebView::OnPermissionRequested(ICoreWebView2PermissionRequestedEventArgs* a
 }
 
 void WebView::OnNewWindowRequested(ICoreWebView2NewWindowRequestedEventArgs* args) {
-  if (args == nullptr) return;
   // No second window, ever.
   MIRAVELL_LOG_IF_FAILED(args->put_Handled(TRUE));
   LPWSTR raw = nullptr;
-  if (FAILED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw)))) return;
-  if (raw == nullptr) return;
+  if (FAILED(MIRAVELL_LOG_IF_FAILED(args->get_Uri(&raw))) || raw == nullptr) return;
   const std::wstring uri = TakeString(raw);
   // Only web pages: the initialisation screen lets every navigation
   // through, and a page's window.open("file://...") must not reach
@@ -365,7 +362,6 @@ HRESULT WebView::SetupDownloadHandler() {
 }
 
 void WebView::OnDownloadStarting(ICoreWebView2DownloadStartingEventArgs* args) {
-  if (args == nullptr) return;
   LPWSTR raw = nullptr;
   // A path the engine does not give cannot be judged: stopped.
   const std::wstring path =
@@ -393,7 +389,6 @@ void WebView::SetupRecoveryHandlers() {
 }
 
 void WebView::OnProcessFailed(ICoreWebView2ProcessFailedEventArgs* args) {
-  if (args == nullptr) return;
   COREWEBVIEW2_PROCESS_FAILED_KIND kind = COREWEBVIEW2_PROCESS_FAILED_KIND_UNKNOWN_PROCESS_EXITED;
   MIRAVELL_LOG_IF_FAILED(args->get_ProcessFailedKind(&kind));
   COREWEBVIEW2_PROCESS_FAILED_REASON reason = COREWEBVIEW2_PROCESS_FAILED_REASON_UNEXPECTED;
@@ -412,7 +407,7 @@ void WebView::OnProcessFailed(ICoreWebView2ProcessFailedEventArgs* args) {
 }
 
 void WebView::OnNavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args) {
-  if (args == nullptr || !webview_) return;
+  if (!webview_) return;
   BOOL success = TRUE;
   COREWEBVIEW2_WEB_ERROR_STATUS status = COREWEBVIEW2_WEB_ERROR_STATUS_UNKNOWN;
   int httpStatus = 0;

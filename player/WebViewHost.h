@@ -164,8 +164,8 @@ class WebView {
   // message ends the wait and abandons the attempt.
   static void WaitFor(Attempt& attempt);
 
-  // Adds to view a handler that passes the event's arguments to on, and
-  // keeps its removal; the add's result.
+  // Adds to view a handler that passes the event's arguments to on (an event
+  // without arguments is dropped), and keeps its removal; the add's result.
   template <typename View, typename Handler, typename EventArgs>
   [[nodiscard]] HRESULT Register(const Microsoft::WRL::ComPtr<View>& view,
                                  HRESULT (STDMETHODCALLTYPE View::*add)(Handler*, EventRegistrationToken*),
