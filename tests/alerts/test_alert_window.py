@@ -56,7 +56,7 @@ class AlertWindowTest(unittest.TestCase):
     def test_window_with_code_clipboard_follow_up_and_exit_code_1(self):
         code = "MITM_PIN_cdn.example.com"
         probe = self.raise_alert(code)
-        window = uidriver.wait_window(cls=CLASS)
+        window = uidriver.wait_window(cls=CLASS, visible=True)
         self.assertEqual(window["title"], "Security Alert")
         self.assertEqual((window["rect"]["width"], window["rect"]["height"]), (700, 600))
         self.assertEqual((window["rect"]["left"], window["rect"]["top"]), ((1920 - 700) // 2, (1080 - 600) // 2))
@@ -97,7 +97,7 @@ class AlertWindowTest(unittest.TestCase):
     def test_a_second_alert_waits_for_the_first_which_ends_the_process(self):
         # Long enough that the driver, started with the probe, always sees it.
         probe = self.raise_alert("FIRST", "--twice", tick_ms=400)
-        uidriver.wait_window(cls=CLASS)
+        uidriver.wait_window(cls=CLASS, visible=True)
         most = 0
         while probe.running():
             most = max(most, len(uidriver.windows(cls=CLASS)))
@@ -108,7 +108,7 @@ class AlertWindowTest(unittest.TestCase):
 
     def test_window_without_code_is_shorter_and_has_no_code_box(self):
         probe = self.raise_alert("")
-        window = uidriver.wait_window(cls=CLASS)
+        window = uidriver.wait_window(cls=CLASS, visible=True)
         self.assertEqual((window["rect"]["width"], window["rect"]["height"]), (700, 500))
         shot = uidriver.screenshot(os.path.join(self.folder.name, "nocode.png"))
         left, top = window["rect"]["left"] + 1, window["rect"]["top"] + 1
@@ -125,7 +125,7 @@ class AlertWindowTest(unittest.TestCase):
     def test_long_code_is_cut_on_screen_but_whole_on_the_clipboard(self):
         code = "SSL_" + "very-long-host-name." * 12 + "example.com"
         probe = self.raise_alert(code)
-        window = uidriver.wait_window(cls=CLASS)
+        window = uidriver.wait_window(cls=CLASS, visible=True)
         self.assertEqual(uidriver.clipboard(), code)
         shot = uidriver.screenshot(os.path.join(self.folder.name, "long.png"))
         keep = os.environ.get("MIRAVELL_KEEP_SCREENSHOTS")
@@ -140,7 +140,7 @@ class AlertWindowTest(unittest.TestCase):
 
     def test_closing_early_goes_straight_to_the_follow_up_and_the_end(self):
         probe = self.raise_alert("CODE")
-        uidriver.wait_window(cls=CLASS)
+        uidriver.wait_window(cls=CLASS, visible=True)
         started = time.monotonic()
         uidriver.close(cls=CLASS)
         result = probe.finish(30)
@@ -150,7 +150,7 @@ class AlertWindowTest(unittest.TestCase):
 
     def test_real_countdown_lasts_ten_seconds_on_a_worker_thread(self):
         probe = self.raise_alert("CODE", "--thread")
-        uidriver.wait_window(cls=CLASS)
+        uidriver.wait_window(cls=CLASS, visible=True)
         started = time.monotonic()
         uidriver.wait_gone(cls=CLASS, timeout_ms=20000)
         elapsed = time.monotonic() - started
@@ -175,7 +175,7 @@ class AlertWindowTest(unittest.TestCase):
         probe = winerun.start_program("alert_probe.exe", ["--link-failure", reason,
                                                           "--record", winerun.windows_path(self.record)])
         self.probe = probe
-        window = uidriver.wait_window(cls=CLASS)
+        window = uidriver.wait_window(cls=CLASS, visible=True)
         self.assertEqual(window["rect"]["height"], 600)
         code = uidriver.clipboard()
         self.assertEqual(self.done_looking(probe).exit_code, 1)

@@ -341,7 +341,7 @@ class EndToEndTest(ServiceStartTest):
     def test_a_service_certificate_outside_the_pins_ends_in_the_interception_alert(self):
         self.mock.tls("desktop.miravell.localhost", "attacker")
         self.start()
-        window = uidriver.wait_window(cls=ALERT_CLASS)
+        window = uidriver.wait_window(cls=ALERT_CLASS, visible=True)
         self.shot("interception")
         self.assertEqual(window["rect"]["height"], 600)
         self.assertEqual(uidriver.clipboard(), "SSL_desktop.miravell.localhost")

@@ -130,7 +130,7 @@ class InstallFlowTest(ProgramTest):
     def test_the_downloaded_bootstrapper_installs_the_runtime_and_the_start_goes_on(self):
         self.serve("MicrosoftEdgeWebview2Setup.exe")
         program = self.accept()
-        init = uidriver.wait_window(cls=INIT_CLASS, timeout_ms=60000)
+        init = uidriver.wait_window(cls=INIT_CLASS, timeout_ms=60000, visible=True)
         self.assertTrue(init["style"] & uidriver.WS_VISIBLE)
         self.assertTrue(runtime_registered())
         self.assertFalse(downloaded_file_present(), "the bootstrapper is deleted after a good install")
