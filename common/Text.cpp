@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "common/FailureLog.h"
+#include "common/Secret.h"
 
 namespace {
 
@@ -78,7 +79,11 @@ std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view hex) {
   for (std::size_t i = 0; i < hex.size(); i += 2) {
     const int high = HexDigitValue(hex[i]);
     const int low = HexDigitValue(hex[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
+    if (high < 0 || low < 0) {
+      // What was read so far may be part of a key.
+      SecureWipe(bytes.data(), bytes.size());
+      return std::nullopt;
+    }
     bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
   }
   return bytes;
