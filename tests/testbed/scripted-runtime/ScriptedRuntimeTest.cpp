@@ -93,22 +93,36 @@ bool PumpUntil(const std::function<bool()>& done) {
   return done();
 }
 
-// Asks the environment for a controller (slot 3) and pumps until it comes;
-// null when none did.
-void* CreateController(void* environment) {
+// What a creation's completion handler was given; `created` holds a reference of its own.
+struct Completion {
+  HRESULT result = E_PENDING;
+  void* created = nullptr;
   bool done = false;
-  void* controller = nullptr;
+  bool doneBeforePumping = true;
+};
+
+// Starts a creation with a handler that records its completion, and pumps until it comes.
+Completion Await(const std::function<HRESULT(void* handler)>& start) {
+  Completion completion;
   Handler* handler = MakeHandler([&](void* result, void* created) {
-    EXPECT_EQ(AsResult(result), S_OK);
+    completion.result = AsResult(result);
     if (created != nullptr) AddRef(created);
-    controller = created;
-    done = true;
+    completion.created = created;
+    completion.done = true;
   });
-  const HRESULT called = Call(environment, 3, static_cast<HWND>(nullptr), static_cast<void*>(handler));
+  EXPECT_EQ(start(handler), S_OK);
   Release(handler);
-  EXPECT_EQ(called, S_OK);
-  if (FAILED(called) || !PumpUntil([&] { return done; })) return nullptr;
-  return controller;
+  completion.doneBeforePumping = completion.done;
+  EXPECT_TRUE(PumpUntil([&] { return completion.done; }));
+  return completion;
+}
+
+// Asks the environment for a controller (slot 3); null when none came.
+void* CreateController(void* environment) {
+  const Completion made =
+      Await([&](void* handler) { return Call(environment, 3, static_cast<HWND>(nullptr), handler); });
+  EXPECT_EQ(made.result, S_OK);
+  return made.created;
 }
 
 DWORD RunAndWait(const std::wstring& commandLine) {
@@ -179,18 +193,8 @@ class DefaultRuntimeRestorer {
 };
 
 using CreateEnvironment = HRESULT(STDMETHODCALLTYPE*)(BOOL, int, PCWSTR, IUnknown*, void*);
-using RaiseNavigation = HRESULT (*)(const wchar_t*, int*);
-using RaiseResource = HRESULT (*)(const wchar_t*, const wchar_t*, wchar_t*, int);
-using RaiseMessage = HRESULT (*)(const wchar_t*, int);
-using RaiseProcessFailed = HRESULT (*)(int, int, int);
 
 constexpr wchar_t kVersion[] = L"129.0.2792.45";
-
-struct EnvironmentStart {
-  HRESULT result = E_PENDING;
-  void* environment = nullptr;
-  bool doneBeforePumping = true;
-};
 
 // The runtime reads its script once, so the suite shares one install; each
 // test gets a new environment, so a browser one test ends stays ended there.
@@ -203,7 +207,6 @@ class LoadedScriptedRuntime : public testing::Test {
     CreateDirectoryW(base_.c_str(), nullptr);
     restorer_ = std::make_unique<DefaultRuntimeRestorer>();
     installed_ = RunAndWait(InstallerLine(L"")) == 0;
-    versionFolder_ = ReadRegistry(kClientState, L"EBWebView");
     std::ofstream(Path(L"script.json").c_str())
         << R"({"environment_results": ["0x8007139F"], "offer_controller4": false,)"
         << R"( "navigation_failures": {"https://lesson.example/down": {"web_error_status": 12}}})";
@@ -234,9 +237,9 @@ class LoadedScriptedRuntime : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(installed_);
     ASSERT_NE(runtime_, nullptr);
-    const EnvironmentStart started = StartEnvironment();
+    const Completion started = StartEnvironment();
     ASSERT_EQ(started.result, S_OK);
-    environment_ = started.environment;
+    environment_ = started.created;
     controller_ = CreateController(environment_);
     ASSERT_NE(controller_, nullptr);
     ASSERT_EQ(Call(controller_, 25, &view_), S_OK);
@@ -252,22 +255,8 @@ class LoadedScriptedRuntime : public testing::Test {
     Release(environment_);
   }
 
-  // Asks for an environment and pumps until it comes.
-  static EnvironmentStart StartEnvironment() {
-    EnvironmentStart start;
-    bool done = false;
-    Handler* handler = MakeHandler([&](void* result, void* created) {
-      start.result = AsResult(result);
-      if (created != nullptr) AddRef(created);
-      start.environment = created;
-      done = true;
-    });
-    const HRESULT called = create_(TRUE, 0, base_.c_str(), nullptr, handler);
-    Release(handler);
-    EXPECT_EQ(called, S_OK);
-    start.doneBeforePumping = done;
-    EXPECT_TRUE(PumpUntil([&] { return done; }));
-    return start;
+  static Completion StartEnvironment() {
+    return Await([](void* handler) { return create_(TRUE, 0, base_.c_str(), nullptr, handler); });
   }
 
   // Registers a handler through the view's add_ slot.
@@ -276,6 +265,14 @@ class LoadedScriptedRuntime : public testing::Test {
     Handler* handler = MakeHandler(std::move(onInvoke));
     EXPECT_EQ(Call(view_, slot, static_cast<void*>(handler), &token), S_OK);
     Release(handler);
+  }
+
+  // Raises an event through the runtime's test export ScriptedRuntime_Raise<event>.
+  template <class... A>
+  static HRESULT Raise(const std::string& event, A... args) {
+    const auto raise = Export<HRESULT (*)(A...)>(runtime_, ("ScriptedRuntime_Raise" + event).c_str());
+    if (raise == nullptr) ADD_FAILURE() << event << " is not exported";
+    return raise != nullptr ? raise(args...) : E_NOTIMPL;
   }
 
   static std::wstring Path(const wchar_t* name) { return base_ + L"\\" + name; }
@@ -288,25 +285,24 @@ class LoadedScriptedRuntime : public testing::Test {
   }
   static bool LogHas(const std::string& line) { return ReadText(Path(L"runtime.log")).find(line) != std::string::npos; }
 
-  static inline std::wstring base_, versionFolder_;
+  static inline std::wstring base_;
   static inline std::unique_ptr<DefaultRuntimeRestorer> restorer_;
   static inline bool installed_ = false;
   static inline HMODULE runtime_ = nullptr;
   static inline CreateEnvironment create_ = nullptr;
-  static inline EnvironmentStart firstStart_;
+  static inline Completion firstStart_;
   void* environment_ = nullptr;
   void* controller_ = nullptr;
   void* view_ = nullptr;
 };
 
 TEST_F(LoadedScriptedRuntime, InstallsWhereTheLoaderLooksAndCompletesOnlyWhilePumped) {
-  EXPECT_EQ(versionFolder_, base_ + L"\\Application\\" + kVersion);
+  EXPECT_EQ(ReadRegistry(kClientState, L"EBWebView"), base_ + L"\\Application\\" + kVersion);
   EXPECT_EQ(ReadRegistry(kClients, L"pv"), kVersion);
-  EXPECT_NE(Export<Slot>(runtime_, "DllCanUnloadNow"), nullptr);
   // The first creation fails as scripted; none completes before messages are pumped.
   EXPECT_FALSE(firstStart_.doneBeforePumping);
   EXPECT_EQ(firstStart_.result, static_cast<HRESULT>(0x8007139F));
-  EXPECT_EQ(firstStart_.environment, nullptr);
+  EXPECT_EQ(firstStart_.created, nullptr);
   LPWSTR version = nullptr;
   EXPECT_EQ(Call(environment_, 5, &version), S_OK);
   EXPECT_EQ(TakeString(version), kVersion);
@@ -350,12 +346,10 @@ TEST_F(LoadedScriptedRuntime, RaisesEventsIntoTheHandlersDirectlyAndFromTheComma
     Call(args, 3, &uri);
     if (TakeString(uri).find(L"blocked.example") != std::wstring::npos) Call(args, 8, TRUE);
   });
-  const auto raiseNavigation = Export<RaiseNavigation>(runtime_, "ScriptedRuntime_RaiseNavigationStarting");
-  ASSERT_NE(raiseNavigation, nullptr);
   int cancel = -1;
-  EXPECT_EQ(raiseNavigation(L"https://blocked.example/page", &cancel), S_OK);
+  EXPECT_EQ(Raise("NavigationStarting", L"https://blocked.example/page", &cancel), S_OK);
   EXPECT_EQ(cancel, 1);
-  EXPECT_EQ(raiseNavigation(L"https://lesson.example/page", &cancel), S_OK);
+  EXPECT_EQ(Raise("NavigationStarting", L"https://lesson.example/page", &cancel), S_OK);
   EXPECT_EQ(cancel, 0);
   EXPECT_TRUE(LogHas(R"("call":"put_Cancel","args":[1])"));
 
@@ -373,11 +367,9 @@ TEST_F(LoadedScriptedRuntime, RaisesEventsIntoTheHandlersDirectlyAndFromTheComma
     const HRESULT hr = Call(args, 5, &text);
     message = SUCCEEDED(hr) ? TakeString(text) : L"<none>";
   });
-  const auto raiseMessage = Export<RaiseMessage>(runtime_, "ScriptedRuntime_RaiseWebMessage");
-  ASSERT_NE(raiseMessage, nullptr);
-  EXPECT_EQ(raiseMessage(L"\"pageLoaded\"", 1), S_OK);
+  EXPECT_EQ(Raise("WebMessage", L"\"pageLoaded\"", 1), S_OK);
   EXPECT_EQ(message, L"pageLoaded");
-  EXPECT_EQ(raiseMessage(L"{\"a\":1}", 0), S_OK);
+  EXPECT_EQ(Raise("WebMessage", L"{\"a\":1}", 0), S_OK);
   EXPECT_EQ(message, L"<none>");
 
   // The request handler adds a header and answers with a response made by the environment.
@@ -394,10 +386,8 @@ TEST_F(LoadedScriptedRuntime, RaisesEventsIntoTheHandlersDirectlyAndFromTheComma
     Release(headers);
     Release(request);
   });
-  const auto raiseResource = Export<RaiseResource>(runtime_, "ScriptedRuntime_RaiseResourceRequest");
-  ASSERT_NE(raiseResource, nullptr);
   wchar_t outcome[2048] = {};
-  EXPECT_EQ(raiseResource(L"https://cdn.example/a.js", L"{\"Accept\":\"*/*\"}", outcome, 2048), S_OK);
+  EXPECT_EQ(Raise("ResourceRequest", L"https://cdn.example/a.js", L"{\"Accept\":\"*/*\"}", outcome, 2048), S_OK);
   const std::wstring outcomeText = outcome;
   EXPECT_NE(outcomeText.find(L"\"X-Lesson\":\"7\""), std::wstring::npos) << outcomeText;
   EXPECT_NE(outcomeText.find(L"\"status\":403"), std::wstring::npos) << outcomeText;
@@ -406,44 +396,36 @@ TEST_F(LoadedScriptedRuntime, RaisesEventsIntoTheHandlersDirectlyAndFromTheComma
 // Navigations end later, as the script says (success, web error status, HTTP
 // status); a reload fails again where the page failed.
 TEST_F(LoadedScriptedRuntime, NavigationsEndLaterAsScripted) {
-  std::vector<std::array<int, 3>> ends;
-  bool allEnded = false;
+  std::vector<std::array<int, 3>> ends;  // success, web error status, HTTP status
   AddViewHandler(15, [&](void*, void* args) {
-    BOOL success = FALSE;
-    int status = -1;
-    int http = -1;
+    std::array<int, 3> end{FALSE, -1, -1};
     void* args2 = nullptr;
-    Call(args, 3, &success);
-    Call(args, 4, &status);
-    if (SUCCEEDED(Call(args, 0, &kIidNavigationCompletedArgs2, &args2))) Call(args2, 6, &http);
+    Call(args, 3, &end[0]);
+    Call(args, 4, &end[1]);
+    if (SUCCEEDED(Call(args, 0, &kIidNavigationCompletedArgs2, &args2))) Call(args2, 6, &end[2]);
     Release(args2);
-    ends.push_back({success, status, http});
-    allEnded = ends.size() == 3;
+    ends.push_back(end);
   });
   EXPECT_EQ(Call(view_, 5, L"https://lesson.example/"), S_OK);
   EXPECT_EQ(Call(view_, 5, L"https://lesson.example/down/1"), S_OK);
   EXPECT_EQ(Call(view_, 31), S_OK);
   EXPECT_TRUE(ends.empty());
-  ASSERT_TRUE(PumpUntil([&] { return allEnded; }));
+  ASSERT_TRUE(PumpUntil([&] { return ends.size() == 3; }));
   EXPECT_EQ(ends, (std::vector<std::array<int, 3>>{{TRUE, 0, 200}, {FALSE, 12, 0}, {FALSE, 12, 0}}));
 }
 
 // The browser process exits: the view hears it, its objects refuse all but
 // Close, and a new environment on the same folder is a new browser.
 TEST_F(LoadedScriptedRuntime, AfterTheBrowserExitsItsObjectsRefuseAndANewEnvironmentWorks) {
-  int failedKind = -1;
-  int failedReason = -1;
+  std::array<int, 2> failed{-1, -1};  // kind, reason
   AddViewHandler(25, [&](void*, void* args) {
     void* args2 = nullptr;
-    Call(args, 3, &failedKind);
-    if (SUCCEEDED(Call(args, 0, &kIidProcessFailedArgs2, &args2))) Call(args2, 4, &failedReason);
+    Call(args, 3, &failed[0]);
+    if (SUCCEEDED(Call(args, 0, &kIidProcessFailedArgs2, &args2))) Call(args2, 4, &failed[1]);
     Release(args2);
   });
-  const auto raiseProcessFailed = Export<RaiseProcessFailed>(runtime_, "ScriptedRuntime_RaiseProcessFailed");
-  ASSERT_NE(raiseProcessFailed, nullptr);
-  ASSERT_EQ(raiseProcessFailed(0, 3, 0), S_OK);
-  EXPECT_EQ(failedKind, 0);
-  EXPECT_EQ(failedReason, 3);
+  ASSERT_EQ(Raise("ProcessFailed", 0, 3, 0), S_OK);
+  EXPECT_EQ(failed, (std::array<int, 2>{0, 3}));
   const HRESULT gone = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
   EXPECT_EQ(Call(view_, 5, L"https://lesson.example/"), gone);
   EXPECT_EQ(Call(controller_, 6, RECT{0, 0, 10, 10}), gone);
@@ -451,16 +433,14 @@ TEST_F(LoadedScriptedRuntime, AfterTheBrowserExitsItsObjectsRefuseAndANewEnviron
   EXPECT_EQ(Call(environment_, 3, static_cast<HWND>(nullptr), static_cast<void*>(handler)), gone);
   Release(handler);
 
-  const EnvironmentStart next = StartEnvironment();
+  const Completion next = StartEnvironment();
   ASSERT_EQ(next.result, S_OK);
-  void* controller = CreateController(next.environment);
-  EXPECT_NE(controller, nullptr);
-  if (controller != nullptr) {
-    EXPECT_EQ(Call(controller, 6, RECT{0, 0, 10, 10}), S_OK);
-    EXPECT_EQ(Call(controller, 24), S_OK);
-  }
+  void* controller = CreateController(next.created);
+  ASSERT_NE(controller, nullptr);
+  EXPECT_EQ(Call(controller, 6, RECT{0, 0, 10, 10}), S_OK);
+  EXPECT_EQ(Call(controller, 24), S_OK);
   Release(controller);
-  Release(next.environment);
+  Release(next.created);
 }
 
 // The player's install flow runs the bootstrapper, downloaded alone under a name of its
@@ -486,9 +466,9 @@ TEST(ScriptedRuntime, BootstrapperAloneInstallsTheDllItCarriesIntoTheDefaultFold
   ASSERT_EQ(RunAndWait(L"\"" + downloaded + L"\" /silent /install"), 0u);
   wchar_t programs[MAX_PATH];
   GetEnvironmentVariableW(L"ProgramFiles(x86)", programs, MAX_PATH);
-  const std::wstring versionFolder = std::wstring(programs) + L"\\Microsoft\\EdgeWebView\\Application\\129.0.2792.45";
+  const std::wstring versionFolder = std::wstring(programs) + L"\\Microsoft\\EdgeWebView\\Application\\" + kVersion;
   EXPECT_EQ(ReadRegistry(kClientState, L"EBWebView"), versionFolder);
-  EXPECT_EQ(ReadRegistry(kClients, L"pv"), L"129.0.2792.45");
+  EXPECT_EQ(ReadRegistry(kClients, L"pv"), kVersion);
   const auto installed =
       testing_support::ReadFileBytes(versionFolder + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll");
   EXPECT_FALSE(installed.empty());
