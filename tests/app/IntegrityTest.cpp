@@ -36,25 +36,17 @@ UniqueHandle OpenForReading(const std::wstring& path) {
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-std::uint64_t PreferredBase(HMODULE module) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(module);
+// The player's bytes and their headers.
+struct PlayerFile {
+  std::vector<std::uint8_t> bytes = testing_support::ReadFileBytes(testing_support::BuildProgram(L"Miravell.exe"));
   IMAGE_DOS_HEADER dos{};
-  std::memcpy(&dos, bytes, sizeof(dos));
   IMAGE_NT_HEADERS64 nt{};
-  std::memcpy(&nt, bytes + dos.e_lfanew, sizeof(nt));
-  return nt.OptionalHeader.ImageBase;
-}
-
-std::vector<std::uint8_t> ReadAll(const std::wstring& path) {
-  const UniqueHandle file = OpenForReading(path);
-  LARGE_INTEGER size{};
-  if (!file || !::GetFileSizeEx(file.get(), &size)) return {};
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.QuadPart));
-  DWORD read = 0;
-  if (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) return {};
-  bytes.resize(read);
-  return bytes;
-}
+  PlayerFile() {
+    if (bytes.size() < 4096) return;
+    std::memcpy(&dos, bytes.data(), sizeof(dos));
+    std::memcpy(&nt, bytes.data() + dos.e_lfanew, sizeof(nt));
+  }
+};
 
 // A copy of the player's exe marked as a DLL, mapped beside this test
 // program, which sits at the same preferred base: the loader relocates it
@@ -62,11 +54,10 @@ std::vector<std::uint8_t> ReadAll(const std::wstring& path) {
 // Windows relocates any), so the file's code must be relocated exactly the
 // same way to match. The mark is in the headers, outside the code compared.
 TEST(CodeImage, AFileLaidOutForTheModulesBaseMatchesItsCodeUntilOneByteChanges) {
-  std::vector<std::uint8_t> bytes = ReadAll(testing_support::BuildProgram(L"Miravell.exe"));
-  ASSERT_GT(bytes.size(), 4096u);
-  IMAGE_DOS_HEADER dos{};
-  std::memcpy(&dos, bytes.data(), sizeof(dos));
-  const std::size_t characteristics = static_cast<std::size_t>(dos.e_lfanew) +
+  PlayerFile file;
+  std::vector<std::uint8_t>& bytes = file.bytes;
+  ASSERT_GE(bytes.size(), 4096u);
+  const std::size_t characteristics = static_cast<std::size_t>(file.dos.e_lfanew) +
                                       offsetof(IMAGE_NT_HEADERS64, FileHeader) +
                                       offsetof(IMAGE_FILE_HEADER, Characteristics);
   WORD flags = 0;
@@ -85,7 +76,7 @@ TEST(CodeImage, AFileLaidOutForTheModulesBaseMatchesItsCodeUntilOneByteChanges) 
   const ScopeExit removeCopy([&] { ::DeleteFileW(player.c_str()); });
   const UniqueModule loaded(::LoadLibraryExW(player.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
   ASSERT_TRUE(loaded) << ::GetLastError();
-  ASSERT_NE(reinterpret_cast<std::uint64_t>(loaded.get()), PreferredBase(loaded.get()))
+  ASSERT_NE(reinterpret_cast<std::uint64_t>(loaded.get()), file.nt.OptionalHeader.ImageBase)
       << "the player was not relocated: this case would not test the relocations";
 
   struct Case {
@@ -99,20 +90,18 @@ TEST(CodeImage, AFileLaidOutForTheModulesBaseMatchesItsCodeUntilOneByteChanges) 
       {"this program, where it was loaded", self, ::GetModuleHandleW(nullptr)},
       {"the player, relocated", player, loaded.get()},
   };
+  std::optional<CodeBaseline> baseline;  // the last case's: the player's
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const UniqueHandle file = OpenForReading(c.file);
-    ASSERT_TRUE(file);
-    const std::optional<CodeBaseline> baseline = integrity::ReadCodeBaseline(file.get(), c.module);
+    const UniqueHandle opened = OpenForReading(c.file);
+    ASSERT_TRUE(opened);
+    baseline = integrity::ReadCodeBaseline(opened.get(), c.module);
     ASSERT_TRUE(baseline);
     ASSERT_FALSE(baseline->ranges.empty());
     EXPECT_EQ(integrity::LoadedCodeDigest(c.module, baseline->ranges), baseline->digest);
   }
 
   // One byte of the relocated player's code changed, then put back.
-  const UniqueHandle file = OpenForReading(player);
-  const std::optional<CodeBaseline> baseline = integrity::ReadCodeBaseline(file.get(), loaded.get());
-  ASSERT_TRUE(baseline);
   auto* byte = reinterpret_cast<std::uint8_t*>(loaded.get()) + baseline->ranges.front().rva + 1;
   DWORD protection = 0;
   ASSERT_TRUE(::VirtualProtect(byte, 1, PAGE_EXECUTE_READWRITE, &protection));
@@ -125,19 +114,11 @@ TEST(CodeImage, AFileLaidOutForTheModulesBaseMatchesItsCodeUntilOneByteChanges) 
 
 // Files that are not what their headers claim are refused, never read past.
 TEST(CodeImage, MalformedFilesAreRefusedWithoutReadingPastThem) {
-  const std::wstring player = testing_support::BuildProgram(L"Miravell.exe");
-  const UniqueHandle file = OpenForReading(player);
-  ASSERT_TRUE(file);
-  LARGE_INTEGER size{};
-  ASSERT_TRUE(::GetFileSizeEx(file.get(), &size));
-  std::vector<std::uint8_t> good(static_cast<std::size_t>(size.QuadPart));
-  DWORD read = 0;
-  ASSERT_TRUE(::ReadFile(file.get(), good.data(), static_cast<DWORD>(good.size()), &read, nullptr));
-
-  IMAGE_DOS_HEADER dos{};
-  std::memcpy(&dos, good.data(), sizeof(dos));
-  IMAGE_NT_HEADERS64 nt{};
-  std::memcpy(&nt, good.data() + dos.e_lfanew, sizeof(nt));
+  const PlayerFile file;
+  const std::vector<std::uint8_t>& good = file.bytes;
+  const IMAGE_DOS_HEADER& dos = file.dos;
+  const IMAGE_NT_HEADERS64& nt = file.nt;
+  ASSERT_GE(good.size(), 4096u);
   const std::uint64_t elsewhere = nt.OptionalHeader.ImageBase + 0x10000000;
   ASSERT_TRUE(integrity::LayOutImage(good, elsewhere));
 
