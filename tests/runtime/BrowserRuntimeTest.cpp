@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <thread>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <memory>
 #include <string>
@@ -27,21 +29,31 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
+// A message box as shown; the flows' boxes, byte for byte.
 struct Box {
   HWND owner;
   std::wstring text;
   std::wstring caption;
   UINT flags;
+  bool operator==(const Box&) const = default;
+  friend void PrintTo(const Box& box, std::ostream* out) {
+    *out << WideToUtf8(box.caption) << ": " << WideToUtf8(box.text) << std::hex << " 0x" << box.flags;
+  }
 };
+const Box kRequired{nullptr, runtime::kRequiredText, L"Quella \u2014 Component Required", 0x50024u};
+const Box kInstalling{nullptr, runtime::kInstallingText, L"Installing...", 0x50040u};
+const Box kDownloadError{nullptr, L"Failed to download WebView2 Runtime.\nPlease check your internet connection.",
+                         L"Download Error", 0x50010u};
+const Box kInstallation{nullptr, L"WebView2 installation may have failed.\nPlease restart the application.",
+                        L"Installation", 0x50030u};
+const Box kRepairing{nullptr, runtime::kRepairingText, L"Repairing...", 0x50040u};
 
+// The start as asked (its pointers only compared with null) and the file named.
 struct InstallerRun {
-  DWORD size;
-  ULONG mask;
-  bool verb;
+  SHELLEXECUTEINFOW info;
   std::wstring file;
-  bool parameters;
-  bool directory;
-  int show;
 };
 
 // Where the flows download the installer: fresh folders of their own in the
@@ -61,27 +73,14 @@ std::vector<std::filesystem::path> DownloadFolders() {
   return folders;
 }
 
-// The downloaded installers still there.
-std::vector<std::filesystem::path> DownloadedInstallers() {
-  std::vector<std::filesystem::path> found;
-  for (const auto& folder : DownloadFolders()) {
-    if (std::filesystem::exists(folder / L"WebView2Installer.exe")) found.push_back(folder / L"WebView2Installer.exe");
-  }
-  return found;
-}
-
 void RemoveDownloadFolders() {
   std::error_code ignored;
   for (const auto& folder : DownloadFolders()) std::filesystem::remove_all(folder, ignored);
 }
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // A download address that always works: a file URL of a file of the build.
 std::wstring FileUrl(std::wstring path) {
-  for (auto& c : path) {
-    if (c == L'\\') c = L'/';
-  }
+  std::replace(path.begin(), path.end(), L'\\', L'/');
   return L"file:///" + path;
 }
 
@@ -181,8 +180,7 @@ class BrowserRuntimeTest : public ::testing::Test {
       return answer;
     };
     hooks.shellExecuteEx = [this](SHELLEXECUTEINFOW* info) {
-      runs.push_back({info->cbSize, info->fMask, info->lpVerb != nullptr, info->lpFile ? info->lpFile : L"",
-                      info->lpParameters != nullptr, info->lpDirectory != nullptr, info->nShow});
+      runs.push_back({*info, info->lpFile ? info->lpFile : L""});
       return installer ? installer(info) : FALSE;
     };
     hooks.sleep = [this](std::chrono::milliseconds duration) { sleeps.push_back(duration); };
@@ -226,9 +224,10 @@ class BrowserRuntimeTest : public ::testing::Test {
 
   void ExpectRunOfDownloadedInstaller() {
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].size, 112u);
-    EXPECT_EQ(runs[0].mask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS));
-    EXPECT_FALSE(runs[0].verb);
+    const SHELLEXECUTEINFOW& info = runs[0].info;
+    EXPECT_EQ(info.cbSize, 112u);
+    EXPECT_EQ(info.fMask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS));
+    EXPECT_EQ(info.lpVerb, nullptr);
     // The file that was checked, by its resolved path, in a fresh folder.
     const std::filesystem::path file(runs[0].file);
     EXPECT_EQ(file.filename(), L"WebView2Installer.exe");
@@ -236,9 +235,9 @@ class BrowserRuntimeTest : public ::testing::Test {
     EXPECT_EQ(::CompareStringOrdinal(file.parent_path().parent_path().c_str(), -1, DownloadParent().c_str(), -1, TRUE),
               CSTR_EQUAL)
         << WideToUtf8(runs[0].file);
-    EXPECT_FALSE(runs[0].parameters);
-    EXPECT_FALSE(runs[0].directory);
-    EXPECT_EQ(runs[0].show, SW_SHOWNORMAL);
+    EXPECT_EQ(info.lpParameters, nullptr);
+    EXPECT_EQ(info.lpDirectory, nullptr);
+    EXPECT_EQ(info.nShow, SW_SHOWNORMAL);
   }
 
   std::deque<int> answers;
@@ -261,137 +260,99 @@ TEST_F(BrowserRuntimeTest, PresentEngineNeedsNoQuestion) {
   EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(BrowserRuntimeTest, DecliningTheInstallEndsWithoutAnotherBox) {
-  answers = {IDNO};
-  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl, kSigner));
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].owner, nullptr);
-  EXPECT_EQ(boxes[0].caption, L"Quella \u2014 Component Required");
-  EXPECT_EQ(boxes[0].text, runtime::kRequiredText);
-  EXPECT_EQ(boxes[0].flags, 0x50024u);
-  EXPECT_TRUE(runs.empty());
-}
-
-TEST_F(BrowserRuntimeTest, FailedDownloadIsReported) {
-  answers = {IDYES, IDOK, IDOK};
-  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(kDeadUrl, kSigner));
-  ASSERT_EQ(boxes.size(), 3u);
-  EXPECT_EQ(boxes[1].caption, L"Installing...");
-  EXPECT_EQ(boxes[1].text, runtime::kInstallingText);
-  EXPECT_EQ(boxes[1].flags, 0x50040u);
-  EXPECT_EQ(boxes[2].caption, L"Download Error");
-  EXPECT_EQ(boxes[2].text, L"Failed to download WebView2 Runtime.\nPlease check your internet connection.");
-  EXPECT_EQ(boxes[2].flags, 0x50010u);
-  EXPECT_TRUE(runs.empty());
-  EXPECT_TRUE(DownloadFolders().empty()) << "the empty download folder is gone";
-}
-
-TEST_F(BrowserRuntimeTest, EngineStillMissingAfterTheInstallerIsReportedAndTheInstallerKept) {
-  if (fake_runtime::BedHasNoAdministrator()) GTEST_SKIP() << fake_runtime::kNoBedAdministrator;
-  answers = {IDYES, IDOK, IDOK};
-  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl(), kSigner));
-  ExpectRunOfDownloadedInstaller();
-  ASSERT_EQ(boxes.size(), 3u);
-  EXPECT_EQ(boxes[2].caption, L"Installation");
-  EXPECT_EQ(boxes[2].text, L"WebView2 installation may have failed.\nPlease restart the application.");
-  EXPECT_EQ(boxes[2].flags, 0x50030u);
-  EXPECT_EQ(DownloadedInstallers().size(), 1u);
-}
-
-TEST_F(BrowserRuntimeTest, SuccessfulInstallDeletesTheInstaller) {
-  if (fake_runtime::BedHasNoAdministrator()) GTEST_SKIP() << fake_runtime::kNoBedAdministrator;
-  answers = {IDYES, IDOK};
-  installer = &InstallingRun;
-  changeableWhileStarting = false;
-  companionsWhileStarting = false;
-  EXPECT_TRUE(runtime::EnsureBrowserRuntimeFrom(LocalInstallerUrl(), kSigner));
-  ExpectRunOfDownloadedInstaller();
-  EXPECT_FALSE(changeableWhileStarting) << "the checked file and its folder were held until the installer started";
-  EXPECT_FALSE(companionsWhileStarting) << "the installer's folder held nothing else";
-  EXPECT_EQ(boxes.size(), 2u);
-  EXPECT_TRUE(DownloadFolders().empty()) << "the file and its folder are gone";
-}
-
-TEST_F(BrowserRuntimeTest, RepairDeletesTheProfileTellsTheUserReinstallsAndWaits) {
-  if (fake_runtime::BedHasNoAdministrator()) GTEST_SKIP() << fake_runtime::kNoBedAdministrator;
-  const std::wstring profile = fake_runtime::ScratchFolder() + L"WebView2Data";
-  ::CreateDirectoryW(profile.c_str(), nullptr);
-  ::CreateDirectoryW((profile + L"\\Default").c_str(), nullptr);
-  UniqueHandle file(::CreateFileW((profile + L"\\Default\\Cookies").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  file.reset();
-
-  runtime::RepairBrowserRuntimeFrom(nullptr, profile, LocalInstallerUrl(), kSigner);
-  EXPECT_FALSE(Exists(profile));
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].caption, L"Repairing...");
-  EXPECT_EQ(boxes[0].text, runtime::kRepairingText);
-  EXPECT_EQ(boxes[0].flags, 0x50040u);
-  ExpectRunOfDownloadedInstaller();
-  EXPECT_TRUE(DownloadFolders().empty());
-  ASSERT_EQ(sleeps.size(), 1u);
-  EXPECT_EQ(sleeps[0], std::chrono::milliseconds(2000));
-
-  // A failed download is not reported; the wait still comes.
-  boxes.clear();
-  runs.clear();
-  sleeps.clear();
-  runtime::RepairBrowserRuntimeFrom(nullptr, profile, kDeadUrl, kSigner);
-  EXPECT_EQ(boxes.size(), 1u);
-  EXPECT_TRUE(runs.empty());
-  EXPECT_EQ(sleeps.size(), 1u);
-}
-
-TEST_F(BrowserRuntimeTest, RefusedInstallerIsNeverRun) {
-  if (fake_runtime::BedHasNoAdministrator()) GTEST_SKIP() << fake_runtime::kNoBedAdministrator;
-  // The signed bootstrapper with one byte changed after signing; the
-  // verdicts on the other refused copies are InstallerSignatureTest's.
-  const std::wstring refused = FileUrl(testing_support::BuildProgram(L"installer-variants\\tampered.exe"));
-  installer = &InstallingRun;
-
-  // The install ends as one that did not take, the file kept.
-  answers = {IDYES, IDOK, IDOK};
-  EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(refused, kSigner));
-  EXPECT_TRUE(runs.empty());
-  ASSERT_EQ(boxes.size(), 3u);
-  EXPECT_EQ(boxes[2].caption, L"Installation");
-  EXPECT_EQ(boxes[2].flags, 0x50030u);
-  EXPECT_EQ(DownloadedInstallers().size(), 1u);
-  RemoveDownloadFolders();
-
-  // The repair goes on as after a failed download.
-  boxes.clear();
-  runtime::RepairBrowserRuntimeFrom(nullptr, fake_runtime::ScratchFolder() + L"WebView2Data", refused, kSigner);
-  EXPECT_TRUE(runs.empty());
-  EXPECT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(sleeps.size(), 1u);
-  EXPECT_TRUE(DownloadFolders().empty());
-}
-
-// A server that sends more than the download may bring, or stalls, ends in
-// the download error within the time allowed; nothing is run.
-TEST_F(BrowserRuntimeTest, ADownloadOverItsSizeOrTimeEndsInTheDownloadError) {
+// Each way an install can end, with the boxes the user sees: a download that
+// failed leaves nothing behind, an installer that was refused or did not
+// install the engine stays for an administrator to try again, and one that
+// did goes with its folder.
+TEST_F(BrowserRuntimeTest, EachWayAnInstallEnds) {
   LocalServer oversized(size_t{4} << 20);
   LocalServer stalled(std::nullopt);
+  // The signed bootstrapper with one byte changed after signing; the
+  // verdicts on the other refused copies are InstallerSignatureTest's.
+  const std::wstring tampered = FileUrl(testing_support::BuildProgram(L"installer-variants\\tampered.exe"));
+  const std::vector<Box> downloadFailed{kRequired, kInstalling, kDownloadError};
+  const std::vector<Box> notInstalled{kRequired, kInstalling, kInstallation};
+  constexpr std::uint64_t kMiB = 1 << 20;
+  const struct {
+    const char* name;
+    int answer;
+    std::wstring url;
+    std::vector<Box> boxes;
+    bool ran;               // the installer was started
+    size_t kept;            // installers left in their folders
+    bool installs = false;  // the installer puts the engine in place
+    runtime::DownloadLimits limits = runtime::kInstallerDownloadLimits;
+  } cases[] = {
+      {"declined", IDNO, kDeadUrl, {kRequired}, false, 0},
+      {"nothing listens", IDYES, kDeadUrl, downloadFailed, false, 0},
+      {"more bytes than allowed", IDYES, oversized.Url(), downloadFailed, false, 0, false, {kMiB, 30s}},
+      {"a server that never answers", IDYES, stalled.Url(), downloadFailed, false, 0, false, {kMiB, 2s}},
+      // Last, these: they need a folder only administrators can change.
+      {"the engine still missing after the installer", IDYES, LocalInstallerUrl(), notInstalled, true, 1},
+      {"a refused installer", IDYES, tampered, notInstalled, false, 1},
+      {"installed", IDYES, LocalInstallerUrl(), {kRequired, kInstalling}, true, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if ((c.ran || c.kept > 0) && fake_runtime::BedHasNoAdministrator()) {
+      GTEST_SKIP() << fake_runtime::kNoBedAdministrator;
+    }
+    RemoveDownloadFolders();
+    boxes.clear();
+    runs.clear();
+    answers = {c.answer};
+    installer = c.installs ? &InstallingRun : nullptr;
+    changeableWhileStarting = false;
+    companionsWhileStarting = false;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(runtime::EnsureBrowserRuntimeFrom(c.url, kSigner, c.limits), c.installs);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, c.limits.timeout + 3s);
+    EXPECT_EQ(boxes, c.boxes);
+    if (c.ran) {
+      ExpectRunOfDownloadedInstaller();
+    } else {
+      EXPECT_TRUE(runs.empty());
+    }
+    EXPECT_FALSE(changeableWhileStarting) << "the checked file and its folder were held until the installer started";
+    EXPECT_FALSE(companionsWhileStarting) << "the installer's folder held nothing else";
+    EXPECT_EQ(DownloadFolders().size(), c.kept);
+    for (const auto& folder : DownloadFolders()) {
+      EXPECT_TRUE(std::filesystem::exists(folder / L"WebView2Installer.exe")) << "kept for another try";
+    }
+  }
+}
+
+// Whatever became of the download, the repair goes on to its wait; only a
+// downloaded installer that checks out is run, and nothing of it stays.
+TEST_F(BrowserRuntimeTest, RepairDeletesTheProfileTellsTheUserReinstallsAndWaits) {
+  if (fake_runtime::BedHasNoAdministrator()) GTEST_SKIP() << fake_runtime::kNoBedAdministrator;
+  const std::filesystem::path profile = fake_runtime::ScratchFolder() + L"WebView2Data";
   const struct {
     const char* name;
     std::wstring url;
-    runtime::DownloadLimits limits;
+    bool ran;
   } cases[] = {
-      {"more bytes than allowed", oversized.Url(), {size_t{1} << 20, std::chrono::seconds(30)}},
-      {"a server that never answers", stalled.Url(), {size_t{1} << 20, std::chrono::seconds(2)}},
+      {"the installer", LocalInstallerUrl(), true},
+      {"a failed download", kDeadUrl, false},
+      {"a refused installer", FileUrl(testing_support::BuildProgram(L"installer-variants\\tampered.exe")), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     boxes.clear();
-    answers = {IDYES, IDOK, IDOK};
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(runtime::EnsureBrowserRuntimeFrom(c.url, kSigner, c.limits));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, c.limits.timeout + std::chrono::seconds(3));
-    ASSERT_EQ(boxes.size(), 3u);
-    EXPECT_EQ(boxes[2].caption, L"Download Error");
-    EXPECT_EQ(boxes[2].text, runtime::kDownloadErrorText);
-    EXPECT_TRUE(runs.empty());
+    runs.clear();
+    sleeps.clear();
+    std::filesystem::create_directories(profile / L"Default");
+    std::ofstream(profile / L"Default" / L"Cookies") << "cookie";
+    runtime::RepairBrowserRuntimeFrom(nullptr, profile.wstring(), c.url, kSigner);
+    EXPECT_FALSE(std::filesystem::exists(profile));
+    EXPECT_EQ(boxes, std::vector<Box>{kRepairing});
+    if (c.ran) {
+      ExpectRunOfDownloadedInstaller();
+    } else {
+      EXPECT_TRUE(runs.empty());
+    }
+    EXPECT_TRUE(DownloadFolders().empty());
+    EXPECT_EQ(sleeps, std::vector<std::chrono::milliseconds>{2s});
   }
 }
 
