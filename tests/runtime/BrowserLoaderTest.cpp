@@ -154,77 +154,68 @@ class BrowserLoaderTest : public ::testing::Test {
   std::unique_ptr<fake_runtime::SavedRegistration> saved_;
 };
 
-TEST_F(BrowserLoaderTest, FindsTheVersionOfTheEngineRegisteredForTheUser) {
-  fake_runtime::Register(fake_runtime::InstallFiles());
-  UniqueCoTaskMem<wchar_t> version;
-  ASSERT_EQ(GetAvailableCoreWebView2BrowserVersionString(nullptr, version.put()), S_OK);
-  ASSERT_NE(version.get(), nullptr);
-  EXPECT_STREQ(version.get(), fake_runtime::kVersion);
+// Unelevated, the engine is the fixed one the variable names, or else the
+// caller's folder, or else the one registered for the user unless the updater
+// marks it removed; finding its version and starting it take the same one.
+TEST_F(BrowserLoaderTest, FindsTheEngineTheVariableTheCallerOrTheRegistrationNames) {
+  const std::wstring files = fake_runtime::InstallFiles();
+  const std::wstring gone = fake_runtime::ScratchFolder() + L"1.2.3.4";  // no files there
+  const wchar_t* const kFixed = L"129.0.2792.45";                        // the client DLL's file version
+  const struct {
+    const char* name;
+    std::wstring registered;          // empty: nothing
+    const wchar_t* installedVersion;  // the updater's; null: none
+    std::wstring variable;            // empty: unset
+    const wchar_t* caller;
+    const wchar_t* version;  // null: no engine
+    int runtimeType;         // how the client DLL is told where it came from
+  } cases[] = {
+      {"nothing registered", L"", nullptr, L"", nullptr, nullptr, 0},
+      {"registered for the user", files, nullptr, L"", nullptr, fake_runtime::kVersion, 0},
+      {"registered with a trailing backslash", files + L"\\", nullptr, L"", nullptr, fake_runtime::kVersion, 0},
+      {"registered, but its files are gone", gone, nullptr, L"", nullptr, nullptr, 0},
+      {"files there, but the updater marks the engine as removed", files, L"0.0.0.0", L"", nullptr, nullptr, 0},
+      {"files there, and the updater's version", files, fake_runtime::kVersion, L"", nullptr, fake_runtime::kVersion,
+       0},
+      {"the variable wins over the caller's folder and the registry", gone, nullptr, files, L"C:\\not\\this\\one",
+       kFixed, 1},
+      {"without the variable, the caller's folder", gone, nullptr, L"", files.c_str(), kFixed, 1},
+      {"without the variable, a caller's folder with no engine", gone, nullptr, L"", L"C:\\not\\this\\one", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_runtime::Unregister();
+    if (!c.registered.empty()) fake_runtime::Register(c.registered);
+    if (c.installedVersion != nullptr) fake_runtime::RegisterInstalledVersion(c.installedVersion);
+    if (!c.variable.empty()) ::SetEnvironmentVariableW(fake_runtime::kFolderVariable, c.variable.c_str());
 
-  // A trailing backslash on the registered folder changes nothing.
-  fake_runtime::Register(fake_runtime::InstallFiles() + L"\\");
-  ASSERT_EQ(GetAvailableCoreWebView2BrowserVersionString(nullptr, version.put()), S_OK);
-  EXPECT_STREQ(version.get(), fake_runtime::kVersion);
-}
-
-TEST_F(BrowserLoaderTest, ReportsFileNotFoundWithoutAnEngine) {
-  LPWSTR version = reinterpret_cast<LPWSTR>(1);
-  EXPECT_EQ(GetAvailableCoreWebView2BrowserVersionString(nullptr, &version), kNotFound);
-  EXPECT_EQ(version, nullptr);
-  HRESULT call = S_OK;
-  Create(nullptr, L"C:\\profile", &call);
-  EXPECT_EQ(call, kNotFound);
-
-  // Registered, but its files are gone.
-  fake_runtime::Register(fake_runtime::ScratchFolder() + L"1.2.3.4");
-  EXPECT_EQ(GetAvailableCoreWebView2BrowserVersionString(nullptr, &version), kNotFound);
-
-  // Files there, but the updater marks the engine as removed.
-  fake_runtime::Register(fake_runtime::InstallFiles());
-  fake_runtime::RegisterInstalledVersion(L"0.0.0.0");
-  EXPECT_EQ(GetAvailableCoreWebView2BrowserVersionString(nullptr, &version), kNotFound);
-  fake_runtime::RegisterInstalledVersion(fake_runtime::kVersion);
-  UniqueCoTaskMem<wchar_t> found;
-  EXPECT_EQ(GetAvailableCoreWebView2BrowserVersionString(nullptr, found.put()), S_OK);
-}
-
-TEST_F(BrowserLoaderTest, StartsTheInstalledEngineThroughItsClientDll) {
-  fake_runtime::Register(fake_runtime::InstallFiles());
-  HRESULT call = E_UNEXPECTED;
-  const HRESULT reported = Create(nullptr, L"C:\\users\\me\\WebView2Data", &call);
-  EXPECT_EQ(call, S_OK);
-  EXPECT_EQ(reported, E_FAIL);  // what the test DLL answers
-
-  const auto* last = fake_runtime::LastCallRecord();
-  ASSERT_NE(last, nullptr);
-  EXPECT_EQ(last->first, TRUE);
-  EXPECT_EQ(last->runtimeType, 0);
-  EXPECT_STREQ(last->userDataFolder, L"C:\\users\\me\\WebView2Data");
-  EXPECT_EQ(static_cast<void*>(last->options), options_);
-  EXPECT_EQ(last->handler, handler_);
-  EXPECT_EQ(last->invokeResult, S_OK);
-}
-
-TEST_F(BrowserLoaderTest, TheFolderVariableNamesAFixedEngineAndWinsOverTheRegistry) {
-  fake_runtime::Register(fake_runtime::ScratchFolder() + L"9.9.9.9");  // no files there
-  ASSERT_TRUE(::SetEnvironmentVariableW(fake_runtime::kFolderVariable, fake_runtime::InstallFiles().c_str()));
-
-  UniqueCoTaskMem<wchar_t> version;
-  ASSERT_EQ(GetAvailableCoreWebView2BrowserVersionString(nullptr, version.put()), S_OK);
-  EXPECT_STREQ(version.get(), L"129.0.2792.45");  // the client DLL's file version
-
-  HRESULT call = E_UNEXPECTED;
-  Create(L"C:\\not\\this\\one", nullptr, &call);
-  EXPECT_EQ(call, S_OK);
-  const auto* last = fake_runtime::LastCallRecord();
-  ASSERT_NE(last, nullptr);
-  EXPECT_EQ(last->runtimeType, 1);
-  EXPECT_STREQ(last->userDataFolder, L"");
-
-  // Without the variable, the caller's folder is the fixed engine.
-  ::SetEnvironmentVariableW(fake_runtime::kFolderVariable, nullptr);
-  EXPECT_EQ(GetAvailableCoreWebView2BrowserVersionString(L"C:\\not\\this\\one", version.put()), kNotFound);
-  EXPECT_EQ(GetAvailableCoreWebView2BrowserVersionString(fake_runtime::InstallFiles().c_str(), version.put()), S_OK);
+    LPWSTR text = reinterpret_cast<LPWSTR>(1);  // nulled when there is no engine
+    const HRESULT found = GetAvailableCoreWebView2BrowserVersionString(c.caller, &text);
+    UniqueCoTaskMem<wchar_t> version(found == S_OK ? text : nullptr);
+    const auto* before = fake_runtime::LastCallRecord();
+    const int calls = before != nullptr ? before->calls : 0;
+    HRESULT call = E_UNEXPECTED;
+    const HRESULT reported = Create(c.caller, L"C:\\users\\me\\WebView2Data", &call);
+    if (c.version == nullptr) {
+      EXPECT_EQ(found, kNotFound);
+      EXPECT_EQ(text, nullptr);
+      EXPECT_EQ(call, kNotFound);
+      continue;
+    }
+    ASSERT_EQ(found, S_OK);
+    EXPECT_STREQ(version.get(), c.version);
+    EXPECT_EQ(call, S_OK);
+    EXPECT_EQ(reported, E_FAIL);  // what the test DLL answers
+    const auto* last = fake_runtime::LastCallRecord();
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->calls, calls + 1);
+    EXPECT_EQ(last->first, TRUE);
+    EXPECT_EQ(last->runtimeType, c.runtimeType);
+    EXPECT_STREQ(last->userDataFolder, L"C:\\users\\me\\WebView2Data");
+    EXPECT_EQ(static_cast<void*>(last->options), options_);
+    EXPECT_EQ(last->handler, handler_);
+    EXPECT_EQ(last->invokeResult, S_OK);
+  }
 }
 
 // Elevated, the engine comes from the machine's registration only, and only
@@ -331,9 +322,7 @@ TEST_F(BrowserLoaderTest, ADllBesideTheExecutableIsNeverLoaded) {
   }
 
   std::error_code ignored;
-  for (const wchar_t* name : {L"beside", L"alone", L"stranger"}) {
-    std::filesystem::remove_all(fake_runtime::ScratchFolder() + name, ignored);
-  }
+  for (const auto& c : cases) std::filesystem::remove_all(fake_runtime::ScratchFolder() + c.folder, ignored);
 }
 
 }  // namespace
