@@ -2,6 +2,7 @@
 // and the environment options.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -21,47 +22,43 @@ struct Tracker {
   ~Tracker() { ++*destroyed; }
 };
 
-TEST(CallbackHandlerTest, LivesExactlyAsLongAsItsReferences) {
-  int destroyed = 0;
-  int before = 0;
-  {
-    Tracker tracker(&destroyed);
-    auto handler = runtime::MakeHandler<ICoreWebView2ExecuteScriptCompletedHandler>([tracker](HRESULT, LPCWSTR) {});
-    before = destroyed;
-    ASSERT_TRUE(handler);
-    EXPECT_EQ(handler->AddRef(), 2u);
-    EXPECT_EQ(handler->Release(), 1u);
-
-    ComPtr<ICoreWebView2ExecuteScriptCompletedHandler> held = handler;
-    handler.Reset();
-    EXPECT_EQ(destroyed, before);  // still held
-    held.Reset();
-    EXPECT_EQ(destroyed, before + 1);
-  }
-}
-
-TEST(CallbackHandlerTest, AnswersIUnknownAndItsOwnInterfaceOnly) {
-  auto handler = runtime::MakeHandler<ICoreWebView2NavigationStartingEventHandler>(
-      [](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs*) { return S_OK; });
-  ASSERT_TRUE(handler);
-
+// Both kinds of object answer IUnknown and their own interface, as one
+// object, and nothing else; every reference taken on the way is given back,
+// leaving the caller's one.
+template <typename Interface>
+void ExpectAnswersOnlyItsOwnInterface(const ComPtr<Interface>& object, const IID& other) {
+  ASSERT_TRUE(object);
   ComPtr<IUnknown> unknown;
-  EXPECT_EQ(handler.As(&unknown), S_OK);
-  EXPECT_EQ(unknown.Get(), static_cast<IUnknown*>(handler.Get()));
-  ComPtr<ICoreWebView2NavigationStartingEventHandler> same;
+  EXPECT_EQ(object.As(&unknown), S_OK);
+  EXPECT_EQ(unknown.Get(), static_cast<IUnknown*>(object.Get()));
+  ComPtr<Interface> same;
   EXPECT_EQ(unknown.As(&same), S_OK);
-  EXPECT_EQ(same.Get(), handler.Get());
+  EXPECT_EQ(same.Get(), object.Get());
 
-  void* other = reinterpret_cast<void*>(1);
-  EXPECT_EQ(handler->QueryInterface(__uuidof(ICoreWebView2WebMessageReceivedEventHandler), &other), E_NOINTERFACE);
-  EXPECT_EQ(other, nullptr);
-  EXPECT_EQ(handler->QueryInterface(__uuidof(IUnknown), nullptr), E_POINTER);
+  void* answer = reinterpret_cast<void*>(1);
+  EXPECT_EQ(object->QueryInterface(other, &answer), E_NOINTERFACE);
+  EXPECT_EQ(answer, nullptr);
+  EXPECT_EQ(object->QueryInterface(__uuidof(IUnknown), nullptr), E_POINTER);
 
-  // Two references taken above and dropped with their ComPtrs: one left.
   unknown.Reset();
   same.Reset();
-  EXPECT_EQ(handler->AddRef(), 2u);
-  handler->Release();
+  EXPECT_EQ(object->AddRef(), 2u);
+  EXPECT_EQ(object->Release(), 1u);
+}
+
+TEST(CallbackHandlerTest, AnswersItsOwnInterfaceOnlyAndLivesExactlyAsLongAsItsReferences) {
+  int destroyed = 0;
+  Tracker tracker(&destroyed);
+  auto handler = runtime::MakeHandler<ICoreWebView2NavigationStartingEventHandler>(
+      [tracker](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs*) { return S_OK; });
+  ExpectAnswersOnlyItsOwnInterface(handler, __uuidof(ICoreWebView2WebMessageReceivedEventHandler));
+
+  const int before = destroyed;
+  ComPtr<ICoreWebView2NavigationStartingEventHandler> held = handler;
+  handler.Reset();
+  EXPECT_EQ(destroyed, before);  // still held
+  held.Reset();
+  EXPECT_EQ(destroyed, before + 1);
 }
 
 TEST(CallbackHandlerTest, InvokePassesArgumentsAndContainsExceptions) {
@@ -78,78 +75,58 @@ TEST(CallbackHandlerTest, InvokePassesArgumentsAndContainsExceptions) {
   EXPECT_EQ(handler->Invoke(E_FAIL, L"x"), E_FAIL);
 }
 
-std::wstring Take(HRESULT (STDMETHODCALLTYPE ICoreWebView2EnvironmentOptions::*getter)(LPWSTR*),
-                  ICoreWebView2EnvironmentOptions* options, bool* isNull) {
+using Options = ICoreWebView2EnvironmentOptions;
+
+// A getter's answer: the text, or nullopt for a null pointer.
+std::optional<std::wstring> Take(HRESULT (STDMETHODCALLTYPE Options::*getter)(LPWSTR*), Options* options) {
   UniqueCoTaskMem<wchar_t> value;
   EXPECT_EQ((options->*getter)(value.put()), S_OK);
-  *isNull = value.get() == nullptr;
-  return *isNull ? std::wstring() : std::wstring(value.get());
+  return value.get() == nullptr ? std::nullopt : std::optional<std::wstring>(value.get());
 }
 
-TEST(EnvironmentOptionsTest, StartsWithTheBuildsEngineVersionAndNothingElse) {
-  auto options = runtime::EnvironmentOptions::Create();
-  ASSERT_TRUE(options);
-  bool isNull = false;
-  EXPECT_EQ(Take(&ICoreWebView2EnvironmentOptions::get_TargetCompatibleBrowserVersion, options.Get(), &isNull),
-            L"129.0.2792.45");
-  EXPECT_FALSE(isNull);
-  Take(&ICoreWebView2EnvironmentOptions::get_AdditionalBrowserArguments, options.Get(), &isNull);
-  EXPECT_TRUE(isNull);
-  Take(&ICoreWebView2EnvironmentOptions::get_Language, options.Get(), &isNull);
-  EXPECT_TRUE(isNull);
+TEST(EnvironmentOptionsTest, KeepCopiesOfWhatTheyAreGivenAndStartWithTheBuildsEngineVersionOnly) {
+  ComPtr<Options> options = runtime::EnvironmentOptions::Create();
+  // ICoreWebView2EnvironmentOptions2, which the engine asks for and copes without.
+  ExpectAnswersOnlyItsOwnInterface(options,
+                                   {0xff85c98a, 0x1ba7, 0x4a6b, {0x90, 0xc8, 0x2b, 0x75, 0x2c, 0x89, 0xe9, 0xe2}});
+
+  const struct {
+    const char* name;
+    HRESULT (STDMETHODCALLTYPE Options::*get)(LPWSTR*);
+    HRESULT (STDMETHODCALLTYPE Options::*put)(LPCWSTR);
+    std::optional<std::wstring> initial;
+  } cases[] = {
+      {"browser arguments", &Options::get_AdditionalBrowserArguments, &Options::put_AdditionalBrowserArguments, {}},
+      {"language", &Options::get_Language, &Options::put_Language, {}},
+      {"engine version", &Options::get_TargetCompatibleBrowserVersion, &Options::put_TargetCompatibleBrowserVersion,
+       L"129.0.2792.45"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Take(c.get, options.Get()), c.initial);
+    std::wstring given = L"--one --two";
+    EXPECT_EQ((options.Get()->*c.put)(given.c_str()), S_OK);
+    given[0] = L'X';
+    EXPECT_EQ(Take(c.get, options.Get()), L"--one --two");
+
+    // Each get is a fresh copy the caller owns.
+    UniqueCoTaskMem<wchar_t> first;
+    UniqueCoTaskMem<wchar_t> second;
+    EXPECT_EQ((options.Get()->*c.get)(first.put()), S_OK);
+    EXPECT_EQ((options.Get()->*c.get)(second.put()), S_OK);
+    EXPECT_NE(first.get(), second.get());
+
+    EXPECT_EQ((options.Get()->*c.put)(nullptr), S_OK);
+    EXPECT_EQ(Take(c.get, options.Get()), std::nullopt);
+    EXPECT_EQ((options.Get()->*c.get)(nullptr), E_POINTER);
+  }
+
   BOOL allow = TRUE;
   EXPECT_EQ(options->get_AllowSingleSignOnUsingOSPrimaryAccount(&allow), S_OK);
   EXPECT_EQ(allow, FALSE);
-}
-
-TEST(EnvironmentOptionsTest, KeepsCopiesOfWhatItIsGiven) {
-  auto options = runtime::EnvironmentOptions::Create();
-  ASSERT_TRUE(options);
-  std::wstring arguments = L"--one --two";
-  EXPECT_EQ(options->put_AdditionalBrowserArguments(arguments.c_str()), S_OK);
-  arguments[0] = L'X';
-  EXPECT_EQ(options->put_Language(L"ar"), S_OK);
   EXPECT_EQ(options->put_AllowSingleSignOnUsingOSPrimaryAccount(TRUE), S_OK);
-
-  bool isNull = true;
-  EXPECT_EQ(Take(&ICoreWebView2EnvironmentOptions::get_AdditionalBrowserArguments, options.Get(), &isNull),
-            L"--one --two");
-  EXPECT_EQ(Take(&ICoreWebView2EnvironmentOptions::get_Language, options.Get(), &isNull), L"ar");
-  BOOL allow = FALSE;
   EXPECT_EQ(options->get_AllowSingleSignOnUsingOSPrimaryAccount(&allow), S_OK);
   EXPECT_EQ(allow, TRUE);
-
-  // Each get is a fresh copy the caller owns.
-  UniqueCoTaskMem<wchar_t> first;
-  UniqueCoTaskMem<wchar_t> second;
-  EXPECT_EQ(options->get_Language(first.put()), S_OK);
-  EXPECT_EQ(options->get_Language(second.put()), S_OK);
-  EXPECT_NE(first.get(), second.get());
-
-  EXPECT_EQ(options->put_Language(nullptr), S_OK);
-  Take(&ICoreWebView2EnvironmentOptions::get_Language, options.Get(), &isNull);
-  EXPECT_TRUE(isNull);
-  EXPECT_EQ(options->get_Language(nullptr), E_POINTER);
-}
-
-TEST(EnvironmentOptionsTest, AnswersOnlyTheFirstOptionsInterface) {
-  auto options = runtime::EnvironmentOptions::Create();
-  ASSERT_TRUE(options);
-  ComPtr<ICoreWebView2EnvironmentOptions> asOptions;
-  EXPECT_EQ(options.As(&asOptions), S_OK);
-  ComPtr<IUnknown> unknown;
-  EXPECT_EQ(options.As(&unknown), S_OK);
-
-  // ICoreWebView2EnvironmentOptions2, which the engine asks for and copes without.
-  const IID options2 = {0xff85c98a, 0x1ba7, 0x4a6b, {0x90, 0xc8, 0x2b, 0x75, 0x2c, 0x89, 0xe9, 0xe2}};
-  void* object = reinterpret_cast<void*>(1);
-  EXPECT_EQ(options->QueryInterface(options2, &object), E_NOINTERFACE);
-  EXPECT_EQ(object, nullptr);
-
-  asOptions.Reset();
-  unknown.Reset();
-  EXPECT_EQ(options->AddRef(), 2u);
-  EXPECT_EQ(options->Release(), 1u);
 }
 
 }  // namespace
