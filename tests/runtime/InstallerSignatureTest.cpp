@@ -142,7 +142,7 @@ TEST(InstallerSignatureJudgeTest, TheNameMustBeTheWholePublisherNameOnATrustedCh
        L"8f43288ad272f3103b6fb1428485ea3014c0bcfe"},
       {"the publisher's name from another root", ERROR_SUCCESS, 0, kMicrosoft, kMicrosoft, InstallerVerdict::OtherRoot,
        kRoot},
-      {"no root expected", ERROR_SUCCESS, 0, kMicrosoft, kMicrosoft, InstallerVerdict::OtherRoot, kMicrosoftRoot, L""},
+      {"no root found, none expected", ERROR_SUCCESS, 0, kMicrosoft, kMicrosoft, InstallerVerdict::OtherRoot, L"", L""},
       {"no root found", ERROR_SUCCESS, 0, kMicrosoft, kMicrosoft, InstallerVerdict::OtherRoot, L""},
       {"revocation servers out of reach", ERROR_SUCCESS,
        CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION, kMicrosoft, kMicrosoft,
