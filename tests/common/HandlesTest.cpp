@@ -56,11 +56,13 @@ TEST(Handles, InvalidHandleValueIsNotClosedOrCountedValid) {
 }
 
 TEST(Handles, PutReleasesTheOldValueBeforeAnApiWritesANewOne) {
-  UniqueRegKey key;
-  ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.put()), ERROR_SUCCESS);
-  EXPECT_TRUE(key);
-  ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.put()), ERROR_SUCCESS);
-  EXPECT_TRUE(key);
+  UniqueHandle owner(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const HANDLE old = owner.get();
+  HANDLE* slot = owner.put();
+  EXPECT_FALSE(IsOpen(old));
+  EXPECT_EQ(*slot, nullptr);
+  *slot = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);  // as an API writes it
+  EXPECT_TRUE(owner);
 }
 
 TEST(Handles, GdiObjectsAreDeleted) {
