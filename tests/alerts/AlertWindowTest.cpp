@@ -60,18 +60,17 @@ TEST(DiagnosticCommandLine, TextsCannotBecomeMarkupOrEndTheAddress) {
   EXPECT_EQ(line.find(L"<script>alert"), std::wstring::npos);
 }
 
-TEST(Countdown, TicksTenTimesThenCloses) {
-  // Count the countdown's timer messages as the window's own loop takes them.
-  static int ticks = 0;
-  static HWND countdown = nullptr;
-  ticks = 0;
+// Shows the countdown with 20 ms ticks, handing each tick's window to onTick
+// on the window's own thread as its loop takes the timer message.
+void ShowCountdownTicking(void (*onTick)(HWND)) {
+  static void (*tick)(HWND) = nullptr;
+  tick = onTick;
   HHOOK hook = ::SetWindowsHookExW(
       WH_GETMESSAGE,
       [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
         const auto* message = reinterpret_cast<const MSG*>(lParam);
         if (code == HC_ACTION && wParam == PM_REMOVE && message->message == WM_TIMER && message->wParam == 1001) {
-          ++ticks;
-          countdown = message->hwnd;
+          tick(message->hwnd);
         }
         return ::CallNextHookEx(nullptr, code, wParam, lParam);
       },
@@ -83,9 +82,19 @@ TEST(Countdown, TicksTenTimesThenCloses) {
     return 20u;
   };
   seams::ScopedHooks scope(std::move(hooks));
-  const auto start = std::chrono::steady_clock::now();
   ShowCountdownWindow(L"Title", L"Message", L"رسالة", L"CODE");
   ::UnhookWindowsHookEx(hook);
+}
+
+TEST(Countdown, TicksTenTimesThenCloses) {
+  static int ticks = 0;
+  static HWND countdown = nullptr;
+  ticks = 0;
+  const auto start = std::chrono::steady_clock::now();
+  ShowCountdownTicking([](HWND window) {
+    ++ticks;
+    countdown = window;
+  });
   EXPECT_EQ(ticks, 10) << "10 -> 1 takes nine ticks, the tenth closes the window";
   EXPECT_FALSE(::IsWindow(countdown));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
@@ -97,26 +106,13 @@ TEST(Countdown, MovesToTheRectangleAMonitorChangeSuggests) {
   static RECT after{};
   static bool sent = false;
   sent = false;
-  HHOOK hook = ::SetWindowsHookExW(
-      WH_GETMESSAGE,
-      [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        const auto* message = reinterpret_cast<const MSG*>(lParam);
-        if (code == HC_ACTION && wParam == PM_REMOVE && message->message == WM_TIMER && message->wParam == 1001 &&
-            !sent) {
-          sent = true;
-          RECT suggested{40, 30, 40 + 1050, 30 + 900};
-          ::SendMessageW(message->hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
-          ::GetWindowRect(message->hwnd, &after);
-        }
-        return ::CallNextHookEx(nullptr, code, wParam, lParam);
-      },
-      nullptr, ::GetCurrentThreadId());
-  ASSERT_NE(hook, nullptr);
-  seams::Hooks hooks;
-  hooks.timerInterval = [](UINT) { return 20u; };
-  seams::ScopedHooks scope(std::move(hooks));
-  ShowCountdownWindow(L"Title", L"Message", L"رسالة", L"CODE");
-  ::UnhookWindowsHookEx(hook);
+  ShowCountdownTicking([](HWND window) {
+    if (sent) return;
+    sent = true;
+    RECT suggested{40, 30, 40 + 1050, 30 + 900};
+    ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    ::GetWindowRect(window, &after);
+  });
   ASSERT_TRUE(sent);
   EXPECT_EQ(after.left, 40);
   EXPECT_EQ(after.top, 30);

@@ -39,35 +39,21 @@ TEST(Base64, EncodesEveryByteValueAndBothHighSymbols) {
   EXPECT_EQ(Base64Encode(std::string("\xfb\xff", 2)), "+/8=");
 }
 
-TEST(Base64, DecodeStopsAtPaddingAndIgnoresWhatFollows) {
-  EXPECT_EQ(DecodeToText("Zm9v=Zm9v"), "foo");
-  EXPECT_EQ(DecodeToText("Zg==junk that is not base64!"), "f");
-  EXPECT_EQ(DecodeToText("Zm9vYmFy=="), "foobar");
-}
-
-TEST(Base64, DecodeStopsAtFirstForeignCharacterWhiteSpaceIncluded) {
-  EXPECT_EQ(DecodeToText("Zm9v YmFy"), "foo");
-  EXPECT_EQ(DecodeToText("Zm9v\nYmFy"), "foo");
-  EXPECT_EQ(DecodeToText("Zm9v\tYmFy"), "foo");
-  EXPECT_EQ(DecodeToText("Zm9v-_Fy"), "foo");  // URL-safe symbols are foreign here
-  EXPECT_EQ(DecodeToText(" Zm9v"), "");
-  EXPECT_EQ(DecodeToText(std::string("Zm\0v", 4)), "f");  // a zero byte ends it; the pair "Zm" gives one byte
-}
-
-TEST(Base64, PendingTailsOfOneTwoAndThreeCharacters) {
-  EXPECT_EQ(Base64Decode("Zm9vY").size(), 3u);  // a lone tail character gives nothing
-  EXPECT_EQ(DecodeToText("Zm9vYg"), "foob");    // two give one byte
-  EXPECT_EQ(DecodeToText("Zm9vYmE"), "fooba");  // three give two bytes
-  EXPECT_EQ(Base64Decode("Z").size(), 0u);
-  EXPECT_EQ(DecodeToText("Zg"), "f");
-  EXPECT_EQ(DecodeToText("Zm8"), "fo");
-}
-
-TEST(Base64, DecodeOfNothingUsableIsEmptyNotAFailure) {
-  EXPECT_TRUE(Base64Decode("").empty());
-  EXPECT_TRUE(Base64Decode("=").empty());
-  EXPECT_TRUE(Base64Decode("{\"iv\":1}").empty());
-  EXPECT_TRUE(Base64Decode("\xff\xfe").empty());
+// Decoding never fails: it stops at the first character outside the
+// alphabet ("=" included) and turns what it has into bytes.
+TEST(Base64, DecodeStopsAtTheFirstForeignCharacterAndKeepsThePendingTail) {
+  const struct {
+    const char* text;
+    const char* plain;
+  } cases[] = {
+      {"Zm9v=Zm9v", "foo"},                                       // what follows padding is ignored
+      {"Zm9v\nYmFy", "foo"},                                      // white space is foreign too
+      {"Zm9v-_Fy", "foo"},                                        // so are the URL-safe symbols
+      {" Zm9v", ""},         {"\xff\xfe", ""}, {"Zm9vY", "foo"},  // a lone tail character gives nothing
+      {"Zg", "f"},                                                // two give one byte
+      {"Zm8", "fo"},                                              // three give two bytes
+  };
+  for (const auto& c : cases) EXPECT_EQ(DecodeToText(c.text), c.plain) << c.text;
 }
 
 }  // namespace

@@ -16,13 +16,11 @@ TEST(TryParseJson, ValidTextGivesItsValue) {
 }
 
 TEST(TryParseJson, InvalidTextGivesNoValueInsteadOfThrowing) {
-  for (const std::string text :
-       {"", "   ", "{", "{\"a\":}", "[1,2", "nul", "{'a':1}", "\xff\xfe{}", "{\"a\":1} trailing", "\"unterminated"}) {
+  for (const std::string text : {"", "   ", "{", "{\"a\":}", "[1,2", "nul", "{'a':1}", "\xff\xfe{}",
+                                 "{\"a\":1} trailing", "\"unterminated", "{\"a\":\"\xC3(\"}"}) {
     EXPECT_FALSE(TryParseJson(text).has_value()) << text;
   }
 }
-
-TEST(TryParseJson, InvalidUtf8InsideAStringIsRejected) { EXPECT_FALSE(TryParseJson("{\"a\":\"\xC3(\"}").has_value()); }
 
 TEST(TryParseJson, TypeErrorsAfterParsingKeepTheLibraryMessage) {
   const auto value = TryParseJson(R"({"iv":5})");

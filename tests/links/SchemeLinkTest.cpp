@@ -35,15 +35,13 @@ std::wstring ReplaceAll(std::wstring text, std::wstring_view from, std::wstring_
 }
 
 TEST(UrlDecode, ReadsTwoCharactersAfterPercentTheWayAStreamReadsHex) {
-  EXPECT_EQ(UrlDecode(L"%41%62c"), L"Abc");
   EXPECT_EQ(UrlDecode(L"%2B%2f%3D"), L"+/=");
   EXPECT_EQ(UrlDecode(L"a+b%20c"), L"a+b c");
   EXPECT_EQ(UrlDecode(L"%d8%af"), L"\u062F");
-  EXPECT_EQ(UrlDecode(L"%zz%"), L"%zz%");
+  EXPECT_EQ(UrlDecode(L"%zz%"), L"%zz%") << "no digit to read, then no two characters";
   EXPECT_EQ(UrlDecode(L"x%4"), L"x%4") << "fewer than two characters after the percent";
   EXPECT_EQ(UrlDecode(L"%4g!"), std::wstring(L"\x04!")) << "reading stops at the first non-digit";
   EXPECT_EQ(UrlDecode(L"% 5."), std::wstring(L"\x05.")) << "leading blanks are skipped";
-  EXPECT_EQ(UrlDecode(L"%g1"), L"%g1");
 }
 
 // Base64 of the service's ASCII JSON never holds "+" or "/"; an envelope with
