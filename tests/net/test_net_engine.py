@@ -2,6 +2,7 @@
 and the certificate matrix, as the player meets them under Wine."""
 import json
 import os
+import re
 import socket
 import ssl
 import tempfile
@@ -16,6 +17,7 @@ from programs import ALERT_CLASS
 
 SERVICE = "https://desktop.miravell.localhost"
 OPERATOR_HOST = "desktop.miravell.localhost"
+BLOCKED = "Pre-flight SSL Pin validation FAILED for {}. MITM Attack Prevented!"
 
 
 # The Windows programs run under Wine unless a runner for real Windows is
@@ -100,19 +102,14 @@ class EngineTest(MockTestCase):
                     self.assertNotIn("GET", [r["method"] for r in self.log() if r["host"] == host and key != "service"])
                 self.assertEqual(answers[True], answers[False])
 
-    def test_redirect_is_returned_unchanged_and_not_followed(self):
+    def test_redirect_and_error_statuses_are_returned_unchanged_with_their_bodies_and_not_followed(self):
         self.mock.route(method="GET", path="/moved", status=302, headers={"Location": SERVICE + "/target"})
-        _, answers = probe("--pins-builtin", "get", SERVICE + "/moved")
-        self.assertEqual(answers[0]["status"], 302)
-        self.assertFalse(answers[0]["success"])
-        self.assertEqual(answers[0]["error"], "")
-        self.assertEqual([r["path"] for r in self.log(lambda r: r["method"] == "GET")], ["/moved"])
-
-    def test_error_status_keeps_its_body_and_no_error_text(self):
         self.mock.route(method="GET", path="/missing", status=404, body='{"message":"gone"}',
                         headers={"Content-Type": "application/json"})
-        _, answers = probe("--pins-builtin", "get", SERVICE + "/missing")
-        self.assertEqual(answers[0], {"status": 404, "success": False, "error": "", "body": '{"message":"gone"}'})
+        _, answers = probe("--pins-builtin", "get", SERVICE + "/moved", "get", SERVICE + "/missing")
+        self.assertEqual(answers, [{"status": 302, "success": False, "error": "", "body": ""},
+                                   {"status": 404, "success": False, "error": "", "body": '{"message":"gone"}'}])
+        self.assertEqual([r["path"] for r in self.log(lambda r: r["method"] == "GET")], ["/moved", "/missing"])
 
     def test_empty_body_and_content_type_send_neither(self):
         probe("--pins-builtin", "request", "POST", SERVICE + "/empty", "", "",
@@ -159,18 +156,19 @@ class EngineTest(MockTestCase):
         self.assertEqual(answers[2], {"servers": ["https://edge1.miravell.localhost"]})
 
     def test_transport_failures_carry_their_texts_and_numbers(self):
-        _, answers = probe("get", "not a url", "get", "https://127.0.0.3/x", "get", "http://127.0.0.3/x")
-        self.assertEqual(answers[0]["error"], "Failed to parse URL")
-        for answer in answers[1:]:
-            self.assertTrue(answer["error"].startswith("WinHttpSendRequest failed: "), answer)
-            self.assertTrue(answer["error"].split(": ")[1].isdigit())
-            self.assertEqual(answer["status"], 0)
-
-    def test_closed_connection_is_a_receive_failure(self):
         self.mock.route(method="GET", path="/drop", close=True)
-        _, answers = probe("--pins-builtin", "get", SERVICE + "/drop")
-        self.assertEqual(answers[0]["status"], 0)
-        self.assertRegex(answers[0]["error"], r"^WinHttp(Receive|Send)\w* failed: \d+$")
+        cases = [
+            ("not a url", r"Failed to parse URL"),
+            ("https://127.0.0.3/x", r"WinHttpSendRequest failed: \d+"),
+            ("http://127.0.0.3/x", r"WinHttpSendRequest failed: \d+"),
+            (SERVICE + "/drop", r"WinHttp(Receive|Send)\w* failed: \d+"),  # the connection closed unanswered
+        ]
+        _, answers = probe("--pins-builtin", *[a for url, _ in cases for a in ("get", url)])
+        self.assertEqual(len(answers), len(cases), answers)
+        for (url, error), answer in zip(cases, answers):
+            with self.subTest(url=url):
+                self.assertEqual(answer["status"], 0)
+                self.assertRegex(answer["error"], f"^{error}$")
 
     def test_a_new_connection_under_another_key_gets_no_request_byte(self):
         # The pre-flight and a first request pass under the pinned key; that
@@ -333,57 +331,39 @@ class CertificateMatrixTest(MockTestCase):
     def tearDown(self):
         self.folder.cleanup()
 
-    def fetch(self, host, profile, pins, *extra):
-        self.mock.tls(host, profile)
-        args = [a for p in pins for a in ("--pin", f"{p[0]}={p[1]}")]
-        _, answers = probe(*extra, *args, "get", f"https://{host}/check")
-        return answers[0]
-
-    def assert_passes(self, answer):
-        self.assertEqual(answer["status"], 404, answer)  # reached the mock's default answer
-        self.assertEqual(answer["error"], "")
-
-    def assert_blocked(self, answer, host):
-        self.assertEqual(answer["status"], 0)
-        self.assertEqual(answer["error"], f"Pre-flight SSL Pin validation FAILED for {host}. MITM Attack Prevented!")
-
-    def test_pinned_leaf_key_passes(self):
-        host = "leaf.public.localhost"
-        self.assert_passes(self.fetch(host, "service", [(host, self.pins["service-leaf"])]))
-
-    def test_pinned_ca_with_a_valid_chain_for_the_host_passes(self):
-        self.assert_passes(self.fetch(OPERATOR_HOST, "service", [("miravell.localhost", self.pins["service-ca"])]))
-
-    def test_pinned_self_signed_leaf_passes(self):
-        host = "selfsigned.localhost"
-        self.assert_passes(self.fetch(host, "self-signed", [(host, self.pins["selfsigned-leaf"])]))
-
-    def test_expired_leaf_under_the_pinned_ca_is_tolerated(self):
-        self.assert_passes(self.fetch(OPERATOR_HOST, "expired", [("miravell.localhost", self.pins["service-ca"])]))
-
-    def test_wrong_key_is_blocked(self):
-        host = "victim.public.localhost"
-        self.assert_blocked(self.fetch(host, "attacker", [(host, self.pins["service-ca"]), ]), host)
-
-    def test_leaf_for_another_host_under_the_pinned_ca_is_blocked(self):
-        host = "victim.public.localhost"
-        self.assert_blocked(self.fetch(host, "other-host", [(host, self.pins["service-ca"])]), host)
-
-    def test_unpinned_host_with_a_self_signed_certificate_is_refused(self):
-        answer = self.fetch("selfsigned.localhost", "self-signed", [])
-        self.assertEqual(answer["status"], 0)
-        self.assertTrue(answer["error"].startswith("WinHttpSendRequest failed: "), answer)
-
-    def test_unpinned_host_with_a_trusted_certificate_passes(self):
-        self.assert_passes(self.fetch("cdn.public.localhost", "public", [], "--trust-root",
-                                      mockservice.MockService.cert_path("public-ca")))
+    def test_each_way_a_connection_is_genuine_or_intercepted(self):
+        ca = ("miravell.localhost", "service-ca")
+        cases = [
+            # host, the certificate it shows, its pins (scope, key), options, the outcome
+            ("leaf.public.localhost", "service", [("leaf.public.localhost", "service-leaf")], [], "passes"),
+            (OPERATOR_HOST, "service", [ca], [], "passes"),  # a valid chain for the host under the pinned CA
+            ("selfsigned.localhost", "self-signed", [("selfsigned.localhost", "selfsigned-leaf")], [], "passes"),
+            (OPERATOR_HOST, "expired", [ca], [], "passes"),  # an expired leaf under the pinned CA is tolerated
+            ("victim.public.localhost", "attacker", [("victim.public.localhost", "service-ca")], [], "blocked"),
+            # a leaf for another host under the pinned CA
+            ("victim.public.localhost", "other-host", [("victim.public.localhost", "service-ca")], [], "blocked"),
+            ("selfsigned.localhost", "self-signed", [], [], "refused"),  # unpinned and untrusted
+            ("cdn.public.localhost", "public", [],
+             ["--trust-root", mockservice.MockService.cert_path("public-ca")], "passes"),
+        ]
+        for host, profile, pins, options, outcome in cases:
+            with self.subTest(host=host, profile=profile, pinned=bool(pins)):
+                self.mock.reset()
+                self.mock.tls(host, profile)
+                pin_args = [a for scope, key in pins for a in ("--pin", f"{scope}={self.pins[key]}")]
+                _, answers = probe(*options, *pin_args, "get", f"https://{host}/check")
+                status, error = {"passes": (404, ""),  # the mock's default answer
+                                 "blocked": (0, re.escape(BLOCKED.format(host))),
+                                 "refused": (0, r"WinHttpSendRequest failed: \d+")}[outcome]
+                self.assertEqual(answers[0]["status"], status, answers[0])
+                self.assertRegex(answers[0]["error"], f"^{error}$")
 
     def test_unreachable_pinned_host_fails_quietly_but_blocks_the_browser(self):
         host = "127.0.0.3"
         pin = f"{host}={self.pins['service-leaf']}"
         code, answers = probe("--pin", pin, "get", f"https://{host}/x", "preflight", host)
         self.assertEqual(code, 0, "no alert: the process went on")
-        self.assert_blocked(answers[0], host)
+        self.assertEqual((answers[0]["status"], answers[0]["error"]), (0, BLOCKED.format(host)))
         self.assertEqual(answers[1], {"allowed": False})
         self.assertEqual(uidriver.windows(cls=ALERT_CLASS), [])
 
@@ -403,41 +383,32 @@ class CertificateMatrixTest(MockTestCase):
         _, answers = probe("--pin", pin, "preflight", host)
         self.assertEqual(answers, [{"allowed": True}], "the same host, reached directly")
 
-    def operator_alert(self, profile, extra_args=()):
-        record = os.path.join(self.folder.name, "diag.txt")
-        self.mock.tls(OPERATOR_HOST, profile)
-        program = winerun.start_program("net_probe.exe", ["--pins-builtin", "--tick-ms", "100", "--record",
-                                                          winerun.windows_path(record), *extra_args,
-                                                          "get", SERVICE + "/pins"])
-        window = uidriver.wait_window(cls=ALERT_CLASS)
-        self.assertEqual(uidriver.clipboard(), "SSL_" + OPERATOR_HOST)
-        result = program.finish(60)
-        self.assertEqual(result.exit_code, 1)
-        self.assertNotIn("{", result.stdout, "the request never returned")
-        with open(record, encoding="utf-8") as handle:
-            line = handle.read()
-        self.assertIn("Network Connection Intercepted - اتصال غير آمن", line)
-        self.assertIn(">SSL_" + OPERATOR_HOST + "<", line)
-        return window
-
-    def test_operator_domain_with_a_wrong_key_ends_in_the_interception_alert(self):
-        window = self.operator_alert("attacker")
-        self.assertEqual(window["rect"]["height"], 600)
-
-    def test_forged_chain_naming_the_pinned_ca_ends_in_the_interception_alert(self):
-        self.operator_alert("forged")
-
-    def test_chain_whose_signature_does_not_verify_ends_in_the_interception_alert(self):
-        self.operator_alert("forged-real-chain")
-
-    def test_browser_pin_failure_alert_carries_a_shortened_code(self):
-        record = os.path.join(self.folder.name, "diag.txt")
-        host = "x" * 120 + ".example"
-        program = winerun.start_program("net_probe.exe", ["--tick-ms", "100", "--record", winerun.windows_path(record),
-                                                          "browser-fail", host])
-        uidriver.wait_window(cls=ALERT_CLASS)
-        self.assertEqual(uidriver.clipboard(), ("MITM_PIN_" + host)[:100])
-        self.assertEqual(program.finish(60).exit_code, 1)
+    def test_an_interception_ends_in_the_alert_with_its_code(self):
+        long_host = "x" * 120 + ".example"
+        service_call = ["--pins-builtin", "get", SERVICE + "/pins"]
+        cases = [
+            # the certificate the operator's host shows, the commands, the alert's code
+            ("attacker", service_call, "SSL_" + OPERATOR_HOST),
+            ("forged", service_call, "SSL_" + OPERATOR_HOST),  # a forged chain naming the pinned CA
+            ("forged-real-chain", service_call, "SSL_" + OPERATOR_HOST),  # a signature that does not verify
+            ("service", ["browser-fail", long_host], ("MITM_PIN_" + long_host)[:100]),  # the browser's, shortened
+        ]
+        for profile, commands, code in cases:
+            with self.subTest(profile=profile, command=commands[-2]):
+                self.mock.reset()
+                self.mock.tls(OPERATOR_HOST, profile)
+                record = os.path.join(self.folder.name, profile + ".txt")
+                program = winerun.start_program("net_probe.exe", ["--tick-ms", "100", "--record",
+                                                                  winerun.windows_path(record), *commands])
+                uidriver.wait_window(cls=ALERT_CLASS)
+                self.assertEqual(uidriver.clipboard(), code)
+                result = program.finish(60)
+                self.assertEqual(result.exit_code, 1)
+                self.assertNotIn("{", result.stdout, "the request never returned")
+                with open(record, encoding="utf-8") as handle:
+                    line = handle.read()
+                self.assertIn("Network Connection Intercepted - اتصال غير آمن", line)
+                self.assertIn(">" + code + "<", line)
 
 
 if __name__ == "__main__":
