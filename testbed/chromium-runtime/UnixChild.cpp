@@ -218,22 +218,11 @@ bool RunDetachedShell(const std::string& script) {
 }  // namespace
 
 WinsockScope::WinsockScope() {
-  WSADATA data{};
-  started_ = MIRAVELL_LOG_IF_WIN32_ERROR(::WSAStartup(MAKEWORD(2, 2), &data)) == 0;
-}
-
-WinsockScope::~WinsockScope() {
-  if (started_) ::WSACleanup();
-}
-
-WinsockScope::WinsockScope(WinsockScope&& other) noexcept : started_(std::exchange(other.started_, false)) {}
-
-WinsockScope& WinsockScope::operator=(WinsockScope&& other) noexcept {
-  if (this != &other) {
-    if (started_) ::WSACleanup();
-    started_ = std::exchange(other.started_, false);
-  }
-  return *this;
+  static const bool startedOnce = [] {
+    WSADATA data{};
+    return MIRAVELL_LOG_IF_WIN32_ERROR(::WSAStartup(MAKEWORD(2, 2), &data)) == 0;
+  }();
+  started_ = startedOnce;
 }
 
 std::string UnixPathOf(const std::wstring& windowsPath) {

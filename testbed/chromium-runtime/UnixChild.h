@@ -34,15 +34,15 @@ struct SocketTraits {
 };
 using UniqueSocket = UniqueResource<SocketTraits>;
 
-// Winsock started for as long as the object lives (WSAStartup counts).
+// Winsock, started once for the whole process and never cleaned up. Wine
+// keeps its start count without a lock: a cleanup on one thread (a dead
+// browser's channel let go) racing a start on another (the next browser's)
+// can leave the count at zero, which fails every later socket call with
+// WSANOTINITIALISED, and a cleanup that reaches zero closes every socket the
+// process holds. A count that only ever goes up once cannot race.
 class WinsockScope {
  public:
   WinsockScope();
-  ~WinsockScope();
-  WinsockScope(WinsockScope&& other) noexcept;
-  WinsockScope& operator=(WinsockScope&& other) noexcept;
-  WinsockScope(const WinsockScope&) = delete;
-  WinsockScope& operator=(const WinsockScope&) = delete;
   [[nodiscard]] bool started() const noexcept { return started_; }
 
  private:
@@ -53,7 +53,7 @@ class WinsockScope {
 // child's descriptor 3, what the child writes to its 4 arrives here; closing
 // it is end of file on the child's 3.
 struct ChildChannel {
-  WinsockScope winsock;  // first, so it outlives the socket
+  WinsockScope winsock;
   UniqueSocket socket;
 };
 
