@@ -1,10 +1,13 @@
 'use strict';
 // What every browser test shares: the player's fixed scripts from their files,
-// the texts it fills in as page_texts wrote them, a local web server for the pages, one headless Chromium, and a stand-in
-// for the host's message channel that records what the scripts post.
+// the texts it fills in as page_texts wrote them, a local web server for the
+// pages, one headless Chromium, and a stand-in for the host's message channel
+// that records what the scripts post.
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
+const assert = require('node:assert/strict');
+const { before, after } = require('node:test');
 const { chromium } = require('playwright-core');
 
 const textsDir = process.env.MIRAVELL_PAGE_TEXTS;
@@ -39,78 +42,64 @@ const HOST_STAND_IN = `
   window.chrome.webview = { postMessage: (m) => { window.__posted.push(m); } };
 `;
 
-// Pages by path; "/hang" never answers, so a page that uses it never loads;
-// "/nothing" answers 204, so a navigation to it starts and then stays put.
-class PageServer {
-  constructor() {
-    this.pages = new Map();
-    this.hanging = new Set();
-    this.server = http.createServer((req, res) => {
-      const url = new URL(req.url, origin);
-      if (url.pathname === '/hang') {
-        this.hanging.add(res);
-        return;
-      }
-      if (url.pathname === '/nothing') {
-        res.writeHead(204);
-        res.end();
-        return;
-      }
-      const page = this.pages.get(url.pathname);
-      if (page === undefined) {
-        res.writeHead(404, { 'content-type': 'text/plain' });
-        res.end('not found');
-        return;
-      }
-      res.writeHead(200, { 'content-type': 'text/html; charset=utf-8', 'cache-control': 'no-store' });
-      res.end(page);
-    });
-  }
-
-  listen() {
-    return new Promise((resolve, reject) => {
-      this.server.once('error', reject);
-      this.server.listen(port, '127.0.0.1', resolve);
-    });
-  }
-
-  // Serves html at path and returns the full address.
-  page(pathname, html) {
-    this.pages.set(pathname, html);
-    return origin + pathname;
-  }
-
-  close() {
-    for (const res of this.hanging) res.destroy();
-    this.server.closeAllConnections();
-    return new Promise((resolve) => this.server.close(resolve));
-  }
-}
-
-function launch() {
-  return chromium.launch({
-    executablePath: process.env.MIRAVELL_CHROMIUM || '/usr/bin/chromium',
-    // Root in a container has no user namespaces for Chromium's sandbox.
-    chromiumSandbox: false,
-    args: ['--disable-gpu'],
+// One local server and one headless Chromium for the calling test file.
+// pages maps paths to their HTML; "/hang" never answers, so a page that uses
+// it never loads; "/nothing" answers 204, so a navigation to it starts and
+// then stays put. open(scripts, url, check, options) loads url (a path is on
+// this server) in a fresh context whose documents get the host stand-in and
+// then the scripts, in that order; hands the page to check; and requires that
+// nothing on the page threw. With clock, the page's timers stand still until
+// the test advances them.
+function serve(pages) {
+  const hanging = new Set();
+  const server = http.createServer((req, res) => {
+    const { pathname } = new URL(req.url, origin);
+    if (pathname === '/hang') return hanging.add(res);
+    if (pathname === '/nothing') return res.writeHead(204).end();
+    if (!(pathname in pages)) return res.writeHead(404, { 'content-type': 'text/plain' }).end('not found');
+    res.writeHead(200, { 'content-type': 'text/html; charset=utf-8', 'cache-control': 'no-store' }).end(pages[pathname]);
   });
-}
+  let browser;
+  before(async () => {
+    await new Promise((resolve, reject) => server.once('error', reject).listen(port, '127.0.0.1', resolve));
+    browser = await chromium.launch({
+      executablePath: process.env.MIRAVELL_CHROMIUM || '/usr/bin/chromium',
+      // Root in a container has no user namespaces for Chromium's sandbox.
+      chromiumSandbox: false,
+      args: ['--disable-gpu'],
+    });
+  });
+  after(async () => {
+    await browser?.close();
+    for (const res of hanging) res.destroy();
+    server.closeAllConnections();
+    await new Promise((resolve) => server.close(resolve));
+  });
 
-// A fresh context whose pages get the host stand-in and then the given
-// scripts, in that order, on every document. With clock, the page's timers
-// stand still until the test advances them.
-async function openPage(browser, scripts, { clock = false } = {}) {
-  const context = await browser.newContext({ viewport: { width: 800, height: 600 } });
-  const page = await context.newPage();
-  const errors = [];
-  page.on('pageerror', (error) => errors.push(String(error)));
-  if (clock) {
-    await page.clock.install({ time: 0 });
-    await page.clock.pauseAt(1000);
+  async function open(scripts, url, check, { clock = false, waitUntil = 'load' } = {}) {
+    const context = await browser.newContext({ viewport: { width: 800, height: 600 } });
+    try {
+      const page = await context.newPage();
+      const errors = [];
+      page.on('pageerror', (error) => errors.push(String(error)));
+      if (clock) {
+        await page.clock.install({ time: 0 });
+        await page.clock.pauseAt(1000);
+      }
+      for (const s of [HOST_STAND_IN, ...scripts]) await page.addInitScript(s);
+      await page.goto(url.startsWith('/') ? origin + url : url, { waitUntil });
+      try {
+        await check(page);
+      } catch (failure) {
+        if (errors.length) failure.message += `\npage errors: ${errors.join('; ')}`;
+        throw failure;
+      }
+      assert.deepEqual(errors, [], 'nothing on the page threw');
+    } finally {
+      await context.close();
+    }
   }
-  await page.addInitScript(HOST_STAND_IN);
-  for (const script of scripts) await page.addInitScript(script);
-  return { context, page, errors };
+  return { open };
 }
 
 function posted(page) {
@@ -129,4 +118,4 @@ async function waitFor(fn, timeoutMs = 3000) {
   }
 }
 
-module.exports = { origin, input, text, script, PageServer, launch, openPage, posted, waitFor };
+module.exports = { origin, input, text, script, serve, posted, waitFor };
