@@ -9,7 +9,8 @@ import unittest
 
 import uidriver
 import winerun
-from programs import ALERT_CLASS, INIT_CLASS, PLAYER_CLASS, SPLASH_CLASS, ScriptedStartTest, expected_steps, make_link, step_lines
+from programs import (ALERT_CLASS, INIT_CLASS, PLAYER_CLASS, SPLASH_CLASS, TITLE, ScriptedStartTest, make_link,
+                      screenshot)
 
 DPI = int(os.environ.get("MIRAVELL_BED_DPI") or 96)
 ACCENT = (233, 69, 96)
@@ -39,18 +40,12 @@ class DpiScalingTest(ScriptedStartTest):
     def shot_once_drawn(self, name, drawn, timeout=15):
         """A screenshot taken once drawn(shot) holds: a window is on screen a
         moment before the system has composed its picture."""
-        path = os.path.join(self.folder.name, name + ".png")
         deadline = time.monotonic() + timeout
         while True:
-            uidriver.screenshot(path)
+            path = screenshot(self.folder.name, f"dpi{DPI}-{name}")
             if drawn(path) or time.monotonic() > deadline:
-                break
+                return path
             time.sleep(0.2)
-        keep = os.environ.get("MIRAVELL_KEEP_SCREENSHOTS")
-        if keep:
-            os.makedirs(keep, exist_ok=True)
-            subprocess.run(["cp", path, os.path.join(keep, f"dpi{DPI}-{name}.png")], check=True)
-        return path
 
     def test_splash_and_start_screen_take_the_monitors_scale(self):
         program = self.start(browser_delay_ms=6000)
@@ -95,19 +90,21 @@ class DpiScalingTest(ScriptedStartTest):
 
         self.close_once_shown(program, INIT_CLASS, False)
 
-    def test_player_and_its_browser_take_the_monitors_scale(self):
-        program = self.start(make_link("tok", "https://media.miravell.localhost/lesson"))
+    def test_a_link_in_capitals_opens_the_player_at_the_monitors_scale(self):
+        link = make_link("tok", "https://media.miravell.localhost/lesson")
+        program = self.start("MIRAVELL://" + link.split(":", 1)[1] + "/")
         player = uidriver.wait_window(cls=PLAYER_CLASS)
+        self.assertEqual(player["title"], TITLE)
         self.assertEqual(size_of(player), (scaled(1280), scaled(720)))
+        self.assertTrue(player["exstyle"] & uidriver.WS_EX_APPWINDOW)
+        self.assertEqual(uidriver.windows(cls=INIT_CLASS), [])
         uidriver.wait_gone(cls=SPLASH_CLASS)
-        # The browser covers the client area in the window's own pixels.
+        # Once its browser is up, the player shows itself, the splash goes,
+        # and the browser covers the client area in the window's own pixels.
         client = uidriver.wait_window(cls=PLAYER_CLASS)["client"]
         bounds = self.session.wait_call("controller", "put_Bounds")["args"]
         self.assertEqual(bounds, [0, 0, client["width"], client["height"]])
-        uidriver.close(cls=PLAYER_CLASS)
-        result = program.finish(30)
-        self.assertEqual(result.exit_code, 0)
-        self.assertEqual(step_lines(result), expected_steps(True))
+        self.close_once_shown(program, PLAYER_CLASS, True)
 
     def test_alert_layout_and_text_are_drawn_at_the_monitors_scale(self):
         record = os.path.join(self.folder.name, "diagnostic.txt")

@@ -3,6 +3,7 @@ by miravell-link, the step log, and a test case whose program never outlives
 its test."""
 import os
 import re
+import shutil
 import tempfile
 import unittest
 
@@ -35,6 +36,17 @@ def make_link(token, content_id, domain="https://miravell.localhost"):
     result = winerun.run_program("miravell-link.exe", ["make", token, content_id, domain])
     assert result.exit_code == 0, result.stderr
     return result.stdout.strip()
+
+
+def screenshot(folder, name):
+    """The bed's display saved as folder/name.png, and kept in
+    MIRAVELL_KEEP_SCREENSHOTS too when that names a folder, to be looked at."""
+    path = uidriver.screenshot(os.path.join(folder, name + ".png"))
+    keep = os.environ.get("MIRAVELL_KEEP_SCREENSHOTS")
+    if keep:
+        os.makedirs(keep, exist_ok=True)
+        shutil.copy(path, keep)
+    return path
 
 
 def step_lines(result):
