@@ -48,6 +48,9 @@ class WebViewHostTest(unittest.TestCase):
                 calls = [json.loads(line) for line in handle if line.strip()]
         return out, calls, os.path.isdir(profile)
 
+    EVENTS = ("NavigationStarting", "WebMessageReceived", "PermissionRequested", "NewWindowRequested",
+              "WebResourceRequested", "DownloadStarting")
+
     @staticmethod
     def names(calls, obj=None):
         return [c["call"] for c in calls if obj is None or c.get("object") == obj]
@@ -57,17 +60,12 @@ class WebViewHostTest(unittest.TestCase):
         self.assertTrue(out["initialized"])
         self.assertEqual(out["completions"], [{"success": True, "inside_initialize": True}])
         self.assertEqual(out["boxes"], [])
-        controller = [c for c in calls if c.get("object") == "controller"]
-        colour = [c for c in controller if c["call"] == "put_DefaultBackgroundColor"]
-        self.assertEqual(colour[0]["args"], [255, 18, 18, 18])
-        self.assertIn({"object": "controller", "call": "put_AllowExternalDrop", "args": [0]},
-                      [{k: c[k] for k in ("object", "call", "args")} for c in controller])
-        view = self.names(calls, "view")
-        for registration in ("add_NavigationStarting", "add_WebMessageReceived", "add_PermissionRequested",
-                             "add_NewWindowRequested", "add_WebResourceRequested", "add_DownloadStarting"):
-            self.assertIn(registration, view)
-        self.assertIn("AddWebResourceRequestedFilterWithRequestSourceKinds", view)
-        self.assertNotIn("AddWebResourceRequestedFilter", view)
+        order = [(c["object"], c["call"]) for c in calls]
+        args = {(c["object"], c["call"]): c.get("args") for c in calls}
+        self.assertEqual(args[("controller", "put_DefaultBackgroundColor")], [255, 18, 18, 18])
+        self.assertEqual(args[("controller", "put_AllowExternalDrop")], [0])
+        self.assertIn(("view", "AddWebResourceRequestedFilterWithRequestSourceKinds"), order)
+        self.assertNotIn(("view", "AddWebResourceRequestedFilter"), order)
         settings = [(c["call"], c["args"]) for c in calls if c.get("object") == "settings" and c["call"].startswith("put_")]
         self.assertEqual(settings, [("put_AreDevToolsEnabled", [0]), ("put_AreDefaultContextMenusEnabled", [0]),
                                     ("put_IsStatusBarEnabled", [0]), ("put_IsZoomControlEnabled", [0]),
@@ -75,12 +73,10 @@ class WebViewHostTest(unittest.TestCase):
         self.assertNotIn("unknown_slot", self.names(calls))
         # Deleting the host removes every handler it registered (each holds
         # the host), then closes the controller.
-        order = [(c["object"], c["call"]) for c in calls]
-        for registration in ("NavigationStarting", "WebMessageReceived", "PermissionRequested", "NewWindowRequested",
-                             "WebResourceRequested", "DownloadStarting"):
-            self.assertLess(order.index(("view", "remove_" + registration)), order.index(("controller", "Close")))
-        export = [c for c in calls if c.get("call") == "CreateWebViewEnvironmentWithOptionsInternal"][0]
-        text = json.dumps(export)
+        for event in self.EVENTS:
+            self.assertIn(("view", "add_" + event), order)
+            self.assertLess(order.index(("view", "remove_" + event)), order.index(("controller", "Close")))
+        text = json.dumps(next(c for c in calls if c.get("call") == "CreateWebViewEnvironmentWithOptionsInternal"))
         self.assertIn("129.0.2792.45", text)
         self.assertIn("--autoplay-policy=no-user-gesture-required", text)
 
@@ -96,39 +92,30 @@ class WebViewHostTest(unittest.TestCase):
         self.assertNotIn("put_AllowExternalDrop", controller)
         self.assertNotIn("put_AreBrowserAcceleratorKeysEnabled", self.names(calls, "settings"))
 
-    # The environment made by the host itself, and one started before the
-    # window existed and handed over: the same attempts, repairs and failures.
-    STARTS = ((), ("--early",))
-
-    def test_a_broken_runtime_is_repaired_and_tried_again(self):
-        for start in self.STARTS:
-            with self.subTest(start=start):
-                out, calls, profile_left = self.run_host({"environment_results": [BROKEN, BROKEN, "0"]}, *start)
-                self.assertTrue(out["initialized"])
-                self.assertEqual([b["title"] for b in out["boxes"]], ["Repairing...", "Repairing..."])
-                self.assertTrue(all(b["owned"] for b in out["boxes"]), "the repair box belongs to the window")
-                self.assertEqual(out["slept_ms"], 2000)
-                self.assertFalse(profile_left, "the profile folder was deleted")
-                self.assertEqual(out["completions"], [{"success": True, "inside_initialize": True}])
-                self.assertEqual(self.names(calls, "runtime").count("CreateWebViewEnvironmentWithOptionsInternal"), 3)
-
-    def test_three_broken_attempts_give_up(self):
-        for start in self.STARTS:
-            with self.subTest(start=start):
-                out, _, _ = self.run_host({"environment_results": [BROKEN, BROKEN, BROKEN, "0"]}, *start)
-                self.assertFalse(out["initialized"])
-                self.assertEqual(len(out["boxes"]), 3, "a repair after each failed attempt, the third too")
-                self.assertEqual(out["completions"], [{"success": False, "inside_initialize": True}])
-
-    def test_any_other_failure_is_not_retried(self):
-        for start in self.STARTS:
-            for script in ({"environment_results": ["0x80004005"]}, {"environment_call_result": "0x80070002"},
-                           {"controller_result": "0x80004005"}, {"controller_sync_failure": "0x80004005"}):
+    def test_a_broken_runtime_is_repaired_and_tried_again_any_other_failure_is_not(self):
+        # (script, started, repairs, attempts). A repair after each broken
+        # attempt, the third too; only a broken runtime is repaired.
+        cases = (({"environment_results": [BROKEN, BROKEN, "0"]}, True, 2, 3),
+                 ({"environment_results": [BROKEN, BROKEN, BROKEN, "0"]}, False, 3, 3),
+                 ({"environment_results": ["0x80004005"]}, False, 0, 1),
+                 ({"environment_call_result": "0x80070002"}, False, 0, 1),
+                 ({"controller_result": "0x80004005"}, False, 0, 1),
+                 ({"controller_sync_failure": "0x80004005"}, False, 0, 1))
+        # The environment made by the host itself, and one started before the
+        # window existed and handed over: the same attempts, repairs and failures.
+        for start in ((), ("--early",)):
+            for script, started, repairs, attempts in cases:
                 with self.subTest(start=start, script=script):
-                    out, _, _ = self.run_host(script, *start)
-                    self.assertFalse(out["initialized"])
-                    self.assertEqual(out["boxes"], [])
-                    self.assertEqual(out["completions"], [{"success": False, "inside_initialize": True}])
+                    out, calls, profile_left = self.run_host(script, *start)
+                    self.assertEqual(out["initialized"], started)
+                    self.assertEqual(out["completions"], [{"success": started, "inside_initialize": True}])
+                    self.assertEqual([b["title"] for b in out["boxes"]], ["Repairing..."] * repairs)
+                    self.assertTrue(all(b["owned"] for b in out["boxes"]), "the repair box belongs to the window")
+                    self.assertEqual(profile_left, repairs == 0, "a repair deletes the profile folder")
+                    self.assertEqual(self.names(calls, "runtime").count("CreateWebViewEnvironmentWithOptionsInternal"),
+                                     attempts)
+                    if started:
+                        self.assertEqual(out["slept_ms"], 2000)
 
     def test_an_early_environment_is_taken_over_once_or_let_go(self):
         # (options, engine delay ms, controller expected). The answer comes
@@ -151,11 +138,8 @@ class WebViewHostTest(unittest.TestCase):
         # Without any one of them the browser would run without its policy,
         # its pin check or its tags: the start fails and the controller goes.
         failed = "0x80004005"
-        for failing in ({"add_NavigationStarting": failed}, {"add_WebMessageReceived": failed},
-                        {"add_PermissionRequested": failed}, {"add_NewWindowRequested": failed},
-                        {"add_WebResourceRequested": failed}, {"add_DownloadStarting": failed},
-                        {"AddWebResourceRequestedFilterWithRequestSourceKinds": failed,
-                         "AddWebResourceRequestedFilter": failed}):
+        for failing in [{"add_" + event: failed} for event in self.EVENTS] + [
+                {"AddWebResourceRequestedFilterWithRequestSourceKinds": failed, "AddWebResourceRequestedFilter": failed}]:
             out, calls, _ = self.run_host({"failing_calls": failing})
             self.assertFalse(out["initialized"], failing)
             self.assertEqual(out["completions"], [{"success": False, "inside_initialize": True}], failing)
