@@ -22,12 +22,10 @@ UNUSED_CODE_OFFSET = "1"
 
 
 class IntegrityTest(ScriptedStartTest):
-    def session_env(self):
-        self.session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name), commands=False)
-        return self.session.env
-
     def start_any(self, program, args=()):
-        self.program = winerun.start_program(program, list(args), env=self.session_env())
+        """A program that starts the player (or the player itself) on a scripted session of its own."""
+        session = scripted.Session(tempfile.mkdtemp(dir=self.folder.name), commands=False)
+        self.program = winerun.start_program(program, list(args), env=session.env)
         return self.program
 
     def copy_of_player(self):
