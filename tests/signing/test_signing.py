@@ -30,23 +30,22 @@ def run(command, env=None):
     return subprocess.run(command, capture_output=True, text=True, env=full_env)
 
 
-def verify(path, root):
-    """osslsigncode's verdict on path's signature against root alone."""
-    return run(["osslsigncode", "verify", "-CAfile", root, "-in", path]).returncode == 0
+def verify(path, *options):
+    """osslsigncode on path's signature against the chain's root alone."""
+    return run(["osslsigncode", "verify", "-CAfile", chain("root.pem"), *options, "-in", path])
 
 
 class TimestampServer:
     """An RFC 3161 timestamp server on loopback answering with openssl ts,
     signing with the chain's timestamping certificate."""
 
-    def __init__(self, chain):
-        self.work = tempfile.mkdtemp(prefix="signing-tsa-")
-        config = os.path.join(self.work, "tsa.cnf")
+    def __init__(self):
+        config = chain("tsa.cnf")
         with open(config, "w", encoding="ascii") as handle:
             handle.write(f"""[tsa]
 default_tsa=local
 [local]
-serial={os.path.join(self.work, "serial")}
+serial={chain("serial")}
 signer_cert={chain("tsa.pem")}
 signer_key={chain("tsa.key")}
 signer_digest=sha256
@@ -60,7 +59,7 @@ ess_cert_id_alg=sha256
         class Handler(http.server.BaseHTTPRequestHandler):
             def do_POST(self):
                 server.requests += 1
-                query = os.path.join(server.work, "query")
+                query = chain("query")
                 with open(query, "wb") as handle:
                     handle.write(self.rfile.read(int(self.headers["Content-Length"])))
                 done = subprocess.run(["openssl", "ts", "-reply", "-config", config, "-queryfile", query],
@@ -81,61 +80,37 @@ ess_cert_id_alg=sha256
     def close(self):
         self.http.shutdown()
         self.http.server_close()
-        shutil.rmtree(self.work, ignore_errors=True)
 
 
-class Chain:
-    """One chain for the whole module: making it takes a few seconds."""
-    folder = None
-
-    @classmethod
-    def get(cls):
-        if cls.folder is None:
-            cls.folder = tempfile.mkdtemp(prefix="signing-chain-")
-            subprocess.run([os.path.join(HERE, "make-test-certificates.sh"), cls.folder], check=True)
-        return cls.folder
-
-    @classmethod
-    def path(cls, name):
-        return os.path.join(cls.get(), name)
-
-    @classmethod
-    def password(cls):
-        with open(cls.path("password"), encoding="ascii") as handle:
-            return handle.read().strip()
+def setUpModule():
+    # One chain for the whole module: making it takes a few seconds.
+    global CHAIN
+    CHAIN = tempfile.mkdtemp(prefix="signing-chain-")
+    subprocess.run([os.path.join(HERE, "make-test-certificates.sh"), CHAIN], check=True)
 
 
 def tearDownModule():
-    if Chain.folder:
-        shutil.rmtree(Chain.folder, ignore_errors=True)
+    shutil.rmtree(CHAIN, ignore_errors=True)
+
+
+def chain(name):
+    return os.path.join(CHAIN, name)
+
+
+def password():
+    with open(chain("password"), encoding="ascii") as handle:
+        return handle.read().strip()
 
 
 class SignStepTest(unittest.TestCase):
-    def setUp(self):
-        self.work = tempfile.mkdtemp(prefix="signing-step-")
-        self.addCleanup(shutil.rmtree, self.work, True)
-
-    def sign(self, pfx, password, timestamp=""):
-        target = os.path.join(self.work, "Miravell.exe")
-        shutil.copyfile(os.environ["SIGNING_INPUT"], target)
-        done = run([sys.executable, SIGN_FILE, "osslsigncode", "openssl", pfx, "--timestamp=" + timestamp,
-                    "--description=Miravell", target], env={"MIRAVELL_SIGN_PASSWORD": password})
-        return done, target
-
-    def test_a_timestamp_server_given_timestamps_the_signature(self):
-        server = TimestampServer(Chain.path)
-        self.addCleanup(server.close)
-        done, target = self.sign(Chain.path("signing.pfx"), Chain.password(), server.url)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        self.assertEqual(server.requests, 1)
-        checked = run(["osslsigncode", "verify", "-CAfile", Chain.path("root.pem"), "-TSA-CAfile",
-                       Chain.path("root.pem"), "-in", target])
-        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
-        self.assertIn("Timestamp Server Signature verification: ok", checked.stdout)
-
     def test_only_a_current_code_signing_certificate_signs_and_a_refusal_leaves_no_file(self):
+        work = tempfile.mkdtemp(prefix="signing-step-")
+        self.addCleanup(shutil.rmtree, work, True)
+        target = os.path.join(work, "Miravell.exe")
+        server = TimestampServer()
+        self.addCleanup(server.close)
         cases = [
-            # name, PFX, password, refusal (None: signed)
+            # name, PFX, password, refusal (None: signed, and timestamped by the server given)
             ("current code-signing certificate", "signing.pfx", None, None),
             ("expired", "expired.pfx", None, "expired on"),
             ("not yet valid", "not-yet-valid.pfx", None, "is not valid before"),
@@ -143,12 +118,18 @@ class SignStepTest(unittest.TestCase):
             ("wrong password", "signing.pfx", "not-the-password", "cannot read"),
             ("no such file", "absent.pfx", None, "does not exist"),
         ]
-        for name, pfx, password, refusal in cases:
+        for name, pfx, given, refusal in cases:
             with self.subTest(name):
-                done, target = self.sign(Chain.path(pfx), password or Chain.password())
+                shutil.copyfile(os.environ["SIGNING_INPUT"], target)
+                done = run([sys.executable, SIGN_FILE, "osslsigncode", "openssl", chain(pfx),
+                            "--timestamp=" + server.url, "--description=Miravell", target],
+                           env={"MIRAVELL_SIGN_PASSWORD": given or password()})
                 if refusal is None:
                     self.assertEqual(done.returncode, 0, done.stderr)
-                    self.assertTrue(verify(target, Chain.path("root.pem")))
+                    self.assertEqual(server.requests, 1)
+                    checked = verify(target, "-TSA-CAfile", chain("root.pem"))
+                    self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+                    self.assertIn("Timestamp Server Signature verification: ok", checked.stdout)
                 else:
                     self.assertNotEqual(done.returncode, 0)
                     self.assertIn(refusal, done.stderr)
@@ -171,7 +152,7 @@ class PolicyTest(unittest.TestCase):
                     f"-DMIRAVELL_PROFILE={profile}", f"-DINPUT={os.environ['SIGNING_INPUT']}", *extra], env=env)
 
     def build_product(self):
-        return run(["cmake", "--build", self.build], env={"MIRAVELL_SIGN_PASSWORD": Chain.password()})
+        return run(["cmake", "--build", self.build], env={"MIRAVELL_SIGN_PASSWORD": password()})
 
     def test_a_certificate_is_required_where_the_build_ships(self):
         cases = [
@@ -190,12 +171,11 @@ class PolicyTest(unittest.TestCase):
                 self.assertIn(text, done.stdout + done.stderr)
 
     def test_each_build_leaves_the_file_signed_by_the_configured_certificate_or_not_at_all(self):
-        signing, expired = Chain.path("signing.pfx"), Chain.path("expired.pfx")
+        signing, expired = chain("signing.pfx"), chain("expired.pfx")
         # The certificate file at a path of its own, to be replaced in place.
         replaced = os.path.join(self.build, "..", os.path.basename(self.build) + "-cert.pfx")
         shutil.copyfile(signing, replaced)
         self.addCleanup(os.remove, replaced)
-        root = Chain.path("root.pem")
         keep = object()
         steps = [
             # name, configure with (keep: no new configure), replace the certificate with, builds, file state
@@ -220,7 +200,7 @@ class PolicyTest(unittest.TestCase):
                 present = os.path.exists(self.product)
                 self.assertEqual(present, state != "absent")
                 if present:
-                    self.assertEqual(verify(self.product, root), state == "signed")
+                    self.assertEqual(verify(self.product).returncode == 0, state == "signed")
 
 
 if __name__ == "__main__":
